@@ -122,8 +122,10 @@ def opening(f):
     size = lerp(0.15, 1.0, grow) * (1 + 0.03 * math.sin(2 * math.pi * f / 60))
     turn = math.radians(0.3 * f) + (1 - grow) * 1.2
     frame = star((CX, CY), 1650 * size, 760 * size, turn)
-    ball_c = (CX + 950 * math.sin(2 * math.pi * f / 130), CY + 650 * math.sin(2 * math.pi * f / 87 + 1))
-    ball = circle(ball_c, 260 * lerp(0.3, 1.0, grow), 20, phase=0.05 * f)
+    reach = lerp(0.3, 1.0, grow)
+    ball_c = (CX + 950 * reach * math.sin(2 * math.pi * f / 130),
+              CY + 650 * reach * math.sin(2 * math.pi * f / 87 + 1))
+    ball = circle(ball_c, 260 * reach, 20, phase=0.05 * f)
     inner = star((CX, CY), 420 * size, 300 * size, -turn * 2, tips=5)
     return [frame, ball, inner]
 
