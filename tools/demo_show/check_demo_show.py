@@ -221,11 +221,51 @@ def matches_generator(folder):
 
 # ---------------------------------------------------------------- pictures
 
+def inside(p, ring):
+    hit = False
+    for a, b in zip(ring, ring[1:] + ring[:1]):
+        if (a[1] > p[1]) != (b[1] > p[1]):
+            x = a[0] + (p[1] - a[1]) * (b[0] - a[0]) / (b[1] - a[1])
+            hit ^= x > p[0]
+    return hit
+
+
+def clip_inside(polyline, ring):
+    """Pieces of a polyline inside a closed ring (even-odd rule), for previews only."""
+    pieces, current = [], []
+    for a, b in zip(polyline, polyline[1:]):
+        cuts = [0.0, 1.0]
+        for c, d in zip(ring, ring[1:] + ring[:1]):
+            den = (d[1] - c[1]) * (b[0] - a[0]) - (d[0] - c[0]) * (b[1] - a[1])
+            if den == 0:
+                continue
+            ua = ((d[0] - c[0]) * (a[1] - c[1]) - (d[1] - c[1]) * (a[0] - c[0])) / den
+            ub = ((b[0] - a[0]) * (a[1] - c[1]) - (b[1] - a[1]) * (a[0] - c[0])) / den
+            if 0 < ua < 1 and 0 <= ub <= 1:
+                cuts.append(ua)
+        cuts.sort()
+        for u, v in zip(cuts, cuts[1:]):
+            p = (a[0] + (b[0] - a[0]) * u, a[1] + (b[1] - a[1]) * u)
+            q = (a[0] + (b[0] - a[0]) * v, a[1] + (b[1] - a[1]) * v)
+            if inside(((p[0] + q[0]) / 2, (p[1] + q[1]) / 2), ring):
+                if not current:
+                    current = [p]
+                current.append(q)
+            elif current:
+                pieces.append(current)
+                current = []
+    if current:
+        pieces.append(current)
+    return pieces
+
+
 def contact_sheet(show, path, columns=6, cell=256):
     """Draws sampled frames in a grid: polyline 0 in yellow, the rest in cyan."""
-    times = [0.5, 2.039, 4.0, 7.7, 9.0, 12.5, 16.0, 20.0, 25.0, 30.0, 35.0, 38.0, 47.0, 49.0, 52.5,
+    times = [0.5, 2.039, 3.0, 4.5, 6.0, 7.6, 9.0, 12.5, 16.0, 20.0, 25.0, 30.0, 35.0, 38.0, 47.0, 49.0, 52.5,
              57.0, 60.0, 66.0, 72.0, 75.0, 80.0, 88.0, 92.0, 96.0, 108.0, 113.0, 120.0, 134.0,
-             145.0, 150.0, 158.0, 185.0, 193.0, 210.0, 219.0, 225.0]
+             145.0, 150.0, 158.0, 185.0, 193.0, 210.0, 219.0, 225.0, 231.0]
+    mask_frame = show.sample(MASK_TIME)
+    mask = mask_frame[0] if mask_frame else None
     rows = (len(times) + columns - 1) // columns
     width, height = columns * cell, rows * cell
     pix = bytearray(width * height * 3)
@@ -247,8 +287,14 @@ def contact_sheet(show, path, columns=6, cell=256):
             for p, q in (((ox + i, oy), (ox + i, oy)), ((ox, oy + i), (ox, oy + i))):
                 plot(p[0], p[1], (60, 60, 60))
         k = cell / 4096.0
-        for idx, pl in enumerate(show.sample(t)):
-            colour = (255, 230, 60) if idx == 0 else (80, 220, 255)
+        strokes = [((255, 230, 60) if idx == 0 else (80, 220, 255), pl) for idx, pl in enumerate(show.sample(t))]
+        if effect_at(t) == "mask" and mask:
+            # Drawn as the masked stretch shows it: the frozen outline, and the
+            # animation shrunk a little and kept inside that outline.
+            shrunk = [[((x - 2047) * 0.95 + 2047, (y - 2047) * 0.95 + 2047) for x, y in pl] for _, pl in strokes]
+            strokes = [((60, 90, 255), mask)] + [((60, 255, 90), piece) for pl in shrunk
+                                                   for piece in clip_inside(pl, mask)]
+        for colour, pl in strokes:
             for a, b in zip(pl, pl[1:]):
                 line((ox + a[0] * k, oy + a[1] * k), (ox + b[0] * k, oy + b[1] * k), colour)
     raw = b"".join(b"\x00" + bytes(pix[y * width * 3:(y + 1) * width * 3]) for y in range(height))

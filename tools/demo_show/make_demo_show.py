@@ -35,7 +35,9 @@ def to_grid(point):
     x, y = point
     col = round(x * 255.0 / 4095.0)
     row = round(y * 255.0 / 4095.0 - 25.5)
-    return (min(max(row, 0), MAX_ROW), min(max(col, 0), MAX_COL))
+    if not (0 <= row <= MAX_ROW and 0 <= col <= MAX_COL):
+        raise ValueError(f"point ({x:.0f}, {y:.0f}) lies outside the stored grid")
+    return (row, col)
 
 
 def rotate(point, angle, centre=(CX, CY)):

@@ -170,6 +170,11 @@ class Encoding(unittest.TestCase):
                 self.assertLess(math.dist(got, exp), 17.0, f"frame {f}")
             self.assertEqual(len(frames[f][0]), 4)
 
+    def test_points_beyond_the_grid_are_refused(self):
+        for p in ((-20.0, 1000.0), (1000.0, 300.0), (4200.0, 1000.0), (1000.0, 4100.0)):
+            with self.assertRaises(ValueError):
+                to_grid(p)
+
     def test_ring_that_ends_where_it_starts_is_refused(self):
         with self.assertRaises(ValueError):
             grid_rings([[(100, 500), (900, 900), (101, 501)]], "T", 0)
