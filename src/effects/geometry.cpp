@@ -206,42 +206,55 @@ Frame clipPolylineToMask(const Polyline& polyline, const Polyline& mask, bool ke
         pieces.push_back(Polyline{q});
     }
 
+    // Two straight segments cross at most once, so a mask segment already crossed on
+    // the current polyline segment is not tested again there. Without this, a
+    // crossing met again through rounding (q stepping past it by less than a float
+    // can resolve) would start a new piece on every look, up to millions of them.
+    constexpr std::size_t kNotCrossed = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> crossedOnSegment(maskSegments, kNotCrossed);
+
     std::size_t j = 0;
     while (j + 1 < polyline.size()) {
         const glm::vec2 e = polyline[j + 1];
         float h = std::numeric_limits<float>::max();
         bool hit = false;
         for (std::size_t i = 0; i < maskSegments; ++i) {
+            if (crossedOnSegment[i] == j) {
+                continue;
+            }
             const SegmentHit crossing = segmentIntersection(q, e, mask[i], mask[i + 1]);
             if (crossing.hit && !(crossing.along > h)) {
                 h = crossing.along;
                 hit = true;
             }
         }
-        if (hit) {
-            const glm::vec2 x = (e - q) * h + q;
+        if (!hit) {
             if (in) {
-                pieces.back().push_back(x);
-                in = false;
-            } else {
-                pieces.push_back(Polyline{x});
-                in = true;
+                pieces.back().push_back(e);
             }
-            // Step a thousandth of the rest of the segment past the crossing and look
-            // again. When that step is below float resolution q cannot move and the
-            // same crossing would be found for ever, so the rest of the segment is
-            // then taken as free of crossings.
-            const glm::vec2 next = q + (e - q) * (h + 0.001f);
-            if (next != q) {
-                q = next;
-                continue;
+            q = e;
+            ++j;
+            continue;
+        }
+        // Every mask segment through this crossing (two at a mask vertex) is passed.
+        for (std::size_t i = 0; i < maskSegments; ++i) {
+            if (crossedOnSegment[i] != j) {
+                const SegmentHit crossing = segmentIntersection(q, e, mask[i], mask[i + 1]);
+                if (crossing.hit && crossing.along == h) {
+                    crossedOnSegment[i] = j;
+                }
             }
         }
+        const glm::vec2 x = (e - q) * h + q;
         if (in) {
-            pieces.back().push_back(e);
+            pieces.back().push_back(x);
+            in = false;
+        } else {
+            pieces.push_back(Polyline{x});
+            in = true;
         }
-        q = e;
-        ++j;
+        // Step a thousandth of the rest of the segment past the crossing and look again.
+        q = q + (e - q) * (h + 0.001f);
     }
     return pieces;
 }

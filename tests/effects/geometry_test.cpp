@@ -324,24 +324,33 @@ TEST(ClipPolylineToMask, EmptySinglePointAndNaNPolylines) {
     EXPECT_LE(clipPolylineToMask(Polyline{{500, 2000}, {3500, 2000}}, nanMask, true).size(), 2u);
 }
 
-TEST(ClipPolylineToMask, TerminatesWhenTheStepPastACrossingIsBelowResolution) {
+TEST(ClipPolylineToMask, CrossingIsCountedOnceWhenTheStepPastItIsBelowResolution) {
     // Near x = 4000 a float step is 1/4096. The segment is 410 steps long and the
-    // mask sits exactly on the crossing's float; a thousandth of the rest of the
-    // segment then rounds away, so looking again would find the same crossing
-    // for ever.
+    // mask sits exactly on the crossing's float, so a thousandth of the rest of the
+    // segment rounds away in x and the same crossing would be found again on every
+    // look: for ever, or (with y creeping up by a denormal each time) once per
+    // representable y, each time starting a new piece.
     const float ulp = 1.0f / 4096.0f;
     const float maskX = 4000.0f + 205.0f * ulp;
     const Polyline mask{{maskX, -10}, {maskX, 10}};
-    const Polyline tiny{{4000, 0}, {4000.0f + 410.0f * ulp, 0}};
-    const Frame pieces = clipPolylineToMask(tiny, mask, true);
-    ASSERT_FALSE(pieces.empty());
-    EXPECT_LE(pieces.size(), 3u);
-    for (const Polyline& piece : pieces) {
-        for (const glm::vec2 p : piece) {
-            EXPECT_GE(p.x, 4000.0f);
-            EXPECT_LE(p.x, tiny[1].x);
-        }
+    for (const float endY : {0.0f, 2.5e-41f, 1e-3f}) {
+        const Polyline tiny{{4000, 0}, {4000.0f + 410.0f * ulp, endY}};
+        const Frame pieces = clipPolylineToMask(tiny, mask, true);
+        ASSERT_EQ(pieces.size(), 1u) << "end y " << endY;
+        ASSERT_EQ(pieces[0].size(), 2u);
+        EXPECT_EQ(pieces[0][0], tiny[0]);
+        EXPECT_EQ(pieces[0][1].x, maskX);
     }
+}
+
+TEST(ClipPolylineToMask, CrossingThroughAMaskVertexTogglesOnce) {
+    // The line leaves the square exactly through its corner (3000, 3000), where two
+    // mask segments meet: one crossing, not two.
+    const Polyline diagonal{{2000, 2000}, {3500, 3500}};
+    const Frame pieces = clipPolylineToMask(diagonal, closedSquare(), true);
+    ASSERT_EQ(pieces.size(), 1u);
+    ASSERT_EQ(pieces[0].size(), 2u);
+    expectPoint(pieces[0][1], 3000, 3000);
 }
 
 } // namespace
