@@ -3,8 +3,8 @@
 //
 //   lumarok-preview-probe [--scene NAME] [--samples N] [--seconds S] [X options]
 //
-// Scenes: shapes (default; see below), empty, single, dense (N samples of a
-// coloured zigzag, for measuring), throw (fails on the third frame).
+// Scenes: shapes (default; see below), empty, single, dense (N samples along a
+// coloured spiral, for measuring), throw (fails on the third frame).
 // --seconds S leaves the event loop after S seconds.
 #include "app/preview_window.hpp"
 #include "laser/laser_sample.hpp"
@@ -12,6 +12,7 @@
 #include <GL/freeglut.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -56,15 +57,25 @@ std::vector<LaserSample> shapes() {
     };
 }
 
-// A zigzag over the whole drawing space with changing colours, roughly what a
-// busy show frame costs.
+// A spiral traced at the show's spacing of 25 drawing units between samples,
+// with slowly changing colours: the cost of a busy show frame.
 std::vector<LaserSample> dense(int count) {
+    constexpr float kSpacing = 25.0f;
+    constexpr float kInner = 300.0f;
+    constexpr float kOuter = 1900.0f;
     std::vector<LaserSample> samples;
     samples.reserve(static_cast<std::size_t>(count));
+    float radius = kInner;
+    float angle = 0.0f;
     for (int i = 0; i < count; ++i) {
-        const int x = (i * 37) % kMaxLevel;
-        const int y = (i % 2 == 0) ? (i * 13) % kMaxLevel : kMaxLevel - (i * 13) % kMaxLevel;
+        const int x = static_cast<int>(2047.0f + radius * std::cos(angle));
+        const int y = static_cast<int>(2047.0f + radius * std::sin(angle));
         samples.push_back(at(x, y, (i * 7) % kMaxLevel, (i * 11) % kMaxLevel, (i * 5) % 2048));
+        angle += kSpacing / radius;
+        radius += kSpacing * 0.02f;
+        if (radius > kOuter) {
+            radius = kInner;
+        }
     }
     return samples;
 }
