@@ -1,0 +1,145 @@
+#include "anim/animation.hpp"
+
+#include "anim/data_error.hpp"
+#include "anim/json_number.hpp"
+#include "anim/sequence_reader.hpp"
+
+#include <fstream>
+#include <limits>
+#include <map>
+#include <stdexcept>
+
+namespace lumarok {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The scene file of a base name. Names that could leave the data directory are
+// refused rather than opened.
+std::filesystem::path sceneFile(const std::filesystem::path& dataDir, const std::string& baseName) {
+    if (baseName.find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
+        throw std::invalid_argument("base name '" + baseName + "' is not a plain file name");
+    }
+    return dataDir / ("script" + baseName + ".json");
+}
+
+std::int32_t frameNumber(std::int32_t value, std::int64_t offset) {
+    const std::int64_t frame = value + offset;
+    if (frame < std::numeric_limits<std::int32_t>::min() ||
+        frame > std::numeric_limits<std::int32_t>::max()) {
+        throw std::out_of_range("frame number out of range");
+    }
+    return static_cast<std::int32_t>(frame);
+}
+
+} // namespace
+
+Json readSplitMap(std::istream& text) {
+    Json value;
+    text >> value; // reads one value; anything after it is ignored
+    return value;
+}
+
+Json loadSplitMap(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    if (!in) {
+        return nullptr;
+    }
+    try {
+        return readSplitMap(in);
+    } catch (const std::exception& e) {
+        std::throw_with_nested(DataError(file.string() + ": " + e.what()));
+    }
+}
+
+std::int64_t splitOffset(const Json& splitMap, const std::string& baseName, std::int32_t part) {
+    if (part <= 0) {
+        return 0;
+    }
+    // The errors are the ones the library raises for a lookup by key and index
+    // followed by a conversion to int; the lookups themselves never insert or grow.
+    const Json* lengths = nullptr;
+    if (splitMap.is_object()) {
+        const auto found = splitMap.find(baseName);
+        lengths = found == splitMap.end() ? nullptr : &*found;
+    } else if (!splitMap.is_null()) {
+        Json probe(splitMap.type());
+        probe[baseName]; // type error 305
+    }
+    if (lengths != nullptr && !lengths->is_array() && !lengths->is_null()) {
+        Json probe(lengths->type());
+        probe[0]; // type error 305
+    }
+    std::int64_t offset = 0;
+    for (std::int32_t i = 0; i < part; ++i) {
+        if (lengths == nullptr || !lengths->is_array() ||
+            static_cast<std::size_t>(i) >= lengths->size()) {
+            Json().get<std::int32_t>(); // type error 302: "type must be number, but is null"
+        }
+        offset += toInt32((*lengths)[static_cast<std::size_t>(i)]);
+    }
+    return offset;
+}
+
+Animation::Animation() : Animation(std::filesystem::path("./data")) {}
+
+Animation::Animation(const std::filesystem::path& dataDir) {
+    const std::filesystem::path splitMapFile = dataDir / "split_map.json";
+    Json splitMap = loadSplitMap(splitMapFile);
+    const std::filesystem::path sequenceFile = dataDir / "Sequence.txt";
+    std::ifstream sequenceText(sequenceFile);
+    if (!sequenceText) {
+        return;
+    }
+    readSequence(AnimationSource{sequenceText, sequenceFile.string(), std::move(splitMap),
+                                 splitMapFile.string(), [&dataDir](const std::string& baseName) {
+                                     return lumarok::loadScene(sceneFile(dataDir, baseName));
+                                 }});
+}
+
+Animation::Animation(const AnimationSource& source) {
+    readSequence(source);
+}
+
+void Animation::readSequence(const AnimationSource& source) {
+    std::map<std::string, std::int32_t> registry;
+    FlipFlags flags;
+    std::string line;
+    for (std::size_t lineNumber = 1; std::getline(source.sequenceText, line); ++lineNumber) {
+        const std::string where = source.sequenceName + ":" + std::to_string(lineNumber) + ": ";
+        try {
+            const std::optional<ClipLine> clip = readSequenceLine(line, flags);
+            if (!clip) {
+                continue;
+            }
+            std::int64_t offset = 0;
+            try {
+                offset = splitOffset(source.splitMap, clip->baseName, clip->part);
+            } catch (const std::exception& e) {
+                std::throw_with_nested(DataError(where + source.splitMapName + ": " + e.what()));
+            }
+            SequenceEntry entry;
+            entry.startSeconds = clip->startMs / 1000.0;
+            entry.firstFrame = frameNumber(clip->from, offset);
+            entry.lastFrame = frameNumber(clip->to, offset);
+            entry.flipVertical = flags.vertical;
+            entry.flipHorizontal = flags.horizontal;
+            const auto known = registry.find(clip->baseName);
+            if (known != registry.end()) {
+                entry.sceneIndex = known->second;
+            } else {
+                entry.sceneIndex = static_cast<std::int32_t>(scenes.size());
+                scenes.push_back(source.loadScene(clip->baseName));
+                registry.emplace(clip->baseName, entry.sceneIndex);
+            }
+            sequence.push_back(entry);
+        } catch (const DataError&) {
+            throw; // already names its file
+        } catch (const std::exception& e) {
+            std::throw_with_nested(DataError(where + e.what()));
+        }
+    }
+}
+
+} // namespace lumarok

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+
+namespace lumarok {
+
+// A JSON number or boolean as a 32-bit int: booleans are 0 and 1, floating
+// values are truncated (and saturated at the int range), integers outside the
+// range wrap as the JSON library's own conversion does. Anything else raises
+// the library's type error 302.
+std::int32_t toInt32(const nlohmann::json& value);
+
+} // namespace lumarok

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "anim/remap_table.hpp"
+
+#include <filesystem>
+#include <iosfwd>
+#include <string>
+
+namespace lumarok {
+
+// Reads ./data/remap.txt (or `file`): two frame numbers at 60 per second,
+// counted from 1, per line. A file that does not open gives an empty table. A
+// line without two integers is reported on standard output and skipped; blank
+// lines are skipped quietly.
+RemapTable loadRemapTable();
+RemapTable loadRemapTable(const std::filesystem::path& file);
+RemapTable readRemapTable(std::istream& text, const std::string& sourceName);
+
+} // namespace lumarok

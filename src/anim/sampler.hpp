@@ -1,0 +1,13 @@
+#pragma once
+
+#include "anim/animation.hpp"
+#include "effects/shapes.hpp"
+
+namespace lumarok {
+
+// The frame the animation shows at `showSeconds`: the polylines of every clip
+// active then, in sequence order, each clip blended and mirrored as it asks.
+// Empty when no clip is active. Reads `animation` only.
+Frame sampleAnimation(const Animation& animation, double showSeconds);
+
+} // namespace lumarok

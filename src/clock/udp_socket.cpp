@@ -1,0 +1,145 @@
+#include "clock/udp_socket.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace lumarok {
+
+namespace {
+
+// Atomic so that a socket made on a helper thread (tests, tools) cannot corrupt the count.
+std::atomic<int> gSocketUsers{0};
+
+[[noreturn]] void throwSystemError(int code, const char* what) {
+    throw std::system_error(code, std::system_category(), what);
+}
+
+// Takes the hold on the socket layer for the lifetime of a construction attempt; the
+// constructor keeps it only when the socket is fully set up.
+class SocketLayerHold {
+public:
+    SocketLayerHold() { gSocketUsers.fetch_add(1); }
+    ~SocketLayerHold() {
+        if (!kept) {
+            gSocketUsers.fetch_sub(1);
+        }
+    }
+    SocketLayerHold(const SocketLayerHold&) = delete;
+    SocketLayerHold& operator=(const SocketLayerHold&) = delete;
+    void keep() { kept = true; }
+
+private:
+    bool kept = false;
+};
+
+sockaddr_in ipv4Address(in_addr_t address, std::uint16_t port) {
+    sockaddr_in result{};
+    result.sin_family = AF_INET;
+    result.sin_port = htons(port);
+    result.sin_addr.s_addr = address;
+    return result;
+}
+
+} // namespace
+
+int socketUsers() {
+    return gSocketUsers.load();
+}
+
+UdpSocket::UdpSocket(int nonBlocking) : handle(-1) {
+    SocketLayerHold hold;
+    // Close-on-exec: child processes (helpers started by tests or tools) must not keep the port.
+    handle = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (handle < 0) {
+        throwSystemError(errno, "Error opening socket");
+    }
+    int mode = nonBlocking != 0 ? 1 : 0;
+    if (::ioctl(handle, FIONBIO, &mode) < 0) {
+        const int code = errno;
+        ::close(handle);
+        throwSystemError(code, "Cannot set socket to non-blocking");
+    }
+    hold.keep();
+}
+
+UdpSocket::~UdpSocket() {
+    ::close(handle);
+    gSocketUsers.fetch_sub(1);
+}
+
+void UdpSocket::bind(std::uint16_t port) {
+    const sockaddr_in address = ipv4Address(htonl(INADDR_ANY), port);
+    if (::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
+        throwSystemError(errno, "Bind failed");
+    }
+}
+
+std::uint16_t UdpSocket::localPort() const {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size) < 0) {
+        throwSystemError(errno, "getsockname failed");
+    }
+    return ntohs(address.sin_port);
+}
+
+void UdpSocket::enableBroadcast() {
+    const int on = 1;
+    if (::setsockopt(handle, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) < 0) {
+        throwSystemError(errno, "Broadcast failed");
+    }
+}
+
+void UdpSocket::sendTo(const std::string& address, std::uint16_t port,
+                       std::span<const std::byte> bytes) {
+    in_addr target{};
+    // An unreadable address is refused rather than sent to whatever the field held.
+    if (::inet_pton(AF_INET, address.c_str(), &target) != 1) {
+        throwSystemError(EINVAL, "sendto failed");
+    }
+    const sockaddr_in destination = ipv4Address(target.s_addr, port);
+    if (::sendto(handle, bytes.data(), bytes.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&destination), sizeof destination) < 0) {
+        throwSystemError(errno, "sendto failed");
+    }
+}
+
+ReceiveResult UdpSocket::receive(std::span<std::byte> buffer) {
+    sockaddr_in source{};
+    socklen_t sourceSize = sizeof source;
+    // MSG_TRUNC makes the kernel report the datagram's real length, so a cut one is visible.
+    const ssize_t received = ::recvfrom(handle, buffer.data(), buffer.size(), MSG_TRUNC,
+                                        reinterpret_cast<sockaddr*>(&source), &sourceSize);
+    if (received < 0) {
+        return ReceiveResult{0, errno, false};
+    }
+    const auto length = static_cast<std::size_t>(received);
+    return ReceiveResult{length, 0, length > buffer.size()};
+}
+
+void UdpSocket::setReceiveTimeout(std::chrono::milliseconds timeout) {
+    timeval value{};
+    value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+    value.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+    if (::setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) < 0) {
+        throwSystemError(errno, "Cannot set receive time-out");
+    }
+}
+
+void UdpSocket::shutdown() {
+    // An unbound or unconnected UDP socket answers ENOTCONN, yet the kernel still marks it
+    // shut and wakes the blocked readers, which is all this is for.
+    if (::shutdown(handle, SHUT_RDWR) < 0 && errno != ENOTCONN) {
+        throwSystemError(errno, "Cannot shut socket down");
+    }
+}
+
+} // namespace lumarok

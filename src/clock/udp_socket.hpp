@@ -1,0 +1,52 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace lumarok {
+
+// UdpSocket objects currently alive. Linux needs no socket-layer start-up, so this is a count.
+[[nodiscard]] int socketUsers();
+
+// One received datagram. `length` is its full length on the wire: larger than the buffer when
+// the datagram was cut. `error` is the errno of a receive that got nothing (0 on success).
+struct ReceiveResult {
+    std::size_t length = 0;
+    int error = 0;
+    bool truncated = false;
+};
+
+// One IPv4 UDP socket, owned from construction to destruction; neither copied nor moved.
+// Failures throw std::system_error with errno and a fixed text ("Bind failed: ...").
+// Thread: construct and destroy on the main thread; the operations may run on several
+// threads at once (one sends while another receives), the wrapper adds no lock.
+class UdpSocket {
+public:
+    // Non-zero nonBlocking: receive() returns at once when nothing is waiting.
+    explicit UdpSocket(int nonBlocking);
+    ~UdpSocket();
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    // All local IPv4 addresses; port 0 lets the system pick one (see localPort()).
+    void bind(std::uint16_t port);
+    [[nodiscard]] std::uint16_t localPort() const;
+    void enableBroadcast();
+    // address: dotted IPv4 text.
+    void sendTo(const std::string& address, std::uint16_t port, std::span<const std::byte> bytes);
+    // Waits (blocking socket) for one datagram; never throws.
+    ReceiveResult receive(std::span<std::byte> buffer);
+    // A blocking receive() gives up after this long (zero: wait for ever).
+    void setReceiveTimeout(std::chrono::milliseconds timeout);
+    // Wakes every thread blocked in receive(); later receives return at once.
+    void shutdown();
+    [[nodiscard]] int nativeHandle() const { return handle; }
+
+private:
+    int handle;
+};
+
+} // namespace lumarok

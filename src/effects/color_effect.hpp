@@ -1,0 +1,20 @@
+#pragma once
+
+#include "effects/effect.hpp"
+
+#include <glm/vec3.hpp>
+
+namespace lumarok {
+
+// The animation as it is, every point in one colour. Ignores the show time.
+class ColorEffect final : public Effect {
+public:
+    explicit ColorEffect(glm::vec3 color);
+
+    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+
+private:
+    glm::vec3 color;
+};
+
+} // namespace lumarok

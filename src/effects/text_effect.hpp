@@ -1,0 +1,31 @@
+#pragma once
+
+#include "effects/effect.hpp"
+
+#include <glm/vec3.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace lumarok {
+
+// Lays out `text` in the vector font across the full width of the drawing space,
+// one stroke per Polyline, scaled by `scale` about the centre. Each character owns
+// a cell of 4096 / length units. Characters without a glyph (space, lower case,
+// bytes outside '!'..'_') are blanks: they keep their cell and draw nothing.
+[[nodiscard]] Frame layoutText(std::string_view text, float scale);
+
+// One word in one colour, in place of the animation. Ignores frame and time.
+class TextEffect final : public Effect {
+public:
+    TextEffect(glm::vec3 color, float scale, std::string text);
+
+    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+
+private:
+    glm::vec3 color;
+    float scale;
+    std::string text;
+};
+
+} // namespace lumarok

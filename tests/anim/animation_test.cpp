@@ -1,0 +1,289 @@
+#include "anim/animation.hpp"
+#include "anim/data_error.hpp"
+
+#include "anim/temp_data_dir.hpp"
+#include "support/paths.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+namespace lumarok {
+namespace {
+
+using test::TempDataDir;
+
+std::filesystem::path basicDir() {
+    return test::sourceDir() + "/tests/data/anim/basic";
+}
+
+// Builds an Animation from Sequence.txt text, counting how often each scene is read.
+struct InMemoryShow {
+    std::map<std::string, int> reads;
+    nlohmann::json splitMap;
+
+    Animation load(const std::string& sequenceText) {
+        std::istringstream text(sequenceText);
+        return Animation(AnimationSource{text, "Sequence.txt", splitMap, "split_map.json",
+                                         [this](const std::string& baseName) {
+                                             ++reads[baseName];
+                                             return Scene{};
+                                         }});
+    }
+};
+
+// The message of the DataError that loading raises, and the type of the
+// exception it wraps.
+template <typename Load> std::pair<std::string, std::string> loadError(Load&& load) {
+    try {
+        load();
+    } catch (const DataError& e) {
+        try {
+            std::rethrow_if_nested(e);
+        } catch (const std::invalid_argument&) {
+            return {e.what(), "invalid_argument"};
+        } catch (const std::out_of_range&) {
+            return {e.what(), "out_of_range"};
+        } catch (const nlohmann::json::type_error&) {
+            return {e.what(), "type_error"};
+        } catch (const nlohmann::json::parse_error&) {
+            return {e.what(), "parse_error"};
+        } catch (...) {
+            return {e.what(), "other"};
+        }
+        return {e.what(), "not nested"};
+    }
+    return {"no error", ""};
+}
+
+TEST(Animation, LoadsADataDirectory) {
+    testing::internal::CaptureStdout();
+    const Animation animation(basicDir());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    ASSERT_EQ(animation.sequence.size(), 4u);
+    ASSERT_EQ(animation.scenes.size(), 2u) << "1F and 1f are different scenes";
+    const SequenceEntry& part2 = animation.sequence[0];
+    EXPECT_DOUBLE_EQ(part2.startSeconds, 2.04);
+    EXPECT_EQ(part2.sceneIndex, 0);
+    EXPECT_EQ(part2.firstFrame, 70);
+    EXPECT_EQ(part2.lastFrame, 79);
+    EXPECT_FALSE(part2.flipVertical || part2.flipHorizontal);
+
+    const SequenceEntry& backwards = animation.sequence[1];
+    EXPECT_EQ(backwards.sceneIndex, 0);
+    EXPECT_EQ(backwards.firstFrame, 3);
+    EXPECT_EQ(backwards.lastFrame, 1);
+    EXPECT_TRUE(backwards.flipVertical && backwards.flipHorizontal);
+
+    const SequenceEntry& lowerCase = animation.sequence[2];
+    EXPECT_EQ(lowerCase.sceneIndex, 1);
+    EXPECT_FALSE(lowerCase.flipVertical);
+    EXPECT_TRUE(lowerCase.flipHorizontal);
+
+    const SequenceEntry& negative = animation.sequence[3];
+    EXPECT_DOUBLE_EQ(negative.startSeconds, -0.5);
+    EXPECT_EQ(negative.firstFrame, 32);
+    EXPECT_EQ(negative.lastFrame, 32);
+    EXPECT_FALSE(negative.flipVertical || negative.flipHorizontal) << "cleared by a scene line";
+
+    const Scene& scene = animation.scenes[0];
+    ASSERT_EQ(scene.frames.size(), 3u);
+    EXPECT_EQ(scene.frames[0], scene.frames[1]);
+    ASSERT_EQ(scene.frames[2].size(), 1u);
+    EXPECT_EQ(scene.frames[2][0].size(), 3u);
+    ASSERT_EQ(animation.scenes[1].frames.size(), 1u);
+}
+
+TEST(Animation, DefaultConstructionReadsTheWorkingDirectorysData) {
+    TempDataDir work;
+    std::filesystem::create_directory(work.path() / "data");
+    std::filesystem::copy(basicDir(), work.path() / "data");
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(work.path());
+    const Animation animation;
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(animation.sequence.size(), 4u);
+    EXPECT_EQ(animation.scenes.size(), 2u);
+}
+
+TEST(Animation, ReadsEachSceneOnceInOrderOfFirstMention) {
+    InMemoryShow show;
+    show.splitMap = nlohmann::json::parse(R"({"2B": [3, 4]})");
+    const Animation animation = show.load("1 ('anim', {'name': '2B-0', 'from': 0, 'to': 1})\n"
+                                          "2 ('anim', {'name': '1F-0', 'from': 0, 'to': 1})\n"
+                                          "3 ('anim', {'name': '2B-2', 'from': 0, 'to': 1})\n"
+                                          "4 ('anim', {'name': '2B-1', 'from': 5, 'to': 1})");
+    EXPECT_EQ(show.reads, (std::map<std::string, int>{{"1F", 1}, {"2B", 1}}));
+    ASSERT_EQ(animation.sequence.size(), 4u);
+    EXPECT_EQ(animation.sequence[0].sceneIndex, 0);
+    EXPECT_EQ(animation.sequence[1].sceneIndex, 1);
+    EXPECT_EQ(animation.sequence[2].sceneIndex, 0);
+    EXPECT_EQ(animation.sequence[2].firstFrame, 7);
+    EXPECT_EQ(animation.sequence[3].firstFrame, 8);
+    EXPECT_EQ(animation.sequence[3].lastFrame, 4);
+}
+
+TEST(Animation, MissingFilesLeaveThingsEmpty) {
+    TempDataDir dir;
+    EXPECT_TRUE(Animation(dir.path()).sequence.empty());
+
+    // Part 0 clips never consult the split map, so it may be absent.
+    dir.write("Sequence.txt", "1 ('anim', {'name': '5-0', 'from': 0, 'to': 3})\n");
+    testing::internal::CaptureStdout();
+    const Animation animation(dir.path());
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(animation.scenes.size(), 1u);
+    EXPECT_TRUE(animation.scenes[0].frames.empty());
+    EXPECT_NE(out.find("script5.json"), std::string::npos) << out;
+}
+
+TEST(Animation, ConversionErrorsNameFileAndLine) {
+    TempDataDir dir;
+    dir.write("Sequence.txt", "0 ('scene', {})\n"
+                              "1 ('anim', {'name': '1-0', 'from': zero, 'to': 3})\n");
+    const auto [message, type] = loadError([&] { Animation{dir.path()}; });
+    EXPECT_EQ(message, (dir.path() / "Sequence.txt").string() + ":2: invalid stoi argument");
+    EXPECT_EQ(type, "invalid_argument");
+
+    dir.write("Sequence.txt", "1 ('anim', {'name': '1-0', 'from': 0, 'to': 3000000000})");
+    const auto [rangeMessage, rangeType] = loadError([&] { Animation{dir.path()}; });
+    EXPECT_EQ(rangeMessage,
+              (dir.path() / "Sequence.txt").string() + ":1: stoi argument out of range");
+    EXPECT_EQ(rangeType, "out_of_range");
+}
+
+TEST(Animation, SplitMapFaultsRaiseTheJsonErrors) {
+    const std::string clip = "7 ('anim', {'name': '1F-2', 'from': 0, 'to': 1})";
+    struct Case {
+        const char* splitMap;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"null", "[json.exception.type_error.302] type must be number, but is null"},
+        {R"({"1f": [1, 2]})", "[json.exception.type_error.302] type must be number, but is null"},
+        {R"({"1F": [1]})", "[json.exception.type_error.302] type must be number, but is null"},
+        {R"({"1F": [1, "2"]})",
+         "[json.exception.type_error.302] type must be number, but is string"},
+        {R"({"1F": "12"})",
+         "[json.exception.type_error.305] cannot use operator[] with a numeric argument with "
+         "string"},
+        {R"([1, 2])",
+         "[json.exception.type_error.305] cannot use operator[] with a string argument with "
+         "array"},
+    };
+    for (const Case& c : cases) {
+        InMemoryShow show;
+        show.splitMap = nlohmann::json::parse(c.splitMap);
+        const auto [message, type] = loadError([&] { show.load(clip); });
+        EXPECT_EQ(message, std::string("Sequence.txt:1: split_map.json: ") + c.error) << c.splitMap;
+        EXPECT_EQ(type, "type_error");
+    }
+    InMemoryShow show;
+    show.splitMap = nlohmann::json::parse(R"({"1F": [1.9, true, 5]})");
+    EXPECT_EQ(show.load(clip).sequence.at(0).firstFrame, 2) << "booleans count, floats truncate";
+}
+
+TEST(Animation, SplitOffsetsThatOverflowAreRefused) {
+    InMemoryShow show;
+    show.splitMap = nlohmann::json::parse(R"({"1F": [2147483647, 2147483647]})");
+    const auto [message, type] =
+        loadError([&] { show.load("7 ('anim', {'name': '1F-2', 'from': 0, 'to': 1})"); });
+    EXPECT_EQ(message, "Sequence.txt:1: frame number out of range");
+    EXPECT_EQ(type, "out_of_range");
+}
+
+TEST(Animation, MalformedFilesAreNamed) {
+    TempDataDir dir;
+    dir.write("split_map.json", "{\"1\": [1,");
+    dir.write("Sequence.txt", "1 ('anim', {'name': '1-0', 'from': 0, 'to': 3})\n");
+    const auto [splitMessage, splitType] = loadError([&] { Animation{dir.path()}; });
+    EXPECT_EQ(splitMessage.rfind((dir.path() / "split_map.json").string() +
+                                     ": [json.exception.parse_error.101]",
+                                 0),
+              0u)
+        << splitMessage;
+    EXPECT_EQ(splitType, "parse_error");
+
+    dir.write("split_map.json", "{}");
+    dir.write("script1.json", R"({"indices": [0], "data": {"0": 1}})");
+    const auto [sceneMessage, sceneType] = loadError([&] { Animation{dir.path()}; });
+    EXPECT_EQ(sceneMessage, (dir.path() / "script1.json").string() +
+                                ": [json.exception.type_error.302] type must be array, but is "
+                                "object");
+    EXPECT_EQ(sceneType, "type_error");
+}
+
+TEST(Animation, BaseNamesCannotLeaveTheDataDirectory) {
+    TempDataDir dir;
+    std::filesystem::create_directory(dir.path() / "script1");
+    dir.write("outside.json", R"({"indices": [0], "data": [1, 208, 1, 0, 0]})");
+    dir.write("Sequence.txt", "1 ('anim', {'name': '1/../outside-0', 'from': 0, 'to': 0})\n");
+    const auto [message, type] = loadError([&] { Animation{dir.path()}; });
+    EXPECT_NE(message.find("Sequence.txt:1: "), std::string::npos) << message;
+    EXPECT_EQ(type, "invalid_argument");
+}
+
+TEST(LoadScene, ReadsFramesByIndex) {
+    std::istringstream text(R"({"data": [2, 208, 1, 0, 0, 223, 2, 10, 10, 20, 20],
+                                "indices": [0, 0, 6, 7], "note": null} trailing text)");
+    testing::internal::CaptureStdout();
+    const Scene scene = readScene(text);
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(scene.frames.size(), 4u);
+    EXPECT_EQ(scene.frames[0].size(), 2u);
+    EXPECT_EQ(scene.frames[0], scene.frames[1]);
+    EXPECT_TRUE(scene.frames[2].empty()) << "a point count is not a command count";
+    EXPECT_TRUE(scene.frames[3].empty()) << "a faulty list still counts as a frame";
+    EXPECT_NE(out.find("unexpected draw cmd"), std::string::npos) << out;
+}
+
+TEST(LoadScene, ConvertsNumbersAndBooleans) {
+    const Scene scene = sceneFromJson(
+        nlohmann::json::parse(R"({"indices": [0.7], "data": [true, 208.9, 1, 255.5, false]})"));
+    ASSERT_EQ(scene.frames.size(), 1u);
+    ASSERT_EQ(scene.frames[0].size(), 1u);
+    EXPECT_FLOAT_EQ(scene.frames[0][0][0].x, 0.0f);
+    EXPECT_FLOAT_EQ(scene.frames[0][0][0].y, 4504.5f);
+}
+
+TEST(LoadScene, ShapeErrorsAreTheJsonLibrarys) {
+    struct Case {
+        const char* text;
+        const char* error; // empty: a scene without frames
+    };
+    const Case cases[] = {
+        {"{}", ""},
+        {"null", ""},
+        {R"({"data": [1, 2]})", ""},
+        {R"({"indices": [0]})", "[json.exception.type_error.302] type must be array, but is null"},
+        {R"({"indices": [0], "data": 5})",
+         "[json.exception.type_error.302] type must be array, but is number"},
+        {R"({"indices": [0], "data": [1, "208"]})",
+         "[json.exception.type_error.302] type must be number, but is string"},
+        {R"({"indices": "0", "data": []})",
+         "[json.exception.type_error.302] type must be array, but is string"},
+        {R"([{"indices": [0]}])",
+         "[json.exception.type_error.305] cannot use operator[] with a string argument with array"},
+        {R"("scene")", "[json.exception.type_error.305] cannot use operator[] with a string "
+                       "argument with string"},
+    };
+    for (const Case& c : cases) {
+        std::istringstream text(c.text);
+        try {
+            const Scene scene = readScene(text);
+            EXPECT_STREQ(c.error, "") << c.text;
+            EXPECT_TRUE(scene.frames.empty()) << c.text;
+        } catch (const nlohmann::json::type_error& e) {
+            EXPECT_STREQ(e.what(), c.error) << c.text;
+        }
+    }
+    std::istringstream truncated(R"({"indices": [0], "data": [1, 2)");
+    EXPECT_THROW(readScene(truncated), nlohmann::json::parse_error);
+}
+
+} // namespace
+} // namespace lumarok

@@ -1,0 +1,96 @@
+#include "clock/osc_time_provider.hpp"
+
+#include "clock/osc_bytes.hpp"
+#include "clock/udp_socket.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <system_error>
+
+namespace lumarok {
+namespace {
+
+using namespace lumarok::test;
+
+// A provider on a port of the system's choosing and a socket that sends to it over loopback.
+// Loopback delivery is complete when sendto returns, so a datagram sent is pending at once.
+class OscTimeProviderTest : public ::testing::Test {
+protected:
+    void send(const Bytes& datagram) { sender.sendTo("127.0.0.1", provider.port(), datagram); }
+
+    OscTimeProvider provider{0};
+    UdpSocket sender{0};
+};
+
+TEST_F(OscTimeProviderTest, StartsAtZeroAndKeepsTheLastTimeWhenMessagesStop) {
+    EXPECT_EQ(provider.getTime(), 0.0);
+    send(timeMessage(3.25F));
+    EXPECT_EQ(provider.getTime(), 3.25);
+    EXPECT_EQ(provider.getTime(), 3.25);
+    EXPECT_EQ(provider.getTime(), 3.25);
+}
+
+TEST_F(OscTimeProviderTest, HandlesEveryPendingDatagramInArrivalOrder) {
+    send(timeMessage(10.0F));
+    send(timeMessage(12.5F));
+    EXPECT_EQ(provider.getTime(), 12.5);
+
+    send(timeMessage(20.0F));
+    send(message("/Time", ",i", intArgument(7)));
+    send(message("/Other", ",f", floatArgument(99.0F)));
+    EXPECT_EQ(provider.getTime(), 7.0);
+    EXPECT_EQ(provider.droppedDatagrams(), 0u);
+}
+
+TEST_F(OscTimeProviderTest, MalformedDatagramIsDroppedAndTheLoopGoesOn) {
+    send(timeMessage(5.0F));
+    send(message("/Time", ",s", oscString("x")));      // wrong type
+    send(message("/Time", "f", floatArgument(50.0F))); // no comma
+    send({});                                          // empty
+    send(bundle({element(timeMessage(6.0F)), element(timeMessage(60.0F), 200)}));
+    EXPECT_EQ(provider.getTime(), 6.0) << "the bundle's first element stays";
+    EXPECT_EQ(provider.droppedDatagrams(), 4u);
+
+    send(message("/Time", ",f", {})); // a failed message leaves the last good time
+    send(timeMessage(7.0F));
+    EXPECT_EQ(provider.getTime(), 7.0);
+    EXPECT_EQ(provider.droppedDatagrams(), 5u);
+}
+
+TEST_F(OscTimeProviderTest, DatagramLongerThanTheBufferIsDroppedWhole) {
+    // A valid bundle whose first element would set 99 if the cut datagram were parsed.
+    const Bytes filler = message("/Other", ",b", Bytes(1100, std::byte{0}));
+    send(bundle({element(timeMessage(99.0F)), element(filler)}));
+    send(timeMessage(1.0F));
+    EXPECT_EQ(provider.getTime(), 1.0);
+    EXPECT_EQ(provider.droppedDatagrams(), 1u);
+}
+
+TEST_F(OscTimeProviderTest, DatagramFillingTheBufferExactlyIsHandled) {
+    const Bytes head = bundle({element(timeMessage(2.0F))});
+    const std::size_t fillerSize = OscTimeProvider::kDatagramCapacity - head.size() - 4;
+    const Bytes filler =
+        concat({message("/Other", ",", {}), Bytes(fillerSize - message("/Other", ",", {}).size())});
+    const Bytes full = concat({head, element(filler)});
+    ASSERT_EQ(full.size(), OscTimeProvider::kDatagramCapacity);
+    send(full);
+    EXPECT_EQ(provider.getTime(), 2.0);
+    EXPECT_EQ(provider.droppedDatagrams(), 0u);
+}
+
+TEST(OscTimeProvider, SecondProviderOnAPortInUseFailsAndReleasesItsSocket) {
+    const OscTimeProvider first(0);
+    const int users = socketUsers();
+    try {
+        const OscTimeProvider second(first.port());
+        ADD_FAILURE() << "second bind succeeded";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("Bind failed: ", 0), 0u) << error.what();
+        EXPECT_EQ(error.code().value(), EADDRINUSE);
+    }
+    EXPECT_EQ(socketUsers(), users);
+}
+
+} // namespace
+} // namespace lumarok

@@ -1,0 +1,173 @@
+#include "clock/udp_socket.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <future>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+namespace lumarok {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::span<const std::byte> asBytes(const std::string& text) {
+    return std::as_bytes(std::span<const char>(text.data(), text.size()));
+}
+
+// Runs f and returns the system_error it throws (fails the test when it throws none).
+template <typename F> std::system_error expectSystemError(F&& f) {
+    try {
+        f();
+    } catch (const std::system_error& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no std::system_error thrown";
+    return std::system_error(0, std::system_category(), "none");
+}
+
+TEST(UdpSocket, CountsItsUsersAndReleasesThemOnDestruction) {
+    const int before = socketUsers();
+    {
+        const UdpSocket first(1);
+        EXPECT_EQ(socketUsers(), before + 1);
+        {
+            const UdpSocket second(0);
+            EXPECT_EQ(socketUsers(), before + 2);
+        }
+        EXPECT_EQ(socketUsers(), before + 1);
+    }
+    EXPECT_EQ(socketUsers(), before);
+}
+
+TEST(UdpSocket, BindToPortInUseReportsBindFailedWithTheSystemReason) {
+    UdpSocket owner(1);
+    owner.bind(0);
+    const int before = socketUsers();
+    {
+        UdpSocket second(1);
+        const int withSecond = socketUsers();
+        const auto error = expectSystemError([&] { second.bind(owner.localPort()); });
+        EXPECT_EQ(error.code(), std::error_code(EADDRINUSE, std::system_category()));
+        EXPECT_STREQ(error.what(), "Bind failed: Address already in use");
+        // A failed bind leaves the socket open: its owner decides.
+        EXPECT_EQ(socketUsers(), withSecond);
+        second.bind(0);
+        EXPECT_NE(second.localPort(), owner.localPort());
+    }
+    EXPECT_EQ(socketUsers(), before);
+}
+
+TEST(UdpSocket, FailedOpenLeavesTheUserCountAsItWas) {
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    // Find the lowest free descriptor and forbid any at or above it.
+    std::vector<int> probe;
+    {
+        const UdpSocket free(0);
+        probe.push_back(free.nativeHandle());
+    }
+    rlimit tight = original;
+    tight.rlim_cur = static_cast<rlim_t>(probe.front());
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const int before = socketUsers();
+    const auto error = expectSystemError([] { const UdpSocket socket(1); });
+    ::setrlimit(RLIMIT_NOFILE, &original);
+    EXPECT_EQ(socketUsers(), before);
+    EXPECT_EQ(error.code().value(), EMFILE);
+    EXPECT_EQ(std::string(error.what()).rfind("Error opening socket: ", 0), 0u) << error.what();
+}
+
+TEST(UdpSocket, NonBlockingReceiveReturnsAtOnceWhenNothingWaits) {
+    UdpSocket socket(1);
+    socket.bind(0);
+    std::array<std::byte, 16> buffer{};
+    const auto start = std::chrono::steady_clock::now();
+    const ReceiveResult result = socket.receive(buffer);
+    EXPECT_TRUE(result.error == EAGAIN || result.error == EWOULDBLOCK) << result.error;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+TEST(UdpSocket, BlockingReceiveWaitsUntilItsTimeout) {
+    UdpSocket socket(0);
+    socket.bind(0);
+    socket.setReceiveTimeout(50ms);
+    std::array<std::byte, 16> buffer{};
+    const auto start = std::chrono::steady_clock::now();
+    const ReceiveResult result = socket.receive(buffer);
+    EXPECT_TRUE(result.error == EAGAIN || result.error == EWOULDBLOCK) << result.error;
+    // It did block, so the mode really is blocking (the lower bound is not a speed claim).
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 40ms);
+}
+
+TEST(UdpSocket, SendsAndReceivesOverLoopbackAndReportsCutDatagrams) {
+    UdpSocket receiver(0);
+    receiver.bind(0);
+    receiver.setReceiveTimeout(2s);
+    UdpSocket sender(0);
+
+    sender.sendTo("127.0.0.1", receiver.localPort(), asBytes("hello"));
+    std::array<std::byte, 8> buffer{};
+    ReceiveResult result = receiver.receive(buffer);
+    ASSERT_EQ(result.error, 0);
+    EXPECT_EQ(result.length, 5u);
+    EXPECT_FALSE(result.truncated);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data()), 5), "hello");
+
+    const std::string big(2000, 'x');
+    sender.sendTo("127.0.0.1", receiver.localPort(), asBytes(big));
+    result = receiver.receive(buffer);
+    ASSERT_EQ(result.error, 0);
+    EXPECT_TRUE(result.truncated);
+    EXPECT_EQ(result.length, 2000u);
+
+    // The cut datagram is gone as a whole; the next one arrives intact.
+    sender.sendTo("127.0.0.1", receiver.localPort(), asBytes("next"));
+    result = receiver.receive(buffer);
+    ASSERT_EQ(result.error, 0);
+    EXPECT_EQ(result.length, 4u);
+}
+
+TEST(UdpSocket, SendToAnUnreadableAddressIsRefused) {
+    UdpSocket sender(0);
+    const auto error = expectSystemError([&] { sender.sendTo("not-an-address", 9, asBytes("x")); });
+    EXPECT_EQ(error.code().value(), EINVAL);
+    EXPECT_EQ(std::string(error.what()).rfind("sendto failed: ", 0), 0u) << error.what();
+}
+
+TEST(UdpSocket, EnableBroadcastSetsTheSocketOption) {
+    UdpSocket socket(0);
+    socket.enableBroadcast();
+    int value = 0;
+    socklen_t size = sizeof value;
+    ASSERT_EQ(::getsockopt(socket.nativeHandle(), SOL_SOCKET, SO_BROADCAST, &value, &size), 0);
+    EXPECT_NE(value, 0);
+}
+
+TEST(UdpSocket, ShutdownWakesAThreadBlockedInReceive) {
+    UdpSocket socket(0);
+    socket.bind(0);
+    std::promise<void> entered;
+    auto done = std::async(std::launch::async, [&] {
+        std::array<std::byte, 16> buffer{};
+        entered.set_value();
+        return socket.receive(buffer);
+    });
+    entered.get_future().wait();
+    std::this_thread::sleep_for(50ms); // let the thread reach recvfrom
+    socket.shutdown();
+    ASSERT_EQ(done.wait_for(5s), std::future_status::ready) << "receive did not wake up";
+    const ReceiveResult result = done.get();
+    EXPECT_EQ(result.length, 0u);
+}
+
+} // namespace
+} // namespace lumarok
