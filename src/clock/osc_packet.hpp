@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace OSCPP {
 

@@ -10,8 +10,10 @@ import os
 import tempfile
 import unittest
 
+import make_demo_show
+from check_demo_show import blend_problem, coverage_gaps
 from make_demo_show import encode_scene, grid_rings, to_grid
-from show_reader import DataError, Show
+from show_reader import DataError, Entry, Show
 
 
 def write_show(folder, sequence, scenes=None, split_map=None, remap="1 1\n"):
@@ -178,6 +180,45 @@ class Encoding(unittest.TestCase):
     def test_ring_that_ends_where_it_starts_is_refused(self):
         with self.assertRaises(ValueError):
             grid_rings([[(100, 500), (900, 900), (101, 501)]], "T", 0)
+
+
+class ShowPlan(unittest.TestCase):
+    def test_sequence_reads_back_as_planned(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for name, text in (("Sequence.txt", make_demo_show.sequence_text()),
+                               ("split_map.json", make_demo_show.split_map_text())):
+                with open(os.path.join(tmp, name), "w") as fh:
+                    fh.write(text)
+            show = Show(tmp)
+        splits = {name: parts for name, _, _, _, parts in make_demo_show.SCENES}
+        planned, flips = [], (False, False)
+        for item in make_demo_show.SEQUENCE:
+            if item[1] == "scene":
+                flips = (False, False)
+            elif item[1] == "options":
+                flips = ("flip_vertical" in item[2], "flip_horizontal" in item[2])
+            else:
+                start, base, part, first, last = item
+                offset = sum(splits[base][:part])
+                planned.append((start / 1000.0, base, first + offset, last + offset) + flips)
+        got = [(e.start, e.base, e.first, e.last, e.flip_v, e.flip_h) for e in show.entries]
+        self.assertEqual(got, planned)
+        self.assertEqual(show.messages, [])
+        self.assertTrue(make_demo_show.remap_text().startswith("1 1\n"))
+
+    def test_coverage_gaps(self):
+        def clip(start, frames):
+            return Entry(start, 0, 0, frames - 1, False, False, "1A", 0)
+        gaps, end = coverage_gaps([clip(0.0, 25), clip(1.0, 25), clip(3.0, 50)], 6.0)
+        self.assertEqual([(round(a, 6), round(b, 6)) for a, b in gaps], [(2.0, 3.0), (5.0, 6.0)])
+        self.assertAlmostEqual(end, 5.0)
+
+    def test_blend_problem_matches_the_sampler_limit(self):
+        a = [[(0.0, 0.0), (100.0, 0.0)]]
+        self.assertIsNone(blend_problem(a, [[(0.0, 699.9), (100.0, 0.0)]]))
+        self.assertIn("moves", blend_problem(a, [[(0.0, 700.0), (100.0, 0.0)]]))
+        self.assertIn("points", blend_problem(a, [[(0.0, 0.0), (100.0, 0.0), (5.0, 5.0)]]))
+        self.assertIn("polylines", blend_problem(a, a + a))
 
 
 if __name__ == "__main__":

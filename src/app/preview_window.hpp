@@ -1,0 +1,26 @@
+#pragma once
+
+#include "laser/laser_sample.hpp"
+
+#include <functional>
+#include <vector>
+
+namespace lumarok {
+
+// Opens the 1024 x 1024 window "single triangle" and redraws it continuously
+// until the window is closed or Esc / q is pressed; then returns 0.
+//
+// `renderFrame` fills the sample list for the current show time; the list is
+// kept and handed back on every redraw. argc/argv go to glutInit, which may
+// remove the X options it consumes (such as -display).
+//
+// Throws std::runtime_error, before any window exists, when no X display with
+// GLX can be opened. An exception thrown by `renderFrame` ends the event loop
+// and is rethrown here once the loop has returned. With the environment
+// variable LUMAROK_PREVIEW_STATS=1 the frame count and rate go to stderr on exit.
+//
+// Thread: main thread only; not reentrant.
+int runPreview(int& argc, char** argv,
+               const std::function<void(std::vector<LaserSample>&)>& renderFrame);
+
+} // namespace lumarok

@@ -1,0 +1,31 @@
+#include "laser/pacing.hpp"
+
+#include <cmath>
+
+namespace lumarok {
+
+bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax) {
+    // 64 bits: a bufferMax near the bottom of the range must not wrap the threshold.
+    return static_cast<std::int64_t>(bufferFree) <
+           static_cast<std::int64_t>(bufferMax) - kPacingReserve;
+}
+
+std::chrono::microseconds pacingSleep(std::int32_t sampleRate) {
+    if (sampleRate <= 0) {
+        return std::chrono::microseconds{0};
+    }
+    const double micros = 1e6 * kPacingSleepSamples / static_cast<double>(sampleRate);
+    return std::chrono::microseconds{static_cast<std::int64_t>(micros)};
+}
+
+std::int32_t samplesPlayed(std::chrono::nanoseconds elapsed, std::int32_t sampleRate) {
+    if (sampleRate <= 0 || elapsed.count() <= 0) {
+        return 0;
+    }
+    const double played =
+        std::round(static_cast<double>(elapsed.count()) * 1e-9 * static_cast<double>(sampleRate));
+    constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(std::min(played, kMax));
+}
+
+} // namespace lumarok

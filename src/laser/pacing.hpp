@@ -1,0 +1,64 @@
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <limits>
+
+namespace lumarok {
+
+// Pacing against the device's buffer: a sender waits while fewer than
+// bufferMax - kPacingReserve slots are estimated free.
+inline constexpr std::int32_t kPacingReserve = 1500;
+inline constexpr std::int32_t kPacingSleepSamples = 100;
+
+[[nodiscard]] bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax);
+// Time the device needs for kPacingSleepSamples samples, truncated; 0 when the
+// rate is unknown (0 or negative), which means no pacing at all.
+[[nodiscard]] std::chrono::microseconds pacingSleep(std::int32_t sampleRate);
+// Samples the device plays in `elapsed`, rounded to the nearest sample.
+[[nodiscard]] std::int32_t samplesPlayed(std::chrono::nanoseconds elapsed, std::int32_t sampleRate);
+
+// The estimate shared with the thread that hears the device. A device report stores
+// the reported value and then bumps `reportSerial`.
+struct BufferEstimate {
+    std::atomic<std::int32_t> bufferFree{0};
+    std::atomic<std::uint32_t> reportSerial{0};
+    void report(std::int32_t free) {
+        bufferFree.store(free);
+        reportSerial.fetch_add(1);
+    }
+};
+
+// Sleeps before one packet until the estimate is back at or above the threshold.
+// Each sleep credits what the device played meanwhile (measured, so an oversleep is
+// not lost), unless a device report replaced the estimate during the sleep.
+// `sleep(microseconds)` sleeps and returns the time that really passed.
+// Returns the number of sleeps. Thread: the sending thread.
+template <typename Sleep>
+int paceBeforePacket(BufferEstimate& estimate, std::int32_t bufferMax, std::int32_t sampleRate,
+                     Sleep&& sleep) {
+    const std::chrono::microseconds slice = pacingSleep(sampleRate);
+    int sleeps = 0;
+    while (sampleRate > 0) {
+        const std::uint32_t serial = estimate.reportSerial.load();
+        std::int32_t free = estimate.bufferFree.load();
+        if (!needsPacing(free, bufferMax)) {
+            break;
+        }
+        const std::chrono::nanoseconds elapsed = sleep(slice);
+        ++sleeps;
+        if (estimate.reportSerial.load() == serial) {
+            const std::int64_t credited =
+                static_cast<std::int64_t>(free) + samplesPlayed(elapsed, sampleRate);
+            const auto next = static_cast<std::int32_t>(
+                std::min<std::int64_t>(credited, std::numeric_limits<std::int32_t>::max()));
+            // Fails only when a report lands right now; the report wins.
+            estimate.bufferFree.compare_exchange_strong(free, next);
+        }
+    }
+    return sleeps;
+}
+
+} // namespace lumarok

@@ -1,0 +1,265 @@
+#include "laser/laser_path.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+namespace lumarok {
+namespace {
+
+const glm::vec3 kWhite{1.0f, 1.0f, 1.0f};
+const glm::vec3 kBlack{0.0f, 0.0f, 0.0f};
+constexpr float kSpacing = 25.0f;
+constexpr float kBlankStep = 30.0f;
+
+ColorPolyline line(std::initializer_list<glm::vec2> points, glm::vec3 color = kWhite) {
+    ColorPolyline result;
+    for (const glm::vec2 p : points) {
+        result.push_back(ColorPoint{p, color});
+    }
+    return result;
+}
+
+glm::vec2 build(const ColorFrame& frame, std::vector<LaserSample>& samples,
+                glm::vec2 beam = {0.0f, 0.0f}, float intensity = 1.0f) {
+    return buildLaserPath(frame, samples, beam, kSpacing, kBlankStep, kBlack, intensity);
+}
+
+// Projector coordinates are mirrored drawing coordinates.
+std::uint16_t px(float drawing) {
+    return static_cast<std::uint16_t>(4095.0f - drawing);
+}
+
+bool isDark(const LaserSample& s) {
+    return s.r == 0 && s.g == 0 && s.b == 0;
+}
+
+TEST(PathLengths, MeasuresEachPolylineAndSumsThem) {
+    const ColorFrame frame{line({{0, 0}, {3, 4}, {3, 10}}), line({{5, 5}}), ColorPolyline{},
+                           line({{0, 0}, {0, 0}, {10, 0}})};
+    float total = -1.0f;
+    const std::vector<float> lengths = pathLengths(frame, total);
+    ASSERT_EQ(lengths.size(), 4u);
+    EXPECT_FLOAT_EQ(lengths[0], 11.0f);
+    EXPECT_FLOAT_EQ(lengths[1], 0.0f);
+    EXPECT_FLOAT_EQ(lengths[2], 0.0f);
+    EXPECT_FLOAT_EQ(lengths[3], 10.0f);
+    EXPECT_FLOAT_EQ(total, 21.0f);
+
+    pathLengths(ColorFrame{}, total);
+    EXPECT_EQ(total, 0.0f) << "the total is reset, not accumulated across calls";
+}
+
+TEST(BuildLaserPath, EmptyFrameClearsListKeepsStorageAndBeam) {
+    std::vector<LaserSample> samples(500);
+    const auto* storage = samples.data();
+    const std::size_t capacity = samples.capacity();
+    const glm::vec2 beam = build(ColorFrame{}, samples, {123.0f, 456.0f});
+    EXPECT_TRUE(samples.empty());
+    EXPECT_EQ(samples.capacity(), capacity);
+    EXPECT_EQ(samples.data(), storage);
+    EXPECT_EQ(beam, glm::vec2(123.0f, 456.0f));
+}
+
+TEST(BuildLaserPath, SinglePointGivesOnlyItsBlankMove) {
+    std::vector<LaserSample> samples;
+    const glm::vec2 beam = build(ColorFrame{line({{90, 0}})}, samples);
+    ASSERT_EQ(samples.size(), 3u); // 90 / 30 steps
+    for (const LaserSample& s : samples) {
+        EXPECT_TRUE(isDark(s));
+    }
+    EXPECT_EQ(samples.back().x, px(90));
+    EXPECT_EQ(samples.back().y, px(0));
+    EXPECT_EQ(beam, glm::vec2(90, 0));
+}
+
+TEST(BuildLaserPath, DrawnSampleCountFollowsLengthOverSpacing) {
+    struct Case {
+        float length;
+        std::size_t drawn;
+    };
+    for (const Case c :
+         {Case{24.9f, 0}, Case{25.0f, 1}, Case{49.9f, 1}, Case{50.0f, 2}, Case{100.0f, 4}}) {
+        std::vector<LaserSample> samples;
+        // The beam already sits on the first point, so there is no blank move.
+        const glm::vec2 start{1000.0f, 1000.0f};
+        const glm::vec2 end{1000.0f + c.length, 1000.0f};
+        const glm::vec2 beam = build(ColorFrame{line({start, end})}, samples, start);
+        ASSERT_EQ(samples.size(), c.drawn) << "length " << c.length;
+        EXPECT_EQ(beam, end) << "the beam ends on the last stored point, drawn or not";
+        if (c.drawn >= 1) {
+            EXPECT_EQ(samples.front().x, px(1000.0f));
+        }
+        if (c.drawn == 2) {
+            EXPECT_EQ(samples.back().x, px(1000.0f + c.length));
+        }
+    }
+}
+
+TEST(BuildLaserPath, SamplesAreEvenlySpacedAlongCorners) {
+    // An L shape 100 long: four points at 0, 33.3, 66.7 and 100 along the path.
+    std::vector<LaserSample> samples;
+    build(ColorFrame{line({{0, 0}, {50, 0}, {50, 50}})}, samples, {0, 0});
+    ASSERT_EQ(samples.size(), 4u);
+    EXPECT_EQ(samples[1].x, px(100.0f / 3.0f));
+    EXPECT_EQ(samples[1].y, px(0));
+    EXPECT_EQ(samples[2].x, px(50));
+    EXPECT_EQ(samples[2].y, px(50.0f / 3.0f));
+    EXPECT_EQ(samples[3].x, px(50));
+    EXPECT_EQ(samples[3].y, px(50));
+}
+
+TEST(BuildLaserPath, RepeatedPointsAreSkippedWithoutDividingByZero) {
+    std::vector<LaserSample> samples;
+    build(ColorFrame{line({{0, 0}, {0, 0}, {0, 0}, {50, 0}, {50, 0}})}, samples, {0, 0});
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[0].x, px(0));
+    EXPECT_EQ(samples[1].x, px(50));
+    EXPECT_EQ(samples[1].r, 4095);
+}
+
+TEST(BuildLaserPath, SecondStrokeStartsAtItsEndNearerTheBeam) {
+    // The first stroke keeps its stored direction even though its far end is nearer;
+    // the second is drawn backwards because its last point is nearer.
+    const ColorFrame frame{line({{1000, 0}, {0, 0}}), line({{0, 500}, {0, 10}})};
+    std::vector<LaserSample> samples;
+    const glm::vec2 beam = build(frame, samples, {0, 0});
+    ASSERT_FALSE(samples.empty());
+    // First stroke: blank move to (1000, 0), then drawn from x = 1000 towards 0.
+    const auto firstDrawn = std::find_if(samples.begin(), samples.end(),
+                                         [](const LaserSample& s) { return !isDark(s); });
+    ASSERT_NE(firstDrawn, samples.end());
+    EXPECT_EQ(firstDrawn->x, px(1000));
+    // The second stroke begins at (0, 10), its stored last point.
+    const auto secondDrawn = std::find_if(firstDrawn + 40, samples.end(),
+                                          [](const LaserSample& s) { return !isDark(s); });
+    ASSERT_NE(secondDrawn, samples.end());
+    EXPECT_EQ(secondDrawn->y, px(10));
+    EXPECT_EQ(samples.back().y, px(500));
+    EXPECT_EQ(beam, glm::vec2(0, 500)) << "the beam ends on the reversed list's last point";
+}
+
+TEST(BuildLaserPath, EqualDistancesKeepStoredDirection) {
+    const ColorFrame frame{line({{0, 0}, {0, 100}}), line({{50, 50}, {-50, 150}})};
+    std::vector<LaserSample> samples;
+    const glm::vec2 beam = build(frame, samples, {0, 0});
+    // The beam is at (0, 100), which is 70.7 from both ends of the second stroke.
+    EXPECT_EQ(beam, glm::vec2(-50, 150));
+}
+
+TEST(BuildLaserPath, EmptyPolylineIsSkippedAndDoesNotCountAsFirst) {
+    // With an empty polyline first, the next stroke is still the first drawn one and
+    // keeps its direction although its end is nearer the beam.
+    const ColorFrame frame{ColorPolyline{}, line({{500, 0}, {0, 0}}), ColorPolyline{}};
+    std::vector<LaserSample> samples;
+    const glm::vec2 beam = build(frame, samples, {0, 0});
+    ASSERT_FALSE(samples.empty());
+    EXPECT_EQ(samples.back().x, px(0));
+    EXPECT_EQ(beam, glm::vec2(0, 0));
+
+    samples.clear();
+    EXPECT_EQ(build(ColorFrame{ColorPolyline{}}, samples, {7, 8}), glm::vec2(7, 8));
+    EXPECT_TRUE(samples.empty());
+}
+
+TEST(BuildLaserPath, ClampsPositionsAndColours) {
+    const ColorFrame frame{line({{-100, 5000}, {-100, 5000}}, {2.0f, -1.0f, 0.5f})};
+    std::vector<LaserSample> samples;
+    build(frame, samples, {-100, 5000});
+    ASSERT_EQ(samples.size(), 0u); // zero length: nothing drawn, nothing to blank
+    const ColorFrame spread{line({{-100, 5000}, {-100, 4900}}, {2.0f, -1.0f, 0.5f})};
+    build(spread, samples, {-100, 5000});
+    ASSERT_EQ(samples.size(), 4u);
+    EXPECT_EQ(samples[0].x, 4095);
+    EXPECT_EQ(samples[0].y, 0);
+    EXPECT_EQ(samples[0].r, 4095);
+    EXPECT_EQ(samples[0].g, 0);
+    EXPECT_EQ(samples[0].b, 2047);
+}
+
+TEST(BuildLaserPath, IntensityScalesColourWithTruncation) {
+    EXPECT_EQ(toLaserSample({0, 0}, kWhite, 0.1f).r, 409);
+    EXPECT_EQ(toLaserSample({0, 0}, kWhite, 1.0f).g, 4095);
+    EXPECT_EQ(toLaserSample({0, 0}, kWhite, -0.5f).b, 0);
+    EXPECT_EQ(toLaserSample({0, 0}, kWhite, 1.5f).b, 4095);
+    const LaserSample corner = toLaserSample({0, 0}, kBlack, 1.0f);
+    EXPECT_EQ(corner.x, 4095);
+    EXPECT_EQ(corner.y, 4095);
+    EXPECT_EQ(toLaserSample({4095, 4095}, kBlack, 1.0f).x, 0);
+}
+
+TEST(BuildLaserPath, NotANumberBecomesZeroInsteadOfUndefined) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const LaserSample s = toLaserSample({nan, nan}, {nan, nan, nan}, 1.0f);
+    EXPECT_EQ(s.x, 0);
+    EXPECT_EQ(s.r, 0);
+}
+
+TEST(BuildLaserPath, RejectsSpacingsThatWouldNeverEnd) {
+    std::vector<LaserSample> samples;
+    const ColorFrame frame{line({{0, 0}, {10, 0}})};
+    EXPECT_THROW(buildLaserPath(frame, samples, {}, 0.0f, kBlankStep, kBlack, 1.0f),
+                 std::invalid_argument);
+    EXPECT_THROW(buildLaserPath(frame, samples, {}, kSpacing, -1.0f, kBlack, 1.0f),
+                 std::invalid_argument);
+    EXPECT_THROW(appendBlankMove(samples, {}, {1, 1}, std::nanf(""), kBlack, 1.0f),
+                 std::invalid_argument);
+}
+
+TEST(AppendBlankMove, CountIsRoundedDistanceOverStep) {
+    std::vector<LaserSample> samples;
+    appendBlankMove(samples, {0, 0}, {14.9f, 0}, kBlankStep, kBlack, 1.0f);
+    EXPECT_TRUE(samples.empty()) << "under half a step: no sample";
+
+    appendBlankMove(samples, {0, 0}, {45, 0}, kBlankStep, {1, 0, 0}, 0.5f);
+    ASSERT_EQ(samples.size(), 2u) << "one and a half steps round away from zero";
+    EXPECT_EQ(samples[0].x, px(22.5f));
+    EXPECT_EQ(samples[1].x, px(45)) << "the last blank sample lies on the target";
+    EXPECT_EQ(samples[1].r, 2047) << "blank colour is scaled by the intensity";
+
+    appendBlankMove(samples, {0, 0}, {15, 0}, kBlankStep, kBlack, 1.0f);
+    EXPECT_EQ(samples.size(), 3u) << "exactly half a step rounds up to one";
+}
+
+TEST(ResampleColorPolyline, EdgeCounts) {
+    const ColorPolyline ramp{ColorPoint{{0, 0}, {0, 0, 0}}, ColorPoint{{100, 0}, {1, 0.5f, 0}}};
+    EXPECT_TRUE(resampleColorPolyline(ramp, 0, 100.0f).empty());
+    EXPECT_TRUE(resampleColorPolyline(ramp, -3, 100.0f).empty());
+    EXPECT_TRUE(resampleColorPolyline(ColorPolyline{}, 4, 100.0f).empty());
+
+    const ColorPolyline one = resampleColorPolyline(ramp, 1, 100.0f);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].position, glm::vec2(0, 0));
+
+    // A lone point has no segment: the walk must not read past it.
+    const ColorPolyline lone = resampleColorPolyline(ColorPolyline{ramp[1]}, 3, 0.0f);
+    ASSERT_EQ(lone.size(), 3u);
+    EXPECT_EQ(lone[2].position, glm::vec2(100, 0));
+}
+
+TEST(ResampleColorPolyline, InterpolatesColourAlongThePath) {
+    const ColorPolyline ramp{ColorPoint{{0, 0}, {0, 0, 0}}, ColorPoint{{100, 0}, {1, 0.5f, 0}}};
+    const ColorPolyline five = resampleColorPolyline(ramp, 5, 100.0f);
+    ASSERT_EQ(five.size(), 5u);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_NEAR(five[static_cast<std::size_t>(i)].position.x, 25.0f * i, 1e-3f);
+        EXPECT_NEAR(five[static_cast<std::size_t>(i)].color.r, 0.25f * i, 1e-5f);
+        EXPECT_NEAR(five[static_cast<std::size_t>(i)].color.g, 0.125f * i, 1e-5f);
+    }
+}
+
+TEST(ResampleColorPolyline, StaysOnLastSegmentWhenLengthIsOverstated) {
+    // The walk never passes the last segment; an overstated length extrapolates.
+    const ColorPolyline square{ColorPoint{{0, 0}, kWhite}, ColorPoint{{10, 0}, kWhite},
+                               ColorPoint{{10, 10}, kWhite}};
+    const ColorPolyline points = resampleColorPolyline(square, 2, 30.0f);
+    ASSERT_EQ(points.size(), 2u);
+    EXPECT_NEAR(points[1].position.x, 10.0f, 1e-4f);
+    EXPECT_NEAR(points[1].position.y, 20.0f, 1e-4f);
+}
+
+} // namespace
+} // namespace lumarok

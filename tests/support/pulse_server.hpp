@@ -1,0 +1,78 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lumarok::test {
+
+// A child program with stdin from /dev/null and its output in a file (or
+// discarded). The destructor kills it and reaps it, so no test leaves one behind.
+class ChildProcess {
+public:
+    // env: "NAME=value" entries that replace or add to this process's environment.
+    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                 const std::string& outputPath = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return processId; }
+    // The exit status once the program has ended within the time-out, else nothing.
+    std::optional<int> wait(std::chrono::milliseconds timeout);
+    void signal(int signalNumber) const;
+
+private:
+    pid_t processId = -1;
+    bool reaped = false;
+    int exitStatus = 0;
+};
+
+// Runs a program to its end (at most the time-out) and returns its exit status,
+// or -1 when it had to be killed.
+int runProgram(const std::vector<std::string>& argv,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// The machine would not let a private audio server run; the message says why.
+struct PulseServerUnavailable : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A private audio server for this process only: its own runtime and home
+// directories, one null sink as the default output, anonymous access over a
+// unix socket. While it lives, PULSE_SERVER points this process and its
+// children at it; the destructor stops the server by its id and restores the
+// variable.
+class PrivatePulseServer {
+public:
+    static constexpr const char* kSinkName = "lumarok_test_sink";
+
+    PrivatePulseServer();
+    ~PrivatePulseServer();
+    PrivatePulseServer(const PrivatePulseServer&) = delete;
+    PrivatePulseServer& operator=(const PrivatePulseServer&) = delete;
+
+    pid_t pid() const { return daemon->pid(); }
+    std::string monitorName() const { return std::string(kSinkName) + ".monitor"; }
+    // A directory for the test's own files, removed with the server.
+    std::string scratchDir() const { return rootDir + "/scratch"; }
+    // Kills the server at once (SIGKILL) and reaps it.
+    void kill();
+
+private:
+    void shutDown();
+
+    std::string rootDir; // runtime/, home/ and scratch/ of this server
+    std::optional<std::string> savedPulseServer;
+    std::optional<ChildProcess> daemon;
+};
+
+// Writes a 48 kHz 32-bit float stereo WAV file holding a sine tone.
+void writeToneWav(const std::string& path, double seconds, double frequencyHz, float leftAmplitude,
+                  float rightAmplitude);
+
+} // namespace lumarok::test
