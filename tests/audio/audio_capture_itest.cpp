@@ -88,7 +88,7 @@ TEST(AudioCaptureWithServer, DeliversAPlayedToneThenSilence) {
     test::writeToneWav(tone, 4.0, 440.0, kLeft, kRight);
 
     AudioCapture capture(server->monitorName());
-    test::ChildProcess player({"paplay", tone});
+    test::ChildProcess player(test::ChildOptions{{"paplay", tone}, {}, {}, {}, -1});
 
     const float expectedLeft = kLeft / std::sqrt(2.0f);
     const float expectedRight = kRight / std::sqrt(2.0f);
@@ -109,7 +109,7 @@ TEST(AudioCaptureWithServer, DeliversAPlayedToneThenSilence) {
         std::this_thread::sleep_for(10ms);
     }
 
-    ASSERT_TRUE(player.wait(15s)) << "paplay did not finish";
+    ASSERT_TRUE(player.waitFor(15s)) << "paplay did not finish";
     EXPECT_TRUE(waitFor(
         [&] {
             const auto frames = capture.copySamples();
@@ -125,7 +125,7 @@ TEST(AudioCaptureWithServer, DefaultOutputMonitorIsUsedWhenNoNameIsGiven) {
     const std::string tone = server->scratchDir() + "/tone.wav";
     test::writeToneWav(tone, 3.0, 220.0, 0.4f, 0.4f);
     AudioCapture capture;
-    test::ChildProcess player({"paplay", tone});
+    test::ChildProcess player(test::ChildOptions{{"paplay", tone}, {}, {}, {}, -1});
     EXPECT_TRUE(
         waitFor([&] { return rmsOf(capture.copySamples()).left > 0.2f; }, kFirstPacketTimeout));
 }
@@ -181,7 +181,7 @@ TEST(AudioCaptureWithServer, ReadersAndCaptureThreadShareSamplesSafely) {
     const std::string tone = server->scratchDir() + "/tone.wav";
     test::writeToneWav(tone, 3.0, 330.0, 0.5f, 0.5f);
     AudioCapture capture(server->monitorName());
-    test::ChildProcess player({"paplay", tone});
+    test::ChildProcess player(test::ChildOptions{{"paplay", tone}, {}, {}, {}, -1});
     ASSERT_TRUE(
         waitFor([&] { return rmsOf(capture.copySamples()).left > 0.3f; }, kFirstPacketTimeout));
 
