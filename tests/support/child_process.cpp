@@ -58,6 +58,24 @@ std::vector<std::string> childEnvironment(const ChildOptions& options) {
     return entries;
 }
 
+// execve does not search PATH, and after fork only async-signal-safe calls are allowed,
+// so the program is looked up here.
+std::string resolveProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        const std::string candidate = dir + "/" + name;
+        if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return name;
+}
+
 int decodeStatus(int raw) {
     if (WIFEXITED(raw)) {
         return WEXITSTATUS(raw);
@@ -85,6 +103,7 @@ ChildProcess::ChildProcess(const ChildOptions& options)
     }
     envp.push_back(nullptr);
     std::vector<std::string> args = options.argv;
+    args[0] = resolveProgram(args[0]);
     std::vector<char*> argv;
     for (auto& arg : args) {
         argv.push_back(arg.data());
@@ -145,6 +164,12 @@ std::optional<int> ChildProcess::waitFor(std::chrono::milliseconds timeout) {
     return status_;
 }
 
+void ChildProcess::signal(int signalNumber) const {
+    if (!status_) {
+        kill(pid_, signalNumber);
+    }
+}
+
 bool ChildProcess::running() {
     return !waitFor(std::chrono::milliseconds(0));
 }
@@ -177,15 +202,7 @@ int runToEnd(const ChildOptions& options, std::chrono::milliseconds timeout, std
 }
 
 bool onPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return name.find('/') == std::string::npos && resolveProgram(name) != name;
 }
 
 } // namespace lumarok::test

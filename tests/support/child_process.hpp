@@ -11,7 +11,7 @@
 namespace lumarok::test {
 
 struct ChildOptions {
-    std::vector<std::string> argv;                           // argv[0] is the program path
+    std::vector<std::string> argv; // argv[0]: a path, or a name looked up in PATH
     std::vector<std::pair<std::string, std::string>> setEnv; // added or replaced
     std::vector<std::string> unsetEnv;
     std::string workingDirectory; // empty: the test's own
@@ -31,6 +31,8 @@ public:
     // Exit status (128 + signal number when killed), or nothing on timeout.
     std::optional<int> waitFor(std::chrono::milliseconds timeout);
     bool running();
+    // Sends a signal if the program has not been reaped yet.
+    void signal(int signalNumber) const;
     // Ends the program if it runs and returns its status.
     int stop();
     std::string stdoutText() const;

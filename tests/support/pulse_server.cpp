@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,47 +11,16 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
 namespace lumarok::test {
 namespace {
-
-std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
-    std::vector<std::string> merged;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string current(*entry);
-        const std::string name = current.substr(0, current.find('='));
-        bool replaced = false;
-        for (const auto& override : overrides) {
-            replaced = replaced || override.substr(0, override.find('=')) == name;
-        }
-        if (!replaced) {
-            merged.push_back(current);
-        }
-    }
-    merged.insert(merged.end(), overrides.begin(), overrides.end());
-    return merged;
-}
-
-std::vector<char*> cStrings(std::vector<std::string>& strings) {
-    std::vector<char*> pointers;
-    for (auto& s : strings) {
-        pointers.push_back(s.data());
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void writeLittleEndian(std::ofstream& out, std::uint32_t value, int byteCount) {
     for (int i = 0; i < byteCount; ++i) {
@@ -62,63 +30,8 @@ void writeLittleEndian(std::ofstream& out, std::uint32_t value, int byteCount) {
 
 } // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& env, const std::string& outputPath) {
-    std::vector<std::string> args = argv;
-    std::vector<std::string> environment = mergedEnvironment(env);
-    auto argPointers = cStrings(args);
-    auto envPointers = cStrings(environment);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const char* output = outputPath.empty() ? "/dev/null" : outputPath.c_str();
-    posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    const int error = posix_spawnp(&processId, argPointers[0], &actions, nullptr,
-                                   argPointers.data(), envPointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-        throw std::system_error(error, std::generic_category(), "cannot start " + argv.at(0));
-    }
-}
-
-ChildProcess::~ChildProcess() {
-    if (!reaped) {
-        ::kill(processId, SIGKILL);
-        ::kill(processId, SIGCONT);
-        waitpid(processId, nullptr, 0);
-    }
-}
-
-std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (reaped) {
-            return exitStatus;
-        }
-        int status = 0;
-        if (waitpid(processId, &status, WNOHANG) == processId) {
-            reaped = true;
-            exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            continue;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-void ChildProcess::signal(int signalNumber) const {
-    if (!reaped) {
-        ::kill(processId, signalNumber);
-    }
-}
-
-int runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-    ChildProcess child(argv);
-    return child.wait(timeout).value_or(-1);
+static int runProgram(const std::vector<std::string>& argv) {
+    return runToEnd(ChildOptions{argv, {}, {}, {}, -1}, std::chrono::seconds(10));
 }
 
 PrivatePulseServer::PrivatePulseServer() {
@@ -132,16 +45,18 @@ PrivatePulseServer::PrivatePulseServer() {
             std::filesystem::create_directory(rootDir + sub);
             std::filesystem::permissions(rootDir + sub, std::filesystem::perms::owner_all);
         }
-        const std::string log = rootDir + "/scratch/daemon.log";
         const std::string sink = std::string("module-null-sink sink_name=") + kSinkName +
                                  " rate=48000 channels=2 format=float32le";
-        daemon.emplace(
-            std::vector<std::string>{"pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
-                                     "--disallow-exit", "--load=" + sink,
-                                     "--load=module-native-protocol-unix auth-anonymous=1"},
-            std::vector<std::string>{"XDG_RUNTIME_DIR=" + rootDir + "/runtime",
-                                     "HOME=" + rootDir + "/home"},
-            log);
+        ChildOptions options;
+        options.argv = {"pulseaudio",
+                        "--daemonize=no",
+                        "-n",
+                        "--exit-idle-time=-1",
+                        "--disallow-exit",
+                        "--load=" + sink,
+                        "--load=module-native-protocol-unix auth-anonymous=1"};
+        options.setEnv = {{"XDG_RUNTIME_DIR", rootDir + "/runtime"}, {"HOME", rootDir + "/home"}};
+        daemon.emplace(options);
 
         const std::string address = "unix:" + rootDir + "/runtime/pulse/native";
         if (const char* previous = std::getenv("PULSE_SERVER")) {
@@ -151,16 +66,16 @@ PrivatePulseServer::PrivatePulseServer() {
 
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         for (;;) {
-            if (daemon->wait(std::chrono::milliseconds(0))) {
+            if (daemon->waitFor(std::chrono::milliseconds(0))) {
                 throw PulseServerUnavailable("the audio server would not start here: " +
-                                             readFile(log));
+                                             daemon->stderrText());
             }
             if (runProgram({"pactl", "info"}) == 0) {
                 break;
             }
             if (std::chrono::steady_clock::now() >= deadline) {
                 throw PulseServerUnavailable("the audio server did not answer within 15 s: " +
-                                             readFile(log));
+                                             daemon->stderrText());
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -181,7 +96,7 @@ void PrivatePulseServer::shutDown() {
     if (daemon) {
         daemon->signal(SIGCONT);
         daemon->signal(SIGTERM);
-        if (!daemon->wait(std::chrono::seconds(5))) {
+        if (!daemon->waitFor(std::chrono::seconds(5))) {
             daemon->signal(SIGKILL);
         }
         daemon.reset();
@@ -199,11 +114,13 @@ void PrivatePulseServer::shutDown() {
 
 void PrivatePulseServer::kill() {
     daemon->signal(SIGKILL);
-    daemon->wait(std::chrono::seconds(5));
+    daemon->waitFor(std::chrono::seconds(5));
 }
 
-void writeToneWav(const std::string& path, double seconds, double frequencyHz, float leftAmplitude,
-                  float rightAmplitude) {
+namespace {
+
+void writeStereoWav(const std::string& path, double seconds,
+                    const std::function<std::pair<float, float>(std::uint32_t)>& frameAt) {
     constexpr std::uint32_t kRate = 48000;
     constexpr std::uint32_t kChannels = 2;
     constexpr std::uint32_t kBytesPerFrame = kChannels * 4;
@@ -224,9 +141,8 @@ void writeToneWav(const std::string& path, double seconds, double frequencyHz, f
     out.write("data", 4);
     writeLittleEndian(out, dataBytes, 4);
     for (std::uint32_t i = 0; i < frameCount; ++i) {
-        const double phase = 2.0 * M_PI * frequencyHz * i / kRate;
-        const float wave = static_cast<float>(std::sin(phase));
-        for (const float sample : {leftAmplitude * wave, rightAmplitude * wave}) {
+        const std::pair<float, float> frame = frameAt(i);
+        for (const float sample : {frame.first, frame.second}) {
             std::uint32_t bits = 0;
             std::memcpy(&bits, &sample, sizeof bits);
             writeLittleEndian(out, bits, 4);
@@ -235,6 +151,21 @@ void writeToneWav(const std::string& path, double seconds, double frequencyHz, f
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+} // namespace
+
+void writeToneWav(const std::string& path, double seconds, double frequencyHz, float leftAmplitude,
+                  float rightAmplitude) {
+    writeStereoWav(path, seconds, [&](std::uint32_t i) {
+        const double phase = 2.0 * M_PI * frequencyHz * i / 48000.0;
+        const float wave = static_cast<float>(std::sin(phase));
+        return std::pair(leftAmplitude * wave, rightAmplitude * wave);
+    });
+}
+
+void writeLevelWav(const std::string& path, double seconds, float left, float right) {
+    writeStereoWav(path, seconds, [&](std::uint32_t) { return std::pair(left, right); });
 }
 
 } // namespace lumarok::test

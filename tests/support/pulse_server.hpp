@@ -8,34 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.hpp"
+
 namespace lumarok::test {
-
-// A child program with stdin from /dev/null and its output in a file (or
-// discarded). The destructor kills it and reaps it, so no test leaves one behind.
-class ChildProcess {
-public:
-    // env: "NAME=value" entries that replace or add to this process's environment.
-    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-                 const std::string& outputPath = {});
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    pid_t pid() const { return processId; }
-    // The exit status once the program has ended within the time-out, else nothing.
-    std::optional<int> wait(std::chrono::milliseconds timeout);
-    void signal(int signalNumber) const;
-
-private:
-    pid_t processId = -1;
-    bool reaped = false;
-    int exitStatus = 0;
-};
-
-// Runs a program to its end (at most the time-out) and returns its exit status,
-// or -1 when it had to be killed.
-int runProgram(const std::vector<std::string>& argv,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // The machine would not let a private audio server run; the message says why.
 struct PulseServerUnavailable : std::runtime_error {
@@ -74,5 +49,8 @@ private:
 // Writes a 48 kHz 32-bit float stereo WAV file holding a sine tone.
 void writeToneWav(const std::string& path, double seconds, double frequencyHz, float leftAmplitude,
                   float rightAmplitude);
+
+// The same with a constant level on each channel.
+void writeLevelWav(const std::string& path, double seconds, float left, float right);
 
 } // namespace lumarok::test

@@ -81,8 +81,8 @@ int run(int argc, char** argv) {
         server = std::make_unique<lumarok::test::PrivatePulseServer>();
         const std::string tone = server->scratchDir() + "/tone.wav";
         lumarok::test::writeToneWav(tone, seconds + 5.0, 440.0, 0.5f, 0.5f);
-        player =
-            std::make_unique<lumarok::test::ChildProcess>(std::vector<std::string>{"paplay", tone});
+        player = std::make_unique<lumarok::test::ChildProcess>(
+            lumarok::test::ChildOptions{{"paplay", tone}, {}, {}, {}, -1});
     }
 
     lumarok::AudioCapture capture(source);
