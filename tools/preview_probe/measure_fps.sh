@@ -39,18 +39,27 @@ done
 
 if [ "$show" -eq 1 ]; then
     # One show time at a time: lumarok -osc holds the last /Time it received.
+    # Port 8666 is fixed; when another program holds it the start is retried.
+    # Run inside xvfb-run (a sh script, which drops exported bash functions).
+    measure_show='
+        "$1" -osc 2>&1 >/dev/null &
+        pid=$!
+        "$2" "single triangle" wait 30 || { kill $pid 2>/dev/null; exit 1; }
+        end=$((SECONDS + $4))
+        while [ $SECONDS -lt $end ]; do
+            oscsend 127.0.0.1 8666 /Time f "$3"
+            sleep 0.2
+        done
+        "$2" "single triangle" close
+        wait $pid'
     for t in 1.0 3.0 19.6 24.0 40.0 50.0; do
-        out="$(cd "$root" && "${xvfb[@]}" bash -c '
-            "$1" -osc 2>&1 >/dev/null &
-            pid=$!
-            "$2" "single triangle" wait 30 || { kill $pid; exit 1; }
-            end=$((SECONDS + $4))
-            while [ $SECONDS -lt $end ]; do
-                oscsend 127.0.0.1 8666 /Time f "$3"; sleep 0.2
-            done
-            "$2" "single triangle" close
-            wait $pid' _ "$build/lumarok" "$xsend" "$t" "$seconds" | stats)"
-        read -r frames rate <<<"$out"
+        out=""
+        for _ in 1 2 3 4 5; do
+            out="$(cd "$root" && "${xvfb[@]}" bash -c "$measure_show" _ \
+                "$build/lumarok" "$xsend" "$t" "$seconds" | stats)" && [ -n "$out" ] && break
+            sleep 2
+        done
+        read -r frames rate <<<"${out:-- -}"
         printf '%-28s %10s %12s\n' "lumarok -osc, t = $t s" "$frames" "$rate"
     done
 fi
