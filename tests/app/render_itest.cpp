@@ -218,7 +218,7 @@ TEST_F(RenderedShow, SvgDrawsOneLineBetweenEachPairOfLitSamples) {
     std::size_t blue = 0;
     for (auto at = svg.find("<line "); at != std::string::npos; at = svg.find("<line ", at + 1)) {
         ++lines;
-        blue += svg.compare(svg.find("stroke=", at), 17, "stroke=\"#0000ff\"") == 0 ? 1 : 0;
+        blue += svg.compare(svg.find("stroke=", at), 16, "stroke=\"#0000ff\"") == 0 ? 1 : 0;
     }
     // 240 drawn samples make 239 segments; the blank move's last sample sits on the
     // first drawn one, so the dark-to-blue step has no length.
@@ -240,13 +240,16 @@ TEST_F(RenderedShow, BadRenderRequestsFailBeforeAnythingIsWritten) {
     EXPECT_FALSE(fs::exists(dir.path() / "f.json"));
 }
 
-TEST_F(RenderedShow, MissingSceneFileIsOneErrorLineNamingIt) {
+TEST_F(RenderedShow, MissingSceneFileStopsTheShowNamingFileAndClip) {
     writeFile(dir.path() / "data/Sequence.txt",
               "0 ('anim', {'name': '1F-0', 'from': 0, 'to': 99})\n"
               "100 ('anim', {'name': '2B-0', 'from': 0, 'to': 9})\n");
     const ProcessResult r = lumarok({"--render", "1", "--out", "f.json"});
     expectOneErrorLine(r);
-    EXPECT_NE(r.err.find("script2B.json"), std::string::npos) << r.err;
+    // The loader names the file it could not open; the error names the clip needing it.
+    EXPECT_NE(r.out.find("script2B.json"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Sequence.txt: clip 2 (start 100 ms)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("scene file missing"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir.path() / "f.json"));
 }
 
