@@ -226,6 +226,15 @@ TEST_F(RenderedShow, SvgDrawsOneLineBetweenEachPairOfLitSamples) {
     EXPECT_EQ(blue, 239u);
 }
 
+TEST_F(RenderedShow, ShowWithoutDataPlaysNothingAndKeepsAnEmptyMask) {
+    // No data files at all: an empty animation, so the frame at 2.039 s has no
+    // polyline and the mask effect gets an empty mask.
+    fs::remove_all(dir.path() / "data");
+    const nlohmann::json doc = renderJson("3");
+    EXPECT_EQ(doc.at("entry"), 1);
+    EXPECT_TRUE(doc.at("samples").empty());
+}
+
 TEST_F(RenderedShow, BadRenderRequestsFailBeforeAnythingIsWritten) {
     expectOneErrorLine(lumarok({"--render", "1", "--out", "frame.bmp"}));
     expectOneErrorLine(lumarok({"--render", "soon", "--out", "frame.png"}));
