@@ -28,7 +28,7 @@ void checkClipRanges(const Animation& animation, const std::string& sequenceName
                            std::to_string(clip.firstFrame) + ".." + std::to_string(clip.lastFrame) +
                            " of a scene with " + std::to_string(frameCount) + " frames";
         if (frameCount == 0) {
-            what += " (is its scene file missing?)";
+            what += " (its scene file holds none)";
         }
         throw DataError(what);
     }

@@ -54,7 +54,7 @@ TEST(ClipCheck, NegativeFramesAndMissingScenesAreRefused) {
     EXPECT_NE(errorOf(animationOf("0 ('anim', {'name': 'A-0', 'from': -1, 'to': 3})\n")), "");
     EXPECT_EQ(errorOf(animationOf("100 ('anim', {'name': 'E-0', 'from': 0, 'to': 0})\n")),
               "Seq.txt: clip 1 (start 100 ms) plays frames 0..0 of a scene with 0 frames "
-              "(is its scene file missing?)");
+              "(its scene file holds none)");
 }
 
 } // namespace
