@@ -3,7 +3,6 @@
 #include "anim/animation.hpp"
 #include "anim/remap_loader.hpp"
 #include "anim/sampler.hpp"
-#include "app/clip_check.hpp"
 #include "app/show_script.hpp"
 #include "audio/audio_capture.hpp"
 #include "clock/time_provider.hpp"
@@ -21,7 +20,6 @@ void ShowObjects::load(bool withAudio, const std::string& audioSource) {
         gAudioCapture = std::make_unique<AudioCapture>(audioSource);
     }
     gAnimation = std::make_unique<Animation>();
-    checkClipRanges(*gAnimation, "./data/Sequence.txt");
     gRemapTable = std::make_unique<RemapTable>(loadRemapTable());
     mask = maskFromFrame(sampleAnimation(*gAnimation, kMaskSampleTime));
     gTimeline = std::make_unique<ShowTimeline>(makeShowTimeline(mask, gAudioCapture.get()));
