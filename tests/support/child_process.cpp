@@ -137,9 +137,6 @@ ChildProcess::ChildProcess(const ChildOptions& options)
     }
 }
 
-ChildProcess::ChildProcess(std::vector<std::string> argv)
-    : ChildProcess(ChildOptions{std::move(argv), {}, {}, {}, -1}) {}
-
 ChildProcess::~ChildProcess() {
     stop();
     std::remove(stdoutPath_.c_str());

@@ -23,8 +23,6 @@ struct ChildOptions {
 class ChildProcess {
 public:
     explicit ChildProcess(const ChildOptions& options);
-    // Just a command line, in the test's own environment.
-    explicit ChildProcess(std::vector<std::string> argv);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
