@@ -2,6 +2,8 @@
 
 namespace lumarok {
 
-const char* versionText() { return "lumarok " LUMAROK_VERSION; }
+const char* versionText() {
+    return "lumarok " LUMAROK_VERSION;
+}
 
 } // namespace lumarok

@@ -11,9 +11,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -115,8 +117,10 @@ void PrivatePulseServer::kill() {
     daemon->waitFor(std::chrono::seconds(5));
 }
 
-void writeToneWav(const std::string& path, double seconds, double frequencyHz, float leftAmplitude,
-                  float rightAmplitude) {
+namespace {
+
+void writeStereoWav(const std::string& path, double seconds,
+                    const std::function<std::pair<float, float>(std::uint32_t)>& frameAt) {
     constexpr std::uint32_t kRate = 48000;
     constexpr std::uint32_t kChannels = 2;
     constexpr std::uint32_t kBytesPerFrame = kChannels * 4;
@@ -137,9 +141,8 @@ void writeToneWav(const std::string& path, double seconds, double frequencyHz, f
     out.write("data", 4);
     writeLittleEndian(out, dataBytes, 4);
     for (std::uint32_t i = 0; i < frameCount; ++i) {
-        const double phase = 2.0 * M_PI * frequencyHz * i / kRate;
-        const float wave = static_cast<float>(std::sin(phase));
-        for (const float sample : {leftAmplitude * wave, rightAmplitude * wave}) {
+        const std::pair<float, float> frame = frameAt(i);
+        for (const float sample : {frame.first, frame.second}) {
             std::uint32_t bits = 0;
             std::memcpy(&bits, &sample, sizeof bits);
             writeLittleEndian(out, bits, 4);
@@ -148,6 +151,21 @@ void writeToneWav(const std::string& path, double seconds, double frequencyHz, f
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+} // namespace
+
+void writeToneWav(const std::string& path, double seconds, double frequencyHz, float leftAmplitude,
+                  float rightAmplitude) {
+    writeStereoWav(path, seconds, [&](std::uint32_t i) {
+        const double phase = 2.0 * M_PI * frequencyHz * i / 48000.0;
+        const float wave = static_cast<float>(std::sin(phase));
+        return std::pair(leftAmplitude * wave, rightAmplitude * wave);
+    });
+}
+
+void writeLevelWav(const std::string& path, double seconds, float left, float right) {
+    writeStereoWav(path, seconds, [&](std::uint32_t) { return std::pair(left, right); });
 }
 
 } // namespace lumarok::test

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/show_frame.hpp"
+
+#include <filesystem>
+
+namespace lumarok {
+
+enum class RenderFormat { png, svg, json };
+
+// The format named by the file's extension (.png, .svg, .json, any case);
+// throws std::invalid_argument for any other.
+[[nodiscard]] RenderFormat renderFormatOf(const std::filesystem::path& file);
+
+struct RenderRequest {
+    double clockSeconds = 0.0;
+    std::filesystem::path out;
+    float intensity = 0.1f; // laser samples (.json) only; pictures use the preview's 1.0
+};
+
+// Writes the show as it stands at the clock time, computed as the preview does, for
+// a beam that starts at (0, 0). Pictures show the preview's path (spacing 25,
+// intensity 1); .json holds the laser loop's samples. Throws naming the file on
+// write failures.
+void renderHeadless(const ShowSources& sources, const RenderRequest& request);
+
+} // namespace lumarok

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "anim/remap_table.hpp"
+#include "app/show_timeline.hpp"
+#include "laser/laser_sample.hpp"
+
+#include <glm/vec2.hpp>
+
+#include <cstddef>
+#include <vector>
+
+namespace lumarok {
+
+class Animation;
+
+// The read-only inputs of one frame.
+struct ShowSources {
+    const Animation& animation;
+    const RemapTable& remapTable;
+    const ShowTimeline& timeline;
+};
+
+// The animation sampled at the show time and drawn by the entry the timeline selects.
+[[nodiscard]] ColorFrame renderShowFrame(const ShowSources& sources, double showTime);
+
+// The preview's path: fixed spacing 25, intensity 1. Returns the new beam position.
+glm::vec2 buildPreviewPath(const ColorFrame& frame, std::vector<LaserSample>& samples,
+                           glm::vec2 beamPosition);
+
+// The laser loop's path: spacing from the frame's total path length.
+struct LaserPath {
+    glm::vec2 beamPosition;
+    float pointSpacing;
+};
+LaserPath buildLaserFramePath(const ColorFrame& frame, std::vector<LaserSample>& samples,
+                              glm::vec2 beamPosition, float intensity);
+
+} // namespace lumarok

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "anim/remap_table.hpp"
+#include "app/show_timeline.hpp"
+#include "effects/shapes.hpp"
+
+#include <memory>
+#include <string>
+
+namespace lumarok {
+
+class Animation;
+class AudioCapture;
+class TimeProvider;
+
+// Show time at which the mask outline is taken from the animation.
+inline constexpr double kMaskSampleTime = 2.039;
+
+// The show's process-wide objects, owned here for one run. Created in start-up
+// order; released in shutdown order: animation, time provider, remap table,
+// timeline, audio capture (after the effects that hold it), mask.
+class ShowObjects final {
+public:
+    ShowObjects();
+    ~ShowObjects();
+    ShowObjects(const ShowObjects&) = delete;
+    ShowObjects& operator=(const ShowObjects&) = delete;
+
+    // Start-up steps 2 to 6 from ./data. Without audio (headless rendering) no capture
+    // exists and the audio-reactive effects see silence. Throws on bad data.
+    void load(bool withAudio, const std::string& audioSource);
+    void shutdown();
+
+    std::unique_ptr<AudioCapture> gAudioCapture;
+    std::unique_ptr<Animation> gAnimation;
+    std::unique_ptr<RemapTable> gRemapTable;
+    Polyline mask;
+    std::unique_ptr<ShowTimeline> gTimeline;
+    std::unique_ptr<TimeProvider> gTimeProvider;
+};
+
+// The mask outline: the frame's first polyline; none in the frame gives an empty mask.
+[[nodiscard]] Polyline maskFromFrame(const Frame& frame);
+
+} // namespace lumarok

@@ -1,0 +1,26 @@
+#include "effects/inner_circle_effect.hpp"
+
+#include "effects/geometry.hpp"
+
+#include <cmath>
+
+namespace lumarok {
+
+InnerCircleEffect::InnerCircleEffect(float ringScale_, float ringSpeed_, std::int32_t sampleCount_,
+                                     glm::vec3 colorA_, glm::vec3 colorB_)
+    : ringScale(ringScale_), ringSpeed(ringSpeed_), sampleCount(sampleCount_), colorA(colorA_),
+      colorB(colorB_) {}
+
+ColorFrame InnerCircleEffect::apply(const Frame& frame, float time) const {
+    const float shift = ringSpeed * time;
+    return colorizeFrameBy(resampleFrame(frame, sampleCount),
+                           [scale = ringScale, shift, a = colorA, b = colorB](glm::vec2 p) {
+                               const float dx = p.x - kCentre;
+                               const float dy = p.y - kCentre;
+                               const float v = std::sqrt(dx * dx + dy * dy) / scale + shift;
+                               const float e = 0.5f * std::cos(v) + 0.5f;
+                               return a * (1.0f - e) + b * e;
+                           });
+}
+
+} // namespace lumarok

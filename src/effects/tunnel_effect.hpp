@@ -1,0 +1,23 @@
+#pragma once
+
+#include "effects/effect.hpp"
+
+#include <glm/vec3.hpp>
+
+namespace lumarok {
+
+// A spiral tunnel the viewer flies through, fading from its colour to dark red
+// with depth. Ignores the animation frame.
+class TunnelEffect final : public Effect {
+public:
+    TunnelEffect(glm::vec3 color, float depth, float twistPeriod);
+
+    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+
+private:
+    glm::vec3 color;   // colour of the nearest part
+    float depth;       // depth range covered by the spiral's 1000 steps
+    float twistPeriod; // depth units per full turn
+};
+
+} // namespace lumarok

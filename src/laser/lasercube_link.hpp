@@ -1,0 +1,77 @@
+#pragma once
+
+#include "clock/udp_socket.hpp"
+#include "laser/laser_sample.hpp"
+#include "laser/pacing.hpp"
+#include "laser/sample_packets.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumarok {
+
+// Discovery was given up because the caller asked to stop.
+class DiscoveryCancelled : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Drives one projector over UDP: finds it by broadcast, switches it on, streams
+// sample frames paced against its buffer, and switches it off on destruction.
+// Thread: construct, sendFrame and destroy on one thread; a receive thread of the
+// link's own hears the device meanwhile.
+class LaserCubeLink {
+public:
+    // Blocks until a device answers. Throws DiscoveryCancelled when *stopRequested
+    // turns true first, std::system_error on socket failures.
+    explicit LaserCubeLink(const std::atomic<bool>* stopRequested = nullptr);
+    ~LaserCubeLink();
+    LaserCubeLink(const LaserCubeLink&) = delete;
+    LaserCubeLink& operator=(const LaserCubeLink&) = delete;
+
+    // Sends one frame; may sleep to let the device catch up. Throws "sendto failed".
+    void sendFrame(const std::vector<LaserSample>& samples);
+
+    [[nodiscard]] std::string name() const;
+    [[nodiscard]] std::string address() const;
+
+private:
+    void sendTo(const std::string& address, std::uint16_t port, std::span<const std::byte> bytes);
+    void sendSwitches(std::uint8_t state);
+    void discover(const std::atomic<bool>* cancel);
+    void handleDeviceInfo(std::span<const std::byte> datagram, std::uint32_t sourceAddress);
+    void handleDatagram(std::span<const std::byte> datagram, std::uint32_t sourceAddress);
+    void receiveLoop();
+
+    UdpSocket commandSocket;
+    UdpSocket dataSocket;
+    std::atomic<std::uint8_t> infoByte3{0};
+    std::atomic<std::uint8_t> infoByte4{0};
+    std::atomic<bool> infoFlag5{false};
+    std::atomic<std::int32_t> sampleRate{0};
+    std::atomic<std::int32_t> infoWord14{0};
+    BufferEstimate bufferFree; // the estimate and the count of device reports
+    std::atomic<std::int32_t> bufferMax{0};
+    std::atomic<std::int32_t> infoByte23{0};
+    std::atomic<std::int32_t> infoByte24{0};
+    std::atomic<std::int32_t> infoByte25{0};
+    mutable std::mutex textMutex; // guards the three texts below
+    std::string infoText;
+    std::string deviceAddress;
+    std::atomic<std::int32_t> infoByte37{0};
+    std::string deviceName;
+    // The source that answered discovery, network byte order; the only one heard after.
+    std::uint32_t deviceSource = 0;
+    PacketCounters counters;
+    SampleDataBuffer packetBuffer{};
+    std::atomic<bool> stopRequested{false};
+    std::thread receiveThread;
+};
+
+} // namespace lumarok

@@ -1,0 +1,172 @@
+#include "laser/virtual_projector.hpp"
+
+#include "laser/device_datagram.hpp"
+#include "laser/sample_packets.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace lumarok {
+
+namespace {
+
+constexpr std::uint8_t kSwitchA = 0x78;
+constexpr std::uint8_t kSwitchB = 0x80;
+
+void putU16(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value) {
+    bytes[offset] = static_cast<std::byte>(value & 0xFFu);
+    bytes[offset + 1] = static_cast<std::byte>((value >> 8) & 0xFFu);
+}
+
+void putU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value) {
+    putU16(bytes, offset, value & 0xFFFFu);
+    putU16(bytes, offset + 2, value >> 16);
+}
+
+std::uint32_t wire16(std::int32_t value) {
+    return static_cast<std::uint32_t>(std::clamp(value, 0, 65535));
+}
+
+} // namespace
+
+VirtualProjector::VirtualProjector(Config settings) : config(std::move(settings)) {}
+
+std::vector<std::byte> VirtualProjector::deviceInfo(std::uint32_t ownAddress) const {
+    std::vector<std::byte> info(38, std::byte{0});
+    info[0] = std::byte{kDeviceInfoTag};
+    info[3] = std::byte{1};
+    info[5] = std::byte{static_cast<std::uint8_t>(isStreaming ? 1 : 0)};
+    putU32(info, 10, static_cast<std::uint32_t>(config.sampleRate));
+    putU32(info, 14, static_cast<std::uint32_t>(config.sampleRate));
+    putU16(info, 19, wire16(bufferFree()));
+    putU16(info, 21, wire16(config.bufferSize));
+    const char text[] = "virt";
+    std::memcpy(info.data() + 26, text, sizeof text - 1);
+    if (!config.hideAddress) {
+        std::memcpy(info.data() + 32, &ownAddress, 4); // already in wire order
+    }
+    for (const char c : config.name) {
+        info.push_back(static_cast<std::byte>(c));
+    }
+    info.push_back(std::byte{0});
+    return info;
+}
+
+std::vector<std::byte> VirtualProjector::bufferFreeReport() const {
+    std::vector<std::byte> report(4, std::byte{0});
+    report[0] = std::byte{kBufferFreeTag};
+    putU16(report, 2, wire16(bufferFree()));
+    return report;
+}
+
+std::string VirtualProjector::handleCommand(std::span<const std::byte> datagram) {
+    if (datagram.size() != 2) {
+        return {};
+    }
+    const auto command = std::to_integer<std::uint8_t>(datagram[0]);
+    if (command != kSwitchA && command != kSwitchB) {
+        return {};
+    }
+    ++totals.switchCommands;
+    const bool on = datagram[1] != std::byte{0};
+    if (!on) {
+        // The sender is done: running dry from here on is the end of the show.
+        isStreaming = false;
+        ranDry = false;
+    }
+    return std::string("switch ") + (command == kSwitchA ? "A" : "B") + (on ? " on" : " off");
+}
+
+void VirtualProjector::handleSampleData(std::span<const std::byte> datagram,
+                                        Clock::time_point now) {
+    advance(now);
+    if (datagram.size() < kSampleDataHeaderBytes ||
+        std::to_integer<std::uint8_t>(datagram[0]) != kSampleDataTag ||
+        (datagram.size() - kSampleDataHeaderBytes) % sizeof(LaserSample) != 0) {
+        ++totals.malformed;
+        return;
+    }
+    const std::size_t count = (datagram.size() - kSampleDataHeaderBytes) / sizeof(LaserSample);
+    const auto message = std::to_integer<std::uint8_t>(datagram[2]);
+    const auto frame = std::to_integer<std::uint8_t>(datagram[3]);
+    ++totals.packets;
+    totals.samples += count;
+    if (haveMessage && message != static_cast<std::uint8_t>(lastMessage + 1)) {
+        ++totals.messageGaps;
+    }
+    haveMessage = true;
+    lastMessage = message;
+
+    if (haveFrame && frame != current.frameCounter) {
+        if (frame != static_cast<std::uint8_t>(current.frameCounter + 1)) {
+            ++totals.frameGaps;
+        }
+        ++totals.frames;
+        completed = std::move(current);
+        current = Frame{};
+        if (frameDone) {
+            frameDone(completed);
+        }
+    }
+    if (!haveFrame || current.samples.empty()) {
+        current.frameCounter = frame;
+        current.firstPacket = now;
+    }
+    haveFrame = true;
+    const std::size_t start = current.samples.size();
+    current.samples.resize(start + count);
+    std::memcpy(current.samples.data() + start, datagram.data() + kSampleDataHeaderBytes,
+                count * sizeof(LaserSample));
+
+    if (ranDry) {
+        ++totals.underruns;
+        ranDry = false;
+    }
+    if (!isStreaming) {
+        isStreaming = true;
+        lastAdvance = now;
+        owed = 0.0;
+    }
+    const std::int64_t space = config.bufferSize - queued;
+    const auto incoming = static_cast<std::int64_t>(count);
+    if (incoming > space) {
+        ++totals.overflows;
+        totals.droppedSamples +=
+            static_cast<std::uint64_t>(incoming - std::max<std::int64_t>(space, 0));
+        queued = config.bufferSize;
+    } else {
+        queued += incoming;
+    }
+}
+
+void VirtualProjector::advance(Clock::time_point now) {
+    if (!isStreaming && queued == 0) {
+        lastAdvance = now;
+        return;
+    }
+    const std::chrono::duration<double> elapsed = now - lastAdvance;
+    lastAdvance = now;
+    owed += std::max(0.0, elapsed.count()) * config.sampleRate;
+    const auto due = static_cast<std::int64_t>(owed);
+    owed -= static_cast<double>(due);
+    if (due >= queued) {
+        if (due > queued && isStreaming) {
+            ranDry = true;
+        }
+        queued = 0;
+        owed = 0.0; // a dry buffer owes nothing: the next sample plays when it comes
+    } else {
+        queued -= due;
+    }
+}
+
+std::int32_t VirtualProjector::bufferFree() const {
+    return static_cast<std::int32_t>(config.bufferSize - queued);
+}
+
+const std::vector<LaserSample>& VirtualProjector::lastFrame() const {
+    return totals.frames > 0 ? completed.samples : current.samples;
+}
+
+} // namespace lumarok

@@ -1,0 +1,254 @@
+// lumarok-cube: a virtual projector on UDP ports 45457 and 45458. It answers only by
+// unicast to whoever asked, so it never broadcasts.
+#include "cube_options.hpp"
+#include "frame_picture.hpp"
+#include "laser/virtual_projector.hpp"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lumarok::cube {
+
+namespace {
+
+constexpr std::uint16_t kCommandPort = 45457;
+constexpr std::uint16_t kDataPort = 45458;
+using Clock = VirtualProjector::Clock;
+
+volatile std::sig_atomic_t gStop = 0;
+
+extern "C" void requestStop(int) {
+    gStop = 1;
+}
+
+class Socket {
+public:
+    explicit Socket(std::uint16_t port) : handle(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        if (handle < 0) {
+            throw std::system_error(errno, std::system_category(), "Error opening socket");
+        }
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
+            const int code = errno;
+            ::close(handle);
+            throw std::system_error(code, std::system_category(),
+                                    "Bind failed on port " + std::to_string(port));
+        }
+    }
+    ~Socket() { ::close(handle); }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    int fd() const { return handle; }
+
+private:
+    int handle;
+};
+
+struct Datagram {
+    std::size_t length = 0;
+    sockaddr_in source{};
+};
+
+std::optional<Datagram> receive(const Socket& socket, std::array<std::byte, 2048>& buffer) {
+    Datagram datagram;
+    socklen_t size = sizeof datagram.source;
+    const ssize_t got = ::recvfrom(socket.fd(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&datagram.source), &size);
+    if (got < 0) {
+        return std::nullopt;
+    }
+    datagram.length = static_cast<std::size_t>(got);
+    return datagram;
+}
+
+// The address of ours that `peer` reaches us on, in network byte order.
+std::uint32_t ownAddressFacing(const sockaddr_in& peer) {
+    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in own{};
+    socklen_t size = sizeof own;
+    if (probe >= 0) {
+        // Connecting a UDP socket only picks the route; nothing is sent.
+        if (::connect(probe, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+            ::getsockname(probe, reinterpret_cast<sockaddr*>(&own), &size);
+        }
+        ::close(probe);
+    }
+    return own.sin_addr.s_addr;
+}
+
+std::string dotted(const sockaddr_in& address) {
+    std::array<char, INET_ADDRSTRLEN> text{};
+    ::inet_ntop(AF_INET, &address.sin_addr, text.data(), text.size());
+    return text.data();
+}
+
+void line(const std::string& text) {
+    std::fputs((text + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void writeFrame(std::ofstream& out, const VirtualProjector::Frame& frame) {
+    const double received =
+        std::chrono::duration<double>(frame.firstPacket.time_since_epoch()).count();
+    std::string text;
+    text.reserve(frame.samples.size() * 28 + 64);
+    char head[96];
+    std::snprintf(head, sizeof head, "{\"frame\":%u,\"received\":%.6f,\"samples\":[",
+                  static_cast<unsigned>(frame.frameCounter), received);
+    text += head;
+    char item[48];
+    for (std::size_t i = 0; i < frame.samples.size(); ++i) {
+        const LaserSample& s = frame.samples[i];
+        std::snprintf(item, sizeof item, "%s[%u,%u,%u,%u,%u]", i == 0 ? "" : ",", s.x, s.y, s.r,
+                      s.g, s.b);
+        text += item;
+    }
+    text += "]}\n";
+    out << text;
+    out.flush();
+}
+
+int run(const Options& options) {
+    Socket command(kCommandPort);
+    Socket data(kDataPort);
+    VirtualProjector projector(options.projector);
+
+    const Clock::time_point start = Clock::now();
+    std::ofstream dump;
+    if (!options.dump.empty()) {
+        dump.open(options.dump);
+        if (!dump) {
+            throw std::runtime_error("cannot write " + options.dump);
+        }
+    }
+    int dumped = 0;
+    projector.onFrame([&](const VirtualProjector::Frame& frame) {
+        const std::chrono::duration<double> since = Clock::now() - start;
+        if (dump.is_open() && dumped < options.dumpFrames && since.count() >= options.dumpAfter) {
+            writeFrame(dump, frame);
+            ++dumped;
+        }
+    });
+
+    std::optional<sockaddr_in> client;
+    bool switchedOn = false;
+    std::uint64_t discoveryRequests = 0;
+    std::uint64_t reportFailures = 0;
+    const auto reportInterval = std::chrono::milliseconds(options.reportMilliseconds);
+    Clock::time_point nextReport = start;
+    std::array<std::byte, 2048> buffer{};
+    std::array<pollfd, 2> fds{pollfd{command.fd(), POLLIN, 0}, pollfd{data.fd(), POLLIN, 0}};
+    line("listening " + options.projector.name);
+
+    while (gStop == 0) {
+        ::poll(fds.data(), fds.size(), 1);
+        Clock::time_point now = Clock::now();
+        projector.advance(now);
+        while (const std::optional<Datagram> got = receive(command, buffer)) {
+            const std::span<const std::byte> bytes(buffer.data(), got->length);
+            if (got->length == 1 && bytes[0] == std::byte{0x77}) {
+                ++discoveryRequests;
+                client = got->source;
+                const std::vector<std::byte> answer =
+                    projector.deviceInfo(ownAddressFacing(got->source));
+                ::sendto(command.fd(), answer.data(), answer.size(), 0,
+                         reinterpret_cast<const sockaddr*>(&got->source), sizeof got->source);
+                line("discovery from " + dotted(got->source));
+                continue;
+            }
+            const std::string switched = projector.handleCommand(bytes);
+            if (!switched.empty()) {
+                switchedOn = switched.ends_with(" on");
+                line(switched);
+            }
+        }
+        while (const std::optional<Datagram> got = receive(data, buffer)) {
+            now = Clock::now();
+            projector.handleSampleData(std::span<const std::byte>(buffer.data(), got->length), now);
+            client = got->source;
+        }
+        if (client && (switchedOn || projector.streaming()) && now >= nextReport) {
+            const std::vector<std::byte> report = projector.bufferFreeReport();
+            if (::sendto(command.fd(), report.data(), report.size(), 0,
+                         reinterpret_cast<const sockaddr*>(&*client), sizeof *client) < 0) {
+                ++reportFailures;
+            }
+            nextReport = now + reportInterval;
+        }
+        if (options.seconds > 0.0 &&
+            std::chrono::duration<double>(now - start).count() >= options.seconds) {
+            break;
+        }
+    }
+
+    const VirtualProjector::Counts& counts = projector.counts();
+    const std::pair<const char*, std::uint64_t> lines[] = {
+        {"packets", counts.packets},
+        {"frames", counts.frames},
+        {"samples", counts.samples},
+        {"underruns", counts.underruns},
+        {"overflows", counts.overflows},
+        {"dropped_samples", counts.droppedSamples},
+        {"malformed", counts.malformed},
+        {"message_gaps", counts.messageGaps},
+        {"frame_gaps", counts.frameGaps},
+        {"switch_commands", counts.switchCommands},
+        {"discovery_requests", discoveryRequests},
+        {"report_failures", reportFailures},
+    };
+    for (const auto& [name, value] : lines) {
+        std::printf("%s %llu\n", name, static_cast<unsigned long long>(value));
+    }
+    std::fflush(stdout);
+    if (!options.picture.empty()) {
+        writeFramePicture(projector.lastFrame(), options.picture);
+    }
+    return 0;
+}
+
+} // namespace
+
+} // namespace lumarok::cube
+
+int main(int argc, char** argv) {
+    using namespace lumarok::cube;
+    try {
+        const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        if (options.help) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        struct sigaction action {};
+        action.sa_handler = requestStop;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, nullptr);
+        ::sigaction(SIGTERM, &action, nullptr);
+        return run(options);
+    } catch (const std::invalid_argument& error) {
+        std::fprintf(stderr, "lumarok-cube: %s\n%s", error.what(), kUsage);
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "lumarok-cube: %s\n", error.what());
+        return 1;
+    }
+}

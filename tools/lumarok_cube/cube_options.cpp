@@ -1,0 +1,84 @@
+#include "cube_options.hpp"
+
+#include <stdexcept>
+
+namespace lumarok::cube {
+
+const char* const kUsage =
+    "usage: lumarok-cube [options]\n"
+    "A virtual projector: answers discovery on UDP 45457, plays sample packets from\n"
+    "UDP 45458 in real time and reports its free buffer to the player.\n"
+    "  --name NAME          device name sent in discovery answers (lumarok-cube)\n"
+    "  --sample-rate N      samples per second played (30000)\n"
+    "  --buffer-size N      buffer size in samples (6000)\n"
+    "  --report-ms N        interval of buffer-free reports in ms (10)\n"
+    "  --hide-address       answer discovery with 0.0.0.0 as own address\n"
+    "  --seconds S          stop after S seconds (default: at SIGINT or SIGTERM)\n"
+    "  --picture PATH       write the last drawn frame there, PNG for *.png, else SVG\n"
+    "  --dump PATH          write received frames as JSON lines\n"
+    "  --dump-after S       only frames completed S seconds after start (0)\n"
+    "  --dump-frames N      at most N frames (100)\n"
+    "On exit it prints counts, one per line: packets, frames, samples, underruns,\n"
+    "overflows, dropped_samples, malformed, message_gaps, frame_gaps, switch_commands.\n";
+
+namespace {
+
+double number(const std::string& option, const std::string& text, double low, double high) {
+    std::size_t used = 0;
+    double value = 0.0;
+    try {
+        value = std::stod(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != text.size() || !(value >= low && value <= high)) {
+        throw std::invalid_argument(option + " wants a number from " + std::to_string(low) +
+                                    " to " + std::to_string(high) + ", not '" + text + "'");
+    }
+    return value;
+}
+
+} // namespace
+
+Options parseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& option = arguments[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= arguments.size()) {
+                throw std::invalid_argument(option + " needs a value");
+            }
+            return arguments[++i];
+        };
+        if (option == "--help" || option == "-h") {
+            options.help = true;
+        } else if (option == "--name") {
+            options.projector.name = value();
+        } else if (option == "--sample-rate") {
+            options.projector.sampleRate =
+                static_cast<std::int32_t>(number(option, value(), 1, 1e7));
+        } else if (option == "--buffer-size") {
+            options.projector.bufferSize =
+                static_cast<std::int32_t>(number(option, value(), 1, 65535));
+        } else if (option == "--report-ms") {
+            options.reportMilliseconds = static_cast<int>(number(option, value(), 1, 10000));
+        } else if (option == "--hide-address") {
+            options.projector.hideAddress = true;
+        } else if (option == "--seconds") {
+            options.seconds = number(option, value(), 0, 1e7);
+        } else if (option == "--picture") {
+            options.picture = value();
+        } else if (option == "--dump") {
+            options.dump = value();
+        } else if (option == "--dump-after") {
+            options.dumpAfter = number(option, value(), 0, 1e7);
+        } else if (option == "--dump-frames") {
+            options.dumpFrames = static_cast<int>(number(option, value(), 0, 1e6));
+        } else {
+            throw std::invalid_argument("unknown option " + option);
+        }
+    }
+    return options;
+}
+
+} // namespace lumarok::cube

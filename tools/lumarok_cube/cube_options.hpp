@@ -1,0 +1,26 @@
+#pragma once
+
+#include "laser/virtual_projector.hpp"
+
+#include <string>
+#include <vector>
+
+namespace lumarok::cube {
+
+struct Options {
+    VirtualProjector::Config projector;
+    double seconds = 0.0;        // 0: run until SIGINT or SIGTERM
+    std::string picture;         // last drawn frame, .svg or .png
+    std::string dump;            // frames as JSON lines
+    double dumpAfter = 0.0;      // seconds after start before frames are dumped
+    int dumpFrames = 100;        // at most this many
+    int reportMilliseconds = 10; // buffer-free report interval
+    bool help = false;
+};
+
+extern const char* const kUsage;
+
+// Throws std::invalid_argument with a message for the user.
+Options parseOptions(const std::vector<std::string>& arguments);
+
+} // namespace lumarok::cube
