@@ -1,5 +1,6 @@
 #include "anim/json_number.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -12,11 +13,13 @@ std::int32_t toInt32(const nlohmann::json& value) {
     case Type::boolean:
         return value.get<bool>() ? 1 : 0;
     case Type::number_integer:
-        return static_cast<std::int32_t>(value.get<std::int64_t>());
+        return static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(value.get<std::int64_t>(), Limits::min(), Limits::max()));
     case Type::number_unsigned:
-        return static_cast<std::int32_t>(value.get<std::uint64_t>());
+        return static_cast<std::int32_t>(
+            std::min<std::uint64_t>(value.get<std::uint64_t>(), Limits::max()));
     case Type::number_float: {
-        // Casting an out-of-range double is undefined, so saturate first.
+        // Casting an out-of-range double is undefined, so clamp before it.
         const double truncated = std::trunc(value.get<double>());
         if (!(truncated >= Limits::min())) {
             return Limits::min();

@@ -1,0 +1,158 @@
+// Scene files that the authoring tool would never write. Run under the asan
+// preset these prove that loading and sampling stay inside their arrays.
+#include "anim/animation.hpp"
+#include "anim/data_error.hpp"
+#include "anim/decoder.hpp"
+#include "anim/sampler.hpp"
+
+#include "anim/temp_data_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace lumarok {
+namespace {
+
+bool allFinite(const Frame& frame) {
+    for (const Polyline& polyline : frame) {
+        for (const glm::vec2& p : polyline) {
+            if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+Scene quietScene(const std::string& text) {
+    std::istringstream in(text);
+    testing::internal::CaptureStdout();
+    Scene scene;
+    try {
+        scene = readScene(in);
+    } catch (...) {
+        testing::internal::GetCapturedStdout();
+        throw;
+    }
+    testing::internal::GetCapturedStdout();
+    return scene;
+}
+
+TEST(HostileScene, TruncatedAndOversizedListsLoadPartially) {
+    const char* const files[] = {
+        R"({"indices": [0], "data": [5, 208, 10, 1, 2]})",
+        R"({"indices": [0], "data": [2147483647, 208, 1, 1, 2, 208, 2147483647, 3]})",
+        R"({"indices": [0], "data": [1, 208, -2147483648, 1, 2]})",
+        R"({"indices": [0, 1, 2, 3], "data": [1, 208]})",
+        R"({"indices": [0], "data": [1, 230, 0, 0, 0, 0, 0]})",
+        R"({"indices": [0], "data": []})",
+    };
+    for (const char* file : files) {
+        const Scene scene = quietScene(file);
+        EXPECT_LE(scene.frames.front().size(), 1u) << file;
+        for (const Frame& frame : scene.frames) {
+            EXPECT_TRUE(allFinite(frame)) << file;
+        }
+    }
+}
+
+TEST(HostileScene, OffsetsAndNumbersOutsideEveryRange) {
+    const Scene scene = quietScene(R"({"indices": [-1, 5, 2147483647, -2147483648,
+        4294967296, 18446744073709551615, -9223372036854775808, 1e300, -1e300, 0],
+        "data": [1, 208, 1, 1e300, -1e300]})");
+    ASSERT_EQ(scene.frames.size(), 10u);
+    for (std::size_t k = 0; k + 1 < scene.frames.size(); ++k) {
+        EXPECT_TRUE(scene.frames[k].empty()) << "index " << k;
+    }
+    ASSERT_EQ(scene.frames.back().size(), 1u);
+    EXPECT_TRUE(allFinite(scene.frames.back())) << "huge floats saturate";
+}
+
+TEST(HostileScene, TweenReferencesPastEitherEnd) {
+    // Tweens at position 1 whose from and to distances point before the start,
+    // past the end, wrap in 32 bits, or land on the tween itself.
+    const char* const tweens[] = {
+        "230, 0, 5, 0, 0, 1, 2",
+        "230, 0, 0, 0, 200, 1, 2",
+        "230, 2147483647, 255, 0, 0, 1, 2",
+        "230, -2147483648, 0, 2147483647, 255, 1, 2",
+        "230, 0, -4096, 0, 0, 1, 2",
+        "230, 0, 0, 0, 0, 1, 2",
+        "242, 0, 0, 0, 2, 0, 0",
+    };
+    for (const char* tween : tweens) {
+        const std::string file =
+            std::string(R"({"indices": [0], "data": [1, )") + tween + ", 208, 1, 1, 1]}";
+        std::istringstream in(file);
+        testing::internal::CaptureStdout();
+        const Scene scene = readScene(in);
+        const std::string out = testing::internal::GetCapturedStdout();
+        ASSERT_EQ(scene.frames.size(), 1u);
+        EXPECT_TRUE(scene.frames[0].empty()) << tween;
+        EXPECT_NE(out.find("Unexpected tween"), std::string::npos) << tween << ": " << out;
+    }
+}
+
+TEST(HostileScene, DeeplyNestedJsonIsRefusedWithoutExhaustingTheStack) {
+    const std::string depth(100000, '[');
+    EXPECT_THROW(quietScene(depth + std::string(100000, ']')), nlohmann::json::type_error);
+    EXPECT_THROW(
+        quietScene(R"({"indices": [0], "data": )" + depth + std::string(100000, ']') + "}"),
+        nlohmann::json::type_error);
+    EXPECT_THROW(quietScene(depth), nlohmann::json::parse_error);
+}
+
+TEST(HostileScene, LoadedShowSamplesSafelyEverywhere) {
+    test::TempDataDir dir;
+    dir.write("split_map.json", R"({"1": [2147483000], "2": [3]})");
+    dir.write("script1.json", R"({"indices": [0, 3, 99], "data": [1, 208, 40, 1, 2]})");
+    dir.write("script2.json", R"({"indices": [0, 0, 0], "data": [1, 208, 2, 0, 0, 255, 255]})");
+    dir.write("Sequence.txt", "0 ('anim', {'name': '1-0', 'from': 0, 'to': 400})\n"
+                              "0 ('anim', {'name': '2-1', 'from': -9, 'to': 9})\n"
+                              "0 ('anim', {'name': '2-0', 'from': 2147483647, 'to': -2147483648})\n"
+                              "0 ('anim', {'name': '3-0', 'from': 0, 'to': 5})\n"
+                              "0 ('anim', {'name': '1-1', 'from': 0, 'to': 647})\n");
+    testing::internal::CaptureStdout();
+    const Animation animation(dir.path());
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(animation.sequence.size(), 5u);
+    for (double t = -1.0; t < 20.0; t += 0.013) {
+        EXPECT_TRUE(allFinite(sampleAnimation(animation, t))) << t;
+    }
+    for (const double t : {1e9, -1e9, 8.6e7, 1e300}) {
+        EXPECT_TRUE(allFinite(sampleAnimation(animation, t))) << t;
+    }
+}
+
+// Random command lists biased toward the codes and small numbers the format
+// uses: every frame decodes to finite, closed-enough polylines.
+TEST(HostileScene, RandomCommandListsDecodeSafely) {
+    std::mt19937 rng(20240611);
+    const std::int32_t interesting[] = {0xD0, 0xDF, 0xE6, 0xE8, 0xF2,       0xE5,           0, 1, 2,
+                                        3,    -1,   255,  256,  2147483647, -2147483647 - 1};
+    std::uniform_int_distribution<int> length(0, 48);
+    std::uniform_int_distribution<int> pick(0, 3);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::int32_t> data(static_cast<std::size_t>(length(rng)));
+        for (std::int32_t& value : data) {
+            value = pick(rng) == 0 ? static_cast<std::int32_t>(rng())
+                                   : interesting[rng() % std::size(interesting)];
+        }
+        testing::internal::CaptureStdout();
+        for (std::int64_t offset = -1; offset <= static_cast<std::int64_t>(data.size()); ++offset) {
+            const Frame frame = decodeFrame(data, offset);
+            ASSERT_TRUE(allFinite(frame)) << "round " << round << " offset " << offset;
+            for (const Polyline& polyline : frame) {
+                ASSERT_GE(polyline.size(), 2u);
+            }
+        }
+        testing::internal::GetCapturedStdout();
+    }
+}
+
+} // namespace
+} // namespace lumarok
