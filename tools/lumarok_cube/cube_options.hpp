@@ -15,6 +15,8 @@ struct Options {
     double dumpAfter = 0.0;      // seconds after start before frames are dumped
     int dumpFrames = 100;        // at most this many
     int reportMilliseconds = 10; // buffer-free report interval
+    bool progress = false;       // a line of running counts every second
+    double silentAfter = -1.0;   // seconds after start when reports stop; < 0: never
     bool help = false;
 };
 
