@@ -216,7 +216,7 @@ TEST(AudioCaptureWithServer, EffectsDrawThePlayedLevel) {
     const std::string level = server->scratchDir() + "/level.wav";
     test::writeLevelWav(level, 4.0, 0.25f, 0.25f);
     AudioCapture capture;
-    test::ChildProcess player({"paplay", level});
+    test::ChildProcess player(test::ChildOptions{{"paplay", level}, {}, {}, {}, -1});
     const glm::vec3 white{1, 1, 1};
     const LineEffect line(0.1f, white, white, white, &capture);
     const CircleEffect circle(1500.0f, white, white, &capture);
