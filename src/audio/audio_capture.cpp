@@ -6,6 +6,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -61,40 +62,63 @@ struct CaptureSession {
         }
     }
     std::string contextError() const { return pa_strerror(pa_context_errno(context.get())); }
+    std::string sourceLabel() const {
+        return sourceName.empty() ? std::string(kDefaultOutputMonitor) : sourceName;
+    }
 };
+
+// The server calls back through C code, which an exception must never cross:
+// whatever goes wrong inside a callback ends the session instead.
+template <typename Body> void guarded(CaptureSession& session, Body&& body) noexcept {
+    try {
+        try {
+            body();
+        } catch (const std::exception& e) {
+            session.fail(e.what());
+        } catch (...) {
+            session.fail("unknown error");
+        }
+    } catch (...) {
+        session.failure = "out of memory"; // short enough not to allocate
+    }
+}
 
 void onStreamRead(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
     auto& session = *static_cast<CaptureSession*>(userdata);
-    for (;;) {
-        const void* data = nullptr;
-        std::size_t byteCount = 0;
-        if (pa_stream_peek(stream, &data, &byteCount) < 0) {
-            session.fail(session.contextError());
-            return;
+    guarded(session, [&] {
+        for (;;) {
+            const void* data = nullptr;
+            std::size_t byteCount = 0;
+            if (pa_stream_peek(stream, &data, &byteCount) < 0) {
+                session.fail(session.contextError());
+                return;
+            }
+            if (byteCount == 0) {
+                break; // nothing queued (a null pointer with a size is a hole: silence)
+            }
+            session.assembler.append(data, byteCount);
+            pa_stream_drop(stream);
         }
-        if (byteCount == 0) {
-            break; // nothing queued (a null pointer with a size is a hole, appended as silence)
+        if (session.assembler.hasPacket()) {
+            session.onPacket(session.assembler);
         }
-        session.assembler.append(data, byteCount);
-        pa_stream_drop(stream);
-    }
-    if (session.assembler.hasPacket()) {
-        session.onPacket(session.assembler);
-    }
+    });
 }
 
 void onStreamState(pa_stream* stream, void* userdata) {
     auto& session = *static_cast<CaptureSession*>(userdata);
-    switch (pa_stream_get_state(stream)) {
-    case PA_STREAM_FAILED:
-        session.fail(session.contextError());
-        break;
-    case PA_STREAM_TERMINATED:
-        session.fail("the recording stream was closed by the server");
-        break;
-    default:
-        break;
-    }
+    guarded(session, [&] {
+        switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_FAILED:
+            session.fail(session.contextError() + " (source " + session.sourceLabel() + ")");
+            break;
+        case PA_STREAM_TERMINATED:
+            session.fail("the server closed the recording of " + session.sourceLabel());
+            break;
+        default:
+            break;
+        }
+    });
 }
 
 void openStream(CaptureSession& session) {
@@ -120,29 +144,50 @@ void openStream(CaptureSession& session) {
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
     attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPacketMicroseconds, &spec));
-    const char* source =
-        session.sourceName.empty() ? kDefaultOutputMonitor : session.sourceName.c_str();
-    if (pa_stream_connect_record(stream, source, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
-        session.fail(session.contextError());
+    const std::string source = session.sourceLabel();
+    if (pa_stream_connect_record(stream, source.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+        session.fail(session.contextError() + " (source " + source + ")");
     }
 }
 
 void onContextState(pa_context* context, void* userdata) {
     auto& session = *static_cast<CaptureSession*>(userdata);
-    switch (pa_context_get_state(context)) {
-    case PA_CONTEXT_READY:
-        openStream(session);
-        break;
-    case PA_CONTEXT_FAILED:
-        session.fail(session.contextError());
-        break;
-    case PA_CONTEXT_TERMINATED:
-        session.fail("the connection to the audio server was closed");
-        break;
-    default:
-        break;
-    }
+    guarded(session, [&] {
+        switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY:
+            openStream(session);
+            break;
+        case PA_CONTEXT_FAILED:
+            session.fail(session.contextError());
+            break;
+        case PA_CONTEXT_TERMINATED:
+            session.fail("the connection to the audio server was closed");
+            break;
+        default:
+            break;
+        }
+    });
 }
+
+// Makes the capture thread's main loop visible to the destructor while it exists.
+class PublishedLoop {
+public:
+    PublishedLoop(std::mutex& mutex_, pa_mainloop*& slot_, pa_mainloop* mainloop)
+        : mutex(mutex_), slot(slot_) {
+        const std::lock_guard lock(mutex);
+        slot = mainloop;
+    }
+    ~PublishedLoop() {
+        const std::lock_guard lock(mutex);
+        slot = nullptr;
+    }
+    PublishedLoop(const PublishedLoop&) = delete;
+    PublishedLoop& operator=(const PublishedLoop&) = delete;
+
+private:
+    std::mutex& mutex;
+    pa_mainloop*& slot;
+};
 
 } // namespace
 
@@ -178,50 +223,45 @@ void AudioCapture::storePacket(PacketAssembler& assembler) {
 
 void AudioCapture::captureLoop() {
     pthread_setname_np(pthread_self(), kThreadName);
-
-    const std::unique_ptr<pa_mainloop, MainloopFree> mainloop(pa_mainloop_new());
-    if (!mainloop) {
-        std::fputs("lumarok: audio capture unavailable: cannot create a main loop\n", stderr);
-        return;
-    }
-    {
-        const std::lock_guard lock(loopMutex);
-        loop = mainloop.get();
-    }
-
     std::string failure;
-    {
-        // Declared after the main loop so that the connection closes before it.
-        CaptureSession session;
-        session.onPacket = [this](PacketAssembler& assembler) { storePacket(assembler); };
-        session.sourceName = sourceName;
-        session.context.reset(pa_context_new(pa_mainloop_get_api(mainloop.get()), "lumarok"));
-        if (!session.context) {
-            session.fail("cannot create a connection context");
-        } else {
-            pa_context_set_state_callback(session.context.get(), onContextState, &session);
-            // Never start a server of our own: the show plays what the user's server plays.
-            if (pa_context_connect(session.context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN,
-                                   nullptr) < 0) {
-                session.fail(session.contextError());
-            }
-        }
-        // Blocks in poll until the server sends something or the destructor wakes us.
-        while (!stopRequested.load() && session.failure.empty()) {
-            if (pa_mainloop_iterate(mainloop.get(), 1, nullptr) < 0) {
-                session.fail("the audio main loop stopped");
-            }
-        }
-        failure = session.failure;
-    }
-
-    {
-        const std::lock_guard lock(loopMutex);
-        loop = nullptr;
+    try {
+        failure = captureUntilStopped();
+    } catch (const std::exception& e) {
+        failure = e.what();
     }
     if (!failure.empty()) {
         std::fprintf(stderr, "lumarok: audio capture unavailable: %s\n", failure.c_str());
     }
+}
+
+std::string AudioCapture::captureUntilStopped() {
+    const std::unique_ptr<pa_mainloop, MainloopFree> mainloop(pa_mainloop_new());
+    if (!mainloop) {
+        return "cannot create a main loop";
+    }
+    // Declared after the main loop and before the session: the destructor can wake
+    // the loop for exactly as long as it exists, and the connection closes first.
+    const PublishedLoop published(loopMutex, loop, mainloop.get());
+
+    CaptureSession session;
+    session.onPacket = [this](PacketAssembler& assembler) { storePacket(assembler); };
+    session.sourceName = sourceName;
+    session.context.reset(pa_context_new(pa_mainloop_get_api(mainloop.get()), "lumarok"));
+    if (!session.context) {
+        return "cannot create a connection context";
+    }
+    pa_context_set_state_callback(session.context.get(), onContextState, &session);
+    // Never start a server of our own: the show plays what the user's server plays.
+    if (pa_context_connect(session.context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        return session.contextError();
+    }
+    // Blocks in poll until the server sends something or the destructor wakes us.
+    while (!stopRequested.load() && session.failure.empty()) {
+        if (pa_mainloop_iterate(mainloop.get(), 1, nullptr) < 0) {
+            session.fail("the audio main loop stopped");
+        }
+    }
+    return session.failure;
 }
 
 } // namespace lumarok

@@ -43,6 +43,8 @@ public:
 
 private:
     void captureLoop();
+    // Thread: capture. Runs until stopped or failed; returns why it failed.
+    std::string captureUntilStopped();
     // Thread: capture. Replaces samples with the assembler's newest packet under
     // samplesMutex.
     void storePacket(PacketAssembler& assembler);

@@ -2,6 +2,7 @@
 // unicast to whoever asked, so it never broadcasts.
 #include "cube_options.hpp"
 #include "frame_picture.hpp"
+#include "frame_signature.hpp"
 #include "laser/virtual_projector.hpp"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,6 +36,10 @@ constexpr std::uint16_t kDataPort = 45458;
 using Clock = VirtualProjector::Clock;
 
 volatile std::sig_atomic_t gStop = 0;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
 
 extern "C" void requestStop(int) {
     gStop = 1;
@@ -142,6 +148,14 @@ int run(const Options& options) {
             throw std::runtime_error("cannot write " + options.dump);
         }
     }
+    std::unique_ptr<std::FILE, FileCloser> frameLogFile;
+    if (!options.frameLog.empty()) {
+        frameLogFile.reset(std::fopen(options.frameLog.c_str(), "w"));
+        if (!frameLogFile) {
+            throw std::runtime_error("cannot write " + options.frameLog);
+        }
+    }
+    std::FILE* const frameLog = frameLogFile.get();
     int dumped = 0;
     std::uint64_t outOfRange = 0;
     projector.onFrame([&](const VirtualProjector::Frame& frame) {
@@ -149,6 +163,12 @@ int run(const Options& options) {
             if (std::max({s.x, s.y, s.r, s.g, s.b}) > 4095) {
                 ++outOfRange;
             }
+        }
+        if (frameLog != nullptr) {
+            std::fprintf(
+                frameLog, "%u %.6f %zu %016llx\n", static_cast<unsigned>(frame.frameCounter),
+                std::chrono::duration<double>(frame.firstPacket.time_since_epoch()).count(),
+                frame.samples.size(), static_cast<unsigned long long>(litSignature(frame.samples)));
         }
         const std::chrono::duration<double> since = Clock::now() - start;
         if (dump.is_open() && dumped < options.dumpFrames && since.count() >= options.dumpAfter) {

@@ -22,6 +22,8 @@ const char* const kUsage =
     "  --dump PATH          write received frames as JSON lines\n"
     "  --dump-after S       only frames completed S seconds after start (0)\n"
     "  --dump-frames N      at most N frames (100)\n"
+    "  --frame-log PATH     one line per frame: frame counter, arrival of its first\n"
+    "                       packet (monotonic seconds), samples, signature of the lit part\n"
     "On exit it prints counts, one per line: packets, frames, samples, underruns,\n"
     "overflows, dropped_samples, malformed, message_gaps, frame_gaps, switch_commands,\n"
     "discovery_requests, report_failures, out_of_range_samples (a field above 4095).\n";
@@ -79,6 +81,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.picture = value();
         } else if (option == "--dump") {
             options.dump = value();
+        } else if (option == "--frame-log") {
+            options.frameLog = value();
         } else if (option == "--dump-after") {
             options.dumpAfter = number(option, value(), 0, 1e7);
         } else if (option == "--dump-frames") {

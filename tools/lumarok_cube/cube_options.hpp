@@ -14,6 +14,7 @@ struct Options {
     std::string dump;            // frames as JSON lines
     double dumpAfter = 0.0;      // seconds after start before frames are dumped
     int dumpFrames = 100;        // at most this many
+    std::string frameLog;        // one line per frame: counter, arrival, size, signature
     int reportMilliseconds = 10; // buffer-free report interval
     bool progress = false;       // a line of running counts every second
     double silentAfter = -1.0;   // seconds after start when reports stop; < 0: never

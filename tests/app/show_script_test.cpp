@@ -14,8 +14,11 @@
 namespace lumarok {
 namespace {
 
-const Polyline kMask{{1000.0f, 1000.0f}, {3000.0f, 1000.0f}, {3000.0f, 3000.0f},
-                     {1000.0f, 3000.0f}, {1000.0f, 1000.0f}};
+const Polyline kMask{{1000.0f, 1000.0f},
+                     {3000.0f, 1000.0f},
+                     {3000.0f, 3000.0f},
+                     {1000.0f, 3000.0f},
+                     {1000.0f, 1000.0f}};
 
 const ShowTimeline& showTimeline() {
     static const ShowTimeline timeline = makeShowTimeline(kMask, nullptr);
@@ -39,7 +42,9 @@ bool sameColorFrames(const ColorFrame& a, const ColorFrame& b) {
     return true;
 }
 
-TEST(ShowScript, HasAllEntries) { EXPECT_EQ(showTimeline().size(), kShowEntryCount); }
+TEST(ShowScript, HasAllEntries) {
+    EXPECT_EQ(showTimeline().size(), kShowEntryCount);
+}
 
 TEST(ShowScript, OpeningSelections) {
     const ShowTimeline& t = showTimeline();

@@ -86,7 +86,8 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (extra.render) {
-        RenderRequest request{extra.renderClockSeconds, extra.renderOut, intensityOption(arguments)};
+        RenderRequest request{extra.renderClockSeconds, extra.renderOut,
+                              intensityOption(arguments)};
         (void)renderFormatOf(request.out); // a bad name fails before the data is read
         ShowObjects show;
         show.load(false, {});

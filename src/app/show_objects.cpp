@@ -11,7 +11,9 @@ namespace lumarok {
 
 ShowObjects::ShowObjects() = default;
 
-ShowObjects::~ShowObjects() { shutdown(); }
+ShowObjects::~ShowObjects() {
+    shutdown();
+}
 
 void ShowObjects::load(bool withAudio, const std::string& audioSource) {
     if (withAudio) {
@@ -32,6 +34,8 @@ void ShowObjects::shutdown() {
     mask = Polyline{};
 }
 
-Polyline maskFromFrame(const Frame& frame) { return frame.empty() ? Polyline{} : frame.front(); }
+Polyline maskFromFrame(const Frame& frame) {
+    return frame.empty() ? Polyline{} : frame.front();
+}
 
 } // namespace lumarok

@@ -205,7 +205,7 @@ TEST_F(RenderedShow, PngOfTheMaskEffectShowsGreenInsideTheBlueOutline) {
     const PngPicture picture(dir.path() / "mask.PNG");
     ASSERT_TRUE(picture.ok());
     EXPECT_GE(picture.near(400, 202)[2], 250); // outline, blue
-    const auto inner = picture.near(400, 218);  // shrunken top edge: y 872.77 -> 218.2
+    const auto inner = picture.near(400, 218); // shrunken top edge: y 872.77 -> 218.2
     EXPECT_GE(inner[1], 250);
     EXPECT_EQ(inner[0], 0);
 }

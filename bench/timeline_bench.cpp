@@ -1,0 +1,71 @@
+// The cost of one laser frame (sample, effect, path) for each entry of the show's
+// script on the demo show in data/, with silent audio. Each entry is measured at
+// 0.1 s after its start, with its own effect, including the entries that another
+// entry shadows.
+#include "anim/animation.hpp"
+#include "anim/sampler.hpp"
+#include "app/show_frame.hpp"
+#include "app/show_objects.hpp"
+#include "app/show_script.hpp"
+
+#include <benchmark/benchmark.h>
+#include <cxxabi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <typeinfo>
+
+namespace lumarok {
+namespace {
+
+struct DemoShow {
+    Animation animation{std::filesystem::path(LUMAROK_SOURCE_DIR) / "data"};
+    ShowTimeline timeline{
+        makeShowTimeline(maskFromFrame(sampleAnimation(animation, kMaskSampleTime)), nullptr)};
+};
+
+const DemoShow& demoShow() {
+    static const DemoShow show;
+    return show;
+}
+
+std::string effectName(const Effect& effect) {
+    int status = 0;
+    const std::unique_ptr<char, decltype(&std::free)> name(
+        abi::__cxa_demangle(typeid(effect).name(), nullptr, nullptr, &status), &std::free);
+    std::string text = status == 0 ? name.get() : typeid(effect).name();
+    const auto colons = text.rfind("::");
+    return colons == std::string::npos ? text : text.substr(colons + 2);
+}
+
+void laserFrame(benchmark::State& state, std::size_t index) {
+    const DemoShow& show = demoShow();
+    const TimelineEntry& entry = show.timeline.entry(index);
+    const double showTime = entry.startMs / 1000.0 + 0.1;
+    std::vector<LaserSample> samples; // reused, as the laser loop does
+    float pointSpacing = 0.0f;
+    for (auto _ : state) {
+        const Frame frame = sampleAnimation(show.animation, showTime);
+        const ColorFrame colorFrame = entry.effect->apply(frame, static_cast<float>(showTime));
+        pointSpacing = buildLaserFramePath(colorFrame, samples, {0.0f, 0.0f}, 0.1f).pointSpacing;
+        benchmark::DoNotOptimize(samples.data());
+    }
+    state.counters["samples"] = static_cast<double>(samples.size());
+    state.counters["spacing"] = pointSpacing;
+}
+
+const bool registered = [] {
+    const DemoShow& show = demoShow();
+    for (std::size_t i = 0; i < show.timeline.size(); ++i) {
+        char name[96];
+        std::snprintf(name, sizeof name, "LaserFrame/%03zu_%s", i,
+                      effectName(*show.timeline.entry(i).effect).c_str());
+        benchmark::RegisterBenchmark(name, laserFrame, i)->Unit(benchmark::kMicrosecond);
+    }
+    return true;
+}();
+
+} // namespace
+} // namespace lumarok

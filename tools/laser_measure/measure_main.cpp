@@ -1,0 +1,227 @@
+// lumarok-laser-measure: plays the show in laser mode against lumarok-cube, each in a
+// network namespace made for the run, and prints a table of what a show would feel:
+// CPU of the player, underruns, and how long an OSC /Time takes to reach the light.
+#include "../lumarok_cube/frame_signature.hpp"
+#include "support/netns.hpp"
+#include "support/paths.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using lumarok::test::NetnsPair;
+using lumarok::test::NetnsProcess;
+using lumarok::test::readFile;
+using Clock = std::chrono::steady_clock;
+
+double monotonicSeconds() {
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+std::uint64_t renderedSignature(const std::string& path) {
+    std::ifstream in(path);
+    const nlohmann::json document = nlohmann::json::parse(in);
+    std::vector<lumarok::LaserSample> samples;
+    for (const nlohmann::json& s : document.at("samples")) {
+        samples.push_back({s.at("x").get<std::uint16_t>(), s.at("y").get<std::uint16_t>(),
+                           s.at("r").get<std::uint16_t>(), s.at("g").get<std::uint16_t>(),
+                           s.at("b").get<std::uint16_t>()});
+    }
+    return lumarok::cube::litSignature(samples);
+}
+
+// An OSC message to /Time with one float argument.
+std::vector<char> timeMessage(float seconds) {
+    std::vector<char> message{'/', 'T', 'i', 'm', 'e', 0, 0, 0, ',', 'f', 0, 0};
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &seconds, 4);
+    bits = htonl(bits);
+    const auto* raw = reinterpret_cast<const char*>(&bits);
+    message.insert(message.end(), raw, raw + 4);
+    return message;
+}
+
+// utime + stime of a process, in seconds.
+double cpuSeconds(pid_t pid) {
+    std::istringstream stat(readFile("/proc/" + std::to_string(pid) + "/stat"));
+    std::string field;
+    std::vector<std::string> fields;
+    while (stat >> field) {
+        fields.push_back(field);
+    }
+    if (fields.size() < 15) {
+        throw std::runtime_error("cannot read the player's CPU time");
+    }
+    const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return (std::stod(fields[13]) + std::stod(fields[14])) / ticks;
+}
+
+long long countLine(const std::string& text, const std::string& name) {
+    const std::size_t at = text.find("\n" + name + " ");
+    return at == std::string::npos ? -1 : std::stoll(text.substr(at + name.size() + 2));
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[index];
+}
+
+int measure(double seconds) {
+    const NetnsPair pair;
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("lrk_measure_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string lumarok = lumarok::test::programPath("lumarok");
+    const std::array<float, 2> times{3.0f, 5.0f};
+    std::array<std::uint64_t, 2> signatures{};
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        const std::string out = dir + "/render" + std::to_string(i) + ".json";
+        NetnsProcess render(pair.player(),
+                            {lumarok, "--render", std::to_string(times[i]), "--out", out},
+                            dir + "/render.out", dir + "/render.err", lumarok::test::sourceDir());
+        if (render.wait(120s) != 0) {
+            throw std::runtime_error("render failed: " + readFile(dir + "/render.err"));
+        }
+        signatures[i] = renderedSignature(out);
+    }
+    if (signatures[0] == signatures[1]) {
+        throw std::runtime_error("the two show times draw the same frame");
+    }
+
+    NetnsProcess cube(pair.device(),
+                      {lumarok::test::programPath("tools/lumarok_cube/lumarok-cube"), "--seconds",
+                       std::to_string(seconds + 120), "--frame-log", dir + "/frames.log"},
+                      dir + "/cube.out", dir + "/cube.err");
+    if (!lumarok::test::waitForText(dir + "/cube.out", "listening", 10s)) {
+        throw std::runtime_error("the virtual projector did not start");
+    }
+    NetnsProcess show(pair.player(), {lumarok, "-laser", "-osc"}, dir + "/show.out",
+                      dir + "/show.err", lumarok::test::sourceDir());
+
+    std::vector<std::pair<double, std::size_t>> sent; // monotonic time, index into times
+    double cpu = 0.0;
+    double wall = 0.0;
+    lumarok::test::runInNetns(pair.player(), [&] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(8666);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto send = [&](std::size_t which) {
+            const std::vector<char> message = timeMessage(times[which]);
+            ::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to);
+        };
+        const auto discoveryDeadline = Clock::now() + 120s;
+        while (readFile(dir + "/show.out").find("Found") == std::string::npos) {
+            if (Clock::now() > discoveryDeadline) {
+                ::close(fd);
+                throw std::runtime_error("the show did not find the projector: " +
+                                         readFile(dir + "/show.err"));
+            }
+            send(0);
+            std::this_thread::sleep_for(100ms);
+        }
+        std::this_thread::sleep_for(2s); // past start-up
+        const double cpuStart = cpuSeconds(show.pid());
+        const Clock::time_point start = Clock::now();
+        std::size_t which = 0;
+        while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
+            which = 1 - which;
+            sent.emplace_back(monotonicSeconds(), which);
+            send(which);
+            std::this_thread::sleep_for(1s);
+        }
+        wall = std::chrono::duration<double>(Clock::now() - start).count();
+        cpu = cpuSeconds(show.pid()) - cpuStart;
+        ::close(fd);
+    });
+    show.signal(SIGTERM);
+    show.wait(10s);
+    cube.signal(SIGTERM);
+    cube.wait(10s);
+
+    std::vector<std::pair<double, std::uint64_t>> frames;
+    std::istringstream log(readFile(dir + "/frames.log"));
+    for (std::string line; std::getline(log, line);) {
+        unsigned counter = 0;
+        double received = 0.0;
+        std::size_t size = 0;
+        unsigned long long signature = 0;
+        if (std::sscanf(line.c_str(), "%u %lf %zu %llx", &counter, &received, &size, &signature) ==
+            4) {
+            frames.emplace_back(received, signature);
+        }
+    }
+    std::vector<double> delays;
+    for (const auto& [when, which] : sent) {
+        const auto hit = std::find_if(frames.begin(), frames.end(), [&](const auto& frame) {
+            return frame.first >= when && frame.second == signatures[which];
+        });
+        if (hit != frames.end() && hit->first - when < 1.0) {
+            delays.push_back((hit->first - when) * 1000.0);
+        }
+    }
+    const std::string counts = "\n" + readFile(dir + "/cube.out");
+    std::filesystem::remove_all(dir);
+
+    std::printf("| measure                                   | value |\n");
+    std::printf("|-------------------------------------------|-------|\n");
+    std::printf("| seconds measured                          | %.1f |\n", wall);
+    std::printf("| CPU of the player, %% of one core          | %.2f |\n", 100.0 * cpu / wall);
+    std::printf("| underruns                                 | %lld |\n",
+                countLine(counts, "underruns"));
+    std::printf("| overflows                                 | %lld |\n",
+                countLine(counts, "overflows"));
+    std::printf("| frames at the projector                   | %lld |\n",
+                countLine(counts, "frames"));
+    std::printf("| OSC /Time changes sent / seen             | %zu / %zu |\n", sent.size(),
+                delays.size());
+    std::printf("| OSC to first packet, median ms            | %.1f |\n", percentile(delays, 0.5));
+    std::printf("| OSC to first packet, 95th percentile ms   | %.1f |\n", percentile(delays, 0.95));
+    std::printf("| OSC to first packet, max ms               | %.1f |\n", percentile(delays, 1.0));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 60.0;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "--seconds") {
+            seconds = std::stod(argv[i + 1]);
+        }
+    }
+    try {
+        return measure(seconds);
+    } catch (const lumarok::test::NetnsUnavailable& error) {
+        std::fprintf(stderr, "lumarok-laser-measure: %s\n", error.what());
+        return 77;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "lumarok-laser-measure: %s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "laser/laser_sample.hpp"
+
+#include <cstdint>
+#include <span>
+
+namespace lumarok::cube {
+
+// A fingerprint of a frame that ignores its leading dark samples: those are the move
+// from wherever the previous frame left the beam, so the same picture drawn after a
+// different frame still matches.
+inline std::uint64_t litSignature(std::span<const LaserSample> samples) {
+    std::size_t first = 0;
+    while (first < samples.size() && samples[first].r == 0 && samples[first].g == 0 &&
+           samples[first].b == 0) {
+        ++first;
+    }
+    std::uint64_t hash = 1469598103934665603ull; // FNV-1a
+    for (std::size_t i = first; i < samples.size(); ++i) {
+        for (const std::uint16_t v :
+             {samples[i].x, samples[i].y, samples[i].r, samples[i].g, samples[i].b}) {
+            hash = (hash ^ v) * 1099511628211ull;
+        }
+    }
+    return hash;
+}
+
+} // namespace lumarok::cube
