@@ -199,5 +199,9 @@ Machine: ${fps_machine}.
 $(cat "$work/fps.txt")
 \`\`\`
 FPS
+if [ -f "$root/tools/perf_report/notes.md" ]; then
+    echo
+    cat "$root/tools/perf_report/notes.md"
+fi
 } >"$out"
 echo "wrote $out"
