@@ -65,7 +65,10 @@ TEST(ShowSoak, WholeShowAtTripleSpeedStreamsCleanFramesWithFlatMemory) {
     EXPECT_EQ(cubeCount(out, "underruns"), 0) << out;
     EXPECT_EQ(cubeCount(out, "overflows"), 0) << out;
     EXPECT_EQ(cubeCount(out, "dropped_samples"), 0) << out;
-    EXPECT_EQ(cubeCount(out, "discovery_requests"), 1) << out;
+    EXPECT_GE(cubeCount(out, "discovery_requests"), 1) << out;
+    EXPECT_LE(cubeCount(out, "discovery_requests"), 3)
+        << "discovery is spaced, and not repeated during the show\n"
+        << out;
 
     // The projector was fed at its own rate the whole time.
     const std::vector<CubeProgress> progress = progressLines(out);

@@ -74,6 +74,8 @@ soak_prop() { grep -Eo "$1(\" value)?=\"[0-9]+\"" "$work/soak.xml" | head -1 | g
 soak_result="$(grep -Eo '\[ *(OK|FAILED|SKIPPED) *\] ShowSoak[^ ]*' "$work/soak.txt" | head -1 || true)"
 rss_early="$(soak_prop rss_early_kib)"; rss_late="$(soak_prop rss_late_kib)"
 soak_fps="$(soak_prop frames_per_second)"
+soak_failures="$(grep -v '^progress' "$work/soak.txt" | grep -A3 'Failure$' | head -40 || true)"
+memory_verdict="$(python3 -c "import sys; a,b=sys.argv[1:]; print('met' if abs(int(b)-int(a))<=int(a)/20 else 'missed')" "${rss_early:-0}" "${rss_late:-0}" 2>/dev/null || echo "not measured")"
 
 # 7. The preview's frame rate under Xvfb.
 "$root/tools/preview_probe/measure_fps.sh" --build "$build" --seconds "$fps_seconds" --show \
@@ -110,7 +112,8 @@ command behind it and the machine's state while it ran.
 | process CPU in laser mode < 5 % of a core at 30000 samples/s | ${cpu_pct:-?} % | $(verdict "${cpu_pct:-x}" 5) |
 | OSC-to-wire delay < 60 ms | ${osc_ms:-?} ms (worst) | $(verdict "${osc_ms:-x}" 60) |
 | zero underruns | ${underruns:-?} | $([ "${underruns:-x}" = 0 ] && echo met || echo "see below") |
-| memory flat (VmRSS at the end within 5 % of the value after 10 s) | ${rss_early:-?} KiB → ${rss_late:-?} KiB over the whole show | $(python3 -c "import sys; a,b=sys.argv[1:]; print('met' if abs(int(b)-int(a))<=int(a)/20 else 'missed')" "${rss_early:-0}" "${rss_late:-0}" 2>/dev/null || echo "not measured") |
+| memory flat (VmRSS at the end within 5 % of the value after 10 s) | ${rss_early:-?} KiB → ${rss_late:-?} KiB over the whole show | ${memory_verdict} |
+| the whole show without a fault (soak) | ${soak_result:-not run} | $(case "${soak_result:-}" in *OK*) echo met ;; *) echo "see the soak section" ;; esac) |
 
 ## Cost of one laser frame per timeline entry
 
@@ -187,6 +190,7 @@ Machine: ${soak_machine}.
 | result | VmRSS after 10 s | VmRSS at the end | frames/s at the projector |
 |---|---:|---:|---:|
 | ${soak_result:-not run} | ${rss_early:-?} KiB | ${rss_late:-?} KiB | ${soak_fps:-?} |
+$([ -n "$soak_failures" ] && printf '\nWhat failed:\n\n```\n%s\n```\n' "$soak_failures")
 
 ## Preview frame rate under Xvfb
 
