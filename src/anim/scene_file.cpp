@@ -5,7 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <fstream>
 
 namespace lumarok {
@@ -55,8 +54,8 @@ Scene readScene(std::istream& text) {
 Scene loadScene(const std::filesystem::path& file) {
     std::ifstream in(file);
     if (!in) {
-        std::printf("missing scene file %s\n", file.string().c_str());
-        return {};
+        // A clip that silently draws nothing would hide a broken show until it plays.
+        throw DataError(file.string() + ": cannot open the scene file");
     }
     try {
         return readScene(in);

@@ -1,7 +1,8 @@
 #include "app/laser_frame.hpp"
 
+#include "laser/laser_path.hpp"
+
 #include <algorithm>
-#include <cstdint>
 
 namespace lumarok {
 
@@ -11,19 +12,8 @@ float laserPointSpacing(float totalPathLength) {
     return 25.0f + 45.0f * fade;
 }
 
-namespace {
-
-std::uint16_t projectorCoordinate(float v) {
-    return static_cast<std::uint16_t>(std::min(4095.0f, std::max(0.0f, v)));
-}
-
-} // namespace
-
 LaserSample darkSampleAt(glm::vec2 position) {
-    LaserSample s;
-    s.x = projectorCoordinate(4095.0f - position.x);
-    s.y = projectorCoordinate(4095.0f - position.y);
-    return s;
+    return toLaserSample(position, glm::vec3(0.0f), 0.0f);
 }
 
 void fillDarkFrame(std::vector<LaserSample>& samples, glm::vec2 position, std::size_t count) {

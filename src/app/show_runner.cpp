@@ -14,11 +14,13 @@
 #include "clock/remap_time.hpp"
 #include "laser/lasercube_link.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <optional>
 #include <stdexcept>
+#include <string>
 
 namespace lumarok {
 
@@ -115,13 +117,22 @@ int run(int argc, char** argv) {
     return status;
 }
 
+// Errors end as one line, whatever text a library put in them.
+std::string oneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text;
+}
+
 } // namespace
 
 int runShow(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "lumarok: %s\n", e.what());
+        std::fprintf(stderr, "lumarok: %s\n", oneLine(e.what()).c_str());
     } catch (...) {
         std::fputs("lumarok: unknown error\n", stderr);
     }

@@ -135,19 +135,6 @@ Frame resampleFrame(const Frame& frame, std::int32_t count) {
     return result;
 }
 
-ColorFrame colorizeFrame(const Frame& frame, glm::vec3 color) {
-    ColorFrame result;
-    result.reserve(frame.size());
-    for (const Polyline& polyline : frame) {
-        ColorPolyline& out = result.emplace_back();
-        out.reserve(polyline.size());
-        for (const glm::vec2 point : polyline) {
-            out.push_back(ColorPoint{point, color});
-        }
-    }
-    return result;
-}
-
 ColorFrame colorizeFrameBy(const Frame& frame, std::function<glm::vec3(glm::vec2)> colorOf) {
     ColorFrame result;
     result.reserve(frame.size());
@@ -159,6 +146,10 @@ ColorFrame colorizeFrameBy(const Frame& frame, std::function<glm::vec3(glm::vec2
         }
     }
     return result;
+}
+
+ColorFrame colorizeFrame(const Frame& frame, glm::vec3 color) {
+    return colorizeFrameBy(frame, [color](glm::vec2) { return color; });
 }
 
 Frame scaleFrame(const Frame& frame, float factor) {

@@ -111,6 +111,7 @@ TEST(HostileScene, LoadedShowSamplesSafelyEverywhere) {
     dir.write("split_map.json", R"({"1": [2147483000], "2": [3]})");
     dir.write("script1.json", R"({"indices": [0, 3, 99], "data": [1, 208, 40, 1, 2]})");
     dir.write("script2.json", R"({"indices": [0, 0, 0], "data": [1, 208, 2, 0, 0, 255, 255]})");
+    dir.write("script3.json", R"({"indices": [], "data": []})"); // a scene without frames
     dir.write("Sequence.txt", "0 ('anim', {'name': '1-0', 'from': 0, 'to': 400})\n"
                               "0 ('anim', {'name': '2-1', 'from': -9, 'to': 9})\n"
                               "0 ('anim', {'name': '2-0', 'from': 2147483647, 'to': -2147483648})\n"

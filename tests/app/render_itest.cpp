@@ -218,12 +218,21 @@ TEST_F(RenderedShow, SvgDrawsOneLineBetweenEachPairOfLitSamples) {
     std::size_t blue = 0;
     for (auto at = svg.find("<line "); at != std::string::npos; at = svg.find("<line ", at + 1)) {
         ++lines;
-        blue += svg.compare(svg.find("stroke=", at), 17, "stroke=\"#0000ff\"") == 0 ? 1 : 0;
+        blue += svg.compare(svg.find("stroke=", at), 16, "stroke=\"#0000ff\"") == 0 ? 1 : 0;
     }
     // 240 drawn samples make 239 segments; the blank move's last sample sits on the
     // first drawn one, so the dark-to-blue step has no length.
     EXPECT_EQ(lines, 239u);
     EXPECT_EQ(blue, 239u);
+}
+
+TEST_F(RenderedShow, ShowWithoutDataPlaysNothingAndKeepsAnEmptyMask) {
+    // No data files at all: an empty animation, so the frame at 2.039 s has no
+    // polyline and the mask effect gets an empty mask.
+    fs::remove_all(dir.path() / "data");
+    const nlohmann::json doc = renderJson("3");
+    EXPECT_EQ(doc.at("entry"), 1);
+    EXPECT_TRUE(doc.at("samples").empty());
 }
 
 TEST_F(RenderedShow, BadRenderRequestsFailBeforeAnythingIsWritten) {
@@ -248,6 +257,19 @@ TEST_F(RenderedShow, MissingSceneFileIsOneErrorLineNamingIt) {
     expectOneErrorLine(r);
     EXPECT_NE(r.err.find("script2B.json"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir.path() / "f.json"));
+}
+
+TEST_F(RenderedShow, ClipBeyondItsSceneStillPlays) {
+    // The scene holds frames 0..99; the second clip asks for 95..104. The frames that
+    // do not exist draw nothing; the show itself goes on.
+    writeFile(dir.path() / "data/Sequence.txt",
+              "0 ('anim', {'name': '1F-0', 'from': 0, 'to': 9})\n"
+              "500 ('anim', {'name': '1F-0', 'from': 95, 'to': 104})\n");
+    for (const char* clock : {"0.2", "1.2", "1.9"}) {
+        const ProcessResult r = lumarok({"--render", clock, "--out", "f.json"});
+        EXPECT_EQ(r.exitCode, 0) << clock << ": " << r.err;
+        EXPECT_TRUE(fs::exists(dir.path() / "f.json")) << clock;
+    }
 }
 
 TEST_F(RenderedShow, TruncatedSceneFileIsOneErrorLineNamingIt) {
@@ -286,6 +308,36 @@ TEST_F(RenderedShow, HelpAndVersionPrintAndSucceed) {
     const ProcessResult version = lumarok({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.rfind("lumarok ", 0), 0u);
+}
+
+} // namespace
+} // namespace lumarok
+
+namespace lumarok {
+namespace {
+
+// The bundled demo show, read from ./data of the source tree. Its remap table holds
+// the points (show, clock) (0, 0), (60, 60), (69, 70) and (80, 80).
+TEST(RenderedDemoShow, ClockTimeIsRemappedBeforeTheTimelinePicksTheEntry) {
+    const test::TempDir out;
+    test::ProcessOptions options;
+    options.workingDirectory = test::sourceDir();
+    const auto render = [&](const std::string& clock) {
+        const fs::path file = out.path() / ("at" + clock + ".json");
+        const test::ProcessResult r = test::runProcess(
+            test::programPath("lumarok"), {"--render", clock, "--out", file.string()}, options);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return nlohmann::json::parse(readFile(file));
+    };
+    // Clock 75 s is show time 74.5 s: the word at 74.47 s ("VECTOR", entry 34), not
+    // the one at 75.07 s that the raw clock time would pick.
+    const nlohmann::json vector = render("75");
+    EXPECT_DOUBLE_EQ(vector.at("showTime").get<double>(), 74.5);
+    EXPECT_EQ(vector.at("entry"), 34);
+    EXPECT_FALSE(vector.at("samples").empty());
+    const nlohmann::json late = render("1000");
+    EXPECT_DOUBLE_EQ(late.at("showTime").get<double>(), 1000.0);
+    EXPECT_EQ(late.at("entry"), 119);
 }
 
 } // namespace

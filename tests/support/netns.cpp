@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -40,9 +41,28 @@ bool sameFile(const char* a, const std::string& b) {
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+// Namespaces left by a test run that was killed before its destructors ran: their
+// names carry the pid of a process that no longer exists.
+void removeOrphans() {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/run/netns", error)) {
+        const std::string name = entry.path().filename().string();
+        for (const std::string prefix : {"lrk_play_", "lrk_dev_"}) {
+            if (name.rfind(prefix, 0) != 0) {
+                continue;
+            }
+            const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                run("ip netns del " + name);
+            }
+        }
+    }
+}
+
 } // namespace
 
 NetnsPair::NetnsPair() {
+    removeOrphans();
     const std::string suffix =
         std::to_string(::getpid()) + "_" + std::to_string(gPairs.fetch_add(1));
     playerName = "lrk_play_" + suffix;

@@ -25,6 +25,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace lumarok::cube {
@@ -63,6 +64,10 @@ public:
         }
     }
     ~Socket() { ::close(handle); }
+    void stampArrivals() const {
+        const int on = 1;
+        ::setsockopt(handle, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    }
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
     int fd() const { return handle; }
@@ -74,17 +79,46 @@ private:
 struct Datagram {
     std::size_t length = 0;
     sockaddr_in source{};
+    Clock::time_point arrival{};
 };
+
+// Arrival time as the kernel stamped it, so that a moment in which this process was
+// not scheduled does not look like a late packet and a buffer run dry.
+Clock::time_point arrivalTime(msghdr& message) {
+    const Clock::time_point now = Clock::now();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            timespec wall{};
+            ::clock_gettime(CLOCK_REALTIME, &wall);
+            const auto age = std::chrono::seconds(wall.tv_sec - stamp.tv_sec) +
+                             std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
+            if (age.count() >= 0) {
+                return now - std::chrono::duration_cast<Clock::duration>(age);
+            }
+        }
+    }
+    return now;
+}
 
 std::optional<Datagram> receive(const Socket& socket, std::array<std::byte, 2048>& buffer) {
     Datagram datagram;
-    socklen_t size = sizeof datagram.source;
-    const ssize_t got = ::recvfrom(socket.fd(), buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr*>(&datagram.source), &size);
+    iovec part{buffer.data(), buffer.size()};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(timespec)) + 64> control{};
+    msghdr message{};
+    message.msg_name = &datagram.source;
+    message.msg_namelen = sizeof datagram.source;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    const ssize_t got = ::recvmsg(socket.fd(), &message, MSG_DONTWAIT);
     if (got < 0) {
         return std::nullopt;
     }
     datagram.length = static_cast<std::size_t>(got);
+    datagram.arrival = arrivalTime(message);
     return datagram;
 }
 
@@ -138,6 +172,7 @@ void writeFrame(std::ofstream& out, const VirtualProjector::Frame& frame) {
 int run(const Options& options) {
     Socket command(kCommandPort);
     Socket data(kDataPort);
+    data.stampArrivals();
     VirtualProjector projector(options.projector);
 
     const Clock::time_point start = Clock::now();
@@ -192,7 +227,6 @@ int run(const Options& options) {
     while (gStop == 0) {
         ::poll(fds.data(), fds.size(), 1);
         Clock::time_point now = Clock::now();
-        projector.advance(now);
         while (const std::optional<Datagram> got = receive(command, buffer)) {
             const std::span<const std::byte> bytes(buffer.data(), got->length);
             if (got->length == 1 && bytes[0] == std::byte{0x77}) {
@@ -212,10 +246,12 @@ int run(const Options& options) {
             }
         }
         while (const std::optional<Datagram> got = receive(data, buffer)) {
-            now = Clock::now();
-            projector.handleSampleData(std::span<const std::byte>(buffer.data(), got->length), now);
+            projector.handleSampleData(std::span<const std::byte>(buffer.data(), got->length),
+                                       got->arrival);
             client = got->source;
         }
+        now = Clock::now();
+        projector.advance(now);
         const bool silent =
             options.silentAfter >= 0.0 &&
             std::chrono::duration<double>(now - start).count() >= options.silentAfter;
