@@ -210,7 +210,11 @@ void LaserCubeLink::sendFrame(const std::vector<LaserSample>& samples) {
     packFrame(
         samples, counters, packetBuffer,
         [this] {
-            paceBeforePacket(bufferFree, bufferMax.load(), sampleRate.load(), sleepMicroseconds);
+            const std::int32_t max = bufferMax.load();
+            const std::int32_t rate = sampleRate.load();
+            idleCredit.credit(bufferFree, max, rate, IdleCredit::Clock::now());
+            paceBeforePacket(bufferFree, max, rate, sleepMicroseconds);
+            idleCredit.restart(bufferFree, IdleCredit::Clock::now());
         },
         [&](std::span<const std::byte> bytes, std::size_t count) {
             sendTo(target, kDataPort, bytes);

@@ -57,6 +57,7 @@ private:
     std::atomic<std::int32_t> sampleRate{0};
     std::atomic<std::int32_t> infoWord14{0};
     BufferEstimate bufferFree; // the estimate and the count of device reports
+    IdleCredit idleCredit;     // the sender's own: playing time outside pacing
     std::atomic<std::int32_t> bufferMax{0};
     std::atomic<std::int32_t> infoByte23{0};
     std::atomic<std::int32_t> infoByte24{0};

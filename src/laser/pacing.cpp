@@ -28,4 +28,26 @@ std::int32_t samplesPlayed(std::chrono::nanoseconds elapsed, std::int32_t sample
     return static_cast<std::int32_t>(std::min(played, kMax));
 }
 
+void IdleCredit::credit(BufferEstimate& estimate, std::int32_t bufferMax, std::int32_t sampleRate,
+                        Clock::time_point now) const {
+    if (!started || estimate.reportSerial.load() != serial) {
+        return;
+    }
+    std::int32_t free = estimate.bufferFree.load();
+    if (free >= bufferMax) {
+        return;
+    }
+    const std::int64_t credited =
+        static_cast<std::int64_t>(free) + samplesPlayed(now - since, sampleRate);
+    const auto next = static_cast<std::int32_t>(std::min<std::int64_t>(credited, bufferMax));
+    // Fails only when a report lands right now; the report wins.
+    estimate.bufferFree.compare_exchange_strong(free, next);
+}
+
+void IdleCredit::restart(const BufferEstimate& estimate, Clock::time_point now) {
+    since = now;
+    serial = estimate.reportSerial.load();
+    started = true;
+}
+
 } // namespace lumarok

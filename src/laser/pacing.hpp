@@ -31,6 +31,26 @@ struct BufferEstimate {
     }
 };
 
+// The time the sender spends away from pacing (rendering the next frame, sending)
+// is playing time too. Credited when no device report replaced the estimate since
+// the last pacing, so a device that stops reporting is still fed at the rate it
+// plays instead of slowly running dry. Never above bufferMax: an idle pause must
+// not turn into a burst larger than the buffer. Thread: the sending thread.
+class IdleCredit {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Credits the time since the last `restart`, if no report came in between.
+    void credit(BufferEstimate& estimate, std::int32_t bufferMax, std::int32_t sampleRate,
+                Clock::time_point now) const;
+    // Marks the end of a pacing step.
+    void restart(const BufferEstimate& estimate, Clock::time_point now);
+
+private:
+    Clock::time_point since{};
+    std::uint32_t serial = 0;
+    bool started = false;
+};
+
 // Sleeps before one packet until the estimate is back at or above the threshold.
 // Each sleep credits what the device played meanwhile (measured, so an oversleep is
 // not lost), unless a device report replaced the estimate during the sleep.

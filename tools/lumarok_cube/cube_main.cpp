@@ -5,6 +5,7 @@
 #include "frame_signature.hpp"
 #include "laser/virtual_projector.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -191,7 +192,13 @@ int run(const Options& options) {
     }
     std::FILE* const frameLog = frameLogFile.get();
     int dumped = 0;
+    std::uint64_t outOfRange = 0;
     projector.onFrame([&](const VirtualProjector::Frame& frame) {
+        for (const LaserSample& s : frame.samples) {
+            if (std::max({s.x, s.y, s.r, s.g, s.b}) > 4095) {
+                ++outOfRange;
+            }
+        }
         if (frameLog != nullptr) {
             std::fprintf(
                 frameLog, "%u %.6f %zu %016llx\n", static_cast<unsigned>(frame.frameCounter),
@@ -209,8 +216,10 @@ int run(const Options& options) {
     bool switchedOn = false;
     std::uint64_t discoveryRequests = 0;
     std::uint64_t reportFailures = 0;
+    bool announcedSilence = false;
     const auto reportInterval = std::chrono::milliseconds(options.reportMilliseconds);
     Clock::time_point nextReport = start;
+    Clock::time_point nextProgress = start + std::chrono::seconds(1);
     std::array<std::byte, 2048> buffer{};
     std::array<pollfd, 2> fds{pollfd{command.fd(), POLLIN, 0}, pollfd{data.fd(), POLLIN, 0}};
     line("listening " + options.projector.name);
@@ -243,13 +252,33 @@ int run(const Options& options) {
         }
         now = Clock::now();
         projector.advance(now);
-        if (client && (switchedOn || projector.streaming()) && now >= nextReport) {
+        const bool silent =
+            options.silentAfter >= 0.0 &&
+            std::chrono::duration<double>(now - start).count() >= options.silentAfter;
+        if (silent && !announcedSilence) {
+            announcedSilence = true;
+            line("reports stopped");
+        }
+        if (!silent && client && (switchedOn || projector.streaming()) && now >= nextReport) {
             const std::vector<std::byte> report = projector.bufferFreeReport();
             if (::sendto(command.fd(), report.data(), report.size(), 0,
                          reinterpret_cast<const sockaddr*>(&*client), sizeof *client) < 0) {
                 ++reportFailures;
             }
             nextReport = now + reportInterval;
+        }
+        if (options.progress && now >= nextProgress) {
+            const VirtualProjector::Counts& c = projector.counts();
+            char text[160];
+            std::snprintf(text, sizeof text, "progress %.3f %llu %llu %llu %llu %llu",
+                          std::chrono::duration<double>(now - start).count(),
+                          static_cast<unsigned long long>(c.packets),
+                          static_cast<unsigned long long>(c.frames),
+                          static_cast<unsigned long long>(c.samples),
+                          static_cast<unsigned long long>(c.underruns),
+                          static_cast<unsigned long long>(c.overflows));
+            line(text);
+            nextProgress += std::chrono::seconds(1);
         }
         if (options.seconds > 0.0 &&
             std::chrono::duration<double>(now - start).count() >= options.seconds) {
@@ -271,6 +300,7 @@ int run(const Options& options) {
         {"switch_commands", counts.switchCommands},
         {"discovery_requests", discoveryRequests},
         {"report_failures", reportFailures},
+        {"out_of_range_samples", outOfRange},
     };
     for (const auto& [name, value] : lines) {
         std::printf("%s %llu\n", name, static_cast<unsigned long long>(value));

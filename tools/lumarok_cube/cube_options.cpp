@@ -12,6 +12,10 @@ const char* const kUsage =
     "  --sample-rate N      samples per second played (30000)\n"
     "  --buffer-size N      buffer size in samples (6000)\n"
     "  --report-ms N        interval of buffer-free reports in ms (10)\n"
+    "  --silent-after S     stop sending buffer-free reports S seconds after start,\n"
+    "                       as a projector whose status channel died (never)\n"
+    "  --progress           print 'progress SECONDS packets frames samples underruns\n"
+    "                       overflows' every second\n"
     "  --hide-address       answer discovery with 0.0.0.0 as own address\n"
     "  --seconds S          stop after S seconds (default: at SIGINT or SIGTERM)\n"
     "  --picture PATH       write the last drawn frame there, PNG for *.png, else SVG\n"
@@ -21,7 +25,8 @@ const char* const kUsage =
     "  --frame-log PATH     one line per frame: frame counter, arrival of its first\n"
     "                       packet (monotonic seconds), samples, signature of the lit part\n"
     "On exit it prints counts, one per line: packets, frames, samples, underruns,\n"
-    "overflows, dropped_samples, malformed, message_gaps, frame_gaps, switch_commands.\n";
+    "overflows, dropped_samples, malformed, message_gaps, frame_gaps, switch_commands,\n"
+    "discovery_requests, report_failures, out_of_range_samples (a field above 4095).\n";
 
 namespace {
 
@@ -64,6 +69,10 @@ Options parseOptions(const std::vector<std::string>& arguments) {
                 static_cast<std::int32_t>(number(option, value(), 1, 65535));
         } else if (option == "--report-ms") {
             options.reportMilliseconds = static_cast<int>(number(option, value(), 1, 10000));
+        } else if (option == "--progress") {
+            options.progress = true;
+        } else if (option == "--silent-after") {
+            options.silentAfter = number(option, value(), 0, 1e7);
         } else if (option == "--hide-address") {
             options.projector.hideAddress = true;
         } else if (option == "--seconds") {

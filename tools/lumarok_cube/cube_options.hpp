@@ -16,6 +16,8 @@ struct Options {
     int dumpFrames = 100;        // at most this many
     std::string frameLog;        // one line per frame: counter, arrival, size, signature
     int reportMilliseconds = 10; // buffer-free report interval
+    bool progress = false;       // a line of running counts every second
+    double silentAfter = -1.0;   // seconds after start when reports stop; < 0: never
     bool help = false;
 };
 

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "support/lumarok_process.hpp"
+#include "support/netns.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace lumarok::test {
+
+// One "progress SECONDS packets frames samples underruns overflows" line of the
+// virtual projector.
+struct CubeProgress {
+    double seconds = 0.0;
+    long long packets = 0;
+    long long frames = 0;
+    long long samples = 0;
+    long long underruns = 0;
+    long long overflows = 0;
+};
+
+std::vector<CubeProgress> progressLines(const std::string& cubeOutput);
+// The last progress line at or before `seconds` after the projector started.
+CubeProgress progressAt(const std::vector<CubeProgress>& lines, double seconds);
+// The value of a final "name N" count line of the projector, or -1.
+long long cubeCount(const std::string& cubeOutput, const std::string& name);
+
+// Underruns a test tolerates: none on a machine with a core to spare; a few when
+// the one-minute load is above the number of cores, where the player or the
+// virtual projector itself can be kept off the processor for longer than the
+// 50 ms that the device's reserve covers. Says so on standard output.
+long long underrunAllowance();
+
+// The resident set of a process in KiB, or -1 when it cannot be read.
+long residentKib(pid_t pid);
+
+// An OSC message to /Time with one float argument.
+std::vector<std::uint8_t> oscTime(float seconds);
+
+// A UDP socket for sending from whatever namespace the calling thread is in.
+class UdpSender {
+public:
+    UdpSender();
+    // Bound to `address`, port chosen by the system.
+    explicit UdpSender(const char* address);
+    ~UdpSender();
+    UdpSender(const UdpSender&) = delete;
+    UdpSender& operator=(const UdpSender&) = delete;
+    void send(const char* address, std::uint16_t port,
+              const std::vector<std::uint8_t>& bytes) const;
+
+private:
+    int fd;
+};
+
+// Runs `work(stop)` on a thread that has entered `netns` (and proved it) until the
+// owner stops it; `finish` rethrows what the work threw.
+class NetnsWorker {
+public:
+    NetnsWorker(const std::string& netns, std::function<void(const std::atomic<bool>&)> work);
+    ~NetnsWorker();
+    NetnsWorker(const NetnsWorker&) = delete;
+    NetnsWorker& operator=(const NetnsWorker&) = delete;
+    void finish();
+
+private:
+    std::atomic<bool> stop{false};
+    std::exception_ptr failure;
+    std::thread thread;
+};
+
+// The player in laser mode in one namespace against the virtual projector in the
+// other. Both programs are ended (SIGTERM, then SIGKILL) and both namespaces are
+// removed when the rig goes.
+class LaserShowRig {
+public:
+    // Null when the machine refuses network namespaces.
+    static std::unique_ptr<LaserShowRig> make();
+
+    const NetnsPair& netns() const { return *pair; }
+    std::string file(const std::string& name) const { return (dir.path() / name).string(); }
+
+    // Starts the projector with --progress and `extra`; waits until it listens.
+    void startCube(const std::vector<std::string>& extra);
+    // Starts the player with `arguments` in `workingDirectory` (the source tree
+    // by default, for its data/).
+    void startPlayer(const std::vector<std::string>& arguments,
+                     const std::string& workingDirectory = {});
+    // True once the player has printed its discovery line.
+    bool waitForDiscovery(std::chrono::milliseconds timeout) const;
+    NetnsProcess& player() { return *playerProcess; }
+    NetnsProcess& cube() { return *cubeProcess; }
+    // Ends the player with SIGTERM; its exit status, or -1.
+    int stopPlayer(std::chrono::milliseconds timeout);
+    // Ends the projector with SIGTERM and returns its whole output.
+    std::string stopCube();
+    std::string cubeOutput() const { return readFile(file("cube.out")); }
+    std::string playerOutput() const { return readFile(file("player.out")); }
+    std::string playerErrors() const { return readFile(file("player.err")); }
+    // Seconds since the projector started.
+    double cubeSeconds() const;
+
+private:
+    explicit LaserShowRig(std::unique_ptr<NetnsPair> made);
+
+    std::unique_ptr<NetnsPair> pair;
+    TempDir dir;
+    std::chrono::steady_clock::time_point cubeStart;
+    // Declared last: ended before the namespaces go.
+    std::optional<NetnsProcess> cubeProcess;
+    std::optional<NetnsProcess> playerProcess;
+};
+
+} // namespace lumarok::test
