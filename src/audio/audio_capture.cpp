@@ -122,14 +122,14 @@ void onStreamState(pa_stream* stream, void* userdata) {
 }
 
 void openStream(CaptureSession& session) {
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = kSampleRateHz;
-    spec.channels = 2;
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+    sampleFormat.rate = kSampleRateHz;
+    sampleFormat.channels = 2;
     pa_channel_map map{};
     pa_channel_map_init_stereo(&map);
 
-    pa_stream* stream = pa_stream_new(session.context.get(), "loopback", &spec, &map);
+    pa_stream* stream = pa_stream_new(session.context.get(), "loopback", &sampleFormat, &map);
     if (stream == nullptr) {
         session.fail(session.contextError());
         return;
@@ -143,7 +143,7 @@ void openStream(CaptureSession& session) {
     attr.tlength = static_cast<std::uint32_t>(-1);
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPacketMicroseconds, &spec));
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPacketMicroseconds, &sampleFormat));
     const std::string source = session.sourceLabel();
     if (pa_stream_connect_record(stream, source.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
         session.fail(session.contextError() + " (source " + source + ")");
