@@ -143,7 +143,8 @@ void openStream(CaptureSession& session) {
     attr.tlength = static_cast<std::uint32_t>(-1);
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kPacketMicroseconds, &sampleFormat));
+    attr.fragsize =
+        static_cast<std::uint32_t>(pa_usec_to_bytes(kPacketMicroseconds, &sampleFormat));
     const std::string source = session.sourceLabel();
     if (pa_stream_connect_record(stream, source.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
         session.fail(session.contextError() + " (source " + source + ")");
