@@ -6,6 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 
+echo "== format =="
+git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format --dry-run --Werror
+
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
