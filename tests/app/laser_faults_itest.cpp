@@ -1,6 +1,7 @@
 // Faults met during a laser show: a projector that stops reporting, a stranger
 // forging its reports, a flood of malformed OSC, the audio server dying. The
 // player runs in its own network namespace against the virtual projector.
+#include "support/forged_datagrams.hpp"
 #include "support/laser_show.hpp"
 #include "support/pulse_server.hpp"
 
@@ -114,19 +115,7 @@ TEST(LaserFaults, ForgedStatusFromAnotherHostIsIgnored) {
 
     // From a second address: "full", "empty", and a device that moved elsewhere.
     // Heeded, these would stall, flood or lose the projector.
-    std::vector<std::uint8_t> moved(38, 0);
-    moved[0] = 0x77;
-    moved[10] = 0x30; // 30000 samples per second
-    moved[11] = 0x75;
-    moved[21] = 0x70; // a 6000-sample buffer
-    moved[22] = 0x17;
-    moved[32] = 10;
-    moved[33] = 213;
-    moved[35] = 77;
-    for (const char c : std::string("forged")) {
-        moved.push_back(static_cast<std::uint8_t>(c));
-    }
-    moved.push_back(0);
+    const std::vector<std::uint8_t> moved = forgedDeviceInfo();
     const double forgeStart = rig->cubeSeconds();
     runInNetns(rig->netns().device(), [&] {
         const UdpSender forger("10.213.0.3");

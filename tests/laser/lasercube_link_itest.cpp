@@ -1,4 +1,5 @@
 // The link against the virtual projector, each in a network namespace of its own.
+#include "support/forged_datagrams.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"
 
@@ -150,19 +151,7 @@ TEST(LaserCubeLinkNetns, StreamsThirtySecondsWithoutUnderrunAndIgnoresForgedRepo
     std::this_thread::sleep_for(3s);
     runInNetns(pair->device(), [] {
         UdpEndpoint forger("10.213.0.3", 0);
-        std::vector<std::uint8_t> moved(38, 0);
-        moved[0] = 0x77;
-        moved[10] = 0x30;
-        moved[11] = 0x75;
-        moved[21] = 0x70;
-        moved[22] = 0x17;
-        moved[32] = 10;
-        moved[33] = 213;
-        moved[35] = 77;
-        for (const char c : std::string("forged")) {
-            moved.push_back(static_cast<std::uint8_t>(c));
-        }
-        moved.push_back(0);
+        const std::vector<std::uint8_t> moved = forgedDeviceInfo();
         for (int i = 0; i < 100; ++i) {
             forger.sendTo(NetnsPair::kPlayerAddress, 45457, {0x8A, 0, 0, 0});
             forger.sendTo(NetnsPair::kPlayerAddress, 45457, {0x8A, 0, 0xFF, 0xFF});
