@@ -86,6 +86,12 @@ TEST(ShowSoak, WholeShowAtTripleSpeedStreamsCleanFramesWithFlatMemory) {
     RecordProperty("rss_late_kib", static_cast<int>(rssLate));
     RecordProperty("frames_per_second", static_cast<int>(frameRate));
     ASSERT_GT(rssEarly, 0);
+#ifdef __SANITIZE_ADDRESS__
+    // AddressSanitizer holds freed memory in quarantine, so resident size grows with
+    // every frame by design; memory is judged in the plain build only.
+    GTEST_SKIP() << "resident memory is not meaningful under AddressSanitizer (" << rssEarly
+                 << " KiB after 10 s, " << rssLate << " KiB at the end)";
+#endif
     EXPECT_LE(std::abs(rssLate - rssEarly), rssEarly / 20)
         << "resident memory " << rssEarly << " KiB after 10 s, " << rssLate << " KiB at the end";
     EXPECT_LE(rssPeak - rssEarly, rssEarly / 20) << "peak " << rssPeak << " KiB";

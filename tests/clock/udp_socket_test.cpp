@@ -68,6 +68,10 @@ TEST(UdpSocket, BindToPortInUseReportsBindFailedWithTheSystemReason) {
 }
 
 TEST(UdpSocket, FailedOpenLeavesTheUserCountAsItWas) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own while the error is "
+                    "raised, so running out of them is tested in the plain build";
+#endif
     rlimit original{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
     // Find the lowest free descriptor and forbid any at or above it.
