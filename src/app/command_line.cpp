@@ -1,32 +1,14 @@
 #include "app/command_line.hpp"
 
-#include <algorithm>
+#include <getopt.h>
+
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <stdexcept>
+#include <net/if.h>
 
 namespace lumarok {
-
-ArgumentList makeArgumentList(int argc, const char* const* argv) {
-    ArgumentList arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments.emplace_back(argv[i]);
-    }
-    return arguments;
-}
-
-bool hasOption(const ArgumentList& arguments, std::string_view option) {
-    return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
-}
-
-std::string optionValue(const ArgumentList& arguments, std::string_view option) {
-    const auto it = std::find(arguments.begin(), arguments.end(), option);
-    if (it == arguments.end() || std::next(it) == arguments.end()) {
-        return {};
-    }
-    return *std::next(it);
-}
 
 float readFloat(const std::string& text) {
     const char* const begin = text.c_str();
@@ -45,72 +27,308 @@ float readFloat(const std::string& text) {
     return value;
 }
 
-float intensityOption(const ArgumentList& arguments) {
-    const std::string value = optionValue(arguments, "-i");
-    if (value.empty()) {
-        return kDefaultIntensity;
-    }
-    return readFloat(value) / 100.0f;
-}
-
 namespace {
 
-// The value of an option that needs one; a missing value is an error rather than a
-// silent default, since the user asked for something.
-std::string requiredValue(const ArgumentList& arguments, std::string_view option,
-                          std::string_view what) {
-    std::string value = optionValue(arguments, option);
-    if (value.empty()) {
-        throw std::invalid_argument(std::string(option) + " needs " + std::string(what));
+// Long options without a one-letter form get codes above the character range.
+enum Code : int {
+    kOsc = 256,
+    kLaser,
+    kShow,
+    kAudioSource,
+    kDisplay,
+    kRender,
+    kOut,
+    kOscPort,
+    kOscAddress,
+    kOscFrom,
+    kListProjectors,
+    kProjector,
+    kInterface,
+    kLtc,
+    kExportIlda,
+    kFps,
+    kFrom,
+    kTo,
+};
+
+constexpr const char* kShortOptions = ":hVi:qv";
+
+constexpr option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"show", required_argument, nullptr, kShow},
+    {"osc", no_argument, nullptr, kOsc},
+    {"laser", no_argument, nullptr, kLaser},
+    {"intensity", required_argument, nullptr, 'i'},
+    {"audio-source", required_argument, nullptr, kAudioSource},
+    {"display", required_argument, nullptr, kDisplay},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"render", required_argument, nullptr, kRender},
+    {"out", required_argument, nullptr, kOut},
+    {"osc-port", required_argument, nullptr, kOscPort},
+    {"osc-address", required_argument, nullptr, kOscAddress},
+    {"osc-from", required_argument, nullptr, kOscFrom},
+    {"list-projectors", no_argument, nullptr, kListProjectors},
+    {"projector", required_argument, nullptr, kProjector},
+    {"interface", required_argument, nullptr, kInterface},
+    {"ltc", optional_argument, nullptr, kLtc},
+    {"export-ilda", required_argument, nullptr, kExportIlda},
+    {"fps", required_argument, nullptr, kFps},
+    {"from", required_argument, nullptr, kFrom},
+    {"to", required_argument, nullptr, kTo},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The one-dash words the program has always understood, spelt as getopt_long expects.
+std::string conventionalSpelling(const std::string& argument) {
+    for (const char* word : {"-osc", "-laser", "-display"}) {
+        if (argument == word) {
+            return "-" + argument;
+        }
     }
-    return value;
+    return argument;
 }
 
-double readSeconds(const std::string& text) {
+double readSeconds(const std::string& text, const std::string& option) {
     const char* const begin = text.c_str();
     char* end = nullptr;
     errno = 0;
     const double value = std::strtod(begin, &end);
     if (end == begin || *end != '\0' || errno == ERANGE || !std::isfinite(value)) {
-        throw std::invalid_argument("invalid --render time '" + text + "' (seconds expected)");
+        throw UsageError("invalid " + option + " time '" + text + "' (seconds expected)");
     }
     return value;
 }
 
+std::uint16_t readPort(const std::string& text) {
+    unsigned value = 0;
+    const char* const last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data(), last, value);
+    if (text.empty() || error != std::errc{} || end != last || value > 65535) {
+        throw UsageError("invalid --osc-port '" + text + "' (0 to 65535 expected)");
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+AddressRange readRange(const std::string& text, const std::string& option) {
+    try {
+        return AddressRange::parse(text);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(option + ": " + e.what());
+    }
+}
+
+std::string requireNonEmpty(const char* value, const std::string& option) {
+    if (value == nullptr || *value == '\0') {
+        throw UsageError(option + " needs a value");
+    }
+    return value;
+}
+
+// The option as the user wrote it, for messages.
+std::string spelling(int code, int longIndex) {
+    if (code < 256 && longIndex < 0) {
+        return std::string("-") + static_cast<char>(code);
+    }
+    return std::string("--") + kLongOptions[longIndex].name;
+}
+
+void applyOption(Options& options, int code, const std::string& name, const char* value,
+                 bool& intensitySeen) {
+    switch (code) {
+    case 'h':
+        options.help = true;
+        break;
+    case 'V':
+        options.version = true;
+        break;
+    case 'q':
+        options.verbosity = -1;
+        break;
+    case 'v':
+        options.verbosity = 1;
+        break;
+    case 'i':
+        if (!intensitySeen) { // the first -i counts
+            intensitySeen = true;
+            options.intensity = readFloat(value) / 100.0f;
+        }
+        break;
+    case kShow:
+        options.showFolder = requireNonEmpty(value, name);
+        break;
+    case kOsc:
+        options.osc = true;
+        break;
+    case kLaser:
+        options.laser = true;
+        break;
+    case kAudioSource:
+        options.audioSource = requireNonEmpty(value, name);
+        break;
+    case kDisplay:
+        options.display = requireNonEmpty(value, name);
+        break;
+    case kRender:
+        options.renderSeconds = readSeconds(value, name);
+        break;
+    case kOut:
+        options.renderOut = requireNonEmpty(value, name);
+        break;
+    case kOscPort:
+        options.oscPort = readPort(value);
+        break;
+    case kOscAddress: {
+        const AddressRange host = readRange(value, name);
+        if (host.prefixLength != 32) {
+            throw UsageError(name + " takes one address, not a range");
+        }
+        options.oscAddress = value;
+        break;
+    }
+    case kOscFrom:
+        options.oscFrom.push_back(readRange(value, name));
+        break;
+    case kListProjectors:
+        options.listProjectors = true;
+        break;
+    case kProjector:
+        options.projectors.push_back(requireNonEmpty(value, name));
+        break;
+    case kInterface:
+        options.interfaceName = requireNonEmpty(value, name);
+        if (options.interfaceName.size() >= IFNAMSIZ) {
+            throw UsageError(name + ": '" + options.interfaceName + "' is too long for a name");
+        }
+        break;
+    case kLtc:
+        options.ltc = true;
+        options.ltcSource = value != nullptr ? value : "";
+        break;
+    case kExportIlda:
+        options.exportIlda = requireNonEmpty(value, name);
+        break;
+    case kFps:
+        options.fps = readSeconds(value, name);
+        if (*options.fps <= 0.0) {
+            throw UsageError(name + " needs a positive number of frames per second");
+        }
+        break;
+    case kFrom:
+        options.fromSeconds = readSeconds(value, name);
+        break;
+    case kTo:
+        options.toSeconds = readSeconds(value, name);
+        break;
+    default:
+        throw UsageError("unhandled option " + name); // a table row without a case
+    }
+}
+
+void refuseConflicts(const Options& options) {
+    if (options.renderSeconds && options.renderOut.empty()) {
+        throw UsageError("--render needs --out FILE (.png, .svg or .json)");
+    }
+    if (!options.renderSeconds && !options.renderOut.empty()) {
+        throw UsageError("--out is for --render only");
+    }
+    const int modes = (options.renderSeconds ? 1 : 0) + (options.laser ? 1 : 0) +
+                      (options.listProjectors ? 1 : 0);
+    if (modes > 1) {
+        throw UsageError("choose one of --render, --laser and --list-projectors");
+    }
+    if (options.renderSeconds && options.osc) {
+        throw UsageError("--render takes its clock time from the command line, not from --osc");
+    }
+    if (options.fromSeconds && options.toSeconds && *options.toSeconds <= *options.fromSeconds) {
+        throw UsageError("--to must be later than --from");
+    }
+}
+
 } // namespace
 
-ExtraOptions readExtraOptions(const ArgumentList& arguments) {
-    ExtraOptions options;
-    options.help = hasOption(arguments, "--help");
-    options.version = hasOption(arguments, "--version");
-    if (hasOption(arguments, "--audio-source")) {
-        options.audioSource = requiredValue(arguments, "--audio-source", "a source name");
+Options parseOptions(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words{"lumarok"};
+    for (const std::string& argument : arguments) {
+        words.push_back(conventionalSpelling(argument));
     }
-    if (hasOption(arguments, "--render")) {
-        options.render = true;
-        options.renderClockSeconds =
-            readSeconds(requiredValue(arguments, "--render", "a clock time in seconds"));
-        options.renderOut = requiredValue(arguments, "--out", "a file name (.png, .svg or .json)");
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
     }
+    argv.push_back(nullptr);
+
+    Options options;
+    bool intensitySeen = false;
+    // getopt keeps its position in globals: 0 starts a fresh scan, and its own
+    // messages are off so that every error is one line of ours.
+    optind = 0;
+    opterr = 0;
+    const int argc = static_cast<int>(words.size());
+    for (;;) {
+        int longIndex = -1;
+        const int code = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, &longIndex);
+        if (code == -1) {
+            break;
+        }
+        const std::string wrote = argv[static_cast<std::size_t>(optind - 1)];
+        if (code == '?') {
+            const std::string unknown =
+                optopt != 0 ? std::string("-") + static_cast<char>(optopt) : wrote;
+            throw UsageError("unknown option '" + unknown + "'");
+        }
+        if (code == ':') {
+            const std::string missing =
+                optopt != 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : wrote;
+            throw UsageError("option '" + missing + "' needs a value");
+        }
+        applyOption(options, code, spelling(code, longIndex), optarg, intensitySeen);
+    }
+    if (optind < argc) {
+        // getopt has moved the words it did not take to the end.
+        throw UsageError("unexpected argument '" +
+                         std::string(argv[static_cast<std::size_t>(optind)]) + "'");
+    }
+    refuseConflicts(options);
     return options;
 }
 
 const char* usageText() {
-    return "usage: lumarok [-osc] [-laser [-i PERCENT]] [--audio-source NAME]\n"
+    return "usage: lumarok [--show DIR] [--osc [OSC OPTIONS]] [--audio-source NAME] [-q|-v]\n"
+           "       lumarok --laser [-i PERCENT] [--projector NAME|ADDRESS] [--interface IFNAME] "
+           "...\n"
+           "       lumarok --list-projectors [--interface IFNAME]\n"
            "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json [-i PERCENT]\n"
-           "       lumarok --help | --version\n"
+           "       lumarok -h|--help | -V|--version\n"
            "\n"
-           "  (no option)          play the show in a preview window (needs a display)\n"
-           "  -osc                 follow OSC /Time messages on UDP port 8666\n"
-           "  -laser               play the show on a laser projector found on the network\n"
-           "  -i PERCENT           laser colour intensity in percent (default 10)\n"
-           "  --audio-source NAME  capture this audio source (default: monitor of the\n"
-           "                       default output)\n"
-           "  --render SECONDS     write the show at that clock time to --out and exit,\n"
-           "                       without window, network or audio\n"
-           "  --out FILE           .png (preview look), .svg or .json (laser samples)\n"
+           "  (no option)             play the show in a preview window (needs a display;\n"
+           "                          h toggles the readout, Esc or q end it)\n"
+           "  --show DIR              the show's folder (default ./data, else the installed demo)\n"
+           "  -osc, --osc             follow OSC /Time messages instead of the steady clock\n"
+           "  --osc-port N            UDP port for /Time (default 8666)\n"
+           "  --osc-address ADDR      local address to listen on (default all interfaces)\n"
+           "  --osc-from ADDR[/LEN]   accept /Time only from these senders (repeatable)\n"
+           "  -laser, --laser         play the show on a laser projector on the network\n"
+           "  -i, --intensity PERCENT laser colour intensity in percent (default 10)\n"
+           "  --list-projectors       list the projectors that answer discovery, then exit\n"
+           "  --projector NAME|ADDR   play on this projector only (repeatable)\n"
+           "  --interface IFNAME      discover projectors through this interface only\n"
+           "  --audio-source NAME     capture this audio source (default: monitor of the\n"
+           "                          default output, followed when it changes)\n"
+           "  --ltc[=SOURCE]          follow linear time code from an audio input\n"
+           "  --render SECONDS        write the show at that clock time to --out and exit,\n"
+           "                          without window, network or audio\n"
+           "  --out FILE              .png (preview look), .svg or .json (laser samples)\n"
+           "  --export-ilda FILE      write the show as an ILDA file (with --fps, --from, --to)\n"
+           "  --fps N, --from S, --to S  frame rate and time span of an export\n"
+           "  --display NAME          X display for the preview window\n"
+           "  -q, --quiet             errors only\n"
+           "  -v, --verbose           more detail while playing\n"
+           "  -h, --help              this text\n"
+           "  -V, --version           the program's version\n"
            "\n"
-           "The show's data is read from ./data. Ctrl-C ends laser mode cleanly.\n";
+           "Long options take --name=value or --name value. Ctrl-C ends laser mode cleanly.\n";
 }
 
 } // namespace lumarok

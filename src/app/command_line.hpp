@@ -1,46 +1,78 @@
 #pragma once
 
+#include "clock/address_range.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace lumarok {
-
-// The command-line arguments after the program name, in order.
-using ArgumentList = std::vector<std::string>;
-
-[[nodiscard]] ArgumentList makeArgumentList(int argc, const char* const* argv);
-
-// True when some argument equals the option exactly (case-sensitive, whole argument).
-[[nodiscard]] bool hasOption(const ArgumentList& arguments, std::string_view option);
-
-// The argument after the first occurrence of the option; empty when the option is
-// absent or is the last argument.
-[[nodiscard]] std::string optionValue(const ArgumentList& arguments, std::string_view option);
 
 // Reads text by strtof rules (leading blanks skipped, longest numeric prefix, rest
 // ignored). Throws std::invalid_argument("invalid stof argument") when no number is
 // there and std::out_of_range("stof argument out of range") when strtof reports ERANGE.
 [[nodiscard]] float readFloat(const std::string& text);
 
-// Laser colour intensity: the `-i` percentage / 100, or 0.1 without a value.
+// Laser colour intensity without -i: a tenth.
 inline constexpr float kDefaultIntensity = 0.1f;
-[[nodiscard]] float intensityOption(const ArgumentList& arguments);
+inline constexpr std::uint16_t kDefaultOscPort = 8666;
 
-// Options of our own, beyond -osc, -laser and -i.
-struct ExtraOptions {
-    bool help = false;
-    bool version = false;
-    std::string audioSource; // empty: monitor of the default output
-    bool render = false;     // headless render instead of a show
-    double renderClockSeconds = 0.0;
-    std::string renderOut;
+// A command line the program cannot act on: an unknown option, a missing or malformed
+// value, or options that contradict each other. what() is one line without the hint.
+class UsageError : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
 };
 
-// Throws std::invalid_argument with a user-facing message for malformed values.
-[[nodiscard]] ExtraOptions readExtraOptions(const ArgumentList& arguments);
+// Everything the command line says. Fields are plain values with their defaults, so a
+// new option is one field, one table row and one case in parseOptions.
+struct Options {
+    bool help = false;    // -h, --help
+    bool version = false; // -V, --version
+
+    // Show
+    std::string showFolder;              // --show DIR; empty: ./data, else the installed demo
+    bool osc = false;                    // -osc, --osc: the show clock follows OSC /Time
+    bool laser = false;                  // -laser, --laser
+    float intensity = kDefaultIntensity; // -i, --intensity PERCENT, as percent / 100
+    std::string audioSource;             // --audio-source NAME; empty: default monitor
+    std::string display;                 // -display, --display NAME (preview's X display)
+    int verbosity = 0;                   // -q, --quiet: -1; -v, --verbose: 1
+
+    // Headless render
+    std::optional<double> renderSeconds; // --render SECONDS
+    std::string renderOut;               // --out FILE
+
+    // OSC clock
+    std::uint16_t oscPort = kDefaultOscPort; // --osc-port N (0: the system picks one)
+    std::string oscAddress;                  // --osc-address ADDR; empty: all interfaces
+    std::vector<AddressRange> oscFrom;       // --osc-from ADDR[/PREFIX], repeatable
+
+    // Projectors (parsed here, acted on by the laser link)
+    bool listProjectors = false;         // --list-projectors
+    std::vector<std::string> projectors; // --projector NAME|ADDRESS, repeatable
+    std::string interfaceName;           // --interface IFNAME
+
+    // Time code and export (parsed here, acted on elsewhere)
+    bool ltc = false;                  // --ltc[=SOURCE]
+    std::string ltcSource;             // empty: the default audio input
+    std::string exportIlda;            // --export-ilda FILE
+    std::optional<double> fps;         // --fps N (frames per second, > 0)
+    std::optional<double> fromSeconds; // --from S
+    std::optional<double> toSeconds;   // --to S
+};
+
+// Reads the arguments after the program name. Long options take "--name value" or
+// "--name=value"; -osc, -laser and -display are also accepted with one dash. The first
+// -i counts, as it always has. Throws UsageError for anything it cannot act on, and the
+// errors of readFloat for a -i value without a number.
+[[nodiscard]] Options parseOptions(const std::vector<std::string>& arguments);
 
 // The --help text, ending with a newline.
 [[nodiscard]] const char* usageText();
+// Appended to a usage error's line.
+inline constexpr const char* kUsageHint = "try 'lumarok --help'";
 
 } // namespace lumarok

@@ -1,6 +1,7 @@
 #include "app/preview_window.hpp"
 
 #include "app/preview_vertices.hpp"
+#include "app/readout.hpp"
 
 #include <GL/freeglut.h>
 #include <X11/Xlib.h>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace lumarok {
 
@@ -25,6 +27,13 @@ constexpr unsigned char kEscapeKey = 27;
 
 struct PreviewRun {
     const std::function<void(std::vector<LaserSample>&)>* renderFrame = nullptr;
+    const ReadoutFunction* readout = nullptr;
+    bool readoutShown = true;
+    // Frames per second over the last whole second, for the readout.
+    double framesPerSecond = 0.0;
+    std::uint64_t framesAtRateStart = 0;
+    std::chrono::steady_clock::time_point rateStart;
+    std::chrono::steady_clock::time_point nextFrameDue;
     std::vector<LaserSample> samples;
     std::vector<PreviewVertex> vertices;
     std::exception_ptr failure;
@@ -59,6 +68,15 @@ void drawSegments(const std::vector<PreviewVertex>& vertices) {
     glEnd();
 }
 
+void countRate(PreviewRun& run, std::chrono::steady_clock::time_point now) {
+    const double seconds = std::chrono::duration<double>(now - run.rateStart).count();
+    if (seconds >= 1.0) {
+        run.framesPerSecond = static_cast<double>(run.frames - run.framesAtRateStart) / seconds;
+        run.framesAtRateStart = run.frames;
+        run.rateStart = now;
+    }
+}
+
 void display() {
     PreviewRun* run = gPreviewRun;
     if (run == nullptr || run->failure) {
@@ -69,14 +87,28 @@ void display() {
         // no glBegin open.
         (*run->renderFrame)(run->samples);
         buildPreviewSegments(run->samples, run->vertices);
+        if (run->readout != nullptr && *run->readout && run->readoutShown) {
+            appendReadoutSegments((*run->readout)(run->framesPerSecond), run->vertices);
+        }
         drawSegments(run->vertices);
         glutSwapBuffers();
         const auto now = std::chrono::steady_clock::now();
         if (run->frames == 0) {
             run->firstFrame = now;
+            run->rateStart = now;
+            run->nextFrameDue = now;
         }
         run->lastFrame = now;
         ++run->frames;
+        countRate(*run, now);
+        // Without vsync the window would redraw as fast as the CPU allows; the
+        // cap keeps it to a steady rate and leaves the core to the rest.
+        run->nextFrameDue += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(1.0 / kPreviewFrameCap));
+        if (run->nextFrameDue < now) {
+            run->nextFrameDue = now; // a slow frame does not earn a burst afterwards
+        }
+        std::this_thread::sleep_until(run->nextFrameDue);
         glutPostRedisplay();
     } catch (...) {
         // Never let an exception unwind through freeglut's C frames.
@@ -88,6 +120,8 @@ void display() {
 void keyboard(unsigned char key, int /*x*/, int /*y*/) {
     if (key == kEscapeKey || key == 'q' || key == 'Q') {
         glutLeaveMainLoop();
+    } else if ((key == 'h' || key == 'H') && gPreviewRun != nullptr) {
+        gPreviewRun->readoutShown = !gPreviewRun->readoutShown;
     }
 }
 
@@ -157,7 +191,8 @@ public:
 } // namespace
 
 int runPreview(int& argc, char** argv,
-               const std::function<void(std::vector<LaserSample>&)>& renderFrame) {
+               const std::function<void(std::vector<LaserSample>&)>& renderFrame,
+               const ReadoutFunction& readout) {
     if (gPreviewRun != nullptr) {
         throw std::logic_error("the preview window is already running");
     }
@@ -165,6 +200,7 @@ int runPreview(int& argc, char** argv,
 
     PreviewRun run;
     run.renderFrame = &renderFrame;
+    run.readout = &readout;
     const ActivePreview active(run);
 
     glutInit(&argc, argv);

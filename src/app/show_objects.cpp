@@ -15,12 +15,13 @@ ShowObjects::~ShowObjects() {
     shutdown();
 }
 
-void ShowObjects::load(bool withAudio, const std::string& audioSource) {
+void ShowObjects::load(const std::filesystem::path& showFolder, bool withAudio,
+                       const std::string& audioSource, bool announceAudio) {
     if (withAudio) {
-        gAudioCapture = std::make_unique<AudioCapture>(audioSource);
+        gAudioCapture = std::make_unique<AudioCapture>(audioSource, announceAudio);
     }
-    gAnimation = std::make_unique<Animation>();
-    gRemapTable = std::make_unique<RemapTable>(loadRemapTable());
+    gAnimation = std::make_unique<Animation>(showFolder);
+    gRemapTable = std::make_unique<RemapTable>(loadRemapTable(showFolder / "remap.txt"));
     mask = maskFromFrame(sampleAnimation(*gAnimation, kMaskSampleTime));
     gTimeline = std::make_unique<ShowTimeline>(makeShowTimeline(mask, gAudioCapture.get()));
 }

@@ -4,6 +4,7 @@
 #include "app/show_timeline.hpp"
 #include "effects/shapes.hpp"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -26,9 +27,11 @@ public:
     ShowObjects(const ShowObjects&) = delete;
     ShowObjects& operator=(const ShowObjects&) = delete;
 
-    // Start-up steps 2 to 6 from ./data. Without audio (headless rendering) no capture
-    // exists and the audio-reactive effects see silence. Throws on bad data.
-    void load(bool withAudio, const std::string& audioSource);
+    // Start-up steps 2 to 6 from the show folder. Without audio (headless rendering) no
+    // capture exists and the audio-reactive effects see silence. Throws on bad data.
+    // announceAudio: the capture says on stderr which source it records.
+    void load(const std::filesystem::path& showFolder, bool withAudio,
+              const std::string& audioSource, bool announceAudio = true);
     void shutdown();
 
     std::unique_ptr<AudioCapture> gAudioCapture;

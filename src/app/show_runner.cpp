@@ -5,6 +5,8 @@
 #include "app/headless_render.hpp"
 #include "app/laser_loop.hpp"
 #include "app/preview_window.hpp"
+#include "app/readout.hpp"
+#include "app/show_folder.hpp"
 #include "app/show_frame.hpp"
 #include "app/show_objects.hpp"
 #include "app/stop_signals.hpp"
@@ -18,9 +20,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace lumarok {
 
@@ -34,10 +39,17 @@ double currentShowTime(const ShowObjects& show) {
     return remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
 }
 
+// Start-up lines for the operator; -q leaves only errors.
+void tell(const Options& options, const std::string& line) {
+    if (options.verbosity >= 0) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+}
+
 // Ends normally when SIGINT or SIGTERM arrives (also during discovery): the beam is
 // darkened, the link switches the device off and joins its thread, and the caller
 // then releases the show objects in shutdown order.
-void runLaserMode(const ShowObjects& show, const ArgumentList& arguments) {
+void runLaserMode(const ShowObjects& show, const Options& options) {
     const StopSignals signals;
     std::optional<LaserCubeLink> link;
     try {
@@ -45,9 +57,8 @@ void runLaserMode(const ShowObjects& show, const ArgumentList& arguments) {
     } catch (const DiscoveryCancelled&) {
         return;
     }
-    // Read only now that the link exists, so a bad value ends the program after
-    // the device has been found and switched on, as it always has.
-    const float intensity = intensityOption(arguments);
+    tell(options, "projector: " + link->name() + " at " + link->address());
+    const float intensity = options.intensity;
     const ShowSources sources = sourcesOf(show);
     runLaserLoop(
         signals.stopRequested(),
@@ -58,60 +69,88 @@ void runLaserMode(const ShowObjects& show, const ArgumentList& arguments) {
         [&](const std::vector<LaserSample>& samples) { link->sendFrame(samples); });
 }
 
-int runPreviewMode(const ShowObjects& show, int& argc, char** argv) {
+int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {
     const ShowSources sources = sourcesOf(show);
     glm::vec2 gPreviewBeamPosition{0.0f, 0.0f};
-    return runPreview(argc, argv, [&](std::vector<LaserSample>& samples) {
-        const ColorFrame frame = renderShowFrame(sources, currentShowTime(show));
-        gPreviewBeamPosition = buildPreviewPath(frame, samples, gPreviewBeamPosition);
-    });
+    double showTime = 0.0;
+    // freeglut reads the X options from its own argument vector; only -display is passed.
+    std::vector<std::string> words{program};
+    if (!options.display.empty()) {
+        words.insert(words.end(), {"-display", options.display});
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(words.size());
+    const ReadoutSources readout{show.gTimeline.get(), show.gTimeProvider.get(),
+                                 show.gAudioCapture.get()};
+    return runPreview(
+        argc, argv.data(),
+        [&](std::vector<LaserSample>& samples) {
+            showTime = currentShowTime(show);
+            const ColorFrame frame = renderShowFrame(sources, showTime);
+            gPreviewBeamPosition = buildPreviewPath(frame, samples, gPreviewBeamPosition);
+        },
+        [&](double framesPerSecond) { return readoutLines(readout, showTime, framesPerSecond); });
 }
 
 // freeglut aborts the process when it cannot open a display; say why instead.
-void requireDisplay(const ArgumentList& arguments) {
+void requireDisplay(const Options& options) {
     const char* display = std::getenv("DISPLAY");
-    const bool displayGiven = hasOption(arguments, "-display");
-    if (!displayGiven && (display == nullptr || *display == '\0')) {
+    if (options.display.empty() && (display == nullptr || *display == '\0')) {
         throw std::runtime_error("no display (DISPLAY is not set); use xvfb-run or --render");
     }
 }
 
+std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
+    if (!options.osc) {
+        tell(options, "clock: steady clock");
+        return std::make_unique<ClockTimeProvider>(); // show time starts now
+    }
+    auto provider = std::make_unique<OscTimeProvider>(
+        OscSettings{options.oscPort, options.oscAddress, options.oscFrom});
+    std::string line = "clock: OSC /Time on " + provider->listenText();
+    for (const AddressRange& sender : options.oscFrom) {
+        line += (&sender == &options.oscFrom.front() ? " from " : ", ") + sender.text();
+    }
+    tell(options, line);
+    return provider;
+}
+
 int run(int argc, char** argv) {
-    const ArgumentList arguments = makeArgumentList(argc, argv);
-    const ExtraOptions extra = readExtraOptions(arguments);
-    if (extra.help) {
+    const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help) {
         std::fputs(usageText(), stdout);
         return 0;
     }
-    if (extra.version) {
+    if (options.version) {
         std::puts(versionText());
         return 0;
     }
-    if (extra.render) {
-        RenderRequest request{extra.renderClockSeconds, extra.renderOut,
-                              intensityOption(arguments)};
+    if (options.renderSeconds) {
+        RenderRequest request{*options.renderSeconds, options.renderOut, options.intensity};
         (void)renderFormatOf(request.out); // a bad name fails before the data is read
+        const std::filesystem::path folder = findShowFolder(options.showFolder, ownExecutable());
         ShowObjects show;
-        show.load(false, {});
+        show.load(folder, false, {});
         renderHeadless(sourcesOf(show), request);
         return 0;
     }
-    const bool laser = hasOption(arguments, "-laser");
-    if (!laser) {
-        requireDisplay(arguments);
+    if (!options.laser) {
+        requireDisplay(options);
     }
+    const std::filesystem::path folder = findShowFolder(options.showFolder, ownExecutable());
+    tell(options, "show folder: " + std::filesystem::absolute(folder).lexically_normal().string());
     ShowObjects show;
-    show.load(true, extra.audioSource);
-    if (hasOption(arguments, "-osc")) {
-        show.gTimeProvider = std::make_unique<OscTimeProvider>();
-    } else {
-        show.gTimeProvider = std::make_unique<ClockTimeProvider>(); // show time starts now
-    }
+    show.load(folder, true, options.audioSource, options.verbosity >= 0);
+    show.gTimeProvider = makeTimeProvider(options);
     int status = 0;
-    if (laser) {
-        runLaserMode(show, arguments);
+    if (options.laser) {
+        runLaserMode(show, options);
     } else {
-        status = runPreviewMode(show, argc, argv);
+        status = runPreviewMode(show, options, argv[0]);
     }
     show.shutdown();
     return status;
@@ -131,6 +170,9 @@ std::string oneLine(std::string text) {
 int runShow(int argc, char** argv) {
     try {
         return run(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "lumarok: %s; %s\n", oneLine(e.what()).c_str(), kUsageHint);
+        return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lumarok: %s\n", oneLine(e.what()).c_str());
     } catch (...) {

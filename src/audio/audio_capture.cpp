@@ -5,6 +5,8 @@
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -30,6 +32,7 @@ struct MainloopFree {
 struct ContextClose {
     void operator()(pa_context* context) const {
         pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context, nullptr, nullptr);
         pa_context_disconnect(context);
         pa_context_unref(context);
     }
@@ -39,6 +42,7 @@ struct StreamClose {
     void operator()(pa_stream* stream) const {
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_moved_callback(stream, nullptr, nullptr);
         if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
             pa_stream_disconnect(stream);
         }
@@ -55,6 +59,12 @@ struct CaptureSession {
     std::unique_ptr<pa_context, ContextClose> context;
     std::unique_ptr<pa_stream, StreamClose> stream;
     std::string failure; // empty while the session is healthy
+    // Set when the default output moved elsewhere while we follow it: the session
+    // ends and the next one records the new default's monitor.
+    std::string defaultChangedTo;
+    std::string followedSink; // the default output when the session started
+    bool streaming = false;   // the server accepted the recording
+    std::function<void(const std::string&)> onStreaming;
 
     void fail(std::string why) {
         if (failure.empty()) {
@@ -65,6 +75,7 @@ struct CaptureSession {
     std::string sourceLabel() const {
         return sourceName.empty() ? std::string(kDefaultOutputMonitor) : sourceName;
     }
+    bool running() const { return failure.empty() && defaultChangedTo.empty(); }
 };
 
 // The server calls back through C code, which an exception must never cross:
@@ -109,6 +120,12 @@ void onStreamState(pa_stream* stream, void* userdata) {
     auto& session = *static_cast<CaptureSession*>(userdata);
     guarded(session, [&] {
         switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_READY: {
+            session.streaming = true;
+            const char* device = pa_stream_get_device_name(stream);
+            session.onStreaming(device != nullptr ? device : session.sourceLabel());
+            break;
+        }
         case PA_STREAM_FAILED:
             session.fail(session.contextError() + " (source " + session.sourceLabel() + ")");
             break;
@@ -119,6 +136,57 @@ void onStreamState(pa_stream* stream, void* userdata) {
             break;
         }
     });
+}
+
+// The server may move the recording itself (its source went away); say where it went.
+void onStreamMoved(pa_stream* stream, void* userdata) {
+    auto& session = *static_cast<CaptureSession*>(userdata);
+    guarded(session, [&] {
+        const char* device = pa_stream_get_device_name(stream);
+        session.onStreaming(device != nullptr ? device : session.sourceLabel());
+    });
+}
+
+void onServerInfo(pa_context* /*context*/, const pa_server_info* info, void* userdata) {
+    auto& session = *static_cast<CaptureSession*>(userdata);
+    guarded(session, [&] {
+        if (info == nullptr || info->default_sink_name == nullptr) {
+            return;
+        }
+        const std::string sink = info->default_sink_name;
+        if (session.followedSink.empty()) {
+            session.followedSink = sink;
+        } else if (sink != session.followedSink) {
+            session.defaultChangedTo = sink;
+        }
+    });
+}
+
+void askServerInfo(CaptureSession& session) {
+    pa_operation* operation =
+        pa_context_get_server_info(session.context.get(), onServerInfo, &session);
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    }
+}
+
+// A change of the server's defaults: compare the default output with the one followed.
+void onServerEvent(pa_context* /*context*/, pa_subscription_event_type_t type,
+                   std::uint32_t /*index*/, void* userdata) {
+    auto& session = *static_cast<CaptureSession*>(userdata);
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
+        askServerInfo(session);
+    }
+}
+
+void followDefaultOutput(CaptureSession& session) {
+    pa_context_set_subscribe_callback(session.context.get(), onServerEvent, &session);
+    pa_operation* operation =
+        pa_context_subscribe(session.context.get(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr);
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    }
+    askServerInfo(session);
 }
 
 void openStream(CaptureSession& session) {
@@ -137,6 +205,7 @@ void openStream(CaptureSession& session) {
     session.stream.reset(stream);
     pa_stream_set_state_callback(stream, onStreamState, &session);
     pa_stream_set_read_callback(stream, onStreamRead, &session);
+    pa_stream_set_moved_callback(stream, onStreamMoved, &session);
 
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
@@ -156,6 +225,9 @@ void onContextState(pa_context* context, void* userdata) {
     guarded(session, [&] {
         switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY:
+            if (session.sourceName.empty()) {
+                followDefaultOutput(session);
+            }
             openStream(session);
             break;
         case PA_CONTEXT_FAILED:
@@ -192,21 +264,23 @@ private:
 
 } // namespace
 
-AudioCapture::AudioCapture(std::string sourceName_) : sourceName(std::move(sourceName_)) {
+AudioCapture::AudioCapture(std::string sourceName_, bool announce_)
+    : sourceName(std::move(sourceName_)), announce(announce_) {
     // samples and samplesMutex exist before the thread starts.
     captureThread = std::thread(&AudioCapture::captureLoop, this);
 }
 
 AudioCapture::~AudioCapture() {
-    stopRequested.store(true);
     {
-        // The capture thread may be blocked in poll waiting for the server;
-        // waking the loop makes it see the stop request at once.
         const std::lock_guard lock(loopMutex);
+        stopRequested.store(true);
+        // The capture thread may be blocked in poll waiting for the server, or
+        // waiting to try again; waking it makes it see the stop request at once.
         if (loop != nullptr) {
             pa_mainloop_wakeup(loop);
         }
     }
+    retryWake.notify_all();
     if (captureThread.joinable()) {
         captureThread.join();
     }
@@ -217,28 +291,70 @@ std::vector<glm::vec2> AudioCapture::copySamples() const {
     return samples;
 }
 
+std::string AudioCapture::sourceText() const {
+    const std::lock_guard lock(samplesMutex);
+    return status;
+}
+
 void AudioCapture::storePacket(PacketAssembler& assembler) {
     const std::lock_guard lock(samplesMutex);
     assembler.takeNewest(samples);
 }
 
-void AudioCapture::captureLoop() {
-    pthread_setname_np(pthread_self(), kThreadName);
-    std::string failure;
-    try {
-        failure = captureUntilStopped();
-    } catch (const std::exception& e) {
-        failure = e.what();
-    }
-    if (!failure.empty()) {
-        std::fprintf(stderr, "lumarok: audio capture unavailable: %s\n", failure.c_str());
+void AudioCapture::setStatus(std::string text, bool silence) {
+    const std::lock_guard lock(samplesMutex);
+    status = std::move(text);
+    if (silence) {
+        // Effects keep drawing: a packet of silence, not the last sound heard.
+        std::fill(samples.begin(), samples.end(), glm::vec2{0.0f, 0.0f});
     }
 }
 
-std::string AudioCapture::captureUntilStopped() {
+void AudioCapture::captureLoop() {
+    pthread_setname_np(pthread_self(), kThreadName);
+    constexpr auto kFirstRetry = std::chrono::milliseconds(100);
+    constexpr auto kLongestRetry = std::chrono::milliseconds(1000);
+    auto retryIn = kFirstRetry;
+    bool failureReported = false;
+    while (!stopRequested.load()) {
+        SessionEnd end;
+        try {
+            end = captureUntilStopped();
+        } catch (const std::exception& e) {
+            end.failure = e.what();
+        }
+        if (stopRequested.load()) {
+            break;
+        }
+        if (end.streamed) {
+            retryIn = kFirstRetry;
+            failureReported = false;
+        }
+        if (!end.defaultChangedTo.empty()) {
+            setStatus("switching to " + end.defaultChangedTo, true);
+            std::fprintf(stderr, "audio: the default output changed to %s; following it\n",
+                         end.defaultChangedTo.c_str());
+            continue; // at once: the server is there
+        }
+        setStatus("none: " + end.failure, true);
+        // One line per outage, not one per attempt.
+        if (!failureReported) {
+            std::fprintf(stderr, "lumarok: audio capture unavailable: %s; retrying\n",
+                         end.failure.c_str());
+            failureReported = true;
+        }
+        std::unique_lock lock(loopMutex);
+        retryWake.wait_for(lock, retryIn, [this] { return stopRequested.load(); });
+        retryIn = std::min(retryIn * 2, kLongestRetry);
+    }
+}
+
+AudioCapture::SessionEnd AudioCapture::captureUntilStopped() {
+    SessionEnd end;
     const std::unique_ptr<pa_mainloop, MainloopFree> mainloop(pa_mainloop_new());
     if (!mainloop) {
-        return "cannot create a main loop";
+        end.failure = "cannot create a main loop";
+        return end;
     }
     // Declared after the main loop and before the session: the destructor can wake
     // the loop for exactly as long as it exists, and the connection closes first.
@@ -246,23 +362,34 @@ std::string AudioCapture::captureUntilStopped() {
 
     CaptureSession session;
     session.onPacket = [this](PacketAssembler& assembler) { storePacket(assembler); };
+    session.onStreaming = [this](const std::string& device) {
+        setStatus(device, false);
+        if (announce) {
+            std::fprintf(stderr, "audio: capturing %s\n", device.c_str());
+        }
+    };
     session.sourceName = sourceName;
     session.context.reset(pa_context_new(pa_mainloop_get_api(mainloop.get()), "lumarok"));
     if (!session.context) {
-        return "cannot create a connection context";
+        end.failure = "cannot create a connection context";
+        return end;
     }
     pa_context_set_state_callback(session.context.get(), onContextState, &session);
     // Never start a server of our own: the show plays what the user's server plays.
     if (pa_context_connect(session.context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        return session.contextError();
+        end.failure = session.contextError();
+        return end;
     }
     // Blocks in poll until the server sends something or the destructor wakes us.
-    while (!stopRequested.load() && session.failure.empty()) {
+    while (!stopRequested.load() && session.running()) {
         if (pa_mainloop_iterate(mainloop.get(), 1, nullptr) < 0) {
             session.fail("the audio main loop stopped");
         }
     }
-    return session.failure;
+    end.failure = session.failure;
+    end.defaultChangedTo = session.defaultChangedTo;
+    end.streamed = session.streaming;
+    return end;
 }
 
 } // namespace lumarok

@@ -51,31 +51,63 @@ const std::byte* skipPaddedString(const std::byte* from, const std::byte* end) {
     throw OSCPP::UnderrunError();
 }
 
-// The first argument of a "/Time" message as seconds; the caller stores it only when this
-// returns, so a failed message never changes the time.
+std::uint64_t readBigEndian64(const std::byte* at) {
+    return (std::uint64_t{readBigEndian32(at)} << 32) | readBigEndian32(at + 4);
+}
+
+// NaN or infinity would reach every later stage as a show time; it is refused instead,
+// and so is a double beyond the float range the time is kept in.
+float finiteSeconds(double seconds) {
+    const auto narrowed = static_cast<float>(seconds);
+    if (!std::isfinite(seconds) || !std::isfinite(narrowed)) {
+        throw OSCPP::ParseError("Time is not a finite number");
+    }
+    return narrowed;
+}
+
+// The first argument of a "/Time" message as seconds: float32 'f', int32 'i', float64 'd'
+// or int64 'h'. The caller stores it only when this returns, so a failed message never
+// changes the time.
 float readTimeArgument(char tag, const std::byte* argument, const std::byte* end) {
-    if (tag != 'f' && tag != 'i') {
+    std::size_t size = 0;
+    switch (tag) {
+    case 'f':
+    case 'i':
+        size = 4;
+        break;
+    case 'd':
+    case 'h':
+        size = 8;
+        break;
+    default:
         throw OSCPP::ParseError("Cannot convert argument to float");
     }
-    if (remaining(argument, end) < 4) {
+    if (remaining(argument, end) < size) {
         throw OSCPP::UnderrunError();
     }
     requireAligned(argument);
-    const std::uint32_t bits = readBigEndian32(argument);
     if (tag == 'i') {
-        return static_cast<float>(static_cast<std::int32_t>(bits));
+        return static_cast<float>(static_cast<std::int32_t>(readBigEndian32(argument)));
     }
+    if (tag == 'h') {
+        return static_cast<float>(static_cast<std::int64_t>(readBigEndian64(argument)));
+    }
+    if (tag == 'd') {
+        const std::uint64_t bits = readBigEndian64(argument);
+        double seconds = 0.0;
+        static_assert(sizeof seconds == sizeof bits);
+        std::memcpy(&seconds, &bits, sizeof seconds);
+        return finiteSeconds(seconds);
+    }
+    const std::uint32_t bits = readBigEndian32(argument);
     float seconds = 0.0F;
     static_assert(sizeof seconds == sizeof bits);
     std::memcpy(&seconds, &bits, sizeof seconds);
-    // NaN or infinity would reach every later stage as a show time; it is refused instead.
-    if (!std::isfinite(seconds)) {
-        throw OSCPP::ParseError("Time is not a finite number");
-    }
-    return seconds;
+    return finiteSeconds(seconds);
 }
 
-void handleMessage(const std::byte* begin, const std::byte* end, float& lastTime) {
+// Returns 1 when the message was a "/Time" whose time was stored, else 0.
+int handleMessage(const std::byte* begin, const std::byte* end, float& lastTime) {
     if (remaining(begin, end) < 4) {
         throw OSCPP::UnderrunError();
     }
@@ -87,16 +119,17 @@ void handleMessage(const std::byte* begin, const std::byte* end, float& lastTime
     // The address region is at least four bytes and the tag string follows it, so six
     // bytes are readable here.
     if (std::memcmp(begin, kTimeAddress, sizeof kTimeAddress) != 0) {
-        return;
+        return 0;
     }
     const char firstTag = static_cast<char>(tags[1]);
     if (firstTag == '\0') {
         throw OSCPP::UnderrunError();
     }
     lastTime = readTimeArgument(firstTag, arguments, end);
+    return 1;
 }
 
-void handleBundle(const PacketView& bundle, float& lastTime, int depth) {
+int handleBundle(const PacketView& bundle, float& lastTime, int depth) {
     if (depth >= kMaxBundleDepth) {
         throw OSCPP::ParseError("Bundles nested too deeply");
     }
@@ -105,6 +138,7 @@ void handleBundle(const PacketView& bundle, float& lastTime, int depth) {
         throw OSCPP::UnderrunError();
     }
     at += kTimeTagSize; // time tags are not interpreted
+    int stored = 0;
     while (at != bundle.end) {
         if (remaining(at, bundle.end) < 4) {
             throw OSCPP::UnderrunError();
@@ -117,12 +151,13 @@ void handleBundle(const PacketView& bundle, float& lastTime, int depth) {
         }
         const PacketView element = makePacketView(at, static_cast<std::size_t>(size));
         if (element.isBundle) {
-            handleBundle(element, lastTime, depth + 1);
+            stored += handleBundle(element, lastTime, depth + 1);
         } else {
-            handleMessage(element.begin, element.end, lastTime);
+            stored += handleMessage(element.begin, element.end, lastTime);
         }
         at = element.end;
     }
+    return stored;
 }
 
 } // namespace
@@ -136,12 +171,11 @@ PacketView makePacketView(const std::byte* begin, std::size_t size) {
     return view;
 }
 
-void handlePacket(const PacketView& packet, float& lastTime) {
+int handlePacket(const PacketView& packet, float& lastTime) {
     if (packet.isBundle) {
-        handleBundle(packet, lastTime, 0);
-    } else {
-        handleMessage(packet.position, packet.end, lastTime);
+        return handleBundle(packet, lastTime, 0);
     }
+    return handleMessage(packet.position, packet.end, lastTime);
 }
 
 } // namespace lumarok

@@ -47,9 +47,10 @@ struct PacketView {
 [[nodiscard]] PacketView makePacketView(const std::byte* begin, std::size_t size);
 
 // Walks one packet, bundles recursively, and stores the first argument of every "/Time"
-// message in lastTime, in the order the messages stand. Throws OSCPP::ParseError,
-// OSCPP::UnderrunError or std::runtime_error("Unaligned pointer") on malformed input;
-// lastTime then holds what the messages before the fault set. Never reads outside the view.
-void handlePacket(const PacketView& packet, float& lastTime);
+// message in lastTime, in the order the messages stand (float32, int32, float64 or int64
+// seconds; NaN and infinity refused). Returns how many "/Time" messages it stored. Throws
+// OSCPP::ParseError, OSCPP::UnderrunError or std::runtime_error("Unaligned pointer") on malformed
+// input; lastTime then holds what the messages before the fault set. Never reads outside the view.
+int handlePacket(const PacketView& packet, float& lastTime);
 
 } // namespace lumarok

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <span>
 #include <stdexcept>
+#include <utility>
 
 namespace lumarok {
 
@@ -19,9 +20,44 @@ bool worthReporting(std::uint64_t count) {
 
 } // namespace
 
-OscTimeProvider::OscTimeProvider(std::uint16_t port) : socket(1) {
+OscTimeProvider::OscTimeProvider(std::uint16_t port) : OscTimeProvider(OscSettings{port, {}, {}}) {}
+
+OscTimeProvider::OscTimeProvider(OscSettings settings_)
+    : settings(std::move(settings_)), socket(1) {
     // A throwing bind destroys `socket`, which closes it, and the error goes to the caller.
-    socket.bind(port);
+    socket.bind(settings.address, settings.port);
+}
+
+std::string OscTimeProvider::listenText() const {
+    return (settings.address.empty() ? std::string("0.0.0.0") : settings.address) + ":" +
+           std::to_string(port());
+}
+
+bool OscTimeProvider::senderAllowed(std::uint32_t address) const {
+    if (settings.allowedSenders.empty()) {
+        return true;
+    }
+    for (const AddressRange& range : settings.allowedSenders) {
+        if (range.contains(address)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Anyone on the network could otherwise freeze or blank the show with one datagram; the
+// operator hears of it, at most once per interval, with the count so far.
+void OscTimeProvider::refuse(std::uint32_t address) {
+    ++refused;
+    const auto now = std::chrono::steady_clock::now();
+    if (refusedReported == 0 || now - lastRefusalReport >= kRefusalReportInterval) {
+        std::fprintf(stderr,
+                     "lumarok: OSC datagram from %s refused (not an --osc-from sender), "
+                     "%llu so far\n",
+                     dottedAddress(address).c_str(), static_cast<unsigned long long>(refused));
+        refusedReported = refused;
+        lastRefusalReport = now;
+    }
 }
 
 double OscTimeProvider::getTime() {
@@ -42,6 +78,10 @@ void OscTimeProvider::receiveAll() {
             }
             return;
         }
+        if (!senderAllowed(received.sourceAddress)) {
+            refuse(received.sourceAddress);
+            continue;
+        }
         if (received.truncated) {
             // Half a datagram could hold half a bundle: it is not parsed at all.
             drop("longer than 1024 bytes");
@@ -49,7 +89,8 @@ void OscTimeProvider::receiveAll() {
         }
         buffer[received.length] = std::byte{0};
         try {
-            handlePacket(makePacketView(buffer.data(), received.length), lastTime);
+            timeMessages += static_cast<std::uint64_t>(
+                handlePacket(makePacketView(buffer.data(), received.length), lastTime));
         } catch (const OSCPP::Error& error) {
             drop(error.what());
         } catch (const std::runtime_error& error) {

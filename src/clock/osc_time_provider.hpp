@@ -1,43 +1,71 @@
 #pragma once
 
+#include "clock/address_range.hpp"
 #include "clock/time_provider.hpp"
 #include "clock/udp_socket.hpp"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace lumarok {
 
 inline constexpr std::uint16_t oscPort = 8666;
 
-// The time of the last OSC "/Time" message received on a UDP port (all IPv4 addresses).
+// Where /Time is listened for and whom it is taken from.
+struct OscSettings {
+    std::uint16_t port = oscPort;             // 0: the system picks one (see port())
+    std::string address;                      // local IPv4 address; empty: all
+    std::vector<AddressRange> allowedSenders; // empty: every sender
+};
+
+// The time of the last OSC "/Time" message received on a UDP port.
 class OscTimeProvider final : public TimeProvider {
 public:
-    // Throws the socket's std::system_error ("Bind failed: ..."); the socket is then closed.
-    // Port 0 lets the system choose (see port()).
+    // Throws the socket's std::system_error ("Bind failed on ADDRESS:PORT: ..."); the socket
+    // is then closed.
     explicit OscTimeProvider(std::uint16_t port = oscPort);
+    explicit OscTimeProvider(OscSettings settings);
 
     // Handles every datagram waiting, oldest first, then returns the last good time. Never
-    // waits, never throws for what a sender sent: a malformed datagram is dropped.
+    // waits, never throws for what a sender sent: a malformed datagram is dropped, and so is
+    // every datagram from a sender outside the allowed ranges.
     [[nodiscard]] double getTime() override;
 
     [[nodiscard]] std::uint16_t port() const { return socket.localPort(); }
+    // "0.0.0.0:8666" or the chosen address, with the port actually bound.
+    [[nodiscard]] std::string listenText() const;
+    // True once a /Time message has set the time.
+    [[nodiscard]] bool timeReceived() const { return timeMessages != 0; }
     // Datagrams dropped as malformed or too long since construction.
     [[nodiscard]] std::uint64_t droppedDatagrams() const { return dropped; }
+    // Datagrams dropped because their sender is not allowed.
+    [[nodiscard]] std::uint64_t refusedDatagrams() const { return refused; }
 
     static constexpr std::size_t kDatagramCapacity = 1024;
     // A flood cannot hold getTime for ever: the rest waits for the next frame.
     static constexpr int kMaxDatagramsPerCall = 4096;
+    // At most one line about refused senders in this long.
+    static constexpr std::chrono::seconds kRefusalReportInterval{10};
 
 private:
     void receiveAll();
     void drop(const char* why);
+    [[nodiscard]] bool senderAllowed(std::uint32_t address) const;
+    void refuse(std::uint32_t address);
 
+    OscSettings settings;
     UdpSocket socket;
     float lastTime = 0.0F;
+    std::uint64_t timeMessages = 0;
     std::uint64_t dropped = 0;
     std::uint64_t receiveErrors = 0;
+    std::uint64_t refused = 0;
+    std::uint64_t refusedReported = 0;
+    std::chrono::steady_clock::time_point lastRefusalReport;
     // One datagram and a terminating zero; 4-byte aligned as the parser requires.
     alignas(4) std::array<std::byte, kDatagramCapacity + 1> buffer{};
 };

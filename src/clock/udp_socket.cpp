@@ -82,6 +82,20 @@ void UdpSocket::bind(std::uint16_t port) {
     }
 }
 
+void UdpSocket::bind(const std::string& address, std::uint16_t port) {
+    const std::string shown = (address.empty() ? "0.0.0.0" : address) + ":" + std::to_string(port);
+    in_addr local{};
+    local.s_addr = htonl(INADDR_ANY);
+    if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &local) != 1) {
+        throw std::system_error(EINVAL, std::system_category(), "Bind failed on " + shown);
+    }
+    const sockaddr_in socketAddress = ipv4Address(local.s_addr, port);
+    if (::bind(handle, reinterpret_cast<const sockaddr*>(&socketAddress), sizeof socketAddress) <
+        0) {
+        throw std::system_error(errno, std::system_category(), "Bind failed on " + shown);
+    }
+}
+
 std::uint16_t UdpSocket::localPort() const {
     sockaddr_in address{};
     socklen_t size = sizeof address;
@@ -119,10 +133,10 @@ ReceiveResult UdpSocket::receive(std::span<std::byte> buffer) {
     const ssize_t received = ::recvfrom(handle, buffer.data(), buffer.size(), MSG_TRUNC,
                                         reinterpret_cast<sockaddr*>(&source), &sourceSize);
     if (received < 0) {
-        return ReceiveResult{0, errno, false};
+        return ReceiveResult{0, errno, false, 0};
     }
     const auto length = static_cast<std::size_t>(received);
-    return ReceiveResult{length, 0, length > buffer.size()};
+    return ReceiveResult{length, 0, length > buffer.size(), ntohl(source.sin_addr.s_addr)};
 }
 
 void UdpSocket::setReceiveTimeout(std::chrono::milliseconds timeout) {

@@ -17,6 +17,7 @@ struct ReceiveResult {
     std::size_t length = 0;
     int error = 0;
     bool truncated = false;
+    std::uint32_t sourceAddress = 0; // the sender's IPv4 address, host byte order
 };
 
 // One IPv4 UDP socket, owned from construction to destruction; neither copied nor moved.
@@ -33,6 +34,9 @@ public:
 
     // All local IPv4 addresses; port 0 lets the system pick one (see localPort()).
     void bind(std::uint16_t port);
+    // One local IPv4 address (dotted text; empty: all). The error names address and port:
+    // "Bind failed on 127.0.0.1:8666: Address already in use".
+    void bind(const std::string& address, std::uint16_t port);
     [[nodiscard]] std::uint16_t localPort() const;
     void enableBroadcast();
     // address: dotted IPv4 text.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -55,6 +56,33 @@ TEST(OscMessage, TimeTakesAFloatOrAnIntegerFirstArgument) {
               2.0F);
     // Trailing bytes after the first argument are not read.
     EXPECT_EQ(parse(concat({timeMessage(1.5F), text("junk")})).time, 1.5F);
+}
+
+Bytes argument64(std::uint64_t bits) {
+    Bytes out;
+    appendBigEndian(out, static_cast<std::uint32_t>(bits >> 32));
+    appendBigEndian(out, static_cast<std::uint32_t>(bits));
+    return out;
+}
+
+TEST(OscMessage, TimeTakesADoubleOrAnInt64AndRefusesWhatFloatCannotHold) {
+    const auto doubleTime = [](double seconds) {
+        return parse(message("/Time", ",d", argument64(std::bit_cast<std::uint64_t>(seconds))));
+    };
+    EXPECT_EQ(doubleTime(19.625).time, 19.625F);
+    EXPECT_EQ(doubleTime(-2.5).time, -2.5F);
+    EXPECT_EQ(parse(message("/Time", ",h", argument64(42))).time, 42.0F);
+    EXPECT_EQ(parse(message("/Time", ",h", argument64(static_cast<std::uint64_t>(-7)))).time,
+              -7.0F);
+    for (const double bad : {std::numeric_limits<double>::quiet_NaN(),
+                             std::numeric_limits<double>::infinity(), 1e300}) {
+        const Outcome o = doubleTime(bad);
+        EXPECT_EQ(o.error, "parse: Time is not a finite number") << bad;
+        EXPECT_EQ(o.time, kUntouched);
+    }
+    // Eight bytes promised, four there.
+    EXPECT_EQ(parse(message("/Time", ",d", intArgument(1))).error, kUnderrun);
+    EXPECT_EQ(parse(message("/Time", ",h", {})).error, kUnderrun);
 }
 
 TEST(OscMessage, TimeWithAnUnusableArgumentFailsAndLeavesTheTime) {
