@@ -3,68 +3,63 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace lumarok {
 namespace {
 
-TEST(CommandLine, ArgumentListDropsOnlyTheProgramName) {
-    const char* argv[] = {"lumarok", "-laser", "", "-i"};
-    EXPECT_EQ(makeArgumentList(4, argv), (ArgumentList{"-laser", "", "-i"}));
-    EXPECT_TRUE(makeArgumentList(1, argv).empty());
+using Args = std::vector<std::string>;
+
+TEST(CommandLine, OneDashAndTwoDashFormsMeanTheSame) {
+    for (const Args& args : {Args{"-laser", "-osc", "-i", "100"}, Args{"-osc", "-laser", "-i100"},
+                             Args{"--laser", "--osc", "--intensity=100"},
+                             Args{"--osc", "--intensity", "100", "--laser"}}) {
+        const Options o = parseOptions(args);
+        EXPECT_TRUE(o.laser) << args.front();
+        EXPECT_TRUE(o.osc) << args.front();
+        EXPECT_FLOAT_EQ(o.intensity, 1.0f) << args.front();
+    }
+    const Options none = parseOptions({});
+    EXPECT_FALSE(none.laser || none.osc || none.help || none.version || none.renderSeconds);
+    EXPECT_FLOAT_EQ(none.intensity, kDefaultIntensity);
+    EXPECT_EQ(none.oscPort, kDefaultOscPort);
+    EXPECT_TRUE(parseOptions({"-h"}).help);
+    EXPECT_TRUE(parseOptions({"--help", "-laser"}).help);
+    EXPECT_TRUE(parseOptions({"-V"}).version);
 }
 
-TEST(CommandLine, OptionsMatchWholeArgumentsExactly) {
-    const ArgumentList args{"-Laser", "--laser", "-lase", "-laserx", "-osc"};
-    EXPECT_FALSE(hasOption(args, "-laser"));
-    EXPECT_TRUE(hasOption(args, "-osc"));
-    EXPECT_TRUE(hasOption({"-osc", "-laser"}, "-laser"));
-    EXPECT_TRUE(hasOption({"-laser", "-osc"}, "-laser"));
-    EXPECT_FALSE(hasOption({}, "-osc"));
-}
-
-TEST(CommandLine, OptionValueIsTheArgumentAfterTheFirstOccurrence) {
-    EXPECT_EQ(optionValue({"-laser", "-i", "20", "-i", "80"}, "-i"), "20");
-    EXPECT_EQ(optionValue({"-laser", "-i"}, "-i"), "");
-    EXPECT_EQ(optionValue({"-laser"}, "-i"), "");
-    EXPECT_EQ(optionValue({"-i", "-osc"}, "-i"), "-osc");
-    // The first -i is last but a later one is not: still the first that counts.
-    EXPECT_EQ(optionValue({"x", "-i", "-i"}, "-i"), "-i");
-}
-
-TEST(CommandLine, IntensityIsPercentOverHundredWithDefaultTenth) {
-    EXPECT_FLOAT_EQ(intensityOption({"-laser"}), 0.1f);
-    EXPECT_FLOAT_EQ(intensityOption({"-laser", "-i"}), 0.1f);
-    EXPECT_FLOAT_EQ(intensityOption({"-laser", "-i", "50"}), 0.5f);
-    EXPECT_FLOAT_EQ(intensityOption({"-laser", "-i", "20", "-i", "80"}), 0.2f);
-    EXPECT_FLOAT_EQ(intensityOption({"-laser", "-i", "150"}), 1.5f); // no clamping here
-    EXPECT_FLOAT_EQ(intensityOption({"-laser", "-i", "-50"}), -0.5f);
-    // The division happens in float, as the path builder's input does.
-    EXPECT_EQ(intensityOption({"-i", "33"}), 33.0f / 100.0f);
-}
-
-TEST(CommandLine, IntensityTextIsReadByStrtofRules) {
-    EXPECT_FLOAT_EQ(intensityOption({"-i", "50%"}), 0.5f);
-    EXPECT_FLOAT_EQ(intensityOption({"-i", "  \t25"}), 0.25f);
-    EXPECT_FLOAT_EQ(intensityOption({"-i", "12.5abc"}), 0.125f);
-    EXPECT_FLOAT_EQ(intensityOption({"-i", "1e2"}), 1.0f);
-    EXPECT_FLOAT_EQ(intensityOption({"-i", "0x20"}), 0.32f);
-}
-
-TEST(CommandLine, IntensityWithoutANumberIsInvalid) {
+TEST(CommandLine, IntensityIsPercentOverHundredReadByStrtofRules) {
+    const struct {
+        Args args;
+        float intensity;
+    } cases[] = {
+        {{"-i", "50"}, 0.5f},
+        {{"-i", "150"}, 1.5f}, // no clamping here
+        {{"-i", "-50"}, -0.5f},
+        {{"-i", "50%"}, 0.5f},
+        {{"-i", "  \t25"}, 0.25f},
+        {{"-i", "12.5abc"}, 0.125f},
+        {{"-i", "1e2"}, 1.0f},
+        {{"-i", "0x20"}, 0.32f},
+        {{"-i", "20", "-i", "80"}, 0.2f}, // the first -i counts
+        {{"-i", "20", "-i", "x"}, 0.2f},  // ... and only it is read
+        {{"-i", "33"}, 33.0f / 100.0f},   // divided in float
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseOptions(c.args).intensity, c.intensity) << c.args.at(1);
+    }
     for (const char* text : {"-osc", "abc", "%50", " ", "-", "."}) {
         try {
-            (void)intensityOption({"-laser", "-i", text});
+            (void)parseOptions({"-laser", "-i", text});
             ADD_FAILURE() << "no error for '" << text << "'";
         } catch (const std::invalid_argument& e) {
             EXPECT_STREQ(e.what(), "invalid stof argument") << text;
         }
     }
-}
-
-TEST(CommandLine, IntensityOutsideFloatRangeIsOutOfRange) {
     for (const char* text : {"1e39", "-1e39", "1e-50"}) {
         try {
-            (void)intensityOption({"-i", text});
+            (void)parseOptions({"-i", text});
             ADD_FAILURE() << "no error for '" << text << "'";
         } catch (const std::out_of_range& e) {
             EXPECT_STREQ(e.what(), "stof argument out of range") << text;
@@ -72,37 +67,93 @@ TEST(CommandLine, IntensityOutsideFloatRangeIsOutOfRange) {
     }
 }
 
-TEST(CommandLine, ShowOptionsAreNotMistakenForExtraOnes) {
-    const ExtraOptions none = readExtraOptions({"-laser", "-osc", "-i", "50", "--unknown"});
-    EXPECT_FALSE(none.help);
-    EXPECT_FALSE(none.version);
-    EXPECT_FALSE(none.render);
-    EXPECT_TRUE(none.audioSource.empty());
-}
-
-TEST(CommandLine, ExtraOptionsReadTheirValues) {
-    const ExtraOptions o = readExtraOptions(
-        {"--render", "-2.5", "--out", "x.png", "--audio-source", "sink.monitor", "--version"});
-    EXPECT_TRUE(o.render);
-    EXPECT_DOUBLE_EQ(o.renderClockSeconds, -2.5);
+TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
+    const Options o = parseOptions({"--render",
+                                    "-2.5",
+                                    "--out=x.png",
+                                    "--audio-source",
+                                    "sink.monitor",
+                                    "--show=/s",
+                                    "--display",
+                                    ":3",
+                                    "--osc-port=9000",
+                                    "--osc-address",
+                                    "127.0.0.1",
+                                    "--osc-from",
+                                    "10.1.2.3/8",
+                                    "--osc-from=192.168.0.7",
+                                    "-q",
+                                    "--projector",
+                                    "a",
+                                    "--projector=10.0.0.9",
+                                    "--interface",
+                                    "veth0",
+                                    "--ltc=line_in",
+                                    "--export-ilda",
+                                    "s.ild",
+                                    "--fps",
+                                    "30",
+                                    "--from",
+                                    "1",
+                                    "--to=2"});
+    EXPECT_DOUBLE_EQ(*o.renderSeconds, -2.5);
     EXPECT_EQ(o.renderOut, "x.png");
     EXPECT_EQ(o.audioSource, "sink.monitor");
-    EXPECT_TRUE(o.version);
-    EXPECT_TRUE(readExtraOptions({"--help"}).help);
+    EXPECT_EQ(o.showFolder, "/s");
+    EXPECT_EQ(o.display, ":3");
+    EXPECT_EQ(o.oscPort, 9000);
+    EXPECT_EQ(o.oscAddress, "127.0.0.1");
+    ASSERT_EQ(o.oscFrom.size(), 2u);
+    EXPECT_EQ(o.oscFrom[0].text(), "10.0.0.0/8");
+    EXPECT_TRUE(o.oscFrom[0].contains(0x0AFFFFFFu));
+    EXPECT_FALSE(o.oscFrom[0].contains(0x0B000000u));
+    EXPECT_TRUE(o.oscFrom[1].contains(0xC0A80007u));
+    EXPECT_FALSE(o.oscFrom[1].contains(0xC0A80008u));
+    EXPECT_EQ(o.verbosity, -1);
+    EXPECT_EQ(o.projectors, (std::vector<std::string>{"a", "10.0.0.9"}));
+    EXPECT_EQ(o.interfaceName, "veth0");
+    EXPECT_TRUE(o.ltc);
+    EXPECT_EQ(o.ltcSource, "line_in");
+    EXPECT_EQ(o.exportIlda, "s.ild");
+    EXPECT_DOUBLE_EQ(*o.fps, 30.0);
+    EXPECT_DOUBLE_EQ(*o.fromSeconds, 1.0);
+    EXPECT_DOUBLE_EQ(*o.toSeconds, 2.0);
+    EXPECT_TRUE(parseOptions({"--list-projectors", "-v"}).listProjectors);
 }
 
-TEST(CommandLine, ExtraOptionsRejectMissingOrMalformedValues) {
-    const ArgumentList bad[] = {
-        {"--render", "--out", "x.png"},
-        {"--render", "10"},
+TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
+    const Args bad[] = {
+        {"--bogus"},
+        {"--laser=1"},
+        {"-Laser"},
+        {"--render=5"},
+        {"-laser", "stray"},
+        {"-i"},
+        {"--show"},
+        {"--show="},
         {"--render", "10s", "--out", "a"},
         {"--render", "nan", "--out", "a"},
         {"--render", "1e999", "--out", "a"},
         {"--render", "3", "--out"},
+        {"--out", "a.png"},
         {"--audio-source"},
+        {"--osc-port", "x"},
+        {"--osc-port", "65536"},
+        {"--osc-port", "-1"},
+        {"--osc-address", "localhost"},
+        {"--osc-address", "10.0.0.0/8"},
+        {"--osc-from", "1.2.3"},
+        {"--osc-from", "1.2.3.4/"},
+        {"--osc-from", "1.2.3.4/33"},
+        {"--render", "1", "--out", "a.png", "-laser"},
+        {"--render", "1", "--out", "a.png", "-osc"},
+        {"--laser", "--list-projectors"},
+        {"--interface", "a-name-far-too-long-for-linux"},
+        {"--fps", "0"},
+        {"--from", "5", "--to", "4"},
     };
-    for (const ArgumentList& args : bad) {
-        EXPECT_THROW((void)readExtraOptions(args), std::invalid_argument) << args.front();
+    for (const Args& args : bad) {
+        EXPECT_THROW((void)parseOptions(args), UsageError) << args.front() << " " << args.size();
     }
 }
 

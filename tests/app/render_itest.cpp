@@ -226,13 +226,50 @@ TEST_F(RenderedShow, SvgDrawsOneLineBetweenEachPairOfLitSamples) {
     EXPECT_EQ(blue, 239u);
 }
 
-TEST_F(RenderedShow, ShowWithoutDataPlaysNothingAndKeepsAnEmptyMask) {
-    // No data files at all: an empty animation, so the frame at 2.039 s has no
-    // polyline and the mask effect gets an empty mask.
-    fs::remove_all(dir.path() / "data");
-    const nlohmann::json doc = renderJson("3");
-    EXPECT_EQ(doc.at("entry"), 1);
-    EXPECT_TRUE(doc.at("samples").empty());
+TEST_F(RenderedShow, ShowFolderIsFoundOrNamedInOneErrorLine) {
+    // --show from anywhere plays that show.
+    fs::rename(dir.path() / "data", dir.path() / "elsewhere");
+    fs::create_directory(dir.path() / "cwd");
+    ProcessOptions options;
+    options.workingDirectory = dir.path() / "cwd";
+    const ProcessResult played = runProcess(
+        test::programPath("lumarok"),
+        {"--show", (dir.path() / "elsewhere").string(), "--render", "3", "--out", "f.json"},
+        options);
+    EXPECT_EQ(played.exitCode, 0) << played.err;
+    EXPECT_FALSE(nlohmann::json::parse(readFile(dir.path() / "cwd/f.json")).at("samples").empty());
+
+    // Installed: <prefix>/bin/lumarok finds <prefix>/share/lumarok/demo.
+    fs::create_directories(dir.path() / "prefix/bin");
+    fs::create_directories(dir.path() / "prefix/share/lumarok");
+    fs::copy_file(test::programPath("lumarok"), dir.path() / "prefix/bin/lumarok");
+    fs::copy(dir.path() / "elsewhere", dir.path() / "prefix/share/lumarok/demo");
+    const ProcessResult installed = runProcess((dir.path() / "prefix/bin/lumarok").string(),
+                                               {"--render", "3", "--out", "i.json"}, options);
+    EXPECT_EQ(installed.exitCode, 0) << installed.err;
+    EXPECT_EQ(readFile(dir.path() / "cwd/i.json"), readFile(dir.path() / "cwd/f.json"));
+
+    // No ./data and (in the build tree) no installed demo beside the program.
+    fs::create_directory(dir.path() / "unreadable");
+    fs::create_directory(dir.path() / "unreadable/Sequence.txt");
+    fs::create_directory(dir.path() / "empty");
+    const struct {
+        std::vector<std::string> show;
+        std::string named;
+    } cases[] = {
+        {{}, "./data does not exist"},
+        {{"--show", "missing"}, "show folder missing does not exist"},
+        {{"--show", "empty"}, "empty/Sequence.txt: No such file"},
+        {{"--show", "unreadable"}, "unreadable/Sequence.txt: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.show;
+        args.insert(args.end(), {"--render", "3", "--out", "g.json"});
+        const ProcessResult r = lumarok(args);
+        expectOneErrorLine(r);
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir.path() / "g.json"));
+    }
 }
 
 TEST_F(RenderedShow, BadRenderRequestsFailBeforeAnythingIsWritten) {
@@ -298,6 +335,19 @@ TEST_F(RenderedShow, PreviewWithoutDisplaySaysSoInsteadOfAborting) {
     EXPECT_EQ(r.err, "lumarok: no display (DISPLAY is not set); use xvfb-run or --render\n");
     EXPECT_NE(r.exitCode, 0);
     EXPECT_EQ(r.signal, 0);
+}
+
+TEST_F(RenderedShow, UnusableCommandLinesExitTwoWithOneLineAndTheHint) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--bogus", "-laser"},
+                                                 {"-laser", "--render=5"},
+                                                 {"--laser", "--render", "1", "--out", "a.png"},
+                                                 {"-laser", "-i"}}) {
+        const ProcessResult r = lumarok(args);
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_EQ(lineCount(r.err), 1u) << r.err;
+        EXPECT_NE(r.err.find("try 'lumarok --help'"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
 }
 
 TEST_F(RenderedShow, HelpAndVersionPrintAndSucceed) {

@@ -2,6 +2,7 @@
 
 #include "clock/osc_bytes.hpp"
 #include "clock/udp_socket.hpp"
+#include "support/stderr_capture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -86,10 +87,42 @@ TEST(OscTimeProvider, SecondProviderOnAPortInUseFailsAndReleasesItsSocket) {
         const OscTimeProvider second(first.port());
         ADD_FAILURE() << "second bind succeeded";
     } catch (const std::system_error& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("Bind failed: ", 0), 0u) << error.what();
+        const std::string expected =
+            "Bind failed on 0.0.0.0:" + std::to_string(first.port()) + ": ";
+        EXPECT_EQ(std::string(error.what()).rfind(expected, 0), 0u) << error.what();
         EXPECT_EQ(error.code().value(), EADDRINUSE);
     }
     EXPECT_EQ(socketUsers(), users);
+}
+
+// Loopback answers on all of 127/8, so a second sender address needs no set-up.
+TEST(OscTimeProvider, TakesTimeOnlyFromAllowedSendersOnItsOwnAddress) {
+    const test::StderrCapture errors;
+    OscTimeProvider provider(OscSettings{
+        0, "127.0.0.1", {AddressRange::parse("127.0.0.1"), AddressRange::parse("10.0.0.0/8")}});
+    EXPECT_EQ(provider.listenText(), "127.0.0.1:" + std::to_string(provider.port()));
+    UdpSocket allowed{0};
+    allowed.bind("127.0.0.1", 0);
+    UdpSocket stranger{0};
+    stranger.bind("127.0.0.2", 0);
+
+    EXPECT_FALSE(provider.timeReceived());
+    for (int i = 0; i < 3; ++i) {
+        stranger.sendTo("127.0.0.1", provider.port(), timeMessage(50.0F));
+    }
+    EXPECT_EQ(provider.getTime(), 0.0);
+    EXPECT_FALSE(provider.timeReceived());
+    EXPECT_EQ(provider.refusedDatagrams(), 3u);
+    allowed.sendTo("127.0.0.1", provider.port(),
+                   message("/Time", ",d", concat({intArgument(0x40340000), intArgument(0)})));
+    EXPECT_EQ(provider.getTime(), 20.0);
+    EXPECT_TRUE(provider.timeReceived());
+    EXPECT_EQ(provider.droppedDatagrams(), 0u);
+
+    const std::string text = errors.text();
+    EXPECT_EQ(text,
+              "lumarok: OSC datagram from 127.0.0.2 refused (not an --osc-from sender), 1 so far\n")
+        << "one line per interval";
 }
 
 } // namespace
