@@ -215,7 +215,10 @@ void openStream(CaptureSession& session) {
     attr.fragsize =
         static_cast<std::uint32_t>(pa_usec_to_bytes(kPacketMicroseconds, &sampleFormat));
     const std::string source = session.sourceLabel();
-    if (pa_stream_connect_record(stream, source.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+    // A named source is the user's choice: the server must not move it to its new default.
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_ADJUST_LATENCY | (session.sourceName.empty() ? 0 : PA_STREAM_DONT_MOVE));
+    if (pa_stream_connect_record(stream, source.c_str(), &attr, flags) < 0) {
         session.fail(session.contextError() + " (source " + source + ")");
     }
 }

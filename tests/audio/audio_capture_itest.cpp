@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -142,20 +144,92 @@ TEST(AudioCaptureWithServer, UnknownSourceIsReportedOnceAndLeavesSamplesEmpty) {
     EXPECT_NE(errors.text().find("No such entity"), std::string::npos) << errors.text();
 }
 
-TEST(AudioCaptureWithServer, ServerKilledMidCaptureIsReportedOnceAndKeepsLastPacket) {
+bool allZero(const std::vector<glm::vec2>& frames) {
+    return std::all_of(frames.begin(), frames.end(),
+                       [](glm::vec2 f) { return f.x == 0.0f && f.y == 0.0f; });
+}
+
+// A tone played for the whole test on one sink (the default when none is named).
+std::unique_ptr<test::ChildProcess> playTone(const PrivatePulseServer& server,
+                                             const std::string& sink = {}) {
+    const std::string tone = server.scratchDir() + "/long_tone.wav";
+    test::writeToneWav(tone, 20.0, 440.0, 0.5f, 0.5f);
+    std::vector<std::string> argv{"paplay"};
+    if (!sink.empty()) {
+        argv.push_back("--device=" + sink);
+    }
+    argv.push_back(tone);
+    return std::make_unique<test::ChildProcess>(test::ChildOptions{argv, {}, {}, {}, -1});
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(AudioCaptureWithServer, ServerKilledAndRestartedGivesSilenceThenSoundAgain) {
     START_SERVER_OR_SKIP(server);
     const test::StderrCapture errors;
     {
-        AudioCapture capture(server->monitorName());
-        ASSERT_TRUE(waitFor([&] { return !capture.copySamples().empty(); }, kFirstPacketTimeout));
+        AudioCapture capture;
+        auto player = playTone(*server);
+        ASSERT_TRUE(
+            waitFor([&] { return rmsOf(capture.copySamples()).left > 0.3f; }, kFirstPacketTimeout));
         server->kill();
         ASSERT_TRUE(waitFor([&] { return countLines(errors.text(), kUnavailable) > 0; }, 5s));
-        const auto kept = capture.copySamples();
-        EXPECT_FALSE(kept.empty());
-        std::this_thread::sleep_for(100ms);
-        EXPECT_EQ(capture.copySamples(), kept) << "nothing is captured after the server left";
+        const auto meanwhile = capture.copySamples();
+        EXPECT_FALSE(meanwhile.empty());
+        EXPECT_TRUE(allZero(meanwhile)) << "the effects get silence while the server is away";
+        EXPECT_EQ(capture.sourceText().rfind("none: ", 0), 0u) << capture.sourceText();
+        std::this_thread::sleep_for(1500ms); // long enough for the back-off to reach its top
+
+        server->restart();
+        const auto back = std::chrono::steady_clock::now();
+        EXPECT_TRUE(waitFor([&] { return capture.sourceText().rfind("none: ", 0) != 0; }, 2s))
+            << "not capturing again within 2 s of the server's return";
+        const double reconnected = secondsSince(back);
+        player = playTone(*server);
+        ASSERT_TRUE(waitFor([&] { return rmsOf(capture.copySamples()).left > 0.3f; }, 10s))
+            << errors.text();
+        std::printf("capture again %.3f s after the server answered; tone after %.3f s\n",
+                    reconnected, secondsSince(back));
     }
-    EXPECT_EQ(countLines(errors.text(), kUnavailable), 1) << errors.text();
+    EXPECT_EQ(countLines(errors.text(), kUnavailable), 1) << "one line per outage\n"
+                                                          << errors.text();
+}
+
+TEST(AudioCaptureWithServer, CaptureFollowsTheDefaultOutputUnlessASourceIsNamed) {
+    START_SERVER_OR_SKIP(server);
+    const std::string other = "lumarok_other_sink";
+    ASSERT_EQ(test::runToEnd(test::ChildOptions{{"pactl", "load-module", "module-null-sink",
+                                                 "sink_name=" + other, "rate=48000", "channels=2",
+                                                 "format=float32le"},
+                                                {},
+                                                {},
+                                                {},
+                                                -1},
+                             10s),
+              0);
+    const test::StderrCapture errors;
+    AudioCapture following;
+    AudioCapture pinned(server->monitorName());
+    auto player = playTone(*server, other);
+    ASSERT_TRUE(waitFor([&] { return !following.copySamples().empty(); }, kFirstPacketTimeout));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LT(rmsOf(following.copySamples()).left, 1e-4f) << "the tone plays on the other sink";
+
+    ASSERT_EQ(test::runToEnd(
+                  test::ChildOptions{{"pactl", "set-default-sink", other}, {}, {}, {}, -1}, 10s),
+              0);
+    const auto switched = std::chrono::steady_clock::now();
+    EXPECT_TRUE(waitFor([&] { return rmsOf(following.copySamples()).left > 0.3f; }, 2s))
+        << errors.text();
+    std::printf("the tone of the new default output after %.3f s\n", secondsSince(switched));
+    EXPECT_EQ(following.sourceText(), other + ".monitor");
+    EXPECT_NE(errors.text().find("audio: the default output changed to " + other),
+              std::string::npos)
+        << errors.text();
+    EXPECT_LT(rmsOf(pinned.copySamples()).left, 1e-4f) << "a named source stays where it is";
+    EXPECT_EQ(pinned.sourceText(), server->monitorName());
 }
 
 TEST(AudioCaptureWithServer, DestructorDoesNotWaitForAStalledServer) {

@@ -40,52 +40,60 @@ PrivatePulseServer::PrivatePulseServer() {
         throw std::system_error(errno, std::generic_category(), "mkdtemp");
     }
     rootDir = pattern;
+    if (const char* previous = std::getenv("PULSE_SERVER")) {
+        savedPulseServer = previous;
+    }
     try {
         for (const char* sub : {"/runtime", "/home", "/scratch"}) {
             std::filesystem::create_directory(rootDir + sub);
             std::filesystem::permissions(rootDir + sub, std::filesystem::perms::owner_all);
         }
-        const std::string sink = std::string("module-null-sink sink_name=") + kSinkName +
-                                 " rate=48000 channels=2 format=float32le";
-        ChildOptions options;
-        options.argv = {"pulseaudio",
-                        "--daemonize=no",
-                        "-n",
-                        "--exit-idle-time=-1",
-                        "--disallow-exit",
-                        "--load=" + sink,
-                        "--load=module-native-protocol-unix auth-anonymous=1"};
-        options.setEnv = {{"XDG_RUNTIME_DIR", rootDir + "/runtime"}, {"HOME", rootDir + "/home"}};
-        daemon.emplace(options);
-
-        const std::string address = "unix:" + rootDir + "/runtime/pulse/native";
-        if (const char* previous = std::getenv("PULSE_SERVER")) {
-            savedPulseServer = previous;
-        }
-        setenv("PULSE_SERVER", address.c_str(), 1);
-
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        for (;;) {
-            if (daemon->waitFor(std::chrono::milliseconds(0))) {
-                throw PulseServerUnavailable("the audio server would not start here: " +
-                                             daemon->stderrText());
-            }
-            if (runProgram({"pactl", "info"}) == 0) {
-                break;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                throw PulseServerUnavailable("the audio server did not answer within 15 s: " +
-                                             daemon->stderrText());
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (runProgram({"pactl", "set-default-sink", kSinkName}) != 0) {
-            throw std::runtime_error("pactl set-default-sink failed");
-        }
+        startDaemon();
     } catch (...) {
         shutDown();
         throw;
     }
+}
+
+void PrivatePulseServer::startDaemon() {
+    const std::string sink = std::string("module-null-sink sink_name=") + kSinkName +
+                             " rate=48000 channels=2 format=float32le";
+    ChildOptions options;
+    options.argv = {"pulseaudio",
+                    "--daemonize=no",
+                    "-n",
+                    "--exit-idle-time=-1",
+                    "--disallow-exit",
+                    "--load=" + sink,
+                    "--load=module-native-protocol-unix auth-anonymous=1"};
+    options.setEnv = {{"XDG_RUNTIME_DIR", rootDir + "/runtime"}, {"HOME", rootDir + "/home"}};
+    daemon.emplace(options);
+
+    const std::string address = "unix:" + rootDir + "/runtime/pulse/native";
+    setenv("PULSE_SERVER", address.c_str(), 1);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    for (;;) {
+        if (daemon->waitFor(std::chrono::milliseconds(0))) {
+            throw PulseServerUnavailable("the audio server would not start here: " +
+                                         daemon->stderrText());
+        }
+        if (runProgram({"pactl", "info"}) == 0) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            throw PulseServerUnavailable("the audio server did not answer within 15 s: " +
+                                         daemon->stderrText());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (runProgram({"pactl", "set-default-sink", kSinkName}) != 0) {
+        throw std::runtime_error("pactl set-default-sink failed");
+    }
+}
+
+void PrivatePulseServer::restart() {
+    startDaemon();
 }
 
 PrivatePulseServer::~PrivatePulseServer() {

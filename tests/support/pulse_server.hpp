@@ -37,8 +37,11 @@ public:
     std::string scratchDir() const { return rootDir + "/scratch"; }
     // Kills the server at once (SIGKILL) and reaps it.
     void kill();
+    // Starts it again after kill(), on the same socket, and waits until it answers.
+    void restart();
 
 private:
+    void startDaemon();
     void shutDown();
 
     std::string rootDir; // runtime/, home/ and scratch/ of this server
