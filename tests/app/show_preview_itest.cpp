@@ -3,6 +3,7 @@
 #include "anim/animation.hpp"
 #include "anim/remap_loader.hpp"
 #include "anim/sampler.hpp"
+#include "app/readout.hpp"
 #include "clock/remap_time.hpp"
 #include "effects/color_effect.hpp"
 #include "effects/mask_effect.hpp"
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -27,6 +29,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace lumarok::test {
 namespace {
@@ -226,6 +230,84 @@ protected:
     std::optional<PrivatePulseServer> pulse_;
 };
 
+// Share of points along the readout's strokes for `lines` (empty rows skipped) that the
+// window shows in the readout's ink.
+double readoutCoverage(const std::vector<std::string>& lines, const Screenshot& shot) {
+    std::vector<PreviewVertex> vertices;
+    appendReadoutSegments(lines, vertices);
+    int points = 0;
+    int shown = 0;
+    for (std::size_t i = 0; i + 1 < vertices.size(); i += 2) {
+        const glm::vec2 from{vertices[i].x, vertices[i].y};
+        const glm::vec2 to{vertices[i + 1].x, vertices[i + 1].y};
+        ExpectedPicture::walk(from, to, [&](int x, int y) {
+            ++points;
+            const Rgb p = shot.brightestAround(x, y, 1);
+            shown += (p.r >= 150 && p.g >= 150) ? 1 : 0;
+        });
+    }
+    return points == 0 ? 0.0 : static_cast<double>(shown) / points;
+}
+
+// Processor time (user and system) the process has used so far, in seconds.
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0.0;
+    for (int index = 3; fields >> field; ++index) {
+        if (index == 14 || index == 15) {
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(ShowPreview, ReadoutWaitsForTimeThenShowsTheShowTimeAndHides) {
+    auto show = startShow();
+    ASSERT_TRUE(show->running()) << show->stderrText();
+    const std::string errors = show->stderrText();
+    EXPECT_NE(errors.find("clock: OSC /Time on 0.0.0.0:8666\n"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("show folder: " + sourceDir() + "/data\n"), std::string::npos) << errors;
+
+    const auto seen = [&](const std::vector<std::string>& lines) {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        double best = 0.0;
+        do {
+            best = readoutCoverage(lines, takeScreenshot(x_->display()));
+        } while (best < 0.95 && std::chrono::steady_clock::now() < deadline);
+        return best;
+    };
+    EXPECT_GE(seen({"SHOW 0.00 S", "WAITING FOR /TIME ON 0.0.0.0:8666"}), 0.95);
+
+    // Idle before the first /Time, the window still redraws at its capped rate.
+    const double cpuBefore = cpuSeconds(show->pid());
+    const auto wallBefore = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(3s);
+    const double cpuShare =
+        (cpuSeconds(show->pid()) - cpuBefore) /
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    std::printf("preview CPU under Xvfb with the readout: %.0f %% of one core\n", 100.0 * cpuShare);
+
+    sendTime(19.6f);
+    char showLine[32];
+    std::snprintf(showLine, sizeof showLine, "SHOW %.2f S", showTime(19.6f));
+    EXPECT_GE(seen({showLine, "CLOCK OSC 0.0.0.0:8666"}), 0.95);
+
+    ASSERT_EQ(xsend({"key", "h"}), 0);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (takeScreenshot(x_->display()).litPixels(0, 0, kWindow, 150) != 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(takeScreenshot(x_->display()).litPixels(0, 0, kWindow, 150), 0) << "h hides it";
+
+    ASSERT_EQ(xsend({"key", "q"}), 0);
+    EXPECT_EQ(show->waitFor(60s), 0) << show->stderrText();
+}
+
 int litWith(const Screenshot& shot, bool (*match)(const Rgb&)) {
     int count = 0;
     for (int y = 0; y < kWindow; ++y) {
@@ -239,6 +321,7 @@ int litWith(const Screenshot& shot, bool (*match)(const Rgb&)) {
 TEST_F(ShowPreview, ShowsTheOpeningTheMaskAndTheTitleCardAsTheTimelineSays) {
     auto show = startShow();
     ASSERT_TRUE(show->running()) << show->stderrText();
+    ASSERT_EQ(xsend({"key", "h"}), 0); // the show alone, without the readout
 
     {
         SCOPED_TRACE("at start, before any /Time: show time 0 has no drawing, all black");
