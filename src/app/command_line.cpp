@@ -241,6 +241,11 @@ void refuseConflicts(const Options& options) {
     if (options.renderSeconds && options.osc) {
         throw UsageError("--render takes its clock time from the command line, not from --osc");
     }
+    // A listening setting without the OSC clock would be silently unused.
+    if (!options.osc && (options.oscPort != kDefaultOscPort || !options.oscAddress.empty() ||
+                         !options.oscFrom.empty())) {
+        throw UsageError("--osc-port, --osc-address and --osc-from need --osc");
+    }
     if (options.fromSeconds && options.toSeconds && *options.toSeconds <= *options.fromSeconds) {
         throw UsageError("--to must be later than --from");
     }

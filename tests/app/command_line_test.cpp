@@ -76,12 +76,6 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
                                     "--show=/s",
                                     "--display",
                                     ":3",
-                                    "--osc-port=9000",
-                                    "--osc-address",
-                                    "127.0.0.1",
-                                    "--osc-from",
-                                    "10.1.2.3/8",
-                                    "--osc-from=192.168.0.7",
                                     "-q",
                                     "--projector",
                                     "a",
@@ -101,14 +95,6 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
     EXPECT_EQ(o.audioSource, "sink.monitor");
     EXPECT_EQ(o.showFolder, "/s");
     EXPECT_EQ(o.display, ":3");
-    EXPECT_EQ(o.oscPort, 9000);
-    EXPECT_EQ(o.oscAddress, "127.0.0.1");
-    ASSERT_EQ(o.oscFrom.size(), 2u);
-    EXPECT_EQ(o.oscFrom[0].text(), "10.0.0.0/8");
-    EXPECT_TRUE(o.oscFrom[0].contains(0x0AFFFFFFu));
-    EXPECT_FALSE(o.oscFrom[0].contains(0x0B000000u));
-    EXPECT_TRUE(o.oscFrom[1].contains(0xC0A80007u));
-    EXPECT_FALSE(o.oscFrom[1].contains(0xC0A80008u));
     EXPECT_EQ(o.verbosity, -1);
     EXPECT_EQ(o.projectors, (std::vector<std::string>{"a", "10.0.0.9"}));
     EXPECT_EQ(o.interfaceName, "veth0");
@@ -119,6 +105,17 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
     EXPECT_DOUBLE_EQ(*o.fromSeconds, 1.0);
     EXPECT_DOUBLE_EQ(*o.toSeconds, 2.0);
     EXPECT_TRUE(parseOptions({"--list-projectors", "-v"}).listProjectors);
+
+    const Options osc = parseOptions({"-osc", "--osc-port=9000", "--osc-address", "127.0.0.1",
+                                      "--osc-from", "10.1.2.3/8", "--osc-from=192.168.0.7"});
+    EXPECT_EQ(osc.oscPort, 9000);
+    EXPECT_EQ(osc.oscAddress, "127.0.0.1");
+    ASSERT_EQ(osc.oscFrom.size(), 2u);
+    EXPECT_EQ(osc.oscFrom[0].text(), "10.0.0.0/8");
+    EXPECT_TRUE(osc.oscFrom[0].contains(0x0AFFFFFFu));
+    EXPECT_FALSE(osc.oscFrom[0].contains(0x0B000000u));
+    EXPECT_TRUE(osc.oscFrom[1].contains(0xC0A80007u));
+    EXPECT_FALSE(osc.oscFrom[1].contains(0xC0A80008u));
 }
 
 TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
@@ -137,16 +134,18 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
         {"--render", "3", "--out"},
         {"--out", "a.png"},
         {"--audio-source"},
-        {"--osc-port", "x"},
-        {"--osc-port", "65536"},
-        {"--osc-port", "-1"},
-        {"--osc-address", "localhost"},
-        {"--osc-address", "10.0.0.0/8"},
-        {"--osc-from", "1.2.3"},
-        {"--osc-from", "1.2.3.4/"},
-        {"--osc-from", "1.2.3.4/33"},
+        {"-osc", "--osc-port", "x"},
+        {"-osc", "--osc-port", "65536"},
+        {"-osc", "--osc-port", "-1"},
+        {"-osc", "--osc-address", "localhost"},
+        {"-osc", "--osc-address", "10.0.0.0/8"},
+        {"-osc", "--osc-from", "1.2.3"},
+        {"-osc", "--osc-from", "1.2.3.4/"},
+        {"-osc", "--osc-from", "1.2.3.4/33"},
         {"--render", "1", "--out", "a.png", "-laser"},
         {"--render", "1", "--out", "a.png", "-osc"},
+        {"--osc-port", "9000"},
+        {"--osc-from", "1.2.3.4"},
         {"--laser", "--list-projectors"},
         {"--interface", "a-name-far-too-long-for-linux"},
         {"--fps", "0"},
