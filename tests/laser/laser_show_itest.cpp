@@ -113,6 +113,12 @@ TEST(LaserShowNetns, SendsTheFrameRenderedAtTheOscTimeAndSwitchesOffOnSigterm) {
     }
     ASSERT_EQ(afterFound, 5) << readFile(dir / "show.out") << readFile(dir / "show.err");
     EXPECT_EQ(readFile(dir / "show.out").find(found), 0u) << "the discovery line comes first";
+    const std::string told = readFile(dir / "show.err");
+    for (const std::string& line : {"show folder: " + sourceDir() + "/data\n",
+                                   std::string("clock: OSC /Time on 0.0.0.0:8666\n"),
+                                   std::string("projector: lumarok-cube at 10.213.0.2\n")}) {
+        EXPECT_NE(told.find(line), std::string::npos) << line << "in:\n" << told;
+    }
 
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (lineCount(dir / "frames.jsonl") < kFrames &&
