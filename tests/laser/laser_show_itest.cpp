@@ -115,8 +115,8 @@ TEST(LaserShowNetns, SendsTheFrameRenderedAtTheOscTimeAndSwitchesOffOnSigterm) {
     EXPECT_EQ(readFile(dir / "show.out").find(found), 0u) << "the discovery line comes first";
     const std::string told = readFile(dir / "show.err");
     for (const std::string& line : {"show folder: " + sourceDir() + "/data\n",
-                                   std::string("clock: OSC /Time on 0.0.0.0:8666\n"),
-                                   std::string("projector: lumarok-cube at 10.213.0.2\n")}) {
+                                    std::string("clock: OSC /Time on 0.0.0.0:8666\n"),
+                                    std::string("projector: lumarok-cube at 10.213.0.2\n")}) {
         EXPECT_NE(told.find(line), std::string::npos) << line << "in:\n" << told;
     }
 
