@@ -92,11 +92,27 @@ ExtraOptions readExtraOptions(const ArgumentList& arguments) {
             readSeconds(requiredValue(arguments, "--render", "a clock time in seconds"));
         options.renderOut = requiredValue(arguments, "--out", "a file name (.png, .svg or .json)");
     }
+    options.listProjectors = hasOption(arguments, "--list-projectors");
+    for (auto it = arguments.begin(); it != arguments.end(); ++it) {
+        if (*it == "--projector") {
+            if (std::next(it) == arguments.end() || std::next(it)->empty()) {
+                throw std::invalid_argument("--projector needs a projector name or address");
+            }
+            options.projectors.push_back(*++it);
+        }
+    }
+    if (hasOption(arguments, "--interface")) {
+        options.interfaceName = requiredValue(arguments, "--interface", "a network interface");
+    }
+    options.quiet = hasOption(arguments, "-q") || hasOption(arguments, "--quiet");
+    options.verbose = hasOption(arguments, "-v") || hasOption(arguments, "--verbose");
     return options;
 }
 
 const char* usageText() {
     return "usage: lumarok [-osc] [-laser [-i PERCENT]] [--audio-source NAME]\n"
+           "              [--projector NAME|ADDRESS]... [--interface IFNAME] [-q|-v]\n"
+           "       lumarok --list-projectors [--interface IFNAME]\n"
            "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json [-i PERCENT]\n"
            "       lumarok --help | --version\n"
            "\n"
@@ -109,6 +125,13 @@ const char* usageText() {
            "  --render SECONDS     write the show at that clock time to --out and exit,\n"
            "                       without window, network or audio\n"
            "  --out FILE           .png (preview look), .svg or .json (laser samples)\n"
+           "  --list-projectors    list the projectors answering within 1.5 s and exit\n"
+           "  --projector WHICH    play only on the projector of that name or address\n"
+           "                       (asked directly, also across a router); repeatable:\n"
+           "                       the first of them to answer\n"
+           "  --interface IFNAME   look for projectors on this network interface only\n"
+           "  -q, --quiet          no status line in laser mode\n"
+           "  -v, --verbose        a more detailed status line\n"
            "\n"
            "The show's data is read from ./data. Ctrl-C ends laser mode cleanly.\n";
 }

@@ -35,6 +35,11 @@ struct ExtraOptions {
     bool render = false;     // headless render instead of a show
     double renderClockSeconds = 0.0;
     std::string renderOut;
+    bool listProjectors = false;
+    std::vector<std::string> projectors; // --projector, repeatable: names or addresses
+    std::string interfaceName;           // --interface: discovery only there
+    bool quiet = false;                  // no laser status line
+    bool verbose = false;                // a more detailed one
 };
 
 // Throws std::invalid_argument with a user-facing message for malformed values.

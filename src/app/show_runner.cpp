@@ -2,8 +2,10 @@
 
 #include "anim/animation.hpp"
 #include "app/command_line.hpp"
+#include "app/effect_kind.hpp"
 #include "app/headless_render.hpp"
 #include "app/laser_loop.hpp"
+#include "app/laser_status.hpp"
 #include "app/preview_window.hpp"
 #include "app/show_frame.hpp"
 #include "app/show_objects.hpp"
@@ -12,6 +14,7 @@
 #include "clock/clock_time_provider.hpp"
 #include "clock/osc_time_provider.hpp"
 #include "clock/remap_time.hpp"
+#include "laser/discovery.hpp"
 #include "laser/lasercube_link.hpp"
 
 #include <algorithm>
@@ -34,14 +37,46 @@ double currentShowTime(const ShowObjects& show) {
     return remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
 }
 
+ProjectorChoice projectorChoice(const ExtraOptions& extra) {
+    return {extra.projectors, extra.interfaceName};
+}
+
+// Lists what answers within a fixed time, on stdout, one projector a line.
+constexpr auto kListingTime = std::chrono::milliseconds(1500);
+
+int listProjectors(const ExtraOptions& extra) {
+    const StopSignals signals;
+    // Any free port: the devices answer to where the request came from, and a show
+    // playing on this machine keeps the command port.
+    UdpSocket socket(0);
+    socket.enableBroadcast();
+    socket.bind(0);
+    Discovery discovery(socket, projectorChoice(extra));
+    std::vector<FoundProjector> found;
+    try {
+        found = discovery.collect(kListingTime, &signals.stopRequested());
+    } catch (const DiscoveryCancelled&) {
+        return 1;
+    }
+    for (const FoundProjector& projector : found) {
+        std::puts(describeProjector(projector).c_str());
+    }
+    if (found.empty()) {
+        std::fputs("lumarok: no projector answered within 1.5 s\n", stderr);
+        return 1;
+    }
+    return 0;
+}
+
 // Ends normally when SIGINT or SIGTERM arrives (also during discovery): the beam is
 // darkened, the link switches the device off and joins its thread, and the caller
 // then releases the show objects in shutdown order.
-void runLaserMode(const ShowObjects& show, const ArgumentList& arguments) {
+void runLaserMode(const ShowObjects& show, const ArgumentList& arguments,
+                  const ExtraOptions& extra) {
     const StopSignals signals;
     std::optional<LaserCubeLink> link;
     try {
-        link.emplace(&signals.stopRequested());
+        link.emplace(&signals.stopRequested(), projectorChoice(extra));
     } catch (const DiscoveryCancelled&) {
         return;
     }
@@ -49,13 +84,34 @@ void runLaserMode(const ShowObjects& show, const ArgumentList& arguments) {
     // the device has been found and switched on, as it always has.
     const float intensity = intensityOption(arguments);
     const ShowSources sources = sourcesOf(show);
+    const auto start = StatusLine::Clock::now();
+    StatusLine statusLine = StatusLine::forStderr(extra.quiet, start);
+    RateMeter rates(start);
+    LaserStatus status;
+    status.projector = link->name() + " " + link->address();
     runLaserLoop(
         signals.stopRequested(),
         [&](std::vector<LaserSample>& samples, glm::vec2 beamPosition) {
-            const ColorFrame frame = renderShowFrame(sources, currentShowTime(show));
+            status.showSeconds = currentShowTime(show);
+            const ColorFrame frame = renderShowFrame(sources, status.showSeconds);
             return buildLaserFramePath(frame, samples, beamPosition, intensity).beamPosition;
         },
-        [&](const std::vector<LaserSample>& samples) { link->sendFrame(samples); });
+        [&](const std::vector<LaserSample>& samples) {
+            link->sendFrame(samples);
+            rates.frameSent(samples.size());
+            const auto now = StatusLine::Clock::now();
+            if (statusLine.due(now)) {
+                status.entry = show.gTimeline->selectedIndex(status.showSeconds);
+                status.effectKind = effectKind(show.gTimeline->effectAt(status.showSeconds));
+                const LaserCubeLink::Readout readout = link->readout();
+                status.bufferFree = readout.bufferFree;
+                status.bufferMax = readout.bufferMax;
+                status.underruns = readout.emptyReports;
+                status.deviceSampleRate = readout.sampleRate;
+                rates.read(status, now);
+                statusLine.show(formatLaserStatus(status, extra.verbose), now);
+            }
+        });
 }
 
 int runPreviewMode(const ShowObjects& show, int& argc, char** argv) {
@@ -87,6 +143,9 @@ int run(int argc, char** argv) {
         std::puts(versionText());
         return 0;
     }
+    if (extra.listProjectors) {
+        return listProjectors(extra);
+    }
     if (extra.render) {
         RenderRequest request{extra.renderClockSeconds, extra.renderOut,
                               intensityOption(arguments)};
@@ -109,7 +168,7 @@ int run(int argc, char** argv) {
     }
     int status = 0;
     if (laser) {
-        runLaserMode(show, arguments);
+        runLaserMode(show, arguments, extra);
     } else {
         status = runPreviewMode(show, argc, argv);
     }

@@ -89,6 +89,12 @@ TEST(CommandLine, ExtraOptionsReadTheirValues) {
     EXPECT_EQ(o.audioSource, "sink.monitor");
     EXPECT_TRUE(o.version);
     EXPECT_TRUE(readExtraOptions({"--help"}).help);
+    const ExtraOptions p = readExtraOptions({"--projector", "a b", "-laser", "--projector",
+                                             "10.0.0.7", "--interface", "eth1", "-q", "-v"});
+    EXPECT_EQ(p.projectors, (std::vector<std::string>{"a b", "10.0.0.7"}));
+    EXPECT_EQ(p.interfaceName, "eth1");
+    EXPECT_TRUE(p.quiet && p.verbose && !p.listProjectors);
+    EXPECT_TRUE(readExtraOptions({"--list-projectors"}).listProjectors);
 }
 
 TEST(CommandLine, ExtraOptionsRejectMissingOrMalformedValues) {
@@ -100,6 +106,8 @@ TEST(CommandLine, ExtraOptionsRejectMissingOrMalformedValues) {
         {"--render", "1e999", "--out", "a"},
         {"--render", "3", "--out"},
         {"--audio-source"},
+        {"--projector"},
+        {"--interface"},
     };
     for (const ArgumentList& args : bad) {
         EXPECT_THROW((void)readExtraOptions(args), std::invalid_argument) << args.front();
