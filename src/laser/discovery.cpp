@@ -138,8 +138,11 @@ void Discovery::sendRound() {
     if (directAddresses.size() < choice.projectors.size() || choice.projectors.empty()) {
         const bool ownBroadcast = rounds % 2 == 0;
         for (const Interface& item : broadcastInterfaces(choice.interfaceName)) {
+            // An address added without a broadcast address has 0.0.0.0 there, which
+            // would be this host: such an interface gets only 255.255.255.255.
+            const bool hasOwn = item.broadcast.s_addr != htonl(INADDR_ANY);
             const std::uint32_t destination =
-                ownBroadcast ? item.broadcast.s_addr : htonl(INADDR_BROADCAST);
+                ownBroadcast && hasOwn ? item.broadcast.s_addr : htonl(INADDR_BROADCAST);
             if (const int error =
                     sendRequest(socket.nativeHandle(), destination, item.index, item.local)) {
                 failures.emplace_back(item.name, error);

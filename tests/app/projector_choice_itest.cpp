@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -43,7 +44,7 @@ class ThreeCubes {
 public:
     static constexpr std::array<const char*, 3> kNames{"alpha", "beta", "gamma"};
 
-    ThreeCubes(const NetnsStar& star, const TempDir& dir) : dir(dir) {
+    ThreeCubes(const NetnsStar& star, const TempDir& folder) : dir(folder) {
         const std::array<std::string, 3> where{star.deviceA(), star.deviceB(), star.routed()};
         for (std::size_t i = 0; i < kNames.size(); ++i) {
             cubes[i].emplace(

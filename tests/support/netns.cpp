@@ -109,8 +109,9 @@ NetnsStar::NetnsStar() {
     const auto link = [](const std::string& a, const std::string& aEnd, const std::string& aCidr,
                          const std::string& b, const std::string& bEnd, const std::string& bCidr) {
         must("ip -n " + a + " link add " + aEnd + " type veth peer name " + bEnd + " netns " + b);
-        must("ip -n " + a + " addr add " + aCidr + " dev " + aEnd);
-        must("ip -n " + b + " addr add " + bCidr + " dev " + bEnd);
+        // With a broadcast address, as a DHCP-configured interface has.
+        must("ip -n " + a + " addr add " + aCidr + " brd + dev " + aEnd);
+        must("ip -n " + b + " addr add " + bCidr + " brd + dev " + bEnd);
         must("ip -n " + a + " link set " + aEnd + " up");
         must("ip -n " + b + " link set " + bEnd + " up");
     };
