@@ -138,9 +138,10 @@ void Discovery::sendRound() {
     if (directAddresses.size() < choice.projectors.size() || choice.projectors.empty()) {
         const bool ownBroadcast = rounds % 2 == 0;
         for (const Interface& item : broadcastInterfaces(choice.interfaceName)) {
-            // An address added without a broadcast address has 0.0.0.0 there, which
-            // would be this host: such an interface gets only 255.255.255.255.
-            const bool hasOwn = item.broadcast.s_addr != htonl(INADDR_ANY);
+            // An address added without a broadcast address reports its own address
+            // (or 0.0.0.0) there: such an interface gets only 255.255.255.255.
+            const bool hasOwn = item.broadcast.s_addr != htonl(INADDR_ANY) &&
+                                item.broadcast.s_addr != item.local.s_addr;
             const std::uint32_t destination =
                 ownBroadcast && hasOwn ? item.broadcast.s_addr : htonl(INADDR_BROADCAST);
             if (const int error =
