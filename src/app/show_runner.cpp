@@ -2,8 +2,10 @@
 
 #include "anim/animation.hpp"
 #include "app/command_line.hpp"
+#include "app/effect_kind.hpp"
 #include "app/headless_render.hpp"
 #include "app/laser_loop.hpp"
+#include "app/laser_status.hpp"
 #include "app/preview_window.hpp"
 #include "app/readout.hpp"
 #include "app/show_folder.hpp"
@@ -14,6 +16,7 @@
 #include "clock/clock_time_provider.hpp"
 #include "clock/osc_time_provider.hpp"
 #include "clock/remap_time.hpp"
+#include "laser/discovery.hpp"
 #include "laser/lasercube_link.hpp"
 
 #include <algorithm>
@@ -46,6 +49,37 @@ void tell(const Options& options, const std::string& line) {
     }
 }
 
+ProjectorChoice projectorChoice(const Options& options) {
+    return {options.projectors, options.interfaceName};
+}
+
+// Lists what answers within a fixed time, on stdout, one projector a line.
+constexpr auto kListingTime = std::chrono::milliseconds(1500);
+
+int listProjectors(const Options& options) {
+    const StopSignals signals;
+    // Any free port: the devices answer to where the request came from, and a show
+    // playing on this machine keeps the command port.
+    UdpSocket socket(0);
+    socket.enableBroadcast();
+    socket.bind(0);
+    Discovery discovery(socket, projectorChoice(options));
+    std::vector<FoundProjector> found;
+    try {
+        found = discovery.collect(kListingTime, &signals.stopRequested());
+    } catch (const DiscoveryCancelled&) {
+        return 1;
+    }
+    for (const FoundProjector& projector : found) {
+        std::puts(describeProjector(projector).c_str());
+    }
+    if (found.empty()) {
+        std::fputs("lumarok: no projector answered within 1.5 s\n", stderr);
+        return 1;
+    }
+    return 0;
+}
+
 // Ends normally when SIGINT or SIGTERM arrives (also during discovery): the beam is
 // darkened, the link switches the device off and joins its thread, and the caller
 // then releases the show objects in shutdown order.
@@ -53,20 +87,41 @@ void runLaserMode(const ShowObjects& show, const Options& options) {
     const StopSignals signals;
     std::optional<LaserCubeLink> link;
     try {
-        link.emplace(&signals.stopRequested());
+        link.emplace(&signals.stopRequested(), projectorChoice(options));
     } catch (const DiscoveryCancelled&) {
         return;
     }
     tell(options, "projector: " + link->name() + " at " + link->address());
     const float intensity = options.intensity;
     const ShowSources sources = sourcesOf(show);
+    const auto start = StatusLine::Clock::now();
+    StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
+    RateMeter rates(start);
+    LaserStatus status;
+    status.projector = link->name() + " " + link->address();
     runLaserLoop(
         signals.stopRequested(),
         [&](std::vector<LaserSample>& samples, glm::vec2 beamPosition) {
-            const ColorFrame frame = renderShowFrame(sources, currentShowTime(show));
+            status.showSeconds = currentShowTime(show);
+            const ColorFrame frame = renderShowFrame(sources, status.showSeconds);
             return buildLaserFramePath(frame, samples, beamPosition, intensity).beamPosition;
         },
-        [&](const std::vector<LaserSample>& samples) { link->sendFrame(samples); });
+        [&](const std::vector<LaserSample>& samples) {
+            link->sendFrame(samples);
+            rates.frameSent(samples.size());
+            const auto now = StatusLine::Clock::now();
+            if (statusLine.due(now)) {
+                status.entry = show.gTimeline->selectedIndex(status.showSeconds);
+                status.effectKind = effectKind(show.gTimeline->effectAt(status.showSeconds));
+                const LaserCubeLink::Readout readout = link->readout();
+                status.bufferFree = readout.bufferFree;
+                status.bufferMax = readout.bufferMax;
+                status.underruns = readout.emptyReports;
+                status.deviceSampleRate = readout.sampleRate;
+                rates.read(status, now);
+                statusLine.show(formatLaserStatus(status, options.verbosity > 0), now);
+            }
+        });
 }
 
 int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {
@@ -128,6 +183,9 @@ int run(int argc, char** argv) {
     if (options.version) {
         std::puts(versionText());
         return 0;
+    }
+    if (options.listProjectors) {
+        return listProjectors(options);
     }
     if (options.renderSeconds) {
         RenderRequest request{*options.renderSeconds, options.renderOut, options.intensity};

@@ -15,15 +15,10 @@ namespace lumarok {
 
 namespace {
 
-constexpr std::uint16_t kCommandPort = 45457;
 constexpr std::uint16_t kDataPort = 45458;
-constexpr const char* kBroadcastAddress = "255.255.255.255";
 constexpr std::uint8_t kSwitchA = 0x78;
 constexpr std::uint8_t kSwitchB = 0x80;
-// Our own broadcast comes back to us; without a floor between requests the loop
-// would send thousands of them per second while nobody answers.
-constexpr auto kDiscoveryInterval = std::chrono::milliseconds(250);
-// Both loops wake this often to look at their stop flags.
+// The receive loop wakes this often to look at its stop flag.
 constexpr auto kReceiveTimeout = std::chrono::milliseconds(50);
 constexpr std::size_t kReceiveBytes = 4096;
 
@@ -68,12 +63,13 @@ std::string dottedAddress(std::uint32_t networkOrder) {
 
 } // namespace
 
-LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel) : commandSocket(0), dataSocket(0) {
+LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, const ProjectorChoice& choice)
+    : commandSocket(0), dataSocket(0) {
     commandSocket.enableBroadcast();
     commandSocket.bind(kCommandPort);
     dataSocket.bind(kDataPort);
     commandSocket.setReceiveTimeout(kReceiveTimeout);
-    discover(cancel);
+    discover(cancel, choice);
     try {
         receiveThread = std::thread(&LaserCubeLink::receiveLoop, this);
     } catch (...) {
@@ -115,37 +111,15 @@ void LaserCubeLink::sendSwitches(std::uint8_t state) {
     sendTo(target, kCommandPort, switchB);
 }
 
-void LaserCubeLink::discover(const std::atomic<bool>* cancel) {
-    std::array<std::byte, kReceiveBytes + 1> buffer{};
-    const std::array<std::byte, 1> request{std::byte{kDeviceInfoTag}};
-    Clock::time_point nextRequest = Clock::now();
-    int requests = 0;
-    for (;;) {
-        if (cancel != nullptr && cancel->load()) {
-            throw DiscoveryCancelled("discovery cancelled");
-        }
-        if (Clock::now() >= nextRequest) {
-            if (requests == 1) {
-                std::fputs("waiting for a projector\u2026\n", stderr);
-            }
-            sendTo(kBroadcastAddress, kCommandPort, request);
-            ++requests;
-            nextRequest = Clock::now() + kDiscoveryInterval;
-            sleepMicroseconds(std::chrono::microseconds(100));
-        }
-        const Received received = receiveFrom(commandSocket, buffer);
-        if (!received.ok || parseDeviceDatagram(received.datagram, kDiscoveryInfoMinimum).kind !=
-                                DeviceDatagram::Kind::deviceInfo) {
-            continue; // nothing, our own request, or not a device
-        }
-        deviceSource = received.source;
-        handleDeviceInfo(received.datagram, received.source);
-        const std::string line = "Found" + name() + " Ip: " + address() + "\n";
-        std::fputs(line.c_str(), stdout);
-        std::fflush(stdout);
-        sendSwitches(0x01);
-        return;
-    }
+void LaserCubeLink::discover(const std::atomic<bool>* cancel, const ProjectorChoice& choice) {
+    Discovery discovery(commandSocket, choice);
+    const FoundProjector found = discovery.waitForFirst(cancel);
+    deviceSource = found.source;
+    handleDeviceInfo(found.datagram, found.source);
+    const std::string line = "Found" + name() + " Ip: " + address() + "\n";
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+    sendSwitches(0x01);
 }
 
 void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram,
@@ -179,9 +153,16 @@ void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram,
     case DeviceDatagram::Kind::deviceInfo:
         handleDeviceInfo(datagram, sourceAddress);
         break;
-    case DeviceDatagram::Kind::bufferFree:
+    case DeviceDatagram::Kind::bufferFree: {
+        // A buffer that was filled and is reported all free again ran dry.
+        const bool empty = parsed.bufferFree >= bufferMax.load();
+        if (empty && !bufferWasEmpty) {
+            emptyReports.fetch_add(1);
+        }
+        bufferWasEmpty = empty;
         bufferFree.report(parsed.bufferFree);
         break;
+    }
     case DeviceDatagram::Kind::ignored:
         break;
     }
@@ -220,6 +201,10 @@ void LaserCubeLink::sendFrame(const std::vector<LaserSample>& samples) {
             sendTo(target, kDataPort, bytes);
             bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(count));
         });
+}
+
+LaserCubeLink::Readout LaserCubeLink::readout() const {
+    return {bufferFree.bufferFree.load(), bufferMax.load(), sampleRate.load(), emptyReports.load()};
 }
 
 std::string LaserCubeLink::name() const {

@@ -96,6 +96,53 @@ void NetnsPair::addDeviceAddress(const std::string& cidr) const {
     must("ip -n " + deviceName + " addr add " + cidr + " dev lrk1");
 }
 
+NetnsStar::NetnsStar() {
+    removeOrphans();
+    const std::string suffix =
+        std::to_string(::getpid()) + "_" + std::to_string(gPairs.fetch_add(1));
+    names = {"lrk_play_" + suffix, "lrk_dev_" + suffix + "_a", "lrk_dev_" + suffix + "_b",
+             "lrk_dev_" + suffix + "_c"};
+    if (!run("ip netns add " + names[0])) {
+        names.clear();
+        throw NetnsUnavailable("'ip netns add' is not permitted here");
+    }
+    const auto link = [](const std::string& a, const std::string& aEnd, const std::string& aCidr,
+                         const std::string& b, const std::string& bEnd, const std::string& bCidr) {
+        must("ip -n " + a + " link add " + aEnd + " type veth peer name " + bEnd + " netns " + b);
+        // With a broadcast address, as a DHCP-configured interface has.
+        must("ip -n " + a + " addr add " + aCidr + " brd + dev " + aEnd);
+        must("ip -n " + b + " addr add " + bCidr + " brd + dev " + bEnd);
+        must("ip -n " + a + " link set " + aEnd + " up");
+        must("ip -n " + b + " link set " + bEnd + " up");
+    };
+    try {
+        for (std::size_t i = 1; i < names.size(); ++i) {
+            must("ip netns add " + names[i]);
+        }
+        for (const std::string& name : names) {
+            must("ip -n " + name + " link set lo up");
+        }
+        link(names[0], "lrka", "10.213.0.1/26", names[1], "lrk1", "10.213.0.2/26");
+        link(names[0], "lrkb", "10.213.0.65/26", names[2], "lrk1", "10.213.0.66/26");
+        link(names[2], "lrk2", "10.213.0.129/26", names[3], "lrk1", "10.213.0.130/26");
+        // The sysctl is the device B namespace's own.
+        must("ip netns exec " + names[2] + " sysctl -qw net.ipv4.ip_forward=1");
+        must("ip -n " + names[0] + " route add 10.213.0.128/26 via 10.213.0.66 dev lrkb");
+        must("ip -n " + names[3] + " route add default via 10.213.0.129 dev lrk1");
+    } catch (...) {
+        for (const std::string& name : names) {
+            run("ip netns del " + name);
+        }
+        throw;
+    }
+}
+
+NetnsStar::~NetnsStar() {
+    for (const std::string& name : names) {
+        run("ip netns del " + name);
+    }
+}
+
 NetnsProcess::NetnsProcess(const std::string& netns, const std::vector<std::string>& argv,
                            const std::string& stdoutPath, const std::string& stderrPath,
                            const std::string& workingDirectory) {

@@ -39,6 +39,33 @@ private:
     std::string deviceName;
 };
 
+// A player namespace with two links, each to a device namespace of its own, and a
+// third device namespace behind the second device namespace, which routes to it:
+//   player lrka 10.213.0.1/26  -- device A lrk1 10.213.0.2/26
+//   player lrkb 10.213.0.65/26 -- device B lrk1 10.213.0.66/26 (forwards)
+//   device B lrk2 10.213.0.129/26 -- routed lrk1 10.213.0.130/26
+// The player has no default route: a broadcast reaches a link only when sent out
+// through it. The destructor removes all four namespaces.
+class NetnsStar {
+public:
+    static constexpr const char* kDeviceA = "10.213.0.2";
+    static constexpr const char* kDeviceB = "10.213.0.66";
+    static constexpr const char* kRouted = "10.213.0.130";
+
+    NetnsStar();
+    ~NetnsStar();
+    NetnsStar(const NetnsStar&) = delete;
+    NetnsStar& operator=(const NetnsStar&) = delete;
+
+    const std::string& player() const { return names[0]; }
+    const std::string& deviceA() const { return names[1]; }
+    const std::string& deviceB() const { return names[2]; }
+    const std::string& routed() const { return names[3]; }
+
+private:
+    std::vector<std::string> names;
+};
+
 // A program started inside a namespace through `ip netns exec`, behind a shell that
 // first proves with `ip netns identify` that it is in that namespace and refuses
 // otherwise. Output goes to files. The destructor ends it (SIGTERM, then SIGKILL).

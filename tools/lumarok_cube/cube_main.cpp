@@ -22,6 +22,8 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -48,14 +50,23 @@ extern "C" void requestStop(int) {
 
 class Socket {
 public:
-    explicit Socket(std::uint16_t port) : handle(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    // own: network byte order. Shared ports (several projectors in one namespace)
+    // need every socket on the port to allow it.
+    Socket(std::uint16_t port, std::uint32_t own, bool shared)
+        : handle(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
         if (handle < 0) {
             throw std::system_error(errno, std::system_category(), "Error opening socket");
+        }
+        const int on = 1;
+        if (shared) {
+            ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            // The interface a broadcast came in on.
+            ::setsockopt(handle, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
         }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        address.sin_addr.s_addr = own;
         if (::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
             const int code = errno;
             ::close(handle);
@@ -80,6 +91,7 @@ struct Datagram {
     std::size_t length = 0;
     sockaddr_in source{};
     Clock::time_point arrival{};
+    int interfaceIndex = 0; // when the socket asked for packet info
 };
 
 // Arrival time as the kernel stamped it, so that a moment in which this process was
@@ -119,6 +131,13 @@ std::optional<Datagram> receive(const Socket& socket, std::array<std::byte, 2048
     }
     datagram.length = static_cast<std::size_t>(got);
     datagram.arrival = arrivalTime(message);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            datagram.interfaceIndex = info.ipi_ifindex;
+        }
+    }
     return datagram;
 }
 
@@ -169,9 +188,44 @@ void writeFrame(std::ofstream& out, const VirtualProjector::Frame& frame) {
     out.flush();
 }
 
+// The index of the interface that holds `own` (network byte order); throws when none does.
+int interfaceHolding(std::uint32_t own, const std::string& text) {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        throw std::system_error(errno, std::system_category(), "cannot list interfaces");
+    }
+    int index = 0;
+    for (const ifaddrs* a = list; a != nullptr && index == 0; a = a->ifa_next) {
+        if (a->ifa_addr != nullptr && a->ifa_addr->sa_family == AF_INET &&
+            reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr == own) {
+            index = static_cast<int>(::if_nametoindex(a->ifa_name));
+        }
+    }
+    ::freeifaddrs(list);
+    if (index == 0) {
+        throw std::runtime_error("no interface has the address " + text);
+    }
+    return index;
+}
+
 int run(const Options& options) {
-    Socket command(kCommandPort);
-    Socket data(kDataPort);
+    // With an own address: unicast reaches only the sockets bound to it, and a second
+    // socket on the wildcard address hears broadcasts, which every projector sharing
+    // the port gets.
+    in_addr own{};
+    own.s_addr = htonl(INADDR_ANY);
+    if (!options.address.empty() && ::inet_pton(AF_INET, options.address.c_str(), &own) != 1) {
+        throw std::invalid_argument("--address wants an IPv4 address, not '" + options.address +
+                                    "'");
+    }
+    const bool shared = !options.address.empty();
+    const int ownInterface = shared ? interfaceHolding(own.s_addr, options.address) : 0;
+    Socket command(kCommandPort, own.s_addr, shared);
+    Socket data(kDataPort, own.s_addr, shared);
+    std::optional<Socket> broadcasts;
+    if (shared) {
+        broadcasts.emplace(kCommandPort, htonl(INADDR_ANY), true);
+    }
     data.stampArrivals();
     VirtualProjector projector(options.projector);
 
@@ -221,22 +275,39 @@ int run(const Options& options) {
     Clock::time_point nextReport = start;
     Clock::time_point nextProgress = start + std::chrono::seconds(1);
     std::array<std::byte, 2048> buffer{};
-    std::array<pollfd, 2> fds{pollfd{command.fd(), POLLIN, 0}, pollfd{data.fd(), POLLIN, 0}};
+    std::array<pollfd, 3> fds{pollfd{command.fd(), POLLIN, 0}, pollfd{data.fd(), POLLIN, 0},
+                              pollfd{broadcasts ? broadcasts->fd() : -1, POLLIN, 0}};
     line("listening " + options.projector.name);
 
+    const auto isRequest = [&](const Datagram& got) {
+        return got.length == 1 && buffer[0] == std::byte{0x77};
+    };
+    const auto answerRequest = [&](const Datagram& got) {
+        ++discoveryRequests;
+        client = got.source;
+        const std::vector<std::byte> answer =
+            projector.deviceInfo(shared ? own.s_addr : ownAddressFacing(got.source));
+        ::sendto(command.fd(), answer.data(), answer.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&got.source), sizeof got.source);
+        line("discovery from " + dotted(got.source));
+    };
     while (gStop == 0) {
         ::poll(fds.data(), fds.size(), 1);
         Clock::time_point now = Clock::now();
+        while (broadcasts) {
+            const std::optional<Datagram> got = receive(*broadcasts, buffer);
+            if (!got) {
+                break;
+            }
+            // A broadcast that came in on another interface was not meant for us.
+            if (isRequest(*got) && got->interfaceIndex == ownInterface) {
+                answerRequest(*got);
+            }
+        }
         while (const std::optional<Datagram> got = receive(command, buffer)) {
             const std::span<const std::byte> bytes(buffer.data(), got->length);
-            if (got->length == 1 && bytes[0] == std::byte{0x77}) {
-                ++discoveryRequests;
-                client = got->source;
-                const std::vector<std::byte> answer =
-                    projector.deviceInfo(ownAddressFacing(got->source));
-                ::sendto(command.fd(), answer.data(), answer.size(), 0,
-                         reinterpret_cast<const sockaddr*>(&got->source), sizeof got->source);
-                line("discovery from " + dotted(got->source));
+            if (isRequest(*got)) {
+                answerRequest(*got);
                 continue;
             }
             const std::string switched = projector.handleCommand(bytes);

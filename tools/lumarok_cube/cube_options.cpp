@@ -9,6 +9,9 @@ const char* const kUsage =
     "A virtual projector: answers discovery on UDP 45457, plays sample packets from\n"
     "UDP 45458 in real time and reports its free buffer to the player.\n"
     "  --name NAME          device name sent in discovery answers (lumarok-cube)\n"
+    "  --address ADDR       listen on this own IPv4 address only and answer broadcasts\n"
+    "                       only from its interface, so that several virtual\n"
+    "                       projectors share one namespace (default: all addresses)\n"
     "  --sample-rate N      samples per second played (30000)\n"
     "  --buffer-size N      buffer size in samples (6000)\n"
     "  --report-ms N        interval of buffer-free reports in ms (10)\n"
@@ -61,6 +64,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (option == "--name") {
             options.projector.name = value();
+        } else if (option == "--address") {
+            options.address = value();
         } else if (option == "--sample-rate") {
             options.projector.sampleRate =
                 static_cast<std::int32_t>(number(option, value(), 1, 1e7));

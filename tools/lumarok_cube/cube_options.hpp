@@ -18,6 +18,7 @@ struct Options {
     int reportMilliseconds = 10; // buffer-free report interval
     bool progress = false;       // a line of running counts every second
     double silentAfter = -1.0;   // seconds after start when reports stop; < 0: never
+    std::string address;         // own IPv4 address to bind; empty: all of the namespace's
     bool help = false;
 };
 

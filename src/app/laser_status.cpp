@@ -1,0 +1,76 @@
+#include "app/laser_status.hpp"
+
+#include <array>
+#include <cmath>
+
+#include <unistd.h>
+
+namespace lumarok {
+
+std::string formatLaserStatus(const LaserStatus& status, bool verbose) {
+    // Minutes and seconds read at a glance; a show time before the start stays negative.
+    const double seconds = status.showSeconds;
+    const double magnitude = std::fabs(seconds);
+    const auto minutes = static_cast<long long>(magnitude / 60.0);
+    std::array<char, 256> text{};
+    int used = std::snprintf(
+        text.data(), text.size(),
+        "show %s%lld:%04.1f  entry %zu %s  %.1f frames/s  %.0f samples/s  "
+        "free %d/%d  underruns %llu",
+        seconds < 0.0 ? "-" : "", minutes, magnitude - 60.0 * static_cast<double>(minutes),
+        status.entry, status.effectKind.c_str(), status.framesPerSecond, status.samplesPerSecond,
+        status.bufferFree, status.bufferMax, static_cast<unsigned long long>(status.underruns));
+    if (verbose && used > 0 && static_cast<std::size_t>(used) < text.size()) {
+        used += std::snprintf(
+            text.data() + used, text.size() - static_cast<std::size_t>(used),
+            "  device %d samples/s  %.0f samples/frame  %llu frames", status.deviceSampleRate,
+            status.framesPerSecond > 0.0 ? status.samplesPerSecond / status.framesPerSecond : 0.0,
+            static_cast<unsigned long long>(status.frames));
+    }
+    return std::string(text.data()) + "  " + status.projector;
+}
+
+void RateMeter::read(LaserStatus& status, Clock::time_point now) {
+    const double elapsed = std::chrono::duration<double>(now - since).count();
+    status.framesPerSecond = elapsed > 0.0 ? static_cast<double>(frames) / elapsed : 0.0;
+    status.samplesPerSecond = elapsed > 0.0 ? static_cast<double>(sampleCount) / elapsed : 0.0;
+    status.frames = framesTotal;
+    frames = 0;
+    sampleCount = 0;
+    since = now;
+}
+
+StatusLine::StatusLine(std::FILE* stream, Style chosen, Clock::duration every,
+                       Clock::time_point start)
+    : out(stream), style(chosen), period(every), next(start + every) {}
+
+StatusLine StatusLine::forStderr(bool quiet, Clock::time_point start) {
+    if (quiet) {
+        return {stderr, Style::off, kPlainPeriod, start};
+    }
+    if (::isatty(STDERR_FILENO) == 1) {
+        return {stderr, Style::terminal, kTerminalPeriod, start};
+    }
+    return {stderr, Style::plain, kPlainPeriod, start};
+}
+
+StatusLine::~StatusLine() {
+    if (style == Style::terminal && shown) {
+        std::fputc('\n', out);
+    }
+}
+
+void StatusLine::show(const std::string& line, Clock::time_point now) {
+    if (style == Style::terminal) {
+        // Back to the line's start, then clear what a longer earlier line left.
+        std::fprintf(out, "\r%s\x1b[K", line.c_str());
+    } else if (style == Style::plain) {
+        std::fprintf(out, "%s\n", line.c_str());
+    }
+    std::fflush(out);
+    shown = true;
+    // From now, not from the missed deadline: a stalled loop gives no burst of lines.
+    next = now + period;
+}
+
+} // namespace lumarok

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "clock/udp_socket.hpp"
+#include "laser/device_datagram.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lumarok {
+
+// Discovery was given up because the caller asked to stop.
+class DiscoveryCancelled : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr std::uint16_t kCommandPort = 45457;
+
+// Which projectors are wanted, and where to look for them.
+struct ProjectorChoice {
+    // Names or dotted IPv4 addresses; empty: whichever answers. An address is asked
+    // directly, so a projector behind a router is reached too.
+    std::vector<std::string> projectors;
+    // Only this interface is asked and heard; empty: every up, broadcast-capable one.
+    std::string interfaceName;
+};
+
+struct FoundProjector {
+    DeviceInfo info; // deviceAddress is the reply's source when the device does not know it
+    std::vector<std::byte> datagram;
+    std::uint32_t source = 0; // network byte order
+};
+
+// Asks for projectors on a socket the caller owns (broadcast enabled, bound) and hears
+// their answers. Each interface gets at most one request per 250 ms, alternately to its
+// own broadcast address and to 255.255.255.255 (the latter sent out through that
+// interface): Linux routes a plain 255.255.255.255 out of one interface only.
+// Every wait returns within 50 ms of a stop request. Thread: one at a time.
+class Discovery {
+public:
+    // Throws std::invalid_argument for a named interface that does not exist.
+    Discovery(UdpSocket& requests, ProjectorChoice wanted);
+
+    // Blocks until a wanted projector answers. Throws DiscoveryCancelled when *cancel
+    // turns true first; prints waitingLine() on stderr once the first request went
+    // unanswered.
+    FoundProjector waitForFirst(const std::atomic<bool>* cancel);
+    // Every wanted projector that answers within `duration`, one entry per source,
+    // in order of address.
+    std::vector<FoundProjector> collect(std::chrono::milliseconds duration,
+                                        const std::atomic<bool>* cancel);
+    // "waiting for a projector…", naming the wanted projectors and the interface.
+    [[nodiscard]] std::string waitingLine() const;
+
+private:
+    void sendRound();
+    bool receiveWanted(std::chrono::milliseconds timeout, FoundProjector& found);
+    [[nodiscard]] bool wanted(const FoundProjector& found) const;
+
+    UdpSocket& socket;
+    ProjectorChoice choice;
+    unsigned interfaceIndex = 0;                // of choice.interfaceName, 0 when any
+    std::vector<std::uint32_t> directAddresses; // network byte order
+    unsigned rounds = 0;
+    std::set<std::string> reportedFailures; // each send failure is told once
+};
+
+// One line describing a projector for --list-projectors.
+[[nodiscard]] std::string describeProjector(const FoundProjector& found);
+
+} // namespace lumarok
