@@ -1,18 +1,15 @@
 #include "app/readout.hpp"
 
+#include "app/effect_kind.hpp"
 #include "app/show_timeline.hpp"
 #include "audio/audio_capture.hpp"
 #include "clock/osc_time_provider.hpp"
 #include "effects/vector_font.hpp"
 
-#include <cxxabi.h>
-
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <typeinfo>
 
 namespace lumarok {
 
@@ -33,20 +30,6 @@ std::string format(const char* pattern, double value) {
     char text[64];
     std::snprintf(text, sizeof text, pattern, value);
     return text;
-}
-
-// "lumarok::TextEffect" as "TEXTEFFECT": the effect's class says what it draws.
-std::string effectKind(const Effect& effect) {
-    const char* mangled = typeid(effect).name();
-    int status = 0;
-    const std::unique_ptr<char, decltype(&std::free)> demangled(
-        abi::__cxa_demangle(mangled, nullptr, nullptr, &status), &std::free);
-    std::string name = status == 0 && demangled ? demangled.get() : mangled;
-    const std::size_t colon = name.rfind(':');
-    if (colon != std::string::npos) {
-        name.erase(0, colon + 1);
-    }
-    return upper(name);
 }
 
 std::string clockLine(const TimeProvider* clock) {
@@ -106,7 +89,7 @@ std::vector<std::string> readoutLines(const ReadoutSources& sources, double show
     if (sources.timeline != nullptr) {
         const std::size_t index = sources.timeline->selectedIndex(showTime);
         lines.push_back("ENTRY " + std::to_string(index) + " " +
-                        effectKind(*sources.timeline->entry(index).effect));
+                        upper(effectKind(*sources.timeline->entry(index).effect)));
     }
     lines.push_back(format("%.0f FRAMES/S", framesPerSecond));
     lines.push_back(audioLine(sources.audio));
