@@ -110,7 +110,8 @@ const char* usageText() {
            "                       without window, network or audio\n"
            "  --out FILE           .png (preview look), .svg or .json (laser samples)\n"
            "\n"
-           "The show's data is read from ./data. Ctrl-C ends laser mode cleanly.\n";
+           "The show's data is read from ./data, else the installed demo show is played.\n"
+           "Ctrl-C ends laser mode cleanly.\n";
 }
 
 } // namespace lumarok

@@ -3,6 +3,7 @@
 #include "anim/animation.hpp"
 #include "anim/remap_loader.hpp"
 #include "anim/sampler.hpp"
+#include "app/show_folder.hpp"
 #include "app/show_script.hpp"
 #include "audio/audio_capture.hpp"
 #include "clock/time_provider.hpp"
@@ -19,8 +20,9 @@ void ShowObjects::load(bool withAudio, const std::string& audioSource) {
     if (withAudio) {
         gAudioCapture = std::make_unique<AudioCapture>(audioSource);
     }
-    gAnimation = std::make_unique<Animation>();
-    gRemapTable = std::make_unique<RemapTable>(loadRemapTable());
+    const std::filesystem::path folder = defaultShowFolder();
+    gAnimation = std::make_unique<Animation>(folder);
+    gRemapTable = std::make_unique<RemapTable>(loadRemapTable(folder / "remap.txt"));
     mask = maskFromFrame(sampleAnimation(*gAnimation, kMaskSampleTime));
     gTimeline = std::make_unique<ShowTimeline>(makeShowTimeline(mask, gAudioCapture.get()));
 }

@@ -26,7 +26,7 @@ public:
     ShowObjects(const ShowObjects&) = delete;
     ShowObjects& operator=(const ShowObjects&) = delete;
 
-    // Start-up steps 2 to 6 from ./data. Without audio (headless rendering) no capture
+    // Start-up steps 2 to 6 from defaultShowFolder(). Without audio (headless rendering) no capture
     // exists and the audio-reactive effects see silence. Throws on bad data.
     void load(bool withAudio, const std::string& audioSource);
     void shutdown();
