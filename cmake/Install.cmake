@@ -2,6 +2,10 @@
 # --strip` for stripped programs; the package strips them itself.
 include(GNUInstallDirs)
 
+# Installing and packaging take what is built and never start a build of everything:
+# build first (the package test runs cpack beside the suite).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 install(TARGETS lumarok RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # lumarok-cube installs itself from tools/lumarok_cube.
 
