@@ -235,11 +235,9 @@ void BM_SampleBusiestMoments(benchmark::State& state) {
     }
     std::sort(load.rbegin(), load.rend());
     load.resize(std::min<std::size_t>(load.size(), 8));
-    std::size_t sampled = 0;
     for (auto _ : state) {
         for (const auto& [count, t] : load) {
             const lumarok::Frame frame = lumarok::sampleAnimation(show, t);
-            sampled += frame.size();
             benchmark::DoNotOptimize(frame.data());
         }
     }

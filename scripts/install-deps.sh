@@ -9,8 +9,11 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     # libraries
     libglm-dev nlohmann-json3-dev libglut-dev libgl-dev libx11-dev libpulse-dev libcairo2-dev
-    # tests and benchmarks
+    # tests, benchmarks, the clang build and libFuzzer
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3
+    # the Debian package and its test: dependencies computed by dpkg-shlibdeps, which
+    # needs file; the manual pages checked with man
+    dpkg-dev file man-db
     # real peers used by the tests: OSC sender, audio server, X server, namespaces
     liblo-tools pulseaudio pulseaudio-utils xvfb xauth x11-apps imagemagick iproute2 procps
 )

@@ -108,7 +108,9 @@ Polyline decodeTween(std::span<const std::int32_t> data, std::int64_t from, std:
         const glm::vec2 q = (1.0f - m) * a + m * c;
         result.push_back(toDrawing(q.x, q.y));
     }
-    if (glm::distance(result.back(), result.front()) > kClosingDistance) {
+    // Both outlines were checked to hold a point, but say so here too: back() and front()
+    // of an empty outline would read through a null pointer.
+    if (!result.empty() && glm::distance(result.back(), result.front()) > kClosingDistance) {
         result.push_back(result.front());
     }
     return result;

@@ -128,7 +128,10 @@ std::string previewSvg(const std::vector<LaserSample>& samples) {
         if (c0 == c1) {
             stroke = hexColor(c0);
         } else {
-            const std::string id = "g" + std::to_string(gradientCount++);
+            // Appended rather than "g" + to_string(...): GCC 12 at -O3 misreads that
+            // operator+ as an overlapping copy (-Wrestrict).
+            std::string id = "g";
+            id += std::to_string(gradientCount++);
             gradients +=
                 "<linearGradient id=\"" + id + "\" gradientUnits=\"userSpaceOnUse\" x1=\"" +
                 number(p0.x) + "\" y1=\"" + number(p0.y) + "\" x2=\"" + number(p1.x) + "\" y2=\"" +

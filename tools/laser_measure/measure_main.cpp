@@ -177,7 +177,10 @@ int measure(double seconds) {
         }
     }
     std::vector<double> delays;
-    for (const auto& [when, which] : sent) {
+    for (const auto& entry : sent) {
+        // Named copies, not a structured binding: clang 14 cannot capture those.
+        const auto when = entry.first;
+        const auto which = entry.second;
         const auto hit = std::find_if(frames.begin(), frames.end(), [&](const auto& frame) {
             return frame.first >= when && frame.second == signatures[which];
         });
