@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -131,6 +132,8 @@ std::string oneLine(std::string text) {
 int runShow(int argc, char** argv) {
     try {
         return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("lumarok: out of memory\n", stderr);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lumarok: %s\n", oneLine(e.what()).c_str());
     } catch (...) {
