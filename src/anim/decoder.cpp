@@ -79,11 +79,14 @@ void requireWithin(std::int64_t value, std::int64_t limit, const char* what) {
     }
 }
 
-// The point count stored at an outline reference, 0 where there is none to read.
+// The point count of the outline a tween refers to, 0 when the reference is
+// unusable (decodeTween then reports it and builds nothing).
 std::int64_t storedPoints(std::span<const std::int32_t> data, std::int64_t at) {
-    return at >= 0 && at + 1 < size(data)
-               ? std::max<std::int64_t>(0, data[static_cast<std::size_t>(at + 1)])
-               : 0;
+    if (at < 0 || at + 1 >= size(data)) {
+        return 0;
+    }
+    const std::int32_t count = data[static_cast<std::size_t>(at + 1)];
+    return outlineFits(data, at, count) ? count : 0;
 }
 
 // Counts the points of an outline of `stored` points (one more closes it) before
