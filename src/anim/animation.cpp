@@ -82,21 +82,25 @@ void checkSimultaneousClips(const Animation& animation, const std::string& seque
     std::sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
         return a.seconds != b.seconds ? a.seconds < b.seconds : a.change < b.change;
     });
+    const auto at = [](double seconds) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f s", seconds);
+        return std::string(text);
+    };
     std::int64_t clips = 0;
     std::int64_t points = 0;
     for (const Event& event : events) {
         clips += event.change;
         points += event.change * event.points;
-        char at[32];
-        std::snprintf(at, sizeof at, "%.3f", event.seconds);
         if (clips > kMaxActiveClips) {
             throw DataError(sequenceName + ": " + std::to_string(clips) +
-                            " clips play at once at " + at + " s, more than the limit of " +
-                            std::to_string(kMaxActiveClips));
+                            " clips play at once at " + at(event.seconds) +
+                            ", more than the limit of " + std::to_string(kMaxActiveClips));
         }
         if (points > kMaxActivePoints) {
-            throw DataError(sequenceName + ": the clips playing at " + at + " s draw up to " +
-                            std::to_string(points) + " points at once, more than the limit of " +
+            throw DataError(sequenceName + ": the clips playing at " + at(event.seconds) +
+                            " draw up to " + std::to_string(points) +
+                            " points at once, more than the limit of " +
                             std::to_string(kMaxActivePoints));
         }
     }
