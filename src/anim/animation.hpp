@@ -36,7 +36,7 @@ struct AnimationSource {
 // a few clips at once): more clips or points at one time than this are refused at
 // start-up, which keeps every sampled frame bounded.
 inline constexpr std::int64_t kMaxActiveClips = 64;
-inline constexpr std::int64_t kMaxActivePoints = 1'048'576; // largest frames of the clips summed
+inline constexpr std::int64_t kMaxActivePoints = 262'144; // largest frames of the clips summed
 
 class Animation {
 public:

@@ -12,7 +12,7 @@ namespace lumarok {
 // 4 commands, all its scenes together 72,750 points in 4,150 commands). Passing
 // one raises DataError: such data is damaged, not art.
 inline constexpr std::int64_t kMaxOutlinePoints = 65'536;       // one outline or in-between
-inline constexpr std::int64_t kMaxFramePoints = 262'144;        // one decoded frame
+inline constexpr std::int64_t kMaxFramePoints = 131'072;        // one decoded frame
 inline constexpr std::int64_t kMaxFrameCommands = 65'536;       // commands run for one frame
 inline constexpr std::int64_t kMaxDecodedPoints = 8'388'608;    // every frame of the show
 inline constexpr std::int64_t kMaxDecodedCommands = 16'777'216; // every frame of the show

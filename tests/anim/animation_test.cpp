@@ -310,14 +310,14 @@ TEST(Animation, ClipsPlayingAtOnceAreBounded) {
                })
             .first;
     };
-    std::string sixteen;
-    for (int k = 0; k < 16; ++k) {
-        sixteen += "0 ('anim', {'name': '1-0', 'from': 0, 'to': 199})\n";
+    std::string four;
+    for (int k = 0; k < 4; ++k) {
+        four += "0 ('anim', {'name': '1-0', 'from': 0, 'to': 199})\n";
     }
-    EXPECT_EQ(load(sixteen + "8000 ('anim', {'name': '1-0', 'from': 0, 'to': 199})\n"), "no error");
-    EXPECT_EQ(load(sixteen + "7999 ('anim', {'name': '1-0', 'from': 0, 'to': 199})\n"),
-              "Sequence.txt: the clips playing at 7.999 s draw up to 1114112 points at once, "
-              "more than the limit of 1048576");
+    EXPECT_EQ(load(four + "8000 ('anim', {'name': '1-0', 'from': 0, 'to': 199})\n"), "no error");
+    EXPECT_EQ(load(four + "7999 ('anim', {'name': '1-0', 'from': 0, 'to': 199})\n"),
+              "Sequence.txt: the clips playing at 7.999 s draw up to 327680 points at once, "
+              "more than the limit of 262144");
     std::string many;
     for (int k = 0; k < 65; ++k) {
         many += std::to_string(k) + " ('anim', {'name': '2-0', 'from': 9, 'to': 0})\n";

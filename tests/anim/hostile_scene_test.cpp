@@ -166,7 +166,7 @@ TEST(HostileScene, DecodingBoundsAreRefusedNamingTheFrame) {
         tweens += ", 230, 0, " + std::to_string(i) + ", 0, " + std::to_string(-i) + ", 1, 2";
     }
     EXPECT_EQ(boundError(R"({"indices": [0], "data": [5, )" + outlineOf(60000) + tweens + "]}"),
-              "frame 0: 300005 points in one frame, more than the limit of 262144");
+              "frame 0: 180003 points in one frame, more than the limit of 131072");
     EXPECT_EQ(boundError(R"({"indices": [0], "data": [)" + many + "]}"),
               "frame 0: 65537 commands in one frame, more than the limit of 65536");
 

@@ -125,7 +125,7 @@ const HostileCase kCases[] = {
          }
          writeScene(d / "script1A.json", data);
      },
-     "script1A.json: frame 0: 300005 points in one frame"},
+     "script1A.json: frame 0: 180003 points in one frame"},
     {"a scene frame claiming 2^31 empty commands",
      [](const fs::path& d) {
          writeScene(d / "script1A.json", "2147483647," + repeated("208,0", 100'000));
@@ -140,6 +140,9 @@ const HostileCase kCases[] = {
          writeFile(d / "Sequence.txt", sequence);
      },
      "Sequence.txt: 65 clips play at once at 0.000 s"},
+    {"a mask outline of 2000 points",
+     [](const fs::path& d) { writeScene(d / "script1A.json", "1," + outline(2000), 200); },
+     "Sequence.txt: the mask (the first outline at 2.039 s) has 2001 points"},
     {"a row value of 10^9 in the frame on show",
      [](const fs::path& d) {
          nlohmann::json scene = nlohmann::json::parse(readFile(d / "script1A.json"));
