@@ -1,12 +1,18 @@
 #include "anim/animation.hpp"
 
 #include "anim/data_error.hpp"
+#include "anim/data_file.hpp"
+#include "anim/decoder.hpp"
 #include "anim/json_number.hpp"
+#include "anim/load_diagnostics.hpp"
 #include "anim/sequence_reader.hpp"
 
-#include <fstream>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 namespace lumarok {
@@ -33,7 +39,72 @@ std::int32_t frameNumber(std::int32_t value, std::int64_t offset) {
     return static_cast<std::int32_t>(frame);
 }
 
+// Upper bound of the points one clip of the scene draws at a time.
+std::int64_t largestFramePoints(const Scene& scene) {
+    std::int64_t largest = 0;
+    for (const Frame& frame : scene.frames) {
+        std::int64_t points = 0;
+        for (const Polyline& polyline : frame) {
+            points += static_cast<std::int64_t>(polyline.size());
+        }
+        largest = std::max(largest, points);
+    }
+    return largest;
+}
+
 } // namespace
+
+void checkSimultaneousClips(const Animation& animation, const std::string& sequenceName) {
+    std::vector<std::int64_t> scenePoints;
+    scenePoints.reserve(animation.scenes.size());
+    for (const Scene& scene : animation.scenes) {
+        scenePoints.push_back(largestFramePoints(scene));
+    }
+    // A clip plays while start < t < start + (frames) * 0.04 s; at one time the
+    // clips that end there are gone before those that start there arrive.
+    struct Event {
+        double seconds;
+        int change; // -1 for an end, +1 for a start, so ends sort first
+        std::int64_t points;
+    };
+    std::vector<Event> events;
+    events.reserve(2 * animation.sequence.size());
+    for (const SequenceEntry& entry : animation.sequence) {
+        const std::int64_t frames =
+            std::llabs(static_cast<std::int64_t>(entry.lastFrame) - entry.firstFrame) + 1;
+        const std::int64_t points =
+            entry.sceneIndex >= 0 && static_cast<std::size_t>(entry.sceneIndex) < scenePoints.size()
+                ? scenePoints[static_cast<std::size_t>(entry.sceneIndex)]
+                : 0;
+        events.push_back({entry.startSeconds, 1, points});
+        events.push_back({entry.startSeconds + static_cast<double>(frames) * 0.04, -1, points});
+    }
+    std::sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
+        return a.seconds != b.seconds ? a.seconds < b.seconds : a.change < b.change;
+    });
+    const auto at = [](double seconds) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f s", seconds);
+        return std::string(text);
+    };
+    std::int64_t clips = 0;
+    std::int64_t points = 0;
+    for (const Event& event : events) {
+        clips += event.change;
+        points += event.change * event.points;
+        if (clips > kMaxActiveClips) {
+            throw DataError(sequenceName + ": " + std::to_string(clips) +
+                            " clips play at once at " + at(event.seconds) +
+                            ", more than the limit of " + std::to_string(kMaxActiveClips));
+        }
+        if (points > kMaxActivePoints) {
+            throw DataError(sequenceName + ": the clips playing at " + at(event.seconds) +
+                            " draw up to " + std::to_string(points) +
+                            " points at once, more than the limit of " +
+                            std::to_string(kMaxActivePoints));
+        }
+    }
+}
 
 Json readSplitMap(std::istream& text) {
     Json value;
@@ -42,11 +113,12 @@ Json readSplitMap(std::istream& text) {
 }
 
 Json loadSplitMap(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    if (!in) {
+    std::optional<std::string> text = readDataFile(file);
+    if (!text) {
         return nullptr;
     }
     try {
+        std::istringstream in(std::move(*text));
         return readSplitMap(in);
     } catch (const std::exception& e) {
         std::throw_with_nested(DataError(file.string() + ": " + e.what()));
@@ -88,14 +160,21 @@ Animation::Animation(const std::filesystem::path& dataDir) {
     const std::filesystem::path splitMapFile = dataDir / "split_map.json";
     Json splitMap = loadSplitMap(splitMapFile);
     const std::filesystem::path sequenceFile = dataDir / "Sequence.txt";
-    std::ifstream sequenceText(sequenceFile);
-    if (!sequenceText) {
+    std::optional<std::string> text = readDataFile(sequenceFile);
+    if (!text) {
         return;
     }
-    readSequence(AnimationSource{sequenceText, sequenceFile.string(), std::move(splitMap),
-                                 splitMapFile.string(), [&dataDir](const std::string& baseName) {
-                                     return lumarok::loadScene(sceneFile(dataDir, baseName));
-                                 }});
+    std::istringstream sequenceText(std::move(*text));
+    DecodeTotals totals; // the decoding bounds hold for all scenes together
+    readSequence(
+        AnimationSource{sequenceText, sequenceFile.string(), std::move(splitMap),
+                        splitMapFile.string(), [&dataDir, &totals](const std::string& baseName) {
+                            return lumarok::loadScene(sceneFile(dataDir, baseName), totals);
+                        }});
+    if (sequence.empty()) {
+        // Not one clip read: damage or the wrong file, never a show.
+        throw DataError(sequenceFile.string() + ": no clip ('anim' line) in the file");
+    }
 }
 
 Animation::Animation(const AnimationSource& source) {
@@ -103,6 +182,7 @@ Animation::Animation(const AnimationSource& source) {
 }
 
 void Animation::readSequence(const AnimationSource& source) {
+    const LoadDiagnostics diagnostics(source.sequenceName);
     std::map<std::string, std::int32_t> registry;
     FlipFlags flags;
     std::string line;
@@ -140,6 +220,11 @@ void Animation::readSequence(const AnimationSource& source) {
             std::throw_with_nested(DataError(where + e.what()));
         }
     }
+    if (source.sequenceText.bad()) {
+        // A stream swallows the failure of a line it cannot hold, out of memory included.
+        throw DataError(source.sequenceName + ": reading stopped early");
+    }
+    checkSimultaneousClips(*this, source.sequenceName);
 }
 
 } // namespace lumarok

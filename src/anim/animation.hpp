@@ -32,9 +32,16 @@ struct AnimationSource {
     std::function<Scene(const std::string& baseName)> loadScene;
 };
 
+// Bounds on a show's sequence, far above any authored show (the demo plays at most
+// a few clips at once): more clips or points at one time than this are refused at
+// start-up, which keeps every sampled frame bounded.
+inline constexpr std::int64_t kMaxActiveClips = 64;
+inline constexpr std::int64_t kMaxActivePoints = 262'144; // largest frames of the clips summed
+
 class Animation {
 public:
-    // Loads ./data/split_map.json, ./data/Sequence.txt and the scene files it names.
+    // Loads ./data/split_map.json, ./data/Sequence.txt and the scene files it names,
+    // each through readDataFile. A Sequence.txt without a single clip is refused.
     Animation();
     explicit Animation(const std::filesystem::path& dataDir);
     explicit Animation(const AnimationSource& source);
@@ -46,7 +53,10 @@ private:
     void readSequence(const AnimationSource& source);
 };
 
-// The split map of a data directory: null when the file does not open, DataError
+// Raises DataError naming the sequence where the bounds above are passed.
+void checkSimultaneousClips(const Animation& animation, const std::string& sequenceName);
+
+// The split map of a data directory: null when the file does not exist, DataError
 // naming the file on malformed JSON.
 nlohmann::json loadSplitMap(const std::filesystem::path& file);
 nlohmann::json readSplitMap(std::istream& text);

@@ -1,11 +1,14 @@
 #include "anim/decoder.hpp"
 
+#include "anim/data_error.hpp"
+#include "anim/load_diagnostics.hpp"
+
 #include <glm/geometric.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
+#include <string>
 
 namespace lumarok {
 
@@ -52,21 +55,48 @@ bool outlineFits(std::span<const std::int32_t> data, std::int64_t at, std::int64
 // Checks one tween reference; prints the message for the first failure.
 bool tweenReferenceUsable(std::span<const std::int32_t> data, std::int64_t at) {
     if (at < 0 || at + 1 >= size(data)) {
-        std::printf("Unexpected tween idx %lld outside data\n", static_cast<long long>(at));
+        dataMessage("Unexpected tween idx %lld outside data\n", static_cast<long long>(at));
         return false;
     }
     const std::int32_t code = data[static_cast<std::size_t>(at)];
     if ((code & kOutlineBits) != kOutlineBits) {
-        std::printf("Unexpected tween idx (from) %X\n", hex(code));
+        dataMessage("Unexpected tween idx (from) %X\n", hex(code));
         return false;
     }
     const std::int32_t count = data[static_cast<std::size_t>(at + 1)];
     if (count < 1 || !outlineFits(data, at, count)) {
-        std::printf("Unexpected tween outline size %d at %lld\n", count,
+        dataMessage("Unexpected tween outline size %d at %lld\n", count,
                     static_cast<long long>(at));
         return false;
     }
     return true;
+}
+
+void requireWithin(std::int64_t value, std::int64_t limit, const char* what) {
+    if (value > limit) {
+        throw DataError(std::to_string(value) + " " + what + ", more than the limit of " +
+                        std::to_string(limit));
+    }
+}
+
+// The point count of the outline a tween refers to, 0 when the reference is
+// unusable (decodeTween then reports it and builds nothing).
+std::int64_t storedPoints(std::span<const std::int32_t> data, std::int64_t at) {
+    if (at < 0 || at + 1 >= size(data)) {
+        return 0;
+    }
+    const std::int32_t count = data[static_cast<std::size_t>(at + 1)];
+    return outlineFits(data, at, count) ? count : 0;
+}
+
+// Counts the points of an outline of `stored` points (one more closes it) before
+// they are built.
+void addPoints(std::int64_t stored, std::int64_t& framePoints, DecodeTotals& totals) {
+    requireWithin(stored, kMaxOutlinePoints, "points in one outline");
+    framePoints += stored + 1;
+    totals.points += stored + 1;
+    requireWithin(framePoints, kMaxFramePoints, "points in one frame");
+    requireWithin(totals.points, kMaxDecodedPoints, "points in the show's scenes");
 }
 
 } // namespace
@@ -80,7 +110,7 @@ Polyline decodeTween(std::span<const std::int32_t> data, std::int64_t from, std:
                         ? std::numeric_limits<float>::quiet_NaN()
                         : static_cast<float>(numerator) / static_cast<float>(denominator);
     if (!std::isfinite(m)) {
-        std::printf("Unexpected tween fraction %d/%d\n", numerator, denominator);
+        dataMessage("Unexpected tween fraction %d/%d\n", numerator, denominator);
         return {};
     }
     const std::int32_t d = data[static_cast<std::size_t>(from + 1)];
@@ -117,34 +147,44 @@ Polyline decodeTween(std::span<const std::int32_t> data, std::int64_t from, std:
 }
 
 Frame decodeFrame(std::span<const std::int32_t> data, std::int64_t offset) {
+    DecodeTotals totals;
+    return decodeFrame(data, offset, totals);
+}
+
+Frame decodeFrame(std::span<const std::int32_t> data, std::int64_t offset, DecodeTotals& totals) {
+    // Reading a frame's list costs one command even when it is empty, so that a
+    // long list of frames counts against the show's bound too.
+    requireWithin(++totals.commands, kMaxDecodedCommands, "commands in the show's scenes");
     if (offset < 0 || offset >= size(data)) {
-        std::printf("unexpected draw list offset %lld\n", static_cast<long long>(offset));
+        dataMessage("unexpected draw list offset %lld\n", static_cast<long long>(offset));
         return {};
     }
     const std::int32_t commands = data[static_cast<std::size_t>(offset)];
     if (commands < 0) {
-        std::printf("unexpected draw cmd count %d\n", commands);
+        dataMessage("unexpected draw cmd count %d\n", commands);
         return {};
     }
     Frame frame;
-    // Every command takes at least two integers, so a count larger than the rest
-    // of the array can never be met and must not size the reservation.
-    frame.reserve(
-        static_cast<std::size_t>(std::min<std::int64_t>(commands, (size(data) - offset) / 2)));
+    // The count is only a claim: a few polylines are reserved, more grow as they come.
+    frame.reserve(static_cast<std::size_t>(std::min(commands, 16)));
+    std::int64_t framePoints = 0;
     std::int64_t i = offset + 1;
     for (std::int32_t command = 0; command < commands; ++command) {
+        requireWithin(command + 1, kMaxFrameCommands, "commands in one frame");
+        requireWithin(++totals.commands, kMaxDecodedCommands, "commands in the show's scenes");
         if (i >= size(data)) {
-            std::printf("unexpected end of draw data at %lld\n", static_cast<long long>(i));
+            dataMessage("unexpected end of draw data at %lld\n", static_cast<long long>(i));
             return frame;
         }
         const std::int32_t code = data[static_cast<std::size_t>(i)];
         if (code >= kOutlineFirst && code <= kOutlineLast) {
             const std::int32_t n = i + 1 < size(data) ? data[static_cast<std::size_t>(i + 1)] : -1;
             if (!outlineFits(data, i, n)) {
-                std::printf("unexpected outline size %d at %lld\n", n, static_cast<long long>(i));
+                dataMessage("unexpected outline size %d at %lld\n", n, static_cast<long long>(i));
                 return frame;
             }
             if (n > 0) {
+                addPoints(n, framePoints, totals);
                 Polyline outline;
                 outline.reserve(static_cast<std::size_t>(n) + 1);
                 for (std::int64_t k = 0; k < n; ++k) {
@@ -157,7 +197,7 @@ Frame decodeFrame(std::span<const std::int32_t> data, std::int64_t offset) {
             i += 2 + 2 * static_cast<std::int64_t>(n);
         } else if (isTweenCode(code)) {
             if (i + kTweenLength > size(data)) {
-                std::printf("unexpected end of draw data at %lld\n", static_cast<long long>(i));
+                dataMessage("unexpected end of draw data at %lld\n", static_cast<long long>(i));
                 return frame;
             }
             const auto at = [&](std::int64_t k) {
@@ -165,6 +205,8 @@ Frame decodeFrame(std::span<const std::int32_t> data, std::int64_t offset) {
             };
             const std::int64_t from = (i + 1) - (256 * at(1) + at(2));
             const std::int64_t to = (i + 1) + (256 * at(3) + at(4));
+            addPoints(std::max(storedPoints(data, from), storedPoints(data, to)), framePoints,
+                      totals);
             Polyline tween = decodeTween(data, from, to, data[static_cast<std::size_t>(i + 5)],
                                          data[static_cast<std::size_t>(i + 6)]);
             if (!tween.empty()) {
@@ -172,7 +214,7 @@ Frame decodeFrame(std::span<const std::int32_t> data, std::int64_t offset) {
             }
             i += kTweenLength;
         } else {
-            std::printf("unexpected draw cmd %X\n", hex(code));
+            dataMessage("unexpected draw cmd %X\n", hex(code));
             return frame;
         }
     }

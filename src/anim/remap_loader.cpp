@@ -1,7 +1,9 @@
 #include "anim/remap_loader.hpp"
 
-#include <cstdio>
-#include <fstream>
+#include "anim/data_error.hpp"
+#include "anim/data_file.hpp"
+#include "anim/load_diagnostics.hpp"
+
 #include <sstream>
 
 namespace lumarok {
@@ -17,6 +19,7 @@ double remapSeconds(int frameNumber) {
 } // namespace
 
 RemapTable readRemapTable(std::istream& text, const std::string& sourceName) {
+    const LoadDiagnostics diagnostics(sourceName);
     RemapTable table;
     std::string line;
     for (std::size_t lineNumber = 1; std::getline(text, line); ++lineNumber) {
@@ -26,18 +29,29 @@ RemapTable readRemapTable(std::istream& text, const std::string& sourceName) {
         if (fields >> first >> second) {
             table.push_back({remapSeconds(first), remapSeconds(second)});
         } else if (line.find_first_not_of(" \t\r\f\v") != std::string::npos) {
-            std::printf("%s:%zu: two integers expected\n", sourceName.c_str(), lineNumber);
+            dataMessage("%s:%zu: two integers expected\n", sourceName.c_str(), lineNumber);
         }
+    }
+    if (text.bad()) {
+        // A stream swallows the failure of a line it cannot hold, out of memory included.
+        throw DataError(sourceName + ": reading stopped early");
     }
     return table;
 }
 
 RemapTable loadRemapTable(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    if (!in) {
+    std::optional<std::string> text = readDataFile(file);
+    if (!text) {
         return {};
     }
-    return readRemapTable(in, file.string());
+    const bool blank = text->find_first_not_of(" \t\r\n\f\v") == std::string::npos;
+    std::istringstream in(std::move(*text));
+    RemapTable table = readRemapTable(in, file.string());
+    if (table.empty() && !blank) {
+        // Every line dropped: the show would run on an unmapped clock without a word.
+        throw DataError(file.string() + ": no line holds two integers");
+    }
+    return table;
 }
 
 RemapTable loadRemapTable() {

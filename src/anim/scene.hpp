@@ -20,14 +20,20 @@ struct Scene {
     Frame frameAt(double sceneSeconds) const;
 };
 
-// Reads and decodes one scene file. A file that does not open gives a scene
-// without frames (with a message on standard output); any other failure raises
-// DataError naming the file.
+struct DecodeTotals;
+
+// Reads and decodes one scene file (through readDataFile). Every failure,
+// including a missing file and a decoding bound passed, raises DataError naming
+// the file. Points far outside the drawing space are reported once. `totals`
+// carries the decoding bounds of a whole show across its scenes.
 Scene loadScene(const std::filesystem::path& file);
+Scene loadScene(const std::filesystem::path& file, DecodeTotals& totals);
 
 // The same from a stream or a parsed value; these raise the JSON library's
-// errors unwrapped.
+// errors unwrapped, and DataError naming the frame for a decoding bound.
 Scene readScene(std::istream& text);
+Scene readScene(std::istream& text, DecodeTotals& totals);
 Scene sceneFromJson(const nlohmann::json& value);
+Scene sceneFromJson(const nlohmann::json& value, DecodeTotals& totals);
 
 } // namespace lumarok

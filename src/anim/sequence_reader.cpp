@@ -1,7 +1,8 @@
 #include "anim/sequence_reader.hpp"
 
+#include "anim/load_diagnostics.hpp"
+
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <sstream>
@@ -25,7 +26,7 @@ std::string readUpTo(std::istream& in, char c) {
 
 void expectKey(const std::string& key, const char* wanted) {
     if (key != wanted) {
-        std::printf("'%s' expected\n", wanted);
+        dataMessage("'%s' expected\n", wanted);
     }
 }
 

@@ -2,9 +2,104 @@
 
 #include "laser/laser_path.hpp"
 
+#include <glm/geometric.hpp>
+#include <glm/vec2.hpp>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
 
 namespace lumarok {
+
+namespace {
+
+// The path builder sums lengths in single precision; this margin covers its
+// rounding on the longest outlines the loader accepts.
+constexpr double kRoundingMargin = 1.01;
+constexpr double kWidening = 1.5;
+constexpr int kMaxWidenings = 128; // 1.5^128 passes any finite distance
+constexpr std::chrono::seconds kReportInterval{5};
+
+double distance(glm::vec2 a, glm::vec2 b) {
+    return glm::distance(glm::dvec2(a), glm::dvec2(b));
+}
+
+float widened(float step, double factor) {
+    const double value = static_cast<double>(step) * factor;
+    return value < std::numeric_limits<float>::max() ? static_cast<float>(value)
+                                                     : std::numeric_limits<float>::max();
+}
+
+void reportWidened(double wantedSamples, PathSteps steps, std::size_t budget) {
+    static std::atomic<std::int64_t> nextReport{0};
+    static std::atomic<std::uint64_t> frames{0};
+    const std::uint64_t soFar = frames.fetch_add(1) + 1;
+    const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::int64_t next = nextReport.load();
+    if (now < next ||
+        !nextReport.compare_exchange_strong(
+            next, now + std::chrono::steady_clock::duration(kReportInterval).count())) {
+        return;
+    }
+    std::fprintf(stderr,
+                 "lumarok: a frame of up to %.0f samples drawn with point spacing %g to stay "
+                 "within %zu samples (%llu such frames so far)\n",
+                 wantedSamples, static_cast<double>(steps.pointSpacing), budget,
+                 static_cast<unsigned long long>(soFar));
+}
+
+} // namespace
+
+double pathSampleBound(const ColorFrame& frame, glm::vec2 beamPosition, PathSteps steps) {
+    double samples = 0.0;
+    bool drewOne = false;
+    glm::vec2 previousFront{};
+    glm::vec2 previousBack{};
+    for (const ColorPolyline& polyline : frame) {
+        if (polyline.empty()) {
+            continue;
+        }
+        const glm::vec2 front = polyline.front().position;
+        // The builder ends each stroke on one of its ends and starts the next one on
+        // its nearer end, so the move is never longer than to the far choice.
+        const double move =
+            drewOne ? std::max(distance(previousFront, front), distance(previousBack, front))
+                    : distance(beamPosition, front);
+        double length = 0.0;
+        for (std::size_t i = 1; i < polyline.size(); ++i) {
+            length += distance(polyline[i - 1].position, polyline[i].position);
+        }
+        samples += std::floor(move * kRoundingMargin / steps.blankStep + 0.5);
+        samples += std::floor(length * kRoundingMargin / steps.pointSpacing);
+        previousFront = front;
+        previousBack = polyline.back().position;
+        drewOne = true;
+    }
+    return samples;
+}
+
+PathSteps stepsWithinBudget(const ColorFrame& frame, glm::vec2 beamPosition, PathSteps wanted,
+                            std::size_t budget) {
+    const auto limit = static_cast<double>(budget);
+    const double wantedSamples = pathSampleBound(frame, beamPosition, wanted);
+    if (!(wantedSamples > limit)) {
+        return wanted;
+    }
+    double factor = wantedSamples / limit;
+    PathSteps steps = wanted;
+    for (int round = 0; round < kMaxWidenings; ++round, factor *= kWidening) {
+        steps = {widened(wanted.pointSpacing, factor), widened(wanted.blankStep, factor)};
+        if (pathSampleBound(frame, beamPosition, steps) <= limit) {
+            break;
+        }
+    }
+    reportWidened(wantedSamples, steps, budget);
+    return steps;
+}
 
 float laserPointSpacing(float totalPathLength) {
     // max before min, so a NaN total falls to the short end instead of spreading.

@@ -17,7 +17,9 @@ ColorFrame renderShowFrame(const ShowSources& sources, double showTime) {
 
 glm::vec2 buildPreviewPath(const ColorFrame& frame, std::vector<LaserSample>& samples,
                            glm::vec2 beamPosition) {
-    return buildLaserPath(frame, samples, beamPosition, kPreviewPointSpacing, kBlankStep,
+    const PathSteps steps =
+        stepsWithinBudget(frame, beamPosition, {kPreviewPointSpacing, kBlankStep});
+    return buildLaserPath(frame, samples, beamPosition, steps.pointSpacing, steps.blankStep,
                           kBlankColor, kPreviewIntensity);
 }
 
@@ -25,10 +27,11 @@ LaserPath buildLaserFramePath(const ColorFrame& frame, std::vector<LaserSample>&
                               glm::vec2 beamPosition, float intensity) {
     float total = 0.0f;
     (void)pathLengths(frame, total);
-    const float pointSpacing = laserPointSpacing(total);
-    return {buildLaserPath(frame, samples, beamPosition, pointSpacing, kBlankStep, kBlankColor,
-                           intensity),
-            pointSpacing};
+    const PathSteps steps =
+        stepsWithinBudget(frame, beamPosition, {laserPointSpacing(total), kBlankStep});
+    return {buildLaserPath(frame, samples, beamPosition, steps.pointSpacing, steps.blankStep,
+                           kBlankColor, intensity),
+            steps.pointSpacing};
 }
 
 } // namespace lumarok

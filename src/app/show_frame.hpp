@@ -23,11 +23,14 @@ struct ShowSources {
 // The animation sampled at the show time and drawn by the entry the timeline selects.
 [[nodiscard]] ColorFrame renderShowFrame(const ShowSources& sources, double showTime);
 
+// Both paths keep to kFrameSampleBudget samples, widening their steps for a frame
+// that would pass it.
 // The preview's path: fixed spacing 25, intensity 1. Returns the new beam position.
 glm::vec2 buildPreviewPath(const ColorFrame& frame, std::vector<LaserSample>& samples,
                            glm::vec2 beamPosition);
 
-// The laser loop's path: spacing from the frame's total path length.
+// The laser loop's path: spacing from the frame's total path length; `pointSpacing`
+// is the one used.
 struct LaserPath {
     glm::vec2 beamPosition;
     float pointSpacing;

@@ -1,11 +1,14 @@
 #include "app/show_objects.hpp"
 
 #include "anim/animation.hpp"
+#include "anim/data_error.hpp"
 #include "anim/remap_loader.hpp"
 #include "anim/sampler.hpp"
 #include "app/show_script.hpp"
 #include "audio/audio_capture.hpp"
 #include "clock/time_provider.hpp"
+
+#include <string>
 
 namespace lumarok {
 
@@ -23,6 +26,12 @@ void ShowObjects::load(const std::filesystem::path& showFolder, bool withAudio,
     gAnimation = std::make_unique<Animation>(showFolder);
     gRemapTable = std::make_unique<RemapTable>(loadRemapTable(showFolder / "remap.txt"));
     mask = maskFromFrame(sampleAnimation(*gAnimation, kMaskSampleTime));
+    if (mask.size() > kMaxMaskPoints) {
+        // The mask effect tests every point drawn against every mask segment.
+        throw DataError("Sequence.txt: the mask (the first outline at 2.039 s) has " +
+                        std::to_string(mask.size()) + " points, more than the limit of " +
+                        std::to_string(kMaxMaskPoints));
+    }
     gTimeline = std::make_unique<ShowTimeline>(makeShowTimeline(mask, gAudioCapture.get()));
 }
 

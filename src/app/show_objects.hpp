@@ -4,6 +4,7 @@
 #include "app/show_timeline.hpp"
 #include "effects/shapes.hpp"
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -16,6 +17,9 @@ class TimeProvider;
 
 // Show time at which the mask outline is taken from the animation.
 inline constexpr double kMaskSampleTime = 2.039;
+// A larger mask outline is refused at start-up: the mask effect's work grows with
+// its points times the points drawn (the demo's mask has about 40).
+inline constexpr std::size_t kMaxMaskPoints = 1024;
 
 // The show's process-wide objects, owned here for one run. Created in start-up
 // order; released in shutdown order: animation, time provider, remap table,

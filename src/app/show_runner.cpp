@@ -25,6 +25,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -231,6 +232,8 @@ int runShow(int argc, char** argv) {
     } catch (const UsageError& e) {
         std::fprintf(stderr, "lumarok: %s; %s\n", oneLine(e.what()).c_str(), kUsageHint);
         return 2;
+    } catch (const std::bad_alloc&) {
+        std::fputs("lumarok: out of memory\n", stderr);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lumarok: %s\n", oneLine(e.what()).c_str());
     } catch (...) {

@@ -292,5 +292,39 @@ TEST(LoadScene, ShapeErrorsAreTheJsonLibrarys) {
     EXPECT_THROW(readScene(truncated), nlohmann::json::parse_error);
 }
 
+// Clips play while start < t < end, so one that starts where another ends does
+// not add to it; the points bound counts each scene's largest frame.
+TEST(Animation, ClipsPlayingAtOnceAreBounded) {
+    const auto load = [](const std::string& sequenceText) {
+        std::istringstream text(sequenceText);
+        return loadError([&] {
+                   Animation(AnimationSource{text, "Sequence.txt", nullptr, "split_map.json",
+                                             [](const std::string& baseName) {
+                                                 Scene scene; // 200 frames
+                                                 scene.frames.resize(200);
+                                                 if (baseName == "1") { // one of 65536 points
+                                                     scene.frames[7].push_back(Polyline(65536));
+                                                 }
+                                                 return scene;
+                                             }});
+               })
+            .first;
+    };
+    std::string four;
+    for (int k = 0; k < 4; ++k) {
+        four += "0 ('anim', {'name': '1-0', 'from': 0, 'to': 199})\n";
+    }
+    EXPECT_EQ(load(four + "8000 ('anim', {'name': '1-0', 'from': 0, 'to': 199})\n"), "no error");
+    EXPECT_EQ(load(four + "7999 ('anim', {'name': '1-0', 'from': 0, 'to': 199})\n"),
+              "Sequence.txt: the clips playing at 7.999 s draw up to 327680 points at once, "
+              "more than the limit of 262144");
+    std::string many;
+    for (int k = 0; k < 65; ++k) {
+        many += std::to_string(k) + " ('anim', {'name': '2-0', 'from': 9, 'to': 0})\n";
+    }
+    EXPECT_EQ(load(many),
+              "Sequence.txt: 65 clips play at once at 0.064 s, more than the limit of 64");
+}
+
 } // namespace
 } // namespace lumarok

@@ -10,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace lumarok {
 namespace {
@@ -127,6 +129,60 @@ TEST(HostileScene, LoadedShowSamplesSafelyEverywhere) {
     for (const double t : {1e9, -1e9, 8.6e7, 1e300}) {
         EXPECT_TRUE(allFinite(sampleAnimation(animation, t))) << t;
     }
+}
+
+std::string outlineOf(int points) {
+    std::string text = "208, " + std::to_string(points);
+    for (int k = 0; k < points; ++k) {
+        text += ", 3, 4";
+    }
+    return text;
+}
+
+std::string boundError(const std::string& file) {
+    try {
+        quietScene(file);
+    } catch (const DataError& e) {
+        return e.what();
+    }
+    return "loaded";
+}
+
+// Each bound stops loading at the frame that passes it; the demo show is far below all.
+TEST(HostileScene, DecodingBoundsAreRefusedNamingTheFrame) {
+    const std::string many = [] {
+        std::string text = "70000";
+        for (int k = 0; k < 70000; ++k) {
+            text += ", 208, 0";
+        }
+        return text;
+    }();
+    EXPECT_EQ(
+        boundError(R"({"indices": [0, 3], "data": [1, 208, 0, 1, )" + outlineOf(65537) + "]}"),
+        "frame 1: 65537 points in one outline, more than the limit of 65536");
+    EXPECT_EQ(boundError(R"({"indices": [0], "data": [1, )" + outlineOf(65536) + "]}"), "loaded");
+    std::string tweens; // in-betweens of the outline at position 1 and itself
+    for (int i = 3 + 2 * 60000; i < 3 + 2 * 60000 + 4 * 7; i += 7) {
+        tweens += ", 230, 0, " + std::to_string(i) + ", 0, " + std::to_string(-i) + ", 1, 2";
+    }
+    EXPECT_EQ(boundError(R"({"indices": [0], "data": [5, )" + outlineOf(60000) + tweens + "]}"),
+              "frame 0: 180003 points in one frame, more than the limit of 131072");
+    EXPECT_EQ(boundError(R"({"indices": [0], "data": [)" + many + "]}"),
+              "frame 0: 65537 commands in one frame, more than the limit of 65536");
+
+    const std::vector<std::int32_t> data = {1,  208, 10, 1,  2,  3,  4,  5,  6,  7,  8, 9,
+                                            10, 11,  12, 13, 14, 15, 16, 17, 18, 19, 20};
+    DecodeTotals totals{kMaxDecodedPoints - 11, 0};
+    EXPECT_EQ(decodeFrame(data, 0, totals).front().size(), 11u);
+    try {
+        decodeFrame(data, 0, totals);
+        ADD_FAILURE() << "the show's points passed their bound";
+    } catch (const DataError& e) {
+        EXPECT_STREQ(e.what(),
+                     "8388619 points in the show's scenes, more than the limit of 8388608");
+    }
+    totals = DecodeTotals{0, kMaxDecodedCommands};
+    EXPECT_THROW(decodeFrame(data, 99, totals), DataError) << "an empty list costs one too";
 }
 
 // Random command lists biased toward the codes and small numbers the format

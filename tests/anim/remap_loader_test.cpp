@@ -1,3 +1,4 @@
+#include "anim/data_error.hpp"
 #include "anim/remap_loader.hpp"
 
 #include "anim/temp_data_dir.hpp"
@@ -38,6 +39,30 @@ TEST(LoadRemapTable, LinesWithoutTwoIntegersAreReportedNotInvented) {
                                                       "remap.txt:6: two integers expected\n");
     ASSERT_EQ(table.size(), 2u);
     EXPECT_DOUBLE_EQ(table[1].first, 2.0);
+}
+
+TEST(LoadRemapTable, ACorruptFileShowsAFewMessagesThenACount) {
+    std::string lines;
+    for (int k = 0; k < 1000; ++k) {
+        lines += "garbage\n";
+    }
+    std::istringstream text(lines + "61 61\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(readRemapTable(text, "remap.txt").size(), 1u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "remap.txt:1: two integers expected\n"
+                                                      "remap.txt:2: two integers expected\n"
+                                                      "remap.txt:3: two integers expected\n"
+                                                      "remap.txt:4: two integers expected\n"
+                                                      "remap.txt:5: two integers expected\n"
+                                                      "remap.txt: 995 more messages like these "
+                                                      "not shown\n");
+
+    // Not one row left is an error, not an identity remap.
+    test::TempDataDir dir;
+    dir.write("remap.txt", "\xEF\xBB\xBF\n1,1\n");
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(loadRemapTable(dir.path() / "remap.txt"), DataError);
+    testing::internal::GetCapturedStdout();
 }
 
 TEST(LoadRemapTable, MissingFileGivesAnEmptyTable) {

@@ -1,6 +1,7 @@
 // decodeFrame over integer arrays built from the bytes: a byte below 0xFF is
 // that small value (which covers every draw code, count and distance the format
 // uses), 0xFF followed by four bytes is a raw 32-bit value.
+#include "anim/data_error.hpp"
 #include "anim/decoder.hpp"
 #include "anim/scene.hpp"
 
@@ -46,9 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::int32_t> values = integers(data, size);
     lumarok::Scene scene;
     const auto end = static_cast<std::int64_t>(values.size());
-    for (std::int64_t offset = -1; offset <= end && offset < 96; ++offset) {
-        scene.frames.push_back(lumarok::decodeFrame(values, offset));
-        checkFinite(scene.frames.back());
+    try {
+        for (std::int64_t offset = -1; offset <= end && offset < 96; ++offset) {
+            scene.frames.push_back(lumarok::decodeFrame(values, offset));
+            checkFinite(scene.frames.back());
+        }
+    } catch (const lumarok::DataError&) { // a decoding bound passed: loading would stop here
     }
     for (double t = -0.05; t < 0.04 * static_cast<double>(scene.frames.size()) + 0.05; t += 0.017) {
         checkFinite(scene.frameAt(t));
