@@ -4,6 +4,7 @@
 #include "app/command_line.hpp"
 #include "app/headless_render.hpp"
 #include "app/laser_loop.hpp"
+#include "app/laser_sender.hpp"
 #include "app/preview_window.hpp"
 #include "app/show_frame.hpp"
 #include "app/show_objects.hpp"
@@ -15,12 +16,14 @@
 #include "laser/lasercube_link.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace lumarok {
 
@@ -34,10 +37,56 @@ double currentShowTime(const ShowObjects& show) {
     return remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
 }
 
-// Ends normally when SIGINT or SIGTERM arrives (also during discovery): the beam is
-// darkened, the link switches the device off and joins its thread, and the caller
-// then releases the show objects in shutdown order.
-void runLaserMode(const ShowObjects& show, const ArgumentList& arguments) {
+// Laser-mode intensity, read and checked before anything is sent: the texts of an
+// unreadable value as ever, and a percentage outside 0..100 refused.
+float laserIntensity(const ArgumentList& arguments) {
+    const std::string text = optionValue(arguments, "-i");
+    if (text.empty()) {
+        return kDefaultIntensity;
+    }
+    const float percent = readFloat(text);
+    if (!(percent >= 0.0f && percent <= 100.0f)) {
+        throw std::invalid_argument("-i wants a percentage from 0 to 100, not '" + text + "'");
+    }
+    return percent / 100.0f;
+}
+
+// For tests only (never set in a show): "AFTER_SECONDS:MILLISECONDS" makes one
+// render that many seconds into laser mode take that much longer, as a render stall.
+class RenderStallForTests {
+public:
+    RenderStallForTests() {
+        const char* value = std::getenv("LUMAROK_TEST_RENDER_STALL");
+        double after = 0.0;
+        long milliseconds = 0;
+        if (value != nullptr && std::sscanf(value, "%lf:%ld", &after, &milliseconds) == 2) {
+            at = std::chrono::steady_clock::now() +
+                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                     std::chrono::duration<double>(after));
+            stall = std::chrono::milliseconds(milliseconds);
+            armed = true;
+        }
+    }
+    void maybeStall() {
+        if (armed && std::chrono::steady_clock::now() >= at) {
+            armed = false;
+            std::this_thread::sleep_for(stall);
+        }
+    }
+
+private:
+    std::chrono::steady_clock::time_point at{};
+    std::chrono::milliseconds stall{0};
+    bool armed = false;
+};
+
+// Ends normally when a stop signal arrives (also during discovery). The stop is
+// decided in one place, the render loop's flags: a signal, or the sender failing.
+// Every way out (those two, an error while rendering) leaves through the sender,
+// which darkens the beam where it is, and the link, which switches the device off;
+// then the caller releases the show objects in shutdown order, or the error ends
+// the program.
+void runLaserMode(const ShowObjects& show, float intensity) {
     const StopSignals signals;
     std::optional<LaserCubeLink> link;
     try {
@@ -45,17 +94,19 @@ void runLaserMode(const ShowObjects& show, const ArgumentList& arguments) {
     } catch (const DiscoveryCancelled&) {
         return;
     }
-    // Read only now that the link exists, so a bad value ends the program after
-    // the device has been found and switched on, as it always has.
-    const float intensity = intensityOption(arguments);
+    FrameHandoff handoff;
+    LaserSender sender(*link, handoff, signals.stopRequested());
     const ShowSources sources = sourcesOf(show);
+    RenderStallForTests stallForTests;
     runLaserLoop(
-        signals.stopRequested(),
+        StopFlags{&signals.stopRequested(), &sender.failed()},
         [&](std::vector<LaserSample>& samples, glm::vec2 beamPosition) {
+            stallForTests.maybeStall();
             const ColorFrame frame = renderShowFrame(sources, currentShowTime(show));
             return buildLaserFramePath(frame, samples, beamPosition, intensity).beamPosition;
         },
-        [&](const std::vector<LaserSample>& samples) { link->sendFrame(samples); });
+        handoff);
+    sender.finish();
 }
 
 int runPreviewMode(const ShowObjects& show, int& argc, char** argv) {
@@ -97,7 +148,10 @@ int run(int argc, char** argv) {
         return 0;
     }
     const bool laser = hasOption(arguments, "-laser");
-    if (!laser) {
+    float intensity = kDefaultIntensity;
+    if (laser) {
+        intensity = laserIntensity(arguments);
+    } else {
         requireDisplay(arguments);
     }
     ShowObjects show;
@@ -109,7 +163,7 @@ int run(int argc, char** argv) {
     }
     int status = 0;
     if (laser) {
-        runLaserMode(show, arguments);
+        runLaserMode(show, intensity);
     } else {
         status = runPreviewMode(show, argc, argv);
     }

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace lumarok {
+
+// SCHED_FIFO priority of the laser sender: above every ordinary program, below the
+// kernel's own threads and audio servers' real-time threads.
+inline constexpr int kSenderPriority = 10;
+
+// Moves the calling thread to SCHED_FIFO at kSenderPriority and locks the process's
+// memory (future pages too only where the memory-lock limit cannot be hit), so the
+// sender is neither kept off the processor by a busy machine nor held by a page
+// fault. Returns an empty text when both were granted, else one line saying what
+// was refused and why. Never throws.
+[[nodiscard]] std::string enterRealtime();
+
+} // namespace lumarok
