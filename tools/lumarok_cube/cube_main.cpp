@@ -173,7 +173,7 @@ int run(const Options& options) {
     Socket command(kCommandPort);
     Socket data(kDataPort);
     data.stampArrivals();
-    VirtualProjector projector(options.projector);
+    VirtualProjector projector(options.projector, options.lies);
 
     const Clock::time_point start = Clock::now();
     std::ofstream dump;
@@ -219,6 +219,7 @@ int run(const Options& options) {
     bool announcedSilence = false;
     const auto reportInterval = std::chrono::milliseconds(options.reportMilliseconds);
     Clock::time_point nextReport = start;
+    Clock::time_point nextInfo = start;
     Clock::time_point nextProgress = start + std::chrono::seconds(1);
     std::array<std::byte, 2048> buffer{};
     std::array<pollfd, 2> fds{pollfd{command.fd(), POLLIN, 0}, pollfd{data.fd(), POLLIN, 0}};
@@ -239,7 +240,7 @@ int run(const Options& options) {
                 line("discovery from " + dotted(got->source));
                 continue;
             }
-            const std::string switched = projector.handleCommand(bytes);
+            const std::string switched = projector.handleCommand(bytes, Clock::now());
             if (!switched.empty()) {
                 switchedOn = switched.ends_with(" on");
                 line(switched);
@@ -261,11 +262,22 @@ int run(const Options& options) {
         }
         if (!silent && client && (switchedOn || projector.streaming()) && now >= nextReport) {
             const std::vector<std::byte> report = projector.bufferFreeReport();
-            if (::sendto(command.fd(), report.data(), report.size(), 0,
-                         reinterpret_cast<const sockaddr*>(&*client), sizeof *client) < 0) {
-                ++reportFailures;
+            for (int i = 0; i < options.reportBurst; ++i) {
+                if (::sendto(command.fd(), report.data(), report.size(), 0,
+                             reinterpret_cast<const sockaddr*>(&*client), sizeof *client) < 0) {
+                    ++reportFailures;
+                }
             }
             nextReport = now + reportInterval;
+        }
+        if (options.infoEveryMs > 0 && client && switchedOn && now >= nextInfo) {
+            std::vector<std::byte> info = projector.deviceInfo(ownAddressFacing(*client));
+            if (options.infoBytes > 0) {
+                info.resize(std::min(info.size(), static_cast<std::size_t>(options.infoBytes)));
+            }
+            ::sendto(command.fd(), info.data(), info.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&*client), sizeof *client);
+            nextInfo = now + std::chrono::milliseconds(options.infoEveryMs);
         }
         if (options.progress && now >= nextProgress) {
             const VirtualProjector::Counts& c = projector.counts();
@@ -286,6 +298,7 @@ int run(const Options& options) {
         }
     }
 
+    projector.settle(Clock::now());
     const VirtualProjector::Counts& counts = projector.counts();
     const std::pair<const char*, std::uint64_t> lines[] = {
         {"packets", counts.packets},
@@ -301,6 +314,9 @@ int run(const Options& options) {
         {"discovery_requests", discoveryRequests},
         {"report_failures", reportFailures},
         {"out_of_range_samples", outOfRange},
+        {"lit_starved_ms",
+         static_cast<std::uint64_t>(
+             std::chrono::duration_cast<std::chrono::milliseconds>(counts.litStarved).count())},
     };
     for (const auto& [name, value] : lines) {
         std::printf("%s %llu\n", name, static_cast<unsigned long long>(value));
