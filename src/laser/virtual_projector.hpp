@@ -81,6 +81,8 @@ public:
     [[nodiscard]] const std::vector<LaserSample>& lastFrame() const;
     [[nodiscard]] bool streaming() const { return isStreaming; }
     [[nodiscard]] bool switchedOn() const { return isOn; }
+    // Whether the last sample received (the last one played once the buffer is dry) is lit.
+    [[nodiscard]] bool lastSampleLit() const { return lastLit; }
     // Brings the lit-starved time up to `now` (before the counts are read at the end).
     void settle(Clock::time_point now);
 

@@ -173,6 +173,7 @@ int run(const Options& options) {
     Socket command(kCommandPort);
     Socket data(kDataPort);
     data.stampArrivals();
+    command.stampArrivals();
     VirtualProjector projector(options.projector, options.lies);
 
     const Clock::time_point start = Clock::now();
@@ -213,6 +214,7 @@ int run(const Options& options) {
     });
 
     std::optional<sockaddr_in> client;
+    Clock::time_point switchedOffAt{};
     bool switchedOn = false;
     std::uint64_t discoveryRequests = 0;
     std::uint64_t reportFailures = 0;
@@ -243,6 +245,9 @@ int run(const Options& options) {
             const std::string switched = projector.handleCommand(bytes, Clock::now());
             if (!switched.empty()) {
                 switchedOn = switched.ends_with(" on");
+                if (!switchedOn) {
+                    switchedOffAt = got->arrival;
+                }
                 line(switched);
             }
         }
@@ -314,6 +319,11 @@ int run(const Options& options) {
         {"discovery_requests", discoveryRequests},
         {"report_failures", reportFailures},
         {"out_of_range_samples", outOfRange},
+        {"last_sample_lit", projector.lastSampleLit() ? 1u : 0u},
+        {"switched_off_at_us",
+         static_cast<std::uint64_t>(
+             std::chrono::duration_cast<std::chrono::microseconds>(switchedOffAt.time_since_epoch())
+                 .count())},
         {"lit_starved_ms",
          static_cast<std::uint64_t>(
              std::chrono::duration_cast<std::chrono::milliseconds>(counts.litStarved).count())},

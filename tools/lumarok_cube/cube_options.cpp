@@ -36,7 +36,9 @@ const char* const kUsage =
     "On exit it prints counts, one per line: packets, frames, samples, underruns,\n"
     "overflows, dropped_samples, malformed, message_gaps, frame_gaps, switch_commands,\n"
     "discovery_requests, report_failures, out_of_range_samples (a field above 4095),\n"
-    "lit_starved_ms (time its buffer stood empty while on with a lit last sample).\n";
+    "last_sample_lit (1 when the last sample received is lit), switched_off_at_us\n"
+    "(arrival of the last switch-off on the monotonic clock, 0 if none), lit_starved_ms\n"
+    "(time its buffer stood empty while on with a lit last sample).\n";
 
 namespace {
 
