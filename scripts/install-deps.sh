@@ -13,6 +13,8 @@ packages=(
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3
     # real peers used by the tests: OSC sender, audio server, X server, namespaces
     liblo-tools pulseaudio pulseaudio-utils xvfb xauth x11-apps imagemagick iproute2 procps
+    # the laser sender under a competing load (tools/laser_load); setpriv is in util-linux
+    stress-ng util-linux
 )
 
 missing=()

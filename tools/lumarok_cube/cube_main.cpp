@@ -230,6 +230,13 @@ int run(const Options& options) {
     while (gStop == 0) {
         ::poll(fds.data(), fds.size(), 1);
         Clock::time_point now = Clock::now();
+        // Samples before commands: a switch-off must not find samples that came
+        // before it still unread, which would look like a buffer run dry.
+        while (const std::optional<Datagram> got = receive(data, buffer)) {
+            projector.handleSampleData(std::span<const std::byte>(buffer.data(), got->length),
+                                       got->arrival);
+            client = got->source;
+        }
         while (const std::optional<Datagram> got = receive(command, buffer)) {
             const std::span<const std::byte> bytes(buffer.data(), got->length);
             if (got->length == 1 && bytes[0] == std::byte{0x77}) {
@@ -242,7 +249,7 @@ int run(const Options& options) {
                 line("discovery from " + dotted(got->source));
                 continue;
             }
-            const std::string switched = projector.handleCommand(bytes, Clock::now());
+            const std::string switched = projector.handleCommand(bytes, got->arrival);
             if (!switched.empty()) {
                 switchedOn = switched.ends_with(" on");
                 if (!switchedOn) {
@@ -250,11 +257,6 @@ int run(const Options& options) {
                 }
                 line(switched);
             }
-        }
-        while (const std::optional<Datagram> got = receive(data, buffer)) {
-            projector.handleSampleData(std::span<const std::byte>(buffer.data(), got->length),
-                                       got->arrival);
-            client = got->source;
         }
         now = Clock::now();
         projector.advance(now);
