@@ -331,6 +331,7 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
         return SendOutcome::sent;
     }
     SendOutcome outcome = SendOutcome::sent;
+    bool sentAny = false;
     for (std::size_t sent = 0; sent < samples.size();) {
         const std::int32_t max = bufferMax.load();
         const std::int32_t rate = sampleRate.load();
@@ -370,10 +371,14 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
         samplesSent.fetch_add(count);
         packetsSent.fetch_add(1);
         sent += count;
+        sentAny = true;
         ++counters.messageCounter;
     }
-    // A cut frame still ends here, so the next one is told apart.
-    ++counters.frameCounter;
+    // A cut frame still ends here, so the next one is told apart; one of which
+    // nothing went out was no frame.
+    if (sentAny) {
+        ++counters.frameCounter;
+    }
     if (outcome == SendOutcome::sent && stalled) {
         std::fputs("lumarok: the projector takes samples again\n", stderr);
         stalled = false;
