@@ -55,12 +55,18 @@ void LaserSender::run(bool realtime) {
         error = std::current_exception();
         failure.store(true);
     }
-    // Every way out goes dark where the beam is.
+    // Every way out goes dark where the beam is, then off, here and now: the
+    // renderer may be stuck in a frame and must not hold the switch-off back.
     try {
         dark.assign(kDarkFrameSamples, lastPosition);
         output.sendUnpaced(dark);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lumarok: the closing dark frame could not be sent: %s\n", e.what());
+    }
+    try {
+        output.switchOff();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "lumarok: switching the projector off failed: %s\n", e.what());
     }
 }
 

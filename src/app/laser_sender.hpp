@@ -27,9 +27,9 @@ inline constexpr std::chrono::milliseconds kSenderPoll{20};
 // frame with nothing to draw, a slow render, a clock not yet started) it feeds dark
 // samples at the beam's last position rather than let the device run dry on a lit
 // one. Whatever ends it (a stop signal, the owner, an error of its own) it sends a
-// dark frame at that position on the way out. Runs real-time where the system
-// allows (one line on stderr where not).
-// Thread: construct, finish and destroy on the owner's thread.
+// dark frame at that position and switches the output off on the way out. Runs real-time where the
+// system allows (one line on stderr where not). Thread: construct, finish and destroy on the
+// owner's thread.
 class LaserSender {
 public:
     LaserSender(LaserOutput& output, FrameHandoff& handoff, const std::atomic<bool>& stopSignal,

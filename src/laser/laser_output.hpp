@@ -36,6 +36,8 @@ public:
     virtual SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop) = 0;
     // Sends at once without pacing or retries (the dark frame on the way out).
     virtual void sendUnpaced(std::span<const LaserSample> samples) = 0;
+    // Switches the device off; later calls do nothing.
+    virtual void switchOff() = 0;
     // How long until the device is estimated to hold only `samples` samples.
     [[nodiscard]] virtual std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) = 0;
 };

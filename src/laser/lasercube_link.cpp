@@ -117,7 +117,7 @@ LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel) : commandSocket(0)
 LaserCubeLink::~LaserCubeLink() {
     stopRequested.store(true);
     try {
-        sendSwitches(0x00);
+        switchOff();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "lumarok: switching the projector off failed: %s\n", error.what());
     }
@@ -145,6 +145,12 @@ void LaserCubeLink::sendSwitches(std::uint8_t state) {
     sendTo(target, kCommandPort, switchA);
     sendTo(target, kCommandPort, switchB);
     sendTo(target, kCommandPort, switchB);
+}
+
+void LaserCubeLink::switchOff() {
+    if (!switchedOff.exchange(true)) {
+        sendSwitches(0x00);
+    }
 }
 
 void LaserCubeLink::discover(const std::atomic<bool>* cancel) {

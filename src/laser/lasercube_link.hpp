@@ -61,6 +61,8 @@ public:
     SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop) override;
     void sendFrame(const std::vector<LaserSample>& samples) { (void)sendFrame(samples, {}); }
     void sendUnpaced(std::span<const LaserSample> samples) override;
+    // Sends the switch-off now instead of at destruction (once); throws on errors.
+    void switchOff() override;
     [[nodiscard]] std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) override;
 
     [[nodiscard]] std::string name() const;
@@ -118,6 +120,7 @@ private:
     std::atomic<std::uint64_t> impliedUnderruns{0};
     std::atomic<std::uint64_t> stalls{0};
     std::atomic<bool> sendFailing{false};
+    std::atomic<bool> switchedOff{false};
     std::int32_t lastReportedFree = -1; // receive thread only
     RateLimitedLine receiveWarnings;    // receive thread only
     RateLimitedLine sendWarnings;       // sending thread only

@@ -65,6 +65,8 @@ public:
         sent.push_back({{samples.begin(), samples.end()}, false});
     }
     std::chrono::nanoseconds timeUntilQueued(std::int32_t) override { return queuedFor; }
+    void switchOff() override { offAfter = sent.size(); }
+    std::size_t offAfter = 0; // sends before the switch-off; 0: not switched off
 };
 
 bool darkAt(const std::vector<LaserSample>& samples, std::uint16_t x, std::uint16_t y) {
@@ -129,6 +131,7 @@ TEST(LaserLoop, FramesGoOutInOrderAndEveryWayOutEndsWithADarkFrameAtTheBeam) {
         EXPECT_FALSE(last.paced);
         EXPECT_EQ(last.samples.size(), kDarkFrameSamples);
         EXPECT_TRUE(darkAt(last.samples, beamX, static_cast<std::uint16_t>(2 * beamX)));
+        EXPECT_EQ(output.offAfter, output.sent.size()) << "switched off after the dark frame";
     }
 }
 
