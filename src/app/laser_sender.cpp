@@ -1,7 +1,7 @@
 #include "app/laser_sender.hpp"
 
 #include "app/laser_frame.hpp"
-#include "app/realtime.hpp"
+#include "laser/realtime.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -90,7 +90,7 @@ void runLaserMode(const ShowObjects& show, float intensity) {
     const StopSignals signals;
     std::optional<LaserCubeLink> link;
     try {
-        link.emplace(&signals.stopRequested());
+        link.emplace(&signals.stopRequested(), true);
     } catch (const DiscoveryCancelled&) {
         return;
     }

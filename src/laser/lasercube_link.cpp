@@ -1,6 +1,7 @@
 #include "laser/lasercube_link.hpp"
 
 #include "laser/device_datagram.hpp"
+#include "laser/realtime.hpp"
 
 #include <algorithm>
 #include <array>
@@ -100,7 +101,8 @@ std::string dottedAddress(std::uint32_t networkOrder) {
 
 } // namespace
 
-LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel) : commandSocket(0), dataSocket(0) {
+LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, bool realtime)
+    : commandSocket(0), dataSocket(0), realtimeReceiver(realtime) {
     commandSocket.enableBroadcast();
     commandSocket.bind(kCommandPort);
     dataSocket.bind(kDataPort);
@@ -281,6 +283,10 @@ void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram,
 }
 
 void LaserCubeLink::receiveLoop() {
+    // Where refused, the sender says so in its own line; nothing to add here.
+    if (realtimeReceiver) {
+        (void)raiseToRealtime(kReceiverPriority);
+    }
     std::array<std::byte, kReceiveBytes + 1> buffer{};
     while (!stopRequested.load()) {
         try {

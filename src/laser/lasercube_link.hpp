@@ -51,7 +51,8 @@ class LaserCubeLink final : public LaserOutput {
 public:
     // Blocks until a device answers. Throws DiscoveryCancelled when *stopRequested
     // turns true first (seen within 50 ms), std::system_error on socket failures.
-    explicit LaserCubeLink(const std::atomic<bool>* stopRequested = nullptr);
+    // `realtime`: the receive thread asks for SCHED_FIFO (kReceiverPriority).
+    explicit LaserCubeLink(const std::atomic<bool>* stopRequested = nullptr, bool realtime = false);
     ~LaserCubeLink() override;
     LaserCubeLink(const LaserCubeLink&) = delete;
     LaserCubeLink& operator=(const LaserCubeLink&) = delete;
@@ -121,6 +122,7 @@ private:
     std::atomic<std::uint64_t> stalls{0};
     std::atomic<bool> sendFailing{false};
     std::atomic<bool> switchedOff{false};
+    bool realtimeReceiver = false;
     std::int32_t lastReportedFree = -1; // receive thread only
     RateLimitedLine receiveWarnings;    // receive thread only
     RateLimitedLine sendWarnings;       // sending thread only

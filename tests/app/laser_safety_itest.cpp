@@ -249,8 +249,9 @@ private:
 
 TEST(LaserSafety, AStalledRenderAndAClockNotStartedAreBridgedDarkWithoutSpinning) {
     {
-        // One render 2 s into the show takes 1.5 s longer (a hook only tests set).
-        const ScopedEnvironment stall("LUMAROK_TEST_RENDER_STALL", "2:1500");
+        // One render 3.5 s into the show takes 3 s longer (a hook only tests set); the
+        // stop signal at 5 s lands inside it and must not wait for it.
+        const ScopedEnvironment stall("LUMAROK_TEST_RENDER_STALL", "3.5:3000");
         const std::optional<PlayedShow> run = playAndStop({}, 5.0, SIGTERM);
         SKIP_WITHOUT_NETNS(run);
         expectDarkStop(*run, "stalled render");

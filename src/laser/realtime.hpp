@@ -4,9 +4,16 @@
 
 namespace lumarok {
 
-// SCHED_FIFO priority of the laser sender: above every ordinary program, below the
-// kernel's own threads and audio servers' real-time threads.
+// SCHED_FIFO priorities of the laser sender and of the link's receive thread, whose
+// buffer reports the sender paces on (a report handled late is a stale estimate):
+// above every ordinary program, below the kernel's own threads and audio servers'
+// real-time threads; the receiver below the sender, so a flood of reports cannot
+// hold the sender back.
 inline constexpr int kSenderPriority = 10;
+inline constexpr int kReceiverPriority = 9;
+
+// Moves the calling thread to SCHED_FIFO at `priority`; false where refused.
+bool raiseToRealtime(int priority);
 
 // Moves the calling thread to SCHED_FIFO at kSenderPriority and locks the process's
 // memory (future pages too only where the memory-lock limit cannot be hit), so the

@@ -1,4 +1,4 @@
-#include "app/realtime.hpp"
+#include "laser/realtime.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -34,6 +34,12 @@ bool mayLockWithoutLimit() {
 }
 
 } // namespace
+
+bool raiseToRealtime(int priority) {
+    sched_param parameter{};
+    parameter.sched_priority = priority;
+    return ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &parameter) == 0;
+}
 
 std::string enterRealtime() {
     std::string refused;
