@@ -20,7 +20,7 @@ LaserSender::LaserSender(LaserOutput& out, FrameHandoff& frames,
                          const std::atomic<bool>& stopSignal, bool realtime)
     : output(out), handoff(frames), stop{&stopSignal, &ownStop},
       lastPosition(darkSampleAt({0.0f, 0.0f})) {
-    dark.reserve(std::max(kDarkFillSamples, kDarkFrameSamples));
+    dark.reserve(std::max({kDarkFillSamples, kEmptyFrameDarkSamples, kDarkFrameSamples}));
     thread = std::thread(&LaserSender::run, this, realtime);
 }
 
@@ -84,7 +84,7 @@ void LaserSender::feed() {
     while (!stop.raised()) {
         if (handoff.take(frame)) {
             if (frame.empty()) {
-                feedDark(kDarkFillSamples); // nothing to draw: dark for a while
+                feedDark(kEmptyFrameDarkSamples); // nothing to draw: dark for a while
             } else {
                 const SendOutcome outcome = output.sendFrame(frame, stop);
                 lastPosition = darkAt(frame.back());

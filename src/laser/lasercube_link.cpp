@@ -249,6 +249,10 @@ void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram,
 }
 
 void LaserCubeLink::handleBufferFree(std::int32_t free) {
+    if (Clock::now().time_since_epoch().count() < heedReportsFrom.load()) {
+        ignoredReports.fetch_add(1);
+        return;
+    }
     const std::int32_t max = bufferMax.load();
     if (!plausibleBufferFree(free, max)) {
         warnFromReceiver("the projector reports " + std::to_string(free) + " free of a " +
@@ -307,7 +311,9 @@ bool LaserCubeLink::sendData(std::span<const std::byte> bytes, const StopFlags& 
         try {
             sendTo(deviceAddress, kDataPort, bytes);
             if (failingSince) {
-                const std::chrono::duration<double> down = Clock::now() - *failingSince;
+                const Clock::time_point now = Clock::now();
+                heedReportsFrom.store((now + kSettleAfterDropOut).time_since_epoch().count());
+                const std::chrono::duration<double> down = now - *failingSince;
                 std::fprintf(stderr, "lumarok: sending to the projector works again after %.1f s\n",
                              down.count());
                 failingSince.reset();
