@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 namespace lumarok {
 
@@ -71,11 +72,21 @@ void LaserSender::run(bool realtime) {
 }
 
 void LaserSender::feedDark(std::size_t count) {
-    dark.assign(count, lastPosition);
-    if (output.sendFrame(dark, stop) == SendOutcome::stalled) {
-        dark.resize(kDarkFrameSamples);
-        output.sendUnpaced(dark);
+    // Only once the device is down to the low-water mark, then all at once: the
+    // buffer (2,000 samples at least) has room, and an empty show wakes the sender
+    // once per fill instead of once per packet.
+    for (;;) {
+        if (stop.raised()) {
+            return;
+        }
+        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(kLowWaterSamples);
+        if (untilLow.count() <= 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(untilLow, kSenderPoll));
     }
+    dark.assign(count, lastPosition);
+    output.sendUnpaced(dark);
 }
 
 void LaserSender::feed() {

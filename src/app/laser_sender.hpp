@@ -17,7 +17,8 @@ namespace lumarok {
 // When no new frame is ready, the sender lets the device play down to this many
 // queued samples (20 ms at 30000 samples/s) before it feeds dark ones.
 inline constexpr std::int32_t kLowWaterSamples = 600;
-// Dark samples fed at a time while a frame is late (20 ms at 30000 samples/s).
+// Dark samples fed at a time while a frame is late (20 ms at 30000 samples/s);
+// low water plus the largest fill stays below the smallest plausible buffer.
 inline constexpr std::size_t kDarkFillSamples = 600;
 // Dark samples fed for a frame with nothing to draw (40 ms at 30000 samples/s): an
 // empty show renders 25 frames a second, not more.

@@ -249,10 +249,6 @@ void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram,
 }
 
 void LaserCubeLink::handleBufferFree(std::int32_t free) {
-    if (Clock::now().time_since_epoch().count() < heedReportsFrom.load()) {
-        ignoredReports.fetch_add(1);
-        return;
-    }
     const std::int32_t max = bufferMax.load();
     if (!plausibleBufferFree(free, max)) {
         warnFromReceiver("the projector reports " + std::to_string(free) + " free of a " +
@@ -312,7 +308,10 @@ bool LaserCubeLink::sendData(std::span<const std::byte> bytes, const StopFlags& 
             sendTo(deviceAddress, kDataPort, bytes);
             if (failingSince) {
                 const Clock::time_point now = Clock::now();
-                heedReportsFrom.store((now + kSettleAfterDropOut).time_since_epoch().count());
+                // What went out meanwhile may sit in the kernel until the neighbour is
+                // found again: restart from the pacing threshold, not from an empty
+                // device, so a burst cannot be larger than the reserve.
+                bufferFree.report(bufferMax.load() - kPacingReserve);
                 const std::chrono::duration<double> down = now - *failingSince;
                 std::fprintf(stderr, "lumarok: sending to the projector works again after %.1f s\n",
                              down.count());

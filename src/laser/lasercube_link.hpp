@@ -72,8 +72,6 @@ public:
 
     // Transient send errors are retried this long before the link gives up.
     static constexpr std::chrono::seconds kGiveUpAfter{10};
-    // Reports ignored after the network comes back, while stale ones arrive.
-    static constexpr std::chrono::milliseconds kSettleAfterDropOut{200};
     // Beyond the time the whole buffer takes to drain, before a device is stalled.
     static constexpr std::chrono::milliseconds kStallMargin{250};
 
@@ -124,9 +122,6 @@ private:
     std::atomic<std::uint64_t> stalls{0};
     std::atomic<bool> sendFailing{false};
     std::atomic<bool> switchedOff{false};
-    // After a network drop-out, reports the device queued meanwhile arrive in a burst,
-    // all stale ("empty"); they are not heeded until this time (steady clock, ns).
-    std::atomic<std::int64_t> heedReportsFrom{0};
     bool realtimeReceiver = false;
     std::int32_t lastReportedFree = -1; // receive thread only
     RateLimitedLine receiveWarnings;    // receive thread only

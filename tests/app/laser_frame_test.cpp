@@ -160,7 +160,7 @@ TEST(LaserLoop, AStalledRenderIsFilledWithDarkAtTheBeamAndNoFrameIsLost) {
     for (const RecordingOutput::Sent& s : output.sent) {
         if (s.samples.front().r != 0) {
             lit.push_back(s.samples.front().x);
-        } else if (s.paced) {
+        } else if (s.samples.size() == kDarkFillSamples) {
             ++darkFills;
             const auto x = static_cast<std::uint16_t>(lit.empty() ? 4095 : lit.back());
             const auto y = static_cast<std::uint16_t>(lit.empty() ? 4095 : 2 * lit.back());
