@@ -16,6 +16,8 @@ packages=(
     dpkg-dev file man-db
     # real peers used by the tests: OSC sender, audio server, X server, namespaces
     liblo-tools pulseaudio pulseaudio-utils xvfb xauth x11-apps imagemagick iproute2 procps
+    # the laser sender under a competing load (tools/laser_load); setpriv is in util-linux
+    stress-ng util-linux
 )
 
 missing=()

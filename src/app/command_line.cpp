@@ -153,6 +153,7 @@ void applyOption(Options& options, int code, const std::string& name, const char
         if (!intensitySeen) { // the first -i counts
             intensitySeen = true;
             options.intensity = readFloat(value) / 100.0f;
+            options.intensityText = value;
         }
         break;
     case kShow:

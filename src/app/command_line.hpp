@@ -37,6 +37,7 @@ struct Options {
     bool osc = false;                    // -osc, --osc: the show clock follows OSC /Time
     bool laser = false;                  // -laser, --laser
     float intensity = kDefaultIntensity; // -i, --intensity PERCENT, as percent / 100
+    std::string intensityText;           // the -i value as given, for messages
     std::string audioSource;             // --audio-source NAME; empty: default monitor
     std::string display;                 // -display, --display NAME (preview's X display)
     int verbosity = 0;                   // -q, --quiet: -1; -v, --verbose: 1

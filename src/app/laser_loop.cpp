@@ -1,19 +1,17 @@
 #include "app/laser_loop.hpp"
 
-#include "app/laser_frame.hpp"
-
 namespace lumarok {
 
-glm::vec2 runLaserLoop(const std::atomic<bool>& stopRequested, const BuildLaserFrame& build,
-                       const SendLaserFrame& send) {
-    std::vector<LaserSample> samples; // reused frame after frame
+glm::vec2 runLaserLoop(const StopFlags& stop, const BuildLaserFrame& build, FrameHandoff& handoff) {
+    std::vector<LaserSample> samples; // swapped with the sender's, never reallocated needlessly
     glm::vec2 beamPosition{0.0f, 0.0f};
-    while (!stopRequested.load(std::memory_order_relaxed)) {
+    while (!stop.raised()) {
+        if (!handoff.waitUntilWanted(kRenderPoll)) {
+            continue;
+        }
         beamPosition = build(samples, beamPosition);
-        send(samples);
+        handoff.publish(samples);
     }
-    fillDarkFrame(samples, beamPosition);
-    send(samples);
     return beamPosition;
 }
 

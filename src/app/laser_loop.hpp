@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/frame_handoff.hpp"
+#include "laser/laser_output.hpp"
 #include "laser/laser_sample.hpp"
 
 #include <glm/vec2.hpp>
 
-#include <atomic>
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -13,13 +15,14 @@ namespace lumarok {
 // Renders one frame into the samples (emptied and refilled), starting the beam at the
 // given position; returns where the beam ends.
 using BuildLaserFrame = std::function<glm::vec2(std::vector<LaserSample>&, glm::vec2)>;
-using SendLaserFrame = std::function<void(const std::vector<LaserSample>&)>;
 
-// Renders and sends frames back to back until stopRequested is set; the sender paces
-// the loop. Then sends one short dark frame at the beam's last position, so the beam
-// does not stay lit where the show left it. Returns the beam's last position.
-// Thread: the caller's; stopRequested may be set from a signal handler or another thread.
-glm::vec2 runLaserLoop(const std::atomic<bool>& stopRequested, const BuildLaserFrame& build,
-                       const SendLaserFrame& send);
+// Longest wait of the render loop for the sender's request, so a stop is seen in time.
+inline constexpr std::chrono::milliseconds kRenderPoll{20};
+
+// Renders a frame each time the sender asks for one and hands it over, until `stop`
+// is raised. The sender sets the pace; this loop never sends. An error of `build`
+// leaves the loop. Returns the beam's last position.
+// Thread: the caller's (the renderer); the flags may be raised from anywhere.
+glm::vec2 runLaserLoop(const StopFlags& stop, const BuildLaserFrame& build, FrameHandoff& handoff);
 
 } // namespace lumarok

@@ -37,6 +37,8 @@ public:
         ++framesTotal;
         sampleCount += samples;
     }
+    // Samples that went out meanwhile, counted where they leave.
+    void samplesSent(std::uint64_t samples) { sampleCount += samples; }
     // Fills the rates and the frame total, and starts the next interval.
     void read(LaserStatus& status, Clock::time_point now);
 

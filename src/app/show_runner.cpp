@@ -5,6 +5,7 @@
 #include "app/effect_kind.hpp"
 #include "app/headless_render.hpp"
 #include "app/laser_loop.hpp"
+#include "app/laser_sender.hpp"
 #include "app/laser_status.hpp"
 #include "app/preview_window.hpp"
 #include "app/readout.hpp"
@@ -20,6 +21,7 @@
 #include "laser/lasercube_link.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -29,6 +31,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lumarok {
@@ -81,48 +84,98 @@ int listProjectors(const Options& options) {
     return 0;
 }
 
-// Ends normally when SIGINT or SIGTERM arrives (also during discovery): the beam is
-// darkened, the link switches the device off and joins its thread, and the caller
-// then releases the show objects in shutdown order.
-void runLaserMode(const ShowObjects& show, const Options& options) {
+// Laser-mode intensity, checked before anything is sent: a percentage outside 0..100
+// is refused (an unreadable one already was, with the number reader's own text).
+float laserIntensity(const Options& options) {
+    if (!(options.intensity >= 0.0f && options.intensity <= 1.0f)) {
+        throw std::invalid_argument("-i wants a percentage from 0 to 100, not '" +
+                                    options.intensityText + "'");
+    }
+    return options.intensity;
+}
+
+// For tests only (never set in a show): "AFTER_SECONDS:MILLISECONDS" makes one
+// render that many seconds into laser mode take that much longer, as a render stall.
+class RenderStallForTests {
+public:
+    RenderStallForTests() {
+        const char* value = std::getenv("LUMAROK_TEST_RENDER_STALL");
+        double after = 0.0;
+        long milliseconds = 0;
+        if (value != nullptr && std::sscanf(value, "%lf:%ld", &after, &milliseconds) == 2) {
+            at = std::chrono::steady_clock::now() +
+                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                     std::chrono::duration<double>(after));
+            stall = std::chrono::milliseconds(milliseconds);
+            armed = true;
+        }
+    }
+    void maybeStall() {
+        if (armed && std::chrono::steady_clock::now() >= at) {
+            armed = false;
+            std::this_thread::sleep_for(stall);
+        }
+    }
+
+private:
+    std::chrono::steady_clock::time_point at{};
+    std::chrono::milliseconds stall{0};
+    bool armed = false;
+};
+
+// Ends normally when a stop signal arrives (also during discovery). The stop is
+// decided in one place, the render loop's flags: a signal, or the sender failing.
+// Every way out (those two, an error while rendering) leaves through the sender,
+// which darkens the beam where it is, and the link, which switches the device off;
+// then the caller releases the show objects in shutdown order, or the error ends
+// the program.
+void runLaserMode(const ShowObjects& show, const Options& options, float intensity) {
     const StopSignals signals;
     std::optional<LaserCubeLink> link;
     try {
-        link.emplace(&signals.stopRequested(), projectorChoice(options));
+        link.emplace(&signals.stopRequested(), projectorChoice(options), true);
     } catch (const DiscoveryCancelled&) {
         return;
     }
     tell(options, "projector: " + link->name() + " at " + link->address());
-    const float intensity = options.intensity;
+    FrameHandoff handoff;
+    LaserSender sender(*link, handoff, signals.stopRequested());
     const ShowSources sources = sourcesOf(show);
+    RenderStallForTests stallForTests;
     const auto start = StatusLine::Clock::now();
     StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
     RateMeter rates(start);
     LaserStatus status;
     status.projector = link->name() + " " + link->address();
+    std::uint64_t samplesBefore = 0;
     runLaserLoop(
-        signals.stopRequested(),
+        StopFlags{&signals.stopRequested(), &sender.failed()},
         [&](std::vector<LaserSample>& samples, glm::vec2 beamPosition) {
+            stallForTests.maybeStall();
             status.showSeconds = currentShowTime(show);
             const ColorFrame frame = renderShowFrame(sources, status.showSeconds);
-            return buildLaserFramePath(frame, samples, beamPosition, intensity).beamPosition;
-        },
-        [&](const std::vector<LaserSample>& samples) {
-            link->sendFrame(samples);
-            rates.frameSent(samples.size());
+            const glm::vec2 end =
+                buildLaserFramePath(frame, samples, beamPosition, intensity).beamPosition;
+            rates.frameSent(0);
             const auto now = StatusLine::Clock::now();
             if (statusLine.due(now)) {
                 status.entry = show.gTimeline->selectedIndex(status.showSeconds);
                 status.effectKind = effectKind(show.gTimeline->effectAt(status.showSeconds));
-                const LaserCubeLink::Readout readout = link->readout();
-                status.bufferFree = readout.bufferFree;
-                status.bufferMax = readout.bufferMax;
-                status.underruns = readout.emptyReports;
-                status.deviceSampleRate = readout.sampleRate;
+                const LinkStats stats = link->stats();
+                status.bufferFree = stats.bufferFree;
+                status.bufferMax = stats.bufferMax;
+                status.underruns = stats.impliedUnderruns;
+                status.deviceSampleRate = stats.sampleRate;
+                // Samples on the wire, dark fill included.
+                rates.samplesSent(stats.samplesSent - samplesBefore);
+                samplesBefore = stats.samplesSent;
                 rates.read(status, now);
                 statusLine.show(formatLaserStatus(status, options.verbosity > 0), now);
             }
-        });
+            return end;
+        },
+        handoff);
+    sender.finish();
 }
 
 int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {
@@ -197,7 +250,10 @@ int run(int argc, char** argv) {
         renderHeadless(sourcesOf(show), request);
         return 0;
     }
-    if (!options.laser) {
+    float intensity = kDefaultIntensity;
+    if (options.laser) {
+        intensity = laserIntensity(options);
+    } else {
         requireDisplay(options);
     }
     const std::filesystem::path folder = findShowFolder(options.showFolder, ownExecutable());
@@ -207,7 +263,7 @@ int run(int argc, char** argv) {
     show.gTimeProvider = makeTimeProvider(options);
     int status = 0;
     if (options.laser) {
-        runLaserMode(show, options);
+        runLaserMode(show, options, intensity);
     } else {
         status = runPreviewMode(show, options, argv[0]);
     }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 namespace lumarok {
@@ -28,21 +29,38 @@ StopSignals::StopSignals() {
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
-    if (sigaction(SIGINT, &action, &previousInt) != 0) {
-        gHandlerInstalled.store(false);
-        throw std::system_error(errno, std::generic_category(), "Cannot install SIGINT handler");
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+        if (sigaction(kStopSignals[i], &action, &previous[i]) != 0) {
+            const int error = errno;
+            restore(i);
+            gHandlerInstalled.store(false);
+            throw std::system_error(error, std::generic_category(),
+                                    "Cannot install the handler of signal " +
+                                        std::to_string(kStopSignals[i]));
+        }
     }
-    if (sigaction(SIGTERM, &action, &previousTerm) != 0) {
+    // A write to a closed pipe (stdout piped into a program that ended) must not
+    // end the show lit; the write fails with EPIPE instead.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    if (sigaction(SIGPIPE, &ignore, &previousPipe) != 0) {
         const int error = errno;
-        sigaction(SIGINT, &previousInt, nullptr);
+        restore(kStopSignals.size());
         gHandlerInstalled.store(false);
-        throw std::system_error(error, std::generic_category(), "Cannot install SIGTERM handler");
+        throw std::system_error(error, std::generic_category(), "Cannot ignore SIGPIPE");
+    }
+}
+
+void StopSignals::restore(std::size_t installed) {
+    for (std::size_t i = installed; i-- > 0;) {
+        sigaction(kStopSignals[i], &previous[i], nullptr);
     }
 }
 
 StopSignals::~StopSignals() {
-    sigaction(SIGTERM, &previousTerm, nullptr);
-    sigaction(SIGINT, &previousInt, nullptr);
+    sigaction(SIGPIPE, &previousPipe, nullptr);
+    restore(kStopSignals.size());
     gHandlerInstalled.store(false);
 }
 

@@ -1,11 +1,15 @@
 #include "laser/lasercube_link.hpp"
 
 #include "laser/device_datagram.hpp"
+#include "laser/realtime.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <system_error>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,6 +25,12 @@ constexpr std::uint8_t kSwitchB = 0x80;
 // The receive loop wakes this often to look at its stop flag.
 constexpr auto kReceiveTimeout = std::chrono::milliseconds(50);
 constexpr std::size_t kReceiveBytes = 4096;
+// A device information while streaming must hold every fixed field: a short one
+// would read as rate 0 and buffer 0.
+constexpr std::size_t kFullInfoBytes = 38;
+// Back-off between retries of a failing send, doubling from the first to the last.
+constexpr auto kFirstRetry = std::chrono::milliseconds(2);
+constexpr auto kLastRetry = std::chrono::milliseconds(100);
 
 using Clock = std::chrono::steady_clock;
 
@@ -31,6 +41,29 @@ std::chrono::nanoseconds sleepMicroseconds(std::chrono::microseconds duration) {
         std::this_thread::sleep_for(duration);
     }
     return Clock::now() - start;
+}
+
+// Sleeps in slices no longer than the pacing's, so a stop is seen in time.
+// False when the stop came first.
+bool sleepUnlessStopped(std::chrono::nanoseconds duration, const StopFlags& stop) {
+    const Clock::time_point end = Clock::now() + duration;
+    for (;;) {
+        if (stop.raised()) {
+            return false;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= end) {
+            return true;
+        }
+        const std::chrono::nanoseconds slice = kLongestPacingSleep;
+        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(end - now, slice));
+    }
+}
+
+// Errors a network that comes back recovers from.
+bool transientSendError(int code) {
+    return code == ENOBUFS || code == ENETDOWN || code == ENETUNREACH || code == EHOSTUNREACH ||
+           code == EAGAIN || code == EINTR || code == ENOMEM;
 }
 
 struct Received {
@@ -63,8 +96,9 @@ std::string dottedAddress(std::uint32_t networkOrder) {
 
 } // namespace
 
-LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, const ProjectorChoice& choice)
-    : commandSocket(0), dataSocket(0) {
+LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, const ProjectorChoice& choice,
+                             bool realtime)
+    : commandSocket(0), dataSocket(0), realtimeReceiver(realtime) {
     commandSocket.enableBroadcast();
     commandSocket.bind(kCommandPort);
     dataSocket.bind(kDataPort);
@@ -81,7 +115,7 @@ LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, const ProjectorCho
 LaserCubeLink::~LaserCubeLink() {
     stopRequested.store(true);
     try {
-        sendSwitches(0x00);
+        switchOff();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "lumarok: switching the projector off failed: %s\n", error.what());
     }
@@ -111,39 +145,96 @@ void LaserCubeLink::sendSwitches(std::uint8_t state) {
     sendTo(target, kCommandPort, switchB);
 }
 
+void LaserCubeLink::switchOff() {
+    if (!switchedOff.exchange(true)) {
+        sendSwitches(0x00);
+    }
+}
+
 void LaserCubeLink::discover(const std::atomic<bool>* cancel, const ProjectorChoice& choice) {
     Discovery discovery(commandSocket, choice);
     const FoundProjector found = discovery.waitForFirst(cancel);
     deviceSource = found.source;
-    handleDeviceInfo(found.datagram, found.source);
+    handleDeviceInfo(found.datagram, found.source, true);
     const std::string line = "Found" + name() + " Ip: " + address() + "\n";
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
     sendSwitches(0x01);
 }
 
+void LaserCubeLink::warnFromReceiver(const std::string& text) {
+    ignoredReports.fetch_add(1);
+    receiveWarnings.print(text);
+}
+
 void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram,
-                                     std::uint32_t sourceAddress) {
-    DeviceInfo info = parseDeviceInfo(datagram);
-    // Some devices do not know their own address; the reply's source is as good.
-    if (info.deviceAddress == "0.0.0.0") {
-        info.deviceAddress = dottedAddress(sourceAddress);
+                                     std::uint32_t sourceAddress, bool atDiscovery) {
+    if (!atDiscovery && datagram.size() < kFullInfoBytes) {
+        warnFromReceiver("a short projector information (" + std::to_string(datagram.size()) +
+                         " bytes) ignored");
+        return;
     }
+    DeviceInfo info = parseDeviceInfo(datagram);
     infoByte3.store(info.infoByte3);
     infoByte4.store(info.infoByte4);
     infoFlag5.store(info.infoFlag5);
-    sampleRate.store(info.sampleRate);
     infoWord14.store(info.infoWord14);
-    bufferFree.report(info.bufferFree);
-    bufferMax.store(info.bufferMax);
     infoByte23.store(info.infoByte23);
     infoByte24.store(info.infoByte24);
     infoByte25.store(info.infoByte25);
     infoByte37.store(info.infoByte37);
+    // Implausible numbers keep the last good ones (the defaults before any).
+    if (plausibleSampleRate(info.sampleRate)) {
+        sampleRate.store(info.sampleRate);
+    } else {
+        warnFromReceiver("the projector states a sample rate of " +
+                         std::to_string(static_cast<std::uint32_t>(info.sampleRate)) +
+                         " samples/s; ignored, pacing goes on at " +
+                         std::to_string(sampleRate.load()));
+    }
+    if (plausibleBufferSize(info.bufferMax)) {
+        bufferMax.store(info.bufferMax);
+    } else {
+        warnFromReceiver("the projector states a buffer of " + std::to_string(info.bufferMax) +
+                         " samples; ignored, pacing goes on with " +
+                         std::to_string(bufferMax.load()));
+    }
+    handleBufferFree(info.bufferFree);
+    const std::string source = dottedAddress(sourceAddress);
     const std::lock_guard lock(textMutex);
     infoText = std::move(info.infoText);
-    deviceAddress = std::move(info.deviceAddress);
+    if (!atDiscovery) {
+        // Where the stream goes was settled at discovery; a datagram cannot move it.
+        if (info.deviceAddress != deviceAddress && info.deviceAddress != "0.0.0.0") {
+            warnFromReceiver("the projector's information names " + info.deviceAddress +
+                             "; the stream stays with " + deviceAddress);
+        }
+        return;
+    }
+    // Some devices do not know their own address; the reply's source is as good. One
+    // that names another address (or a broadcast) is reached where it answered from.
+    if (info.deviceAddress != "0.0.0.0" && info.deviceAddress != source) {
+        std::fprintf(stderr,
+                     "lumarok: the projector names address %s but answers from %s; using %s\n",
+                     info.deviceAddress.c_str(), source.c_str(), source.c_str());
+    }
+    deviceAddress = source;
     deviceName = std::move(info.deviceName);
+}
+
+void LaserCubeLink::handleBufferFree(std::int32_t free) {
+    const std::int32_t max = bufferMax.load();
+    if (!plausibleBufferFree(free, max)) {
+        warnFromReceiver("the projector reports " + std::to_string(free) + " free of a " +
+                         std::to_string(max) + "-sample buffer; ignored");
+        return;
+    }
+    if (free == max && lastReportedFree >= 0 && lastReportedFree < max) {
+        impliedUnderruns.fetch_add(1);
+    }
+    lastReportedFree = free;
+    deviceReports.fetch_add(1);
+    bufferFree.report(free);
 }
 
 void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram,
@@ -151,24 +242,25 @@ void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram,
     const DeviceDatagram parsed = parseDeviceDatagram(datagram, kStreamingInfoMinimum);
     switch (parsed.kind) {
     case DeviceDatagram::Kind::deviceInfo:
-        handleDeviceInfo(datagram, sourceAddress);
+        handleDeviceInfo(datagram, sourceAddress, false);
         break;
-    case DeviceDatagram::Kind::bufferFree: {
-        // A buffer that was filled and is reported all free again ran dry.
-        const bool empty = parsed.bufferFree >= bufferMax.load();
-        if (empty && !bufferWasEmpty) {
-            emptyReports.fetch_add(1);
-        }
-        bufferWasEmpty = empty;
-        bufferFree.report(parsed.bufferFree);
+    case DeviceDatagram::Kind::bufferFree:
+        handleBufferFree(parsed.bufferFree);
         break;
-    }
     case DeviceDatagram::Kind::ignored:
+        if (!datagram.empty() && std::to_integer<std::uint8_t>(datagram[0]) == kDeviceInfoTag) {
+            warnFromReceiver("a short projector information (" + std::to_string(datagram.size()) +
+                             " bytes) ignored");
+        }
         break;
     }
 }
 
 void LaserCubeLink::receiveLoop() {
+    // Where refused, the sender says so in its own line; nothing to add here.
+    if (realtimeReceiver) {
+        (void)raiseToRealtime(kReceiverPriority);
+    }
     std::array<std::byte, kReceiveBytes + 1> buffer{};
     while (!stopRequested.load()) {
         try {
@@ -183,28 +275,137 @@ void LaserCubeLink::receiveLoop() {
     }
 }
 
-void LaserCubeLink::sendFrame(const std::vector<LaserSample>& samples) {
-    if (samples.empty()) {
-        return;
+bool LaserCubeLink::sendData(std::span<const std::byte> bytes, const StopFlags& stop) {
+    std::chrono::nanoseconds backOff = kFirstRetry;
+    for (;;) {
+        try {
+            sendTo(deviceAddress, kDataPort, bytes);
+            if (failingSince) {
+                const Clock::time_point now = Clock::now();
+                // What went out meanwhile may sit in the kernel until the neighbour is
+                // found again: restart from the pacing threshold, not from an empty
+                // device, so a burst cannot be larger than the reserve.
+                bufferFree.report(bufferMax.load() - kPacingReserve);
+                const std::chrono::duration<double> down = now - *failingSince;
+                std::fprintf(stderr, "lumarok: sending to the projector works again after %.1f s\n",
+                             down.count());
+                failingSince.reset();
+                sendFailing.store(false);
+            }
+            return true;
+        } catch (const std::system_error& error) {
+            if (!transientSendError(error.code().value())) {
+                throw;
+            }
+            const Clock::time_point now = Clock::now();
+            if (!failingSince) {
+                failingSince = now;
+                sendFailing.store(true);
+            }
+            if (now - *failingSince > kGiveUpAfter) {
+                throw std::runtime_error("the projector stayed unreachable for " +
+                                         std::to_string(kGiveUpAfter.count()) +
+                                         " s: " + error.code().message());
+            }
+            sendWarnings.print("sending to the projector failed (" + error.code().message() +
+                               "); retrying");
+            if (!sleepUnlessStopped(backOff, stop)) {
+                return false;
+            }
+            backOff = std::min<std::chrono::nanoseconds>(backOff * 2, kLastRetry);
+        }
     }
-    const std::string target = address();
-    packFrame(
-        samples, counters, packetBuffer,
-        [this] {
-            const std::int32_t max = bufferMax.load();
-            const std::int32_t rate = sampleRate.load();
-            idleCredit.credit(bufferFree, max, rate, IdleCredit::Clock::now());
-            paceBeforePacket(bufferFree, max, rate, sleepMicroseconds);
-            idleCredit.restart(bufferFree, IdleCredit::Clock::now());
-        },
-        [&](std::span<const std::byte> bytes, std::size_t count) {
-            sendTo(target, kDataPort, bytes);
-            bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(count));
-        });
 }
 
-LaserCubeLink::Readout LaserCubeLink::readout() const {
-    return {bufferFree.bufferFree.load(), bufferMax.load(), sampleRate.load(), emptyReports.load()};
+SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const StopFlags& stop) {
+    if (samples.empty()) {
+        return SendOutcome::sent;
+    }
+    SendOutcome outcome = SendOutcome::sent;
+    bool sentAny = false;
+    for (std::size_t sent = 0; sent < samples.size();) {
+        const std::int32_t max = bufferMax.load();
+        const std::int32_t rate = sampleRate.load();
+        idleCredit.credit(bufferFree, max, rate, Clock::now());
+        const auto drain = std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 * max / rate));
+        const PaceResult paced = paceBeforePacket(
+            bufferFree, max, rate, sleepMicroseconds, [&] { return stop.raised(); },
+            drain + kStallMargin);
+        idleCredit.restart(bufferFree, Clock::now());
+        if (paced == PaceResult::stopped) {
+            outcome = SendOutcome::stopped;
+            break;
+        }
+        if (paced == PaceResult::stalled) {
+            stalls.fetch_add(1);
+            if (!stalled) {
+                std::fprintf(
+                    stderr,
+                    "lumarok: the projector made no room for %lld ms; sending dark and "
+                    "waiting for it\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(drain + kStallMargin)
+                            .count()));
+                stalled = true;
+            }
+            outcome = SendOutcome::stalled;
+            break;
+        }
+        const std::size_t count = std::min(samples.size() - sent, kMaxSamplesPerPacket);
+        const std::size_t length =
+            writeSampleDataPacket(packetBuffer, counters, samples.subspan(sent, count));
+        if (!sendData(std::span<const std::byte>(packetBuffer.data(), length), stop)) {
+            outcome = SendOutcome::stopped;
+            break;
+        }
+        bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(count));
+        samplesSent.fetch_add(count);
+        packetsSent.fetch_add(1);
+        sent += count;
+        sentAny = true;
+        ++counters.messageCounter;
+    }
+    // A cut frame still ends here, so the next one is told apart; one of which
+    // nothing went out was no frame.
+    if (sentAny) {
+        ++counters.frameCounter;
+    }
+    if (outcome == SendOutcome::sent && stalled) {
+        std::fputs("lumarok: the projector takes samples again\n", stderr);
+        stalled = false;
+    }
+    return outcome;
+}
+
+void LaserCubeLink::sendUnpaced(std::span<const LaserSample> samples) {
+    for (std::size_t sent = 0; sent < samples.size();) {
+        const std::size_t count = std::min(samples.size() - sent, kMaxSamplesPerPacket);
+        const std::size_t length =
+            writeSampleDataPacket(packetBuffer, counters, samples.subspan(sent, count));
+        sendTo(deviceAddress, kDataPort, std::span<const std::byte>(packetBuffer.data(), length));
+        bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(count));
+        samplesSent.fetch_add(count);
+        packetsSent.fetch_add(1);
+        sent += count;
+        ++counters.messageCounter;
+    }
+    if (!samples.empty()) {
+        ++counters.frameCounter;
+    }
+}
+
+std::chrono::nanoseconds LaserCubeLink::timeUntilQueued(std::int32_t samples) {
+    const std::int32_t max = bufferMax.load();
+    const std::int32_t rate = sampleRate.load();
+    const Clock::time_point now = Clock::now();
+    idleCredit.credit(bufferFree, max, rate, now);
+    idleCredit.restart(bufferFree, now);
+    const std::int64_t queued = static_cast<std::int64_t>(max) - bufferFree.bufferFree.load();
+    if (queued <= samples || rate <= 0) {
+        return std::chrono::nanoseconds{0};
+    }
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(
+        1e9 * static_cast<double>(queued - samples) / static_cast<double>(rate)));
 }
 
 std::string LaserCubeLink::name() const {
@@ -215,6 +416,21 @@ std::string LaserCubeLink::name() const {
 std::string LaserCubeLink::address() const {
     const std::lock_guard lock(textMutex);
     return deviceAddress;
+}
+
+LinkStats LaserCubeLink::stats() const {
+    LinkStats s;
+    s.samplesSent = samplesSent.load();
+    s.packetsSent = packetsSent.load();
+    s.deviceReports = deviceReports.load();
+    s.ignoredReports = ignoredReports.load();
+    s.impliedUnderruns = impliedUnderruns.load();
+    s.stalls = stalls.load();
+    s.bufferFree = bufferFree.bufferFree.load();
+    s.bufferMax = bufferMax.load();
+    s.sampleRate = sampleRate.load();
+    s.sendFailing = sendFailing.load();
+    return s;
 }
 
 } // namespace lumarok

@@ -1,14 +1,18 @@
 #pragma once
 
 #include "clock/udp_socket.hpp"
+#include "laser/device_checks.hpp"
 #include "laser/discovery.hpp"
+#include "laser/laser_output.hpp"
 #include "laser/laser_sample.hpp"
 #include "laser/pacing.hpp"
 #include "laser/sample_packets.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -17,68 +21,110 @@
 
 namespace lumarok {
 
+// A cheap copy of the link's counters and the device's last stated numbers.
+struct LinkStats {
+    std::uint64_t samplesSent = 0;
+    std::uint64_t packetsSent = 0;
+    std::uint64_t deviceReports = 0;    // buffer reports and informations heeded
+    std::uint64_t ignoredReports = 0;   // implausible numbers, short informations
+    std::uint64_t impliedUnderruns = 0; // reports of an empty buffer after a fuller one
+    std::uint64_t stalls = 0;
+    std::int32_t bufferFree = 0; // the current estimate
+    std::int32_t bufferMax = 0;
+    std::int32_t sampleRate = 0;
+    bool sendFailing = false; // transient send errors right now
+};
+
 // Drives one projector over UDP: finds it by broadcast, switches it on, streams
 // sample frames paced against its buffer, and switches it off on destruction.
-// Thread: construct, sendFrame and destroy on one thread; a receive thread of the
-// link's own hears the device meanwhile.
-class LaserCubeLink {
+// The address found at discovery is kept for the link's life; later datagrams can
+// change the pacing numbers (when plausible) but never where the stream goes.
+// Thread: construct, send and destroy on one thread at a time (the sending thread
+// may differ from the constructing one when the handover is ordered); stats() from
+// any thread; a receive thread of the link's own hears the device meanwhile.
+class LaserCubeLink final : public LaserOutput {
 public:
     // Blocks until a device (the chosen one, if any) answers. Throws DiscoveryCancelled
-    // when *stopRequested turns true first, std::system_error on socket failures.
+    // when *stopRequested turns true first (seen within 50 ms), std::system_error on
+    // socket failures. `realtime`: the receive thread asks for SCHED_FIFO (kReceiverPriority).
     explicit LaserCubeLink(const std::atomic<bool>* stopRequested = nullptr,
-                           const ProjectorChoice& choice = {});
-    ~LaserCubeLink();
+                           const ProjectorChoice& choice = {}, bool realtime = false);
+    ~LaserCubeLink() override;
     LaserCubeLink(const LaserCubeLink&) = delete;
     LaserCubeLink& operator=(const LaserCubeLink&) = delete;
 
-    // Sends one frame; may sleep to let the device catch up. Throws "sendto failed".
-    void sendFrame(const std::vector<LaserSample>& samples);
+    // Sends one frame; may sleep to let the device catch up. Transient network errors
+    // are retried for kGiveUpAfter; then, or on any other error, throws.
+    SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop) override;
+    void sendFrame(const std::vector<LaserSample>& samples) { (void)sendFrame(samples, {}); }
+    void sendUnpaced(std::span<const LaserSample> samples) override;
+    // Sends the switch-off now instead of at destruction (once); throws on errors.
+    void switchOff() override;
+    [[nodiscard]] std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) override;
 
     [[nodiscard]] std::string name() const;
     [[nodiscard]] std::string address() const;
+    [[nodiscard]] LinkStats stats() const;
 
-    // What the status line shows; cheap, any thread.
-    struct Readout {
-        std::int32_t bufferFree = 0; // the estimate
-        std::int32_t bufferMax = 0;
-        std::int32_t sampleRate = 0;
-        std::uint64_t emptyReports = 0; // the device said its buffer ran empty
-    };
-    [[nodiscard]] Readout readout() const;
+    // Transient send errors are retried this long before the link gives up.
+    static constexpr std::chrono::seconds kGiveUpAfter{10};
+    // Beyond the time the whole buffer takes to drain, before a device is stalled.
+    static constexpr std::chrono::milliseconds kStallMargin{250};
 
 private:
     void sendTo(const std::string& address, std::uint16_t port, std::span<const std::byte> bytes);
+    bool sendData(std::span<const std::byte> bytes, const StopFlags& stop);
     void sendSwitches(std::uint8_t state);
     void discover(const std::atomic<bool>* cancel, const ProjectorChoice& choice);
-    void handleDeviceInfo(std::span<const std::byte> datagram, std::uint32_t sourceAddress);
+    void handleDeviceInfo(std::span<const std::byte> datagram, std::uint32_t sourceAddress,
+                          bool atDiscovery);
+    void handleBufferFree(std::int32_t free);
     void handleDatagram(std::span<const std::byte> datagram, std::uint32_t sourceAddress);
     void receiveLoop();
+    void warnFromReceiver(const std::string& text);
 
     UdpSocket commandSocket;
     UdpSocket dataSocket;
     std::atomic<std::uint8_t> infoByte3{0};
     std::atomic<std::uint8_t> infoByte4{0};
     std::atomic<bool> infoFlag5{false};
-    std::atomic<std::int32_t> sampleRate{0};
+    std::atomic<std::int32_t> sampleRate{kDefaultSampleRate};
     std::atomic<std::int32_t> infoWord14{0};
     BufferEstimate bufferFree; // the estimate and the count of device reports
     IdleCredit idleCredit;     // the sender's own: playing time outside pacing
-    std::atomic<std::int32_t> bufferMax{0};
+    std::atomic<std::int32_t> bufferMax{kDefaultBufferSize};
     std::atomic<std::int32_t> infoByte23{0};
     std::atomic<std::int32_t> infoByte24{0};
     std::atomic<std::int32_t> infoByte25{0};
     mutable std::mutex textMutex; // guards the three texts below
     std::string infoText;
+    // Written once at discovery, before the receive thread starts, and never again:
+    // the sending thread reads it without the lock.
     std::string deviceAddress;
     std::atomic<std::int32_t> infoByte37{0};
     std::string deviceName;
     // The source that answered discovery, network byte order; the only one heard after.
     std::uint32_t deviceSource = 0;
-    std::atomic<std::uint64_t> emptyReports{0};
-    bool bufferWasEmpty = true; // receive thread only
     PacketCounters counters;
     SampleDataBuffer packetBuffer{};
     std::atomic<bool> stopRequested{false};
+
+    // Counters for stats(); written by the sending or the receive thread.
+    std::atomic<std::uint64_t> samplesSent{0};
+    std::atomic<std::uint64_t> packetsSent{0};
+    std::atomic<std::uint64_t> deviceReports{0};
+    std::atomic<std::uint64_t> ignoredReports{0};
+    std::atomic<std::uint64_t> impliedUnderruns{0};
+    std::atomic<std::uint64_t> stalls{0};
+    std::atomic<bool> sendFailing{false};
+    std::atomic<bool> switchedOff{false};
+    bool realtimeReceiver = false;
+    std::int32_t lastReportedFree = -1; // receive thread only
+    RateLimitedLine receiveWarnings;    // receive thread only
+    RateLimitedLine sendWarnings;       // sending thread only
+    bool stalled = false;               // sending thread only: said so already
+    std::optional<std::chrono::steady_clock::time_point> failingSince; // sending thread
+
     std::thread receiveThread;
 };
 

@@ -10,12 +10,14 @@ bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax) {
            static_cast<std::int64_t>(bufferMax) - kPacingReserve;
 }
 
-std::chrono::microseconds pacingSleep(std::int32_t sampleRate) {
-    if (sampleRate <= 0) {
+std::chrono::microseconds pacingSleep(std::int64_t samples, std::int32_t sampleRate) {
+    if (sampleRate <= 0 || samples <= 0) {
         return std::chrono::microseconds{0};
     }
-    const double micros = 1e6 * kPacingSleepSamples / static_cast<double>(sampleRate);
-    return std::chrono::microseconds{static_cast<std::int64_t>(micros)};
+    const double micros = std::ceil(1e6 * static_cast<double>(samples) / sampleRate);
+    const std::chrono::microseconds longest = kLongestPacingSleep;
+    return std::chrono::microseconds{
+        static_cast<std::int64_t>(std::min(micros, static_cast<double>(longest.count())))};
 }
 
 std::int32_t samplesPlayed(std::chrono::nanoseconds elapsed, std::int32_t sampleRate) {

@@ -11,12 +11,15 @@ namespace lumarok {
 // Pacing against the device's buffer: a sender waits while fewer than
 // bufferMax - kPacingReserve slots are estimated free.
 inline constexpr std::int32_t kPacingReserve = 1500;
-inline constexpr std::int32_t kPacingSleepSamples = 100;
+// No single pacing sleep is longer than this, so a stop request is seen in time
+// whatever the device reports.
+inline constexpr std::chrono::milliseconds kLongestPacingSleep{20};
 
 [[nodiscard]] bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax);
-// Time the device needs for kPacingSleepSamples samples, truncated; 0 when the
-// rate is unknown (0 or negative), which means no pacing at all.
-[[nodiscard]] std::chrono::microseconds pacingSleep(std::int32_t sampleRate);
+// Time the device needs to play `samples` samples, rounded up to a whole microsecond
+// and capped at kLongestPacingSleep; 0 when the rate is unknown (0 or negative),
+// which means no pacing at all.
+[[nodiscard]] std::chrono::microseconds pacingSleep(std::int64_t samples, std::int32_t sampleRate);
 // Samples the device plays in `elapsed`, rounded to the nearest sample.
 [[nodiscard]] std::int32_t samplesPlayed(std::chrono::nanoseconds elapsed, std::int32_t sampleRate);
 
@@ -51,24 +54,40 @@ private:
     bool started = false;
 };
 
-// Sleeps before one packet until the estimate is back at or above the threshold.
-// Each sleep credits what the device played meanwhile (measured, so an oversleep is
-// not lost), unless a device report replaced the estimate during the sleep.
-// `sleep(microseconds)` sleeps and returns the time that really passed.
-// Returns the number of sleeps. Thread: the sending thread.
-template <typename Sleep>
-int paceBeforePacket(BufferEstimate& estimate, std::int32_t bufferMax, std::int32_t sampleRate,
-                     Sleep&& sleep) {
-    const std::chrono::microseconds slice = pacingSleep(sampleRate);
-    int sleeps = 0;
+enum class PaceResult { ready, stopped, stalled };
+
+// Waits before one packet until the estimate is back at or above the threshold: one
+// sleep for the whole shortfall (capped at kLongestPacingSleep), again only when a
+// device report says less was played. Each sleep credits what the device played
+// meanwhile (measured, so an oversleep is not lost), unless a device report replaced
+// the estimate during the sleep. `sleep(microseconds)` sleeps and returns the time
+// that really passed; `stopped()` is asked before every sleep. Gives up with
+// `stalled` once the sleeps add up to more than `stallAfter`.
+// Thread: the sending thread.
+template <typename Sleep, typename Stopped>
+PaceResult paceBeforePacket(BufferEstimate& estimate, std::int32_t bufferMax,
+                            std::int32_t sampleRate, Sleep&& sleep, Stopped&& stopped,
+                            std::chrono::nanoseconds stallAfter, int* sleeps = nullptr) {
+    std::chrono::nanoseconds waited{0};
     while (sampleRate > 0) {
         const std::uint32_t serial = estimate.reportSerial.load();
         std::int32_t free = estimate.bufferFree.load();
         if (!needsPacing(free, bufferMax)) {
             break;
         }
-        const std::chrono::nanoseconds elapsed = sleep(slice);
-        ++sleeps;
+        if (stopped()) {
+            return PaceResult::stopped;
+        }
+        if (waited > stallAfter) {
+            return PaceResult::stalled;
+        }
+        const std::int64_t shortfall =
+            static_cast<std::int64_t>(bufferMax) - kPacingReserve - static_cast<std::int64_t>(free);
+        const std::chrono::nanoseconds elapsed = sleep(pacingSleep(shortfall, sampleRate));
+        waited += elapsed;
+        if (sleeps != nullptr) {
+            ++*sleeps;
+        }
         if (estimate.reportSerial.load() == serial) {
             const std::int64_t credited =
                 static_cast<std::int64_t>(free) + samplesPlayed(elapsed, sampleRate);
@@ -78,7 +97,7 @@ int paceBeforePacket(BufferEstimate& estimate, std::int32_t bufferMax, std::int3
             estimate.bufferFree.compare_exchange_strong(free, next);
         }
     }
-    return sleeps;
+    return PaceResult::ready;
 }
 
 } // namespace lumarok

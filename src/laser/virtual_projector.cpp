@@ -4,6 +4,7 @@
 #include "laser/sample_packets.hpp"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstring>
 #include <utility>
 
@@ -30,20 +31,31 @@ std::uint32_t wire16(std::int32_t value) {
 
 } // namespace
 
-VirtualProjector::VirtualProjector(Config settings) : config(std::move(settings)) {}
+VirtualProjector::VirtualProjector(Config settings)
+    : VirtualProjector(std::move(settings), Lies{}) {}
+
+VirtualProjector::VirtualProjector(Config settings, Lies told)
+    : config(std::move(settings)), lies(std::move(told)) {}
 
 std::vector<std::byte> VirtualProjector::deviceInfo(std::uint32_t ownAddress) const {
     std::vector<std::byte> info(38, std::byte{0});
     info[0] = std::byte{kDeviceInfoTag};
     info[3] = std::byte{1};
     info[5] = std::byte{static_cast<std::uint8_t>(isStreaming ? 1 : 0)};
-    putU32(info, 10, static_cast<std::uint32_t>(config.sampleRate));
+    const std::int64_t rate =
+        lies.claimedSampleRate >= 0 ? lies.claimedSampleRate : config.sampleRate;
+    putU32(info, 10, static_cast<std::uint32_t>(rate));
     putU32(info, 14, static_cast<std::uint32_t>(config.sampleRate));
-    putU16(info, 19, wire16(bufferFree()));
-    putU16(info, 21, wire16(config.bufferSize));
+    putU16(info, 19, wire16(lies.reportedFree >= 0 ? lies.reportedFree : bufferFree()));
+    putU16(info, 21,
+           wire16(lies.claimedBufferSize >= 0 ? lies.claimedBufferSize : config.bufferSize));
     const char text[] = "virt";
     std::memcpy(info.data() + 26, text, sizeof text - 1);
-    if (!config.hideAddress) {
+    in_addr claimed{};
+    if (!lies.claimedAddress.empty() &&
+        ::inet_pton(AF_INET, lies.claimedAddress.c_str(), &claimed) == 1) {
+        std::memcpy(info.data() + 32, &claimed.s_addr, 4);
+    } else if (!config.hideAddress) {
         std::memcpy(info.data() + 32, &ownAddress, 4); // already in wire order
     }
     for (const char c : config.name) {
@@ -56,11 +68,12 @@ std::vector<std::byte> VirtualProjector::deviceInfo(std::uint32_t ownAddress) co
 std::vector<std::byte> VirtualProjector::bufferFreeReport() const {
     std::vector<std::byte> report(4, std::byte{0});
     report[0] = std::byte{kBufferFreeTag};
-    putU16(report, 2, wire16(bufferFree()));
+    putU16(report, 2, wire16(lies.reportedFree >= 0 ? lies.reportedFree : bufferFree()));
     return report;
 }
 
-std::string VirtualProjector::handleCommand(std::span<const std::byte> datagram) {
+std::string VirtualProjector::handleCommand(std::span<const std::byte> datagram,
+                                            Clock::time_point now) {
     if (datagram.size() != 2) {
         return {};
     }
@@ -70,6 +83,9 @@ std::string VirtualProjector::handleCommand(std::span<const std::byte> datagram)
     }
     ++totals.switchCommands;
     const bool on = datagram[1] != std::byte{0};
+    advance(now);
+    settle(now);
+    isOn = on;
     if (!on) {
         // The sender is done: running dry from here on is the end of the show.
         isStreaming = false;
@@ -123,6 +139,10 @@ void VirtualProjector::handleSampleData(std::span<const std::byte> datagram,
         ++totals.underruns;
         ranDry = false;
     }
+    settle(now);
+    dry = false;
+    const LaserSample& last = current.samples.back();
+    lastLit = (last.r | last.g | last.b) != 0;
     if (!isStreaming) {
         isStreaming = true;
         lastAdvance = now;
@@ -145,6 +165,7 @@ void VirtualProjector::advance(Clock::time_point now) {
         lastAdvance = now;
         return;
     }
+    const Clock::time_point before = lastAdvance;
     const std::chrono::duration<double> elapsed = now - lastAdvance;
     lastAdvance = now;
     owed += std::max(0.0, elapsed.count()) * config.sampleRate;
@@ -154,10 +175,25 @@ void VirtualProjector::advance(Clock::time_point now) {
         if (due > queued && isStreaming) {
             ranDry = true;
         }
+        if (!dry && due > queued) {
+            dry = true; // the last queued sample played out at this moment
+            dryFrom =
+                before + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                             static_cast<double>(queued) / config.sampleRate));
+        }
         queued = 0;
         owed = 0.0; // a dry buffer owes nothing: the next sample plays when it comes
     } else {
         queued -= due;
+    }
+}
+
+void VirtualProjector::settle(Clock::time_point now) {
+    if (dry && lastLit && isOn && now > dryFrom) {
+        totals.litStarved += now - dryFrom;
+    }
+    if (dry) {
+        dryFrom = std::max(dryFrom, now);
     }
 }
 

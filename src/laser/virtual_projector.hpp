@@ -27,6 +27,14 @@ public:
         bool hideAddress = false; // answer discovery with 0.0.0.0 as its own address
     };
 
+    // Lies for fault tests; < 0 (or empty) tells the truth.
+    struct Lies {
+        std::int64_t claimedSampleRate = -1; // DeviceInfo's rate field, up to 0xFFFFFFFF
+        std::int32_t claimedBufferSize = -1; // DeviceInfo's buffer size field
+        std::int32_t reportedFree = -1;      // every free-space report says this
+        std::string claimedAddress;          // the address DeviceInfo names, dotted
+    };
+
     struct Counts {
         std::uint64_t packets = 0;
         std::uint64_t frames = 0;         // frames completed (the next frame began)
@@ -38,6 +46,9 @@ public:
         std::uint64_t messageGaps = 0;    // message counter not one more than the last
         std::uint64_t frameGaps = 0;      // frame counter not one more than the last
         std::uint64_t switchCommands = 0;
+        // Time the buffer stood empty while switched on with a lit last sample: a
+        // static lit beam on a projector that does not blank when starved.
+        std::chrono::nanoseconds litStarved{0};
     };
 
     struct Frame {
@@ -47,6 +58,7 @@ public:
     };
 
     explicit VirtualProjector(Config config);
+    VirtualProjector(Config config, Lies lies);
 
     // The answer to a discovery request; `ownAddress` is in network byte order.
     [[nodiscard]] std::vector<std::byte> deviceInfo(std::uint32_t ownAddress) const;
@@ -54,7 +66,8 @@ public:
 
     // A datagram on the command port. Returns the switch command it held, as text
     // such as "switch A on", or an empty text.
-    std::string handleCommand(std::span<const std::byte> datagram);
+    std::string handleCommand(std::span<const std::byte> datagram,
+                              Clock::time_point now = Clock::now());
     void handleSampleData(std::span<const std::byte> datagram, Clock::time_point now);
     // Plays what is due up to `now`.
     void advance(Clock::time_point now);
@@ -67,15 +80,25 @@ public:
     // The last completed frame, or the one being received when none is complete.
     [[nodiscard]] const std::vector<LaserSample>& lastFrame() const;
     [[nodiscard]] bool streaming() const { return isStreaming; }
+    [[nodiscard]] bool switchedOn() const { return isOn; }
+    // Whether the last sample received (the last one played once the buffer is dry) is lit.
+    [[nodiscard]] bool lastSampleLit() const { return lastLit; }
+    // Brings the lit-starved time up to `now` (before the counts are read at the end).
+    void settle(Clock::time_point now);
 
 private:
     Config config;
+    Lies lies;
     Counts totals;
     std::int64_t queued = 0;
     double owed = 0.0; // fraction of a sample carried to the next advance
     Clock::time_point lastAdvance{};
     bool isStreaming = false;
     bool ranDry = false; // dry while streaming; an underrun if the stream goes on
+    bool isOn = false;   // switched on by the last switch command
+    bool dry = false;    // the buffer is empty since dryFrom
+    Clock::time_point dryFrom{};
+    bool lastLit = false; // the last sample received (so the last one played) is lit
     bool haveMessage = false;
     std::uint8_t lastMessage = 0;
     bool haveFrame = false;

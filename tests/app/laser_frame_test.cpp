@@ -1,14 +1,20 @@
 #include "app/laser_frame.hpp"
 #include "app/laser_loop.hpp"
+#include "app/laser_sender.hpp"
 #include "laser/laser_path.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lumarok {
@@ -103,60 +109,136 @@ TEST(DarkSample, IsBlackAndMirroredLikeThePathBuilder) {
     EXPECT_EQ(outside.y, 0);
 }
 
-TEST(LaserLoop, StopsWhenAskedAndEndsWithOneDarkFrameAtTheBeam) {
-    std::atomic<bool> stop{false};
-    int built = 0;
-    std::vector<std::vector<LaserSample>> sent;
-    const glm::vec2 last = runLaserLoop(
-        stop,
-        [&](std::vector<LaserSample>& samples, glm::vec2 beam) {
-            // Each frame starts where the previous one ended.
-            EXPECT_EQ(beam, glm::vec2(100.0f * static_cast<float>(built), 10.0f * built));
-            ++built;
-            samples.assign(3, LaserSample{1, 2, 4095, 4095, 4095});
-            return glm::vec2(100.0f * static_cast<float>(built), 10.0f * built);
-        },
-        [&](const std::vector<LaserSample>& samples) {
-            sent.push_back(samples);
-            if (sent.size() == 4) {
-                stop = true;
+// A projector stand-in: records what is sent; `queuedFor` is what timeUntilQueued says.
+class RecordingOutput final : public LaserOutput {
+public:
+    struct Sent {
+        std::vector<LaserSample> samples;
+        bool paced;
+    };
+    std::vector<Sent> sent;
+    std::chrono::nanoseconds queuedFor{std::chrono::milliseconds(5)};
+    bool failSends = false;
+
+    SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags&) override {
+        if (failSends) {
+            throw std::runtime_error("sendto failed: Operation not permitted");
+        }
+        sent.push_back({{samples.begin(), samples.end()}, true});
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // pacing
+        return SendOutcome::sent;
+    }
+    void sendUnpaced(std::span<const LaserSample> samples) override {
+        sent.push_back({{samples.begin(), samples.end()}, false});
+    }
+    std::chrono::nanoseconds timeUntilQueued(std::int32_t) override { return queuedFor; }
+    void switchOff() override { offAfter = sent.size(); }
+    std::size_t offAfter = 0; // sends before the switch-off; 0: not switched off
+};
+
+bool darkAt(const std::vector<LaserSample>& samples, std::uint16_t x, std::uint16_t y) {
+    return !samples.empty() && std::all_of(samples.begin(), samples.end(), [&](LaserSample s) {
+        return s.x == x && s.y == y && s.r == 0 && s.g == 0 && s.b == 0;
+    });
+}
+
+// Frame n: three lit samples at (n, 2n); the beam ends at (n, 10n).
+glm::vec2 buildNumbered(std::vector<LaserSample>& samples, glm::vec2 beam, int& built) {
+    EXPECT_EQ(beam, glm::vec2(static_cast<float>(built), 10.0f * built))
+        << "each frame starts where the previous one ended";
+    ++built;
+    const auto n = static_cast<std::uint16_t>(built);
+    samples.assign(3, LaserSample{n, static_cast<std::uint16_t>(2 * n), 4095, 4095, 4095});
+    return {static_cast<float>(built), 10.0f * built};
+}
+
+TEST(LaserLoop, FramesGoOutInOrderAndEveryWayOutEndsWithADarkFrameAtTheBeam) {
+    for (const int way : {0, 1, 2}) { // a stop signal, an error while rendering, a send error
+        SCOPED_TRACE(way);
+        RecordingOutput output;
+        std::atomic<bool> signal{false};
+        FrameHandoff handoff;
+        int built = 0;
+        std::optional<LaserSender> sender;
+        sender.emplace(output, handoff, signal, false);
+        auto build = [&](std::vector<LaserSample>& samples, glm::vec2 beam) {
+            if (built == 5) {
+                if (way == 0) {
+                    signal = true;
+                } else if (way == 1) {
+                    throw std::runtime_error("render failed");
+                } else {
+                    output.failSends = true;
+                }
             }
-        });
-    EXPECT_EQ(built, 4);
-    ASSERT_EQ(sent.size(), 5u);
-    EXPECT_EQ(last, glm::vec2(400.0f, 40.0f));
-    const std::vector<LaserSample>& dark = sent.back();
-    ASSERT_EQ(dark.size(), kDarkFrameSamples);
-    for (const LaserSample& s : dark) {
-        EXPECT_EQ(s.x, 4095 - 400);
-        EXPECT_EQ(s.y, 4095 - 40);
-        EXPECT_EQ(s.r + s.g + s.b, 0);
+            return buildNumbered(samples, beam, built);
+        };
+        if (way == 1) {
+            EXPECT_THROW(runLaserLoop(StopFlags{&signal, &sender->failed()}, build, handoff),
+                         std::runtime_error);
+            sender.reset();
+        } else {
+            runLaserLoop(StopFlags{&signal, &sender->failed()}, build, handoff);
+            if (way == 2) {
+                EXPECT_TRUE(sender->failed());
+                EXPECT_THROW(sender->finish(), std::runtime_error);
+            } else {
+                EXPECT_NO_THROW(sender->finish());
+            }
+        }
+        // Frames 1..5 at least, in order (the one built with the stop may be cut).
+        ASSERT_GE(output.sent.size(), 5u);
+        std::uint16_t beamX = 0;
+        for (std::size_t i = 0; i + 1 < output.sent.size(); ++i) {
+            EXPECT_EQ(output.sent[i].samples.front().x, i + 1);
+            beamX = output.sent[i].samples.front().x;
+        }
+        EXPECT_GE(beamX, 5);
+        const RecordingOutput::Sent& last = output.sent.back();
+        EXPECT_FALSE(last.paced);
+        EXPECT_EQ(last.samples.size(), kDarkFrameSamples);
+        EXPECT_TRUE(darkAt(last.samples, beamX, static_cast<std::uint16_t>(2 * beamX)));
+        EXPECT_EQ(output.offAfter, output.sent.size()) << "switched off after the dark frame";
     }
 }
 
-TEST(LaserLoop, StopBeforeFirstFrameStillDarkensTheBeamAtTheStart) {
-    std::atomic<bool> stop{true};
-    int sends = 0;
+TEST(LaserLoop, AStalledRenderIsFilledWithDarkAtTheBeamAndNoFrameIsLost) {
+    RecordingOutput output;
+    output.queuedFor = std::chrono::nanoseconds(0); // the device is low at once
+    std::atomic<bool> signal{false};
+    FrameHandoff handoff;
+    int built = 0;
+    LaserSender sender(output, handoff, signal, false);
     runLaserLoop(
-        stop,
-        [](std::vector<LaserSample>&, glm::vec2) -> glm::vec2 {
-            ADD_FAILURE() << "no frame may be built after a stop";
-            return {};
+        StopFlags{&signal, &sender.failed()},
+        [&](std::vector<LaserSample>& samples, glm::vec2 beam) {
+            if (built == 2) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            if (built == 4) {
+                signal = true;
+            }
+            return buildNumbered(samples, beam, built);
         },
-        [&](const std::vector<LaserSample>& samples) {
-            ++sends;
-            ASSERT_FALSE(samples.empty());
-            EXPECT_EQ(samples.front().x, 4095);
-        });
-    EXPECT_EQ(sends, 1);
-}
-
-TEST(LaserLoop, ErrorWhileSendingLeavesTheLoop) {
-    std::atomic<bool> stop{false};
-    EXPECT_THROW(runLaserLoop(
-                     stop, [](std::vector<LaserSample>&, glm::vec2 b) { return b; },
-                     [](const std::vector<LaserSample>&) { throw std::runtime_error("sendto"); }),
-                 std::runtime_error);
+        handoff);
+    sender.finish();
+    std::vector<int> lit;
+    std::size_t darkFills = 0;
+    for (const RecordingOutput::Sent& s : output.sent) {
+        if (s.samples.front().r != 0) {
+            lit.push_back(s.samples.front().x);
+        } else if (s.samples.size() == kDarkFillSamples) {
+            ++darkFills;
+            const auto x = static_cast<std::uint16_t>(lit.empty() ? 4095 : lit.back());
+            const auto y = static_cast<std::uint16_t>(lit.empty() ? 4095 : 2 * lit.back());
+            EXPECT_TRUE(darkAt(s.samples, x, y)) << "dark where the last frame left the beam";
+        }
+    }
+    ASSERT_GE(lit.size(), 4u) << "the frame built with the stop may be left out";
+    for (std::size_t i = 0; i < lit.size(); ++i) {
+        EXPECT_EQ(lit[i], static_cast<int>(i) + 1);
+    }
+    EXPECT_GE(darkFills, 2u) << "the stall was bridged with dark samples";
 }
 
 } // namespace

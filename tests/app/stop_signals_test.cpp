@@ -8,13 +8,16 @@
 namespace lumarok {
 namespace {
 
-TEST(StopSignals, InterruptAndTerminateSetTheFlagInsteadOfEndingTheProcess) {
-    for (const int signal : {SIGINT, SIGTERM}) {
+TEST(StopSignals, EveryStopSignalSetsTheFlagAndABrokenPipeIsIgnored) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         const StopSignals stop;
         EXPECT_FALSE(stop.stopRequested());
         ASSERT_EQ(std::raise(signal), 0);
         EXPECT_TRUE(stop.stopRequested()) << signal;
     }
+    const StopSignals stop;
+    ASSERT_EQ(std::raise(SIGPIPE), 0); // would end the process if not ignored
+    EXPECT_FALSE(stop.stopRequested());
 }
 
 TEST(StopSignals, PreviousHandlersComeBackAndOnlyOneInstanceAtATime) {

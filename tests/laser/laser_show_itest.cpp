@@ -133,12 +133,19 @@ TEST(LaserShowNetns, SendsTheFrameRenderedAtTheOscTimeAndSwitchesOffOnSigterm) {
 
     const std::vector<std::vector<Sample>> frames = dumpedFrames(dir / "frames.jsonl");
     ASSERT_EQ(frames.size(), static_cast<std::size_t>(kFrames));
-    // The later half is certainly past the first /Time; each must be the rendered frame.
+    // The later half is certainly past the first /Time; each must be the rendered frame,
+    // or a dark fill the sender put in while a render was late.
+    std::size_t litFrames = 0;
     for (std::size_t i = frames.size() / 2; i < frames.size(); ++i) {
         const std::vector<Sample> lit = litPart(frames[i]);
+        if (lit.empty()) {
+            continue;
+        }
+        ++litFrames;
         EXPECT_TRUE(lit == expected)
             << "frame " << i << ": " << lit.size() << " lit samples, rendered " << expected.size();
     }
+    EXPECT_GE(litFrames, frames.size() / 4);
     EXPECT_NE(
         readFile(dir / "cube.out").find("switch A on\nswitch A on\nswitch B on\nswitch B on\n"),
         std::string::npos);

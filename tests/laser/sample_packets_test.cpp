@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace lumarok {
@@ -91,78 +93,107 @@ TEST(Pacing, ThresholdAndSleepLength) {
     EXPECT_TRUE(needsPacing(4499, 6000));
     EXPECT_TRUE(needsPacing(-5, 6000));
     EXPECT_FALSE(needsPacing(0, 0)) << "signed: an unknown buffer never waits";
-    EXPECT_EQ(pacingSleep(30000), microseconds(3333));
-    EXPECT_EQ(pacingSleep(0), microseconds(0));
-    EXPECT_EQ(pacingSleep(-1), microseconds(0));
+    EXPECT_EQ(pacingSleep(100, 30000), microseconds(3334)) << "rounded up";
+    EXPECT_EQ(pacingSleep(1, 30000), microseconds(34));
+    EXPECT_EQ(pacingSleep(6000, 30000), kLongestPacingSleep) << "capped, so a stop is seen";
+    EXPECT_EQ(pacingSleep(100, 0), microseconds(0));
+    EXPECT_EQ(pacingSleep(100, -1), microseconds(0));
     EXPECT_EQ(samplesPlayed(microseconds(3333), 30000), 100) << "rounded, not truncated";
     EXPECT_EQ(samplesPlayed(std::chrono::milliseconds(10), 30000), 300);
     EXPECT_EQ(samplesPlayed(nanoseconds(-5), 30000), 0);
 }
 
 // A sleeper that records the requested sleeps and reports each as `factor` times as
-// long, as an overloaded machine would.
+// long, as an overloaded machine would; `during` runs inside each sleep.
 struct FakeSleep {
     std::vector<microseconds> requested;
     double factor = 1.0;
+    std::function<void()> during;
     nanoseconds operator()(microseconds duration) {
         requested.push_back(duration);
+        if (during) {
+            during();
+        }
         return nanoseconds(
             static_cast<std::int64_t>(static_cast<double>(duration.count()) * 1000.0 * factor));
     }
 };
 
-TEST(Pacing, ExamplesFromAFullBuffer) {
-    BufferEstimate estimate;
-    FakeSleep sleep;
-    estimate.bufferFree = 4500;
-    EXPECT_EQ(paceBeforePacket(estimate, 6000, 30000, std::ref(sleep)), 0);
-    estimate.bufferFree = 4499;
-    EXPECT_EQ(paceBeforePacket(estimate, 6000, 30000, std::ref(sleep)), 1);
-    ASSERT_EQ(sleep.requested.size(), 1u);
-    EXPECT_EQ(sleep.requested[0], microseconds(3333));
-    EXPECT_EQ(estimate.bufferFree.load(), 4599);
-}
+struct PaceCase {
+    const char* what;
+    std::int32_t free;
+    std::int32_t rate;
+    double factor;
+    std::vector<microseconds> sleeps; // what was asked for, in order
+    std::int32_t freeAfter;
+};
 
-TEST(Pacing, SleepsUntilThresholdIsReachedSoAFastSenderCannotOverflow) {
-    BufferEstimate estimate;
-    FakeSleep sleep;
-    estimate.bufferFree = 4500 - 140 - 260; // far below: one slice is not enough
-    EXPECT_EQ(paceBeforePacket(estimate, 6000, 30000, std::ref(sleep)), 4);
-    EXPECT_GE(estimate.bufferFree.load(), 4500);
-}
-
-TEST(Pacing, OversleepIsCredited) {
-    BufferEstimate estimate;
-    FakeSleep sleep;
-    sleep.factor = 3.0; // every slice takes three times as long
-    estimate.bufferFree = 4200;
-    EXPECT_EQ(paceBeforePacket(estimate, 6000, 30000, std::ref(sleep)), 1);
-    EXPECT_EQ(estimate.bufferFree.load(), 4500);
+TEST(Pacing, OneSleepForTheWholeShortfallWithWhatWasPlayedCredited) {
+    const std::vector<PaceCase> cases{
+        {"at the threshold", 4500, 30000, 1.0, {}, 4500},
+        {"one sample short", 4499, 30000, 1.0, {microseconds(34)}, 4500},
+        {"far below: one sleep, not many slices", 4100, 30000, 1.0, {microseconds(13334)}, 4500},
+        {"an oversleep is credited", 4200, 30000, 3.0, {microseconds(10000)}, 5100},
+        {"unknown rate never sleeps", -100000, 0, 1.0, {}, -100000},
+        {"a long shortfall in capped sleeps",
+         0,
+         30000,
+         1.0,
+         {kLongestPacingSleep, kLongestPacingSleep, kLongestPacingSleep, kLongestPacingSleep,
+          kLongestPacingSleep, kLongestPacingSleep, kLongestPacingSleep, microseconds(10000)},
+         4500},
+    };
+    for (const PaceCase& c : cases) {
+        BufferEstimate estimate;
+        estimate.bufferFree = c.free;
+        FakeSleep sleep;
+        sleep.factor = c.factor;
+        const PaceResult result = paceBeforePacket(
+            estimate, 6000, c.rate, std::ref(sleep), [] { return false; }, std::chrono::seconds(1));
+        EXPECT_EQ(result, PaceResult::ready) << c.what;
+        EXPECT_EQ(sleep.requested, c.sleeps) << c.what;
+        EXPECT_EQ(estimate.bufferFree.load(), c.freeAfter) << c.what;
+    }
 }
 
 TEST(Pacing, DeviceReportDuringSleepReplacesTheEstimate) {
     BufferEstimate estimate;
     estimate.bufferFree = 4000;
-    int calls = 0;
-    auto reportingSleep = [&](microseconds duration) {
-        ++calls;
-        if (calls == 1) {
+    FakeSleep sleep;
+    sleep.during = [&] {
+        if (sleep.requested.size() == 1) {
             estimate.report(4100); // the device says: still only 4100 free
         }
-        return nanoseconds(duration);
     };
-    paceBeforePacket(estimate, 6000, 30000, reportingSleep);
-    // First slice: no credit on top of the report; four more slices reach 4500.
-    EXPECT_EQ(calls, 5);
+    paceBeforePacket(
+        estimate, 6000, 30000, std::ref(sleep), [] { return false; }, std::chrono::seconds(1));
+    // First sleep: no credit on top of the report; one more for the rest.
+    EXPECT_EQ(sleep.requested,
+              (std::vector<microseconds>{microseconds(16667), microseconds(13334)}));
     EXPECT_EQ(estimate.bufferFree.load(), 4500);
 }
 
-TEST(Pacing, UnknownRateNeverSleeps) {
+TEST(Pacing, EndsOnAStopOrOnADeviceThatNeverMakesRoom) {
     BufferEstimate estimate;
-    FakeSleep sleep;
-    estimate.bufferFree = -100000;
-    EXPECT_EQ(paceBeforePacket(estimate, 6000, 0, std::ref(sleep)), 0);
-    EXPECT_TRUE(sleep.requested.empty());
+    FakeSleep full;
+    full.during = [&] { estimate.report(0); }; // "0 free", again and again
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(paceBeforePacket(
+                  estimate, 6000, 30000, std::ref(full), [&] { return stop.load(); },
+                  std::chrono::milliseconds(450)),
+              PaceResult::stalled);
+    EXPECT_EQ(full.requested.size(), 23u) << "450 ms of 20 ms sleeps, then one more look";
+
+    FakeSleep stopping;
+    stopping.during = [&] {
+        estimate.report(0);
+        stop = stopping.requested.size() == 3;
+    };
+    EXPECT_EQ(paceBeforePacket(
+                  estimate, 6000, 30000, std::ref(stopping), [&] { return stop.load(); },
+                  std::chrono::seconds(10)),
+              PaceResult::stopped);
+    EXPECT_EQ(stopping.requested.size(), 3u);
 }
 
 } // namespace

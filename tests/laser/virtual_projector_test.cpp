@@ -117,5 +117,37 @@ TEST(VirtualProjector, RecognisesOnlyTwoByteSwitchCommands) {
     EXPECT_EQ(projector.counts().switchCommands, 2u);
 }
 
+TEST(VirtualProjector, CountsLitStarvedTimeOnlyWhileOnWithALitLastSample) {
+    struct Case {
+        const char* what;
+        bool on;
+        std::uint16_t lastRed; // 0: the last packet is dark
+        std::chrono::milliseconds expected;
+    };
+    const std::vector<Case> cases{
+        {"on, lit: 140 samples play 4.67 ms, then 95.33 ms starved", true, 4095, 95ms},
+        {"on, dark last", true, 0, 0ms},
+        {"off", false, 4095, 0ms},
+    };
+    for (const Case& c : cases) {
+        VirtualProjector projector({"p", 30000, 6000, false});
+        const Clock::time_point t0 = Clock::now();
+        if (c.on) {
+            projector.handleCommand(command(0x78, 1), t0);
+        }
+        SampleDataBuffer buffer{};
+        const std::vector<LaserSample> samples(140, LaserSample{1, 2, c.lastRed, 0, 0});
+        const std::size_t length = writeSampleDataPacket(buffer, PacketCounters{}, samples);
+        projector.handleSampleData(std::span<const std::byte>(buffer.data(), length), t0);
+        projector.advance(t0 + 50ms);
+        projector.advance(t0 + 100ms);
+        projector.settle(t0 + 100ms);
+        EXPECT_EQ(
+            std::chrono::duration_cast<std::chrono::milliseconds>(projector.counts().litStarved),
+            c.expected)
+            << c.what;
+    }
+}
+
 } // namespace
 } // namespace lumarok

@@ -227,7 +227,8 @@ int run(const Options& options) {
         broadcasts.emplace(kCommandPort, htonl(INADDR_ANY), true);
     }
     data.stampArrivals();
-    VirtualProjector projector(options.projector);
+    command.stampArrivals();
+    VirtualProjector projector(options.projector, options.lies);
 
     const Clock::time_point start = Clock::now();
     std::ofstream dump;
@@ -267,12 +268,14 @@ int run(const Options& options) {
     });
 
     std::optional<sockaddr_in> client;
+    Clock::time_point switchedOffAt{};
     bool switchedOn = false;
     std::uint64_t discoveryRequests = 0;
     std::uint64_t reportFailures = 0;
     bool announcedSilence = false;
     const auto reportInterval = std::chrono::milliseconds(options.reportMilliseconds);
     Clock::time_point nextReport = start;
+    Clock::time_point nextInfo = start;
     Clock::time_point nextProgress = start + std::chrono::seconds(1);
     std::array<std::byte, 2048> buffer{};
     std::array<pollfd, 3> fds{pollfd{command.fd(), POLLIN, 0}, pollfd{data.fd(), POLLIN, 0},
@@ -304,22 +307,27 @@ int run(const Options& options) {
                 answerRequest(*got);
             }
         }
+        // Samples before commands: a switch-off must not find samples that came
+        // before it still unread, which would look like a buffer run dry.
+        while (const std::optional<Datagram> got = receive(data, buffer)) {
+            projector.handleSampleData(std::span<const std::byte>(buffer.data(), got->length),
+                                       got->arrival);
+            client = got->source;
+        }
         while (const std::optional<Datagram> got = receive(command, buffer)) {
             const std::span<const std::byte> bytes(buffer.data(), got->length);
             if (isRequest(*got)) {
                 answerRequest(*got);
                 continue;
             }
-            const std::string switched = projector.handleCommand(bytes);
+            const std::string switched = projector.handleCommand(bytes, got->arrival);
             if (!switched.empty()) {
                 switchedOn = switched.ends_with(" on");
+                if (!switchedOn) {
+                    switchedOffAt = got->arrival;
+                }
                 line(switched);
             }
-        }
-        while (const std::optional<Datagram> got = receive(data, buffer)) {
-            projector.handleSampleData(std::span<const std::byte>(buffer.data(), got->length),
-                                       got->arrival);
-            client = got->source;
         }
         now = Clock::now();
         projector.advance(now);
@@ -332,11 +340,22 @@ int run(const Options& options) {
         }
         if (!silent && client && (switchedOn || projector.streaming()) && now >= nextReport) {
             const std::vector<std::byte> report = projector.bufferFreeReport();
-            if (::sendto(command.fd(), report.data(), report.size(), 0,
-                         reinterpret_cast<const sockaddr*>(&*client), sizeof *client) < 0) {
-                ++reportFailures;
+            for (int i = 0; i < options.reportBurst; ++i) {
+                if (::sendto(command.fd(), report.data(), report.size(), 0,
+                             reinterpret_cast<const sockaddr*>(&*client), sizeof *client) < 0) {
+                    ++reportFailures;
+                }
             }
             nextReport = now + reportInterval;
+        }
+        if (options.infoEveryMs > 0 && client && switchedOn && now >= nextInfo) {
+            std::vector<std::byte> info = projector.deviceInfo(ownAddressFacing(*client));
+            if (options.infoBytes > 0) {
+                info.resize(std::min(info.size(), static_cast<std::size_t>(options.infoBytes)));
+            }
+            ::sendto(command.fd(), info.data(), info.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&*client), sizeof *client);
+            nextInfo = now + std::chrono::milliseconds(options.infoEveryMs);
         }
         if (options.progress && now >= nextProgress) {
             const VirtualProjector::Counts& c = projector.counts();
@@ -357,6 +376,7 @@ int run(const Options& options) {
         }
     }
 
+    projector.settle(Clock::now());
     const VirtualProjector::Counts& counts = projector.counts();
     const std::pair<const char*, std::uint64_t> lines[] = {
         {"packets", counts.packets},
@@ -372,6 +392,14 @@ int run(const Options& options) {
         {"discovery_requests", discoveryRequests},
         {"report_failures", reportFailures},
         {"out_of_range_samples", outOfRange},
+        {"last_sample_lit", projector.lastSampleLit() ? 1u : 0u},
+        {"switched_off_at_us",
+         static_cast<std::uint64_t>(
+             std::chrono::duration_cast<std::chrono::microseconds>(switchedOffAt.time_since_epoch())
+                 .count())},
+        {"lit_starved_ms",
+         static_cast<std::uint64_t>(
+             std::chrono::duration_cast<std::chrono::milliseconds>(counts.litStarved).count())},
     };
     for (const auto& [name, value] : lines) {
         std::printf("%s %llu\n", name, static_cast<unsigned long long>(value));

@@ -17,6 +17,15 @@ const char* const kUsage =
     "  --report-ms N        interval of buffer-free reports in ms (10)\n"
     "  --silent-after S     stop sending buffer-free reports S seconds after start,\n"
     "                       as a projector whose status channel died (never)\n"
+    "Fault options (lies for tests):\n"
+    "  --claim-sample-rate N  state this rate in DeviceInfo (0..4294967295), play at\n"
+    "                       --sample-rate all the same\n"
+    "  --claim-buffer-size N  state this buffer size in DeviceInfo (0..65535)\n"
+    "  --report-free N      every free-space report says N (0: full for ever)\n"
+    "  --report-burst N     send N reports each interval (a flood)\n"
+    "  --info-address A.B.C.D  DeviceInfo names this address as the device's own\n"
+    "  --info-every-ms N    send an unsolicited DeviceInfo every N ms while on\n"
+    "  --info-bytes N       cut those unsolicited ones to N bytes\n"
     "  --progress           print 'progress SECONDS packets frames samples underruns\n"
     "                       overflows' every second\n"
     "  --hide-address       answer discovery with 0.0.0.0 as own address\n"
@@ -29,7 +38,10 @@ const char* const kUsage =
     "                       packet (monotonic seconds), samples, signature of the lit part\n"
     "On exit it prints counts, one per line: packets, frames, samples, underruns,\n"
     "overflows, dropped_samples, malformed, message_gaps, frame_gaps, switch_commands,\n"
-    "discovery_requests, report_failures, out_of_range_samples (a field above 4095).\n";
+    "discovery_requests, report_failures, out_of_range_samples (a field above 4095),\n"
+    "last_sample_lit (1 when the last sample received is lit), switched_off_at_us\n"
+    "(arrival of the last switch-off on the monotonic clock, 0 if none), lit_starved_ms\n"
+    "(time its buffer stood empty while on with a lit last sample).\n";
 
 namespace {
 
@@ -78,6 +90,23 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.progress = true;
         } else if (option == "--silent-after") {
             options.silentAfter = number(option, value(), 0, 1e7);
+        } else if (option == "--claim-sample-rate") {
+            options.lies.claimedSampleRate =
+                static_cast<std::int64_t>(number(option, value(), 0, 4294967295.0));
+        } else if (option == "--claim-buffer-size") {
+            options.lies.claimedBufferSize =
+                static_cast<std::int32_t>(number(option, value(), 0, 65535));
+        } else if (option == "--report-free") {
+            options.lies.reportedFree =
+                static_cast<std::int32_t>(number(option, value(), 0, 65535));
+        } else if (option == "--report-burst") {
+            options.reportBurst = static_cast<int>(number(option, value(), 1, 100000));
+        } else if (option == "--info-address") {
+            options.lies.claimedAddress = value();
+        } else if (option == "--info-every-ms") {
+            options.infoEveryMs = static_cast<int>(number(option, value(), 1, 100000));
+        } else if (option == "--info-bytes") {
+            options.infoBytes = static_cast<int>(number(option, value(), 1, 4096));
         } else if (option == "--hide-address") {
             options.projector.hideAddress = true;
         } else if (option == "--seconds") {

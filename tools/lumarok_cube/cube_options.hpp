@@ -9,6 +9,7 @@ namespace lumarok::cube {
 
 struct Options {
     VirtualProjector::Config projector;
+    VirtualProjector::Lies lies;
     double seconds = 0.0;        // 0: run until SIGINT or SIGTERM
     std::string picture;         // last drawn frame, .svg or .png
     std::string dump;            // frames as JSON lines
@@ -19,6 +20,9 @@ struct Options {
     bool progress = false;       // a line of running counts every second
     double silentAfter = -1.0;   // seconds after start when reports stop; < 0: never
     std::string address;         // own IPv4 address to bind; empty: all of the namespace's
+    int reportBurst = 1;         // reports sent each interval (a flood when large)
+    int infoEveryMs = 0;         // unsolicited DeviceInfo while switched on; 0: never
+    int infoBytes = 0;           // those cut to this many bytes; 0: whole
     bool help = false;
 };
 

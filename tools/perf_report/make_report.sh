@@ -208,4 +208,27 @@ if [ -f "$root/tools/perf_report/notes.md" ]; then
     cat "$root/tools/perf_report/notes.md"
 fi
 } >"$out"
+
+# The laser sender with both cores saturated, with and without real-time scheduling:
+# a section of its own, appended last.
+load_seconds=232
+[ "$quick" -eq 1 ] && load_seconds=20
+load_machine="$(machine)"
+"$build/tools/laser_load/lumarok-laser-load" --seconds "$load_seconds" >"$work/load.md" \
+    2>"$work/load.err" || echo "lumarok-laser-load failed: $(cat "$work/load.err")" >"$work/load.md"
+cat >>"$out" <<LOAD
+
+## Laser sender under load: real-time scheduling
+
+The whole demo show at 1x (steady clock) in laser mode against \`lumarok-cube\` in network
+namespaces, while \`stress-ng --cpu 2\` keeps both cores busy: once with the sender's
+\`SCHED_FIFO\` and memory lock granted (run as root), once with them refused (\`setpriv\`
+drops CAP_SYS_NICE and CAP_IPC_LOCK). Lit-starved time is the virtual projector's: its buffer
+empty while its last sample was lit.
+\`build/release/tools/laser_load/lumarok-laser-load --seconds ${load_seconds}\`
+
+Machine at the start: ${load_machine}.
+
+$(cat "$work/load.md")
+LOAD
 echo "wrote $out"

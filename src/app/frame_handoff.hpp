@@ -1,0 +1,44 @@
+#pragma once
+
+#include "laser/laser_sample.hpp"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace lumarok {
+
+// Hands finished frames from the rendering thread to the sending thread. The sender
+// asks for a frame when it is ready for one; the renderer answers with one. Frames
+// change hands by swapping vectors under a lock held only for the swap, so neither
+// side copies samples or allocates, and the sender never waits on the renderer for
+// longer than the deadline it chooses.
+// Thread: the render side from one thread, the sender side from another.
+class FrameHandoff {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Render side: waits up to `timeout` until the sender wants a frame.
+    bool waitUntilWanted(std::chrono::milliseconds timeout);
+    // Render side: puts the frame up for the sender; `frame` gets back a spent one.
+    void publish(std::vector<LaserSample>& frame);
+
+    // Sender side: asks the renderer for the next frame.
+    void want();
+    // Sender side: takes the published frame into `frame` (handing over the spent
+    // one); false when none is there.
+    bool take(std::vector<LaserSample>& frame);
+    // Sender side: waits until a frame is published or the deadline passes.
+    bool waitForFrame(Clock::time_point deadline);
+
+private:
+    std::mutex mutex;
+    std::condition_variable renderWake;
+    std::condition_variable senderWake;
+    std::vector<LaserSample> published;
+    bool ready = false;
+    bool wanted = false;
+};
+
+} // namespace lumarok

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "laser/laser_sample.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <span>
+
+namespace lumarok {
+
+// Either of two flags asks a wait to end: the process's stop signal and the owner's
+// own request. A null flag is never raised.
+struct StopFlags {
+    const std::atomic<bool>* first = nullptr;
+    const std::atomic<bool>* second = nullptr;
+    [[nodiscard]] bool raised() const {
+        return (first != nullptr && first->load(std::memory_order_relaxed)) ||
+               (second != nullptr && second->load(std::memory_order_relaxed));
+    }
+};
+
+enum class SendOutcome {
+    sent,    // the whole frame went out
+    stopped, // a stop was asked for; the rest of the frame was not sent
+    stalled, // the device made no room for longer than its buffer takes to drain
+};
+
+// Where the laser sender puts its samples: a projector link, or a stand-in in tests.
+// Thread: the sending thread only.
+class LaserOutput {
+public:
+    virtual ~LaserOutput() = default;
+    // Sends one frame paced against the device's buffer. Every wait inside ends
+    // within 20 ms of `stop` being raised. Throws on errors that do not recover.
+    virtual SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop) = 0;
+    // Sends at once without pacing or retries (the dark frame on the way out).
+    virtual void sendUnpaced(std::span<const LaserSample> samples) = 0;
+    // Switches the device off; later calls do nothing.
+    virtual void switchOff() = 0;
+    // How long until the device is estimated to hold only `samples` samples.
+    [[nodiscard]] virtual std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) = 0;
+};
+
+} // namespace lumarok
