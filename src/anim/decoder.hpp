@@ -11,11 +11,11 @@ namespace lumarok {
 // show (the demo's longest outline has 40 points, its largest frame 82 points in
 // 4 commands, all its scenes together 72,750 points in 4,150 commands). Passing
 // one raises DataError: such data is damaged, not art.
-inline constexpr std::int64_t kMaxOutlinePoints = 65'536;       // one outline or in-between
-inline constexpr std::int64_t kMaxFramePoints = 131'072;        // one decoded frame
-inline constexpr std::int64_t kMaxFrameCommands = 65'536;       // commands run for one frame
-inline constexpr std::int64_t kMaxDecodedPoints = 8'388'608;    // every frame of the show
-inline constexpr std::int64_t kMaxDecodedCommands = 16'777'216; // every frame of the show
+inline constexpr std::int64_t kMaxOutlinePoints = 65'536;      // one outline or in-between
+inline constexpr std::int64_t kMaxFramePoints = 131'072;       // one decoded frame
+inline constexpr std::int64_t kMaxFrameCommands = 65'536;      // commands run for one frame
+inline constexpr std::int64_t kMaxDecodedPoints = 8'388'608;   // every frame of the show
+inline constexpr std::int64_t kMaxDecodedCommands = 4'194'304; // every frame of the show
 
 // What decoding has built so far, summed over the frames and scenes of a show.
 struct DecodeTotals {
