@@ -66,15 +66,70 @@ std::string requiredValue(const ArgumentList& arguments, std::string_view option
     return value;
 }
 
-double readSeconds(const std::string& text) {
+// A whole argument that is a finite number, else "invalid <option> <what> '<text>'
+// (<expected> expected)".
+double readNumber(const std::string& text, std::string_view option, std::string_view what,
+                  std::string_view expected) {
     const char* const begin = text.c_str();
     char* end = nullptr;
     errno = 0;
     const double value = std::strtod(begin, &end);
     if (end == begin || *end != '\0' || errno == ERANGE || !std::isfinite(value)) {
-        throw std::invalid_argument("invalid --render time '" + text + "' (seconds expected)");
+        throw std::invalid_argument("invalid " + std::string(option) + " " + std::string(what) +
+                                    " '" + text + "' (" + std::string(expected) + " expected)");
     }
     return value;
+}
+
+double readSeconds(const ArgumentList& arguments, std::string_view option) {
+    return readNumber(requiredValue(arguments, option, "a clock time in seconds"), option, "time",
+                      "seconds");
+}
+
+void readExportOptions(const ArgumentList& arguments, ExtraOptions& options) {
+    const bool exporting = hasOption(arguments, "--export-ilda");
+    for (const std::string_view option : {"--fps", "--from", "--to"}) {
+        if (!exporting && hasOption(arguments, option)) {
+            throw std::invalid_argument(std::string(option) + " goes with --export-ilda");
+        }
+    }
+    if (!exporting) {
+        return;
+    }
+    options.exportIlda = requiredValue(arguments, "--export-ilda", "a file name (.ild)");
+    if (hasOption(arguments, "--fps")) {
+        const std::string text = requiredValue(arguments, "--fps", "a frame rate");
+        options.exportFramesPerSecond =
+            readNumber(text, "--fps", "rate", "frames per second above 0");
+        if (!(options.exportFramesPerSecond > 0.0)) {
+            throw std::invalid_argument("invalid --fps rate '" + text +
+                                        "' (frames per second above 0 expected)");
+        }
+    }
+    if (hasOption(arguments, "--from")) {
+        options.exportFromSeconds = readSeconds(arguments, "--from");
+    }
+    if (hasOption(arguments, "--to")) {
+        options.exportToSeconds = readSeconds(arguments, "--to");
+        if (!(*options.exportToSeconds > options.exportFromSeconds)) {
+            throw std::invalid_argument("--to must lie after --from");
+        }
+    }
+}
+
+// `--ltc` takes an optional source: the next argument unless it is another option.
+void readLtcOption(const ArgumentList& arguments, ExtraOptions& options) {
+    const auto it = std::find(arguments.begin(), arguments.end(), "--ltc");
+    if (it == arguments.end()) {
+        return;
+    }
+    if (hasOption(arguments, "-osc")) {
+        throw std::invalid_argument("-osc and --ltc choose different clocks; give one of them");
+    }
+    options.ltc = true;
+    if (std::next(it) != arguments.end() && !std::next(it)->starts_with("-")) {
+        options.ltcSource = *std::next(it);
+    }
 }
 
 } // namespace
@@ -88,27 +143,41 @@ ExtraOptions readExtraOptions(const ArgumentList& arguments) {
     }
     if (hasOption(arguments, "--render")) {
         options.render = true;
-        options.renderClockSeconds =
-            readSeconds(requiredValue(arguments, "--render", "a clock time in seconds"));
-        options.renderOut = requiredValue(arguments, "--out", "a file name (.png, .svg or .json)");
+        options.renderClockSeconds = readSeconds(arguments, "--render");
+        options.renderOut =
+            requiredValue(arguments, "--out", "a file name (.png, .svg, .json or .ild)");
     }
+    readExportOptions(arguments, options);
+    readLtcOption(arguments, options);
     return options;
 }
 
 const char* usageText() {
-    return "usage: lumarok [-osc] [-laser [-i PERCENT]] [--audio-source NAME]\n"
-           "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json [-i PERCENT]\n"
+    return "usage: lumarok [-osc | --ltc [SOURCE]] [-laser [-i PERCENT]] [--audio-source NAME]\n"
+           "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json|FILE.ild [-i "
+           "PERCENT]\n"
+           "       lumarok --export-ilda FILE.ild [--fps N] [--from SECONDS] [--to SECONDS]\n"
+           "               [-i PERCENT]\n"
            "       lumarok --help | --version\n"
            "\n"
            "  (no option)          play the show in a preview window (needs a display)\n"
            "  -osc                 follow OSC /Time messages on UDP port 8666\n"
+           "  --ltc [SOURCE]       follow SMPTE timecode (LTC) on this audio source\n"
+           "                       (default: the default input)\n"
            "  -laser               play the show on a laser projector found on the network\n"
            "  -i PERCENT           laser colour intensity in percent (default 10)\n"
            "  --audio-source NAME  capture this audio source (default: monitor of the\n"
            "                       default output)\n"
            "  --render SECONDS     write the show at that clock time to --out and exit,\n"
            "                       without window, network or audio\n"
-           "  --out FILE           .png (preview look), .svg or .json (laser samples)\n"
+           "  --out FILE           .png (preview look), .svg, .json (laser samples) or\n"
+           "                       .ild (the laser samples as one ILDA frame)\n"
+           "  --export-ilda FILE   write the laser frames at clock times FROM, FROM + 1/N,\n"
+           "                       ... before TO as an ILDA file and exit\n"
+           "  --fps N              frames per second of the export (default 30)\n"
+           "  --from SECONDS       clock time of the first frame (default 0)\n"
+           "  --to SECONDS         clock time where the export stops (default: the show's\n"
+           "                       end)\n"
            "\n"
            "The show's data is read from ./data. Ctrl-C ends laser mode cleanly.\n";
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,12 @@ struct ExtraOptions {
     bool render = false;     // headless render instead of a show
     double renderClockSeconds = 0.0;
     std::string renderOut;
+    std::string exportIlda; // empty: no ILDA export
+    double exportFramesPerSecond = 30.0;
+    double exportFromSeconds = 0.0;
+    std::optional<double> exportToSeconds; // default: the show's end
+    bool ltc = false;                      // follow timecode instead of the steady clock
+    std::string ltcSource;                 // empty: the default input
 };
 
 // Throws std::invalid_argument with a user-facing message for malformed values.

@@ -3,6 +3,7 @@
 #include "anim/animation.hpp"
 #include "app/command_line.hpp"
 #include "app/headless_render.hpp"
+#include "app/ilda_export.hpp"
 #include "app/laser_loop.hpp"
 #include "app/preview_window.hpp"
 #include "app/show_frame.hpp"
@@ -94,6 +95,15 @@ int run(int argc, char** argv) {
         ShowObjects show;
         show.load(false, {});
         renderHeadless(sourcesOf(show), request);
+        return 0;
+    }
+    if (!extra.exportIlda.empty()) {
+        IldaExportRequest request{extra.exportIlda, extra.exportFramesPerSecond,
+                                  extra.exportFromSeconds, extra.exportToSeconds,
+                                  intensityOption(arguments)};
+        ShowObjects show;
+        show.load(false, {});
+        exportIlda(sourcesOf(show), request, stderr);
         return 0;
     }
     const bool laser = hasOption(arguments, "-laser");

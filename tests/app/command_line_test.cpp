@@ -89,6 +89,19 @@ TEST(CommandLine, ExtraOptionsReadTheirValues) {
     EXPECT_EQ(o.audioSource, "sink.monitor");
     EXPECT_TRUE(o.version);
     EXPECT_TRUE(readExtraOptions({"--help"}).help);
+
+    const ExtraOptions e = readExtraOptions(
+        {"--export-ilda", "s.ild", "--fps", "12.5", "--from", "-1", "--to", "3", "--ltc"});
+    EXPECT_EQ(e.exportIlda, "s.ild");
+    EXPECT_DOUBLE_EQ(e.exportFramesPerSecond, 12.5);
+    EXPECT_DOUBLE_EQ(e.exportFromSeconds, -1.0);
+    EXPECT_EQ(e.exportToSeconds, 3.0);
+    EXPECT_TRUE(e.ltc);
+    EXPECT_TRUE(e.ltcSource.empty());
+    const ExtraOptions d = readExtraOptions({"--ltc", "tc.monitor", "-laser"});
+    EXPECT_EQ(d.ltcSource, "tc.monitor");
+    EXPECT_DOUBLE_EQ(readExtraOptions({"--export-ilda", "x"}).exportFramesPerSecond, 30.0);
+    EXPECT_FALSE(readExtraOptions({"--export-ilda", "x"}).exportToSeconds.has_value());
 }
 
 TEST(CommandLine, ExtraOptionsRejectMissingOrMalformedValues) {
@@ -100,6 +113,14 @@ TEST(CommandLine, ExtraOptionsRejectMissingOrMalformedValues) {
         {"--render", "1e999", "--out", "a"},
         {"--render", "3", "--out"},
         {"--audio-source"},
+        {"--export-ilda"},
+        {"--export-ilda", "a.ild", "--fps", "0"},
+        {"--export-ilda", "a.ild", "--fps", "-30"},
+        {"--export-ilda", "a.ild", "--fps", "30x"},
+        {"--export-ilda", "a.ild", "--from", "5", "--to", "5"},
+        {"--export-ilda", "a.ild", "--to", "inf"},
+        {"--fps", "30"},
+        {"--ltc", "-osc"},
     };
     for (const ArgumentList& args : bad) {
         EXPECT_THROW((void)readExtraOptions(args), std::invalid_argument) << args.front();
