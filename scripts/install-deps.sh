@@ -8,7 +8,7 @@ packages=(
     # build
     build-essential cmake ninja-build pkg-config clang-format
     # libraries
-    libglm-dev nlohmann-json3-dev libglut-dev libgl-dev libx11-dev libpulse-dev libcairo2-dev
+    libglm-dev nlohmann-json3-dev libglut-dev libgl-dev libx11-dev libpulse-dev libcairo2-dev libltc-dev
     # tests and benchmarks
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3
     # real peers used by the tests: OSC sender, audio server, X server, namespaces

@@ -11,6 +11,7 @@
 #include "app/stop_signals.hpp"
 #include "app/version.hpp"
 #include "clock/clock_time_provider.hpp"
+#include "clock/ltc_time_provider.hpp"
 #include "clock/osc_time_provider.hpp"
 #include "clock/remap_time.hpp"
 #include "laser/lasercube_link.hpp"
@@ -114,6 +115,8 @@ int run(int argc, char** argv) {
     show.load(true, extra.audioSource);
     if (hasOption(arguments, "-osc")) {
         show.gTimeProvider = std::make_unique<OscTimeProvider>();
+    } else if (extra.ltc) {
+        show.gTimeProvider = std::make_unique<LtcTimeProvider>(extra.ltcSource);
     } else {
         show.gTimeProvider = std::make_unique<ClockTimeProvider>(); // show time starts now
     }

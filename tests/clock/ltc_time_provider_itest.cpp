@@ -1,0 +1,167 @@
+// Plays timecode made by libltc's encoder into a private audio server's null sink and
+// follows it with an LtcTimeProvider on the sink's monitor, in real time. The expected
+// time is counted from the frames encoded, not from their labels, so drop-frame labels
+// crossing a minute must be converted right for the two to agree.
+#include "clock/ltc_time_provider.hpp"
+#include "support/pulse_server.hpp"
+
+#include <gtest/gtest.h>
+#include <ltc.h>
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace lumarok {
+namespace {
+
+constexpr double kRateHz = 48000.0;
+
+// Writes encoded timecode (or, during a drop-out, silence in its place) to the sink and
+// knows which timecode time is being played at the moment a write returns.
+class LtcPlayer {
+public:
+    LtcPlayer(double fps, LTC_TV_STANDARD standard, double startSeconds)
+        : framesPerSecond(fps), timeAtWrittenEnd(startSeconds) {
+        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kRateHz), 1};
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &spec));
+        attr.prebuf = static_cast<std::uint32_t>(-1);
+        attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        int error = 0;
+        sink.reset(pa_simple_new(nullptr, "ltc test", PA_STREAM_PLAYBACK,
+                                 test::PrivatePulseServer::kSinkName, "timecode", &spec, nullptr,
+                                 &attr, &error));
+        if (!sink) {
+            throw std::runtime_error(pa_strerror(error));
+        }
+        encoder.reset(ltc_encoder_create(kRateHz, fps, standard, 0));
+        SMPTETimecode start{};
+        start.hours = 1;
+        start.mins = 0;
+        start.secs = 58;
+        ltc_encoder_set_timecode(encoder.get(), &start);
+    }
+
+    // Plays `seconds` of timecode, or of silence while the timecode runs on unheard.
+    void play(double seconds, bool audible = true) {
+        for (double done = 0.0; done < seconds; done += 1.0 / framesPerSecond) {
+            ltc_encoder_encode_frame(encoder.get());
+            ltcsnd_sample_t* bytes = nullptr;
+            const int count = ltc_encoder_get_bufferptr(encoder.get(), &bytes, 1);
+            std::vector<float> samples(static_cast<std::size_t>(count), 0.0f);
+            for (std::size_t i = 0; audible && i < samples.size(); ++i) {
+                samples[i] = (static_cast<float>(bytes[i]) - 128.0f) / 160.0f;
+            }
+            int error = 0;
+            ASSERT_EQ(
+                pa_simple_write(sink.get(), samples.data(), samples.size() * sizeof(float), &error),
+                0);
+            ltc_encoder_inc_timecode(encoder.get());
+            timeAtWrittenEnd += 1.0 / framesPerSecond;
+        }
+    }
+
+    // Relocates: the next frame played is `frames` frames later.
+    void jump(int frames) {
+        for (int i = 0; i < frames; ++i) {
+            ltc_encoder_inc_timecode(encoder.get());
+        }
+        timeAtWrittenEnd += frames / framesPerSecond;
+    }
+
+    // The timecode time at the end of what was written so far.
+    [[nodiscard]] double writtenUpTo() const { return timeAtWrittenEnd; }
+
+    // The timecode time of the sample leaving the sink now.
+    double playingNow() {
+        int error = 0;
+        const pa_usec_t latency = pa_simple_get_latency(sink.get(), &error);
+        return timeAtWrittenEnd - static_cast<double>(latency) / 1e6;
+    }
+
+private:
+    struct SinkFree {
+        void operator()(pa_simple* s) const { pa_simple_free(s); }
+    };
+    struct EncoderFree {
+        void operator()(LTCEncoder* e) const { ltc_encoder_free(e); }
+    };
+    double framesPerSecond;
+    double timeAtWrittenEnd;
+    std::unique_ptr<pa_simple, SinkFree> sink;
+    std::unique_ptr<LTCEncoder, EncoderFree> encoder;
+};
+
+struct LtcCase {
+    const char* name;
+    double fps;
+    LTC_TV_STANDARD standard;
+    double startSeconds; // 01:00:58:00 counted by hand
+    LtcRate rate;
+    int sixtySecondsOfFrames;
+};
+
+class LtcFollowing : public ::testing::TestWithParam<LtcCase> {};
+
+TEST_P(LtcFollowing, FollowsFreewheelsJumpsAndHolds) {
+    const LtcCase& c = GetParam();
+    std::unique_ptr<test::PrivatePulseServer> server;
+    try {
+        server = std::make_unique<test::PrivatePulseServer>();
+    } catch (const test::PulseServerUnavailable& e) {
+        GTEST_SKIP() << "no private audio server on this machine: " << e.what();
+    }
+    LtcPlayer player(c.fps, c.standard, c.startSeconds);
+    LtcTimeProvider provider(server->monitorName());
+    const double frame = 1.0 / c.fps;
+    const auto expectFollowing = [&](const char* when) {
+        const double expected = player.playingNow();
+        EXPECT_NEAR(provider.getTime(), expected, frame) << when;
+    };
+
+    player.play(1.0); // lock on
+    for (int i = 0; i < 6; ++i) {
+        player.play(0.25); // crosses 01:00:59 -> 01:01:00, where drop-frame skips two labels
+        expectFollowing("running");
+    }
+    EXPECT_EQ(provider.rate(), c.rate);
+
+    player.play(0.5, false);
+    expectFollowing("0.5 s into a drop-out");
+    player.play(0.5, false);
+    expectFollowing("1 s into a drop-out");
+    player.play(0.5);
+    expectFollowing("after the drop-out");
+
+    player.jump(c.sixtySecondsOfFrames);
+    player.play(2 * frame);
+    expectFollowing("two frames after a 60 s jump");
+    player.play(0.3);
+    expectFollowing("after the jump");
+
+    const double lastHeard = player.writtenUpTo();
+    player.play(2.5, false); // beyond the 2 s of free-wheeling: the clock holds
+    const double held = provider.getTime();
+    player.play(0.2, false);
+    EXPECT_EQ(provider.getTime(), held);
+    EXPECT_NEAR(held, lastHeard + LtcTimeProvider::kFreewheelSeconds, frame);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, LtcFollowing,
+    ::testing::Values(LtcCase{"25", 25.0, LTC_TV_625_50, 3658.0, {25, false}, 1500},
+                      LtcCase{"29_97_drop_frame",
+                              30000.0 / 1001.0,
+                              LTC_TV_525_60,
+                              109632.0 * 1001.0 / 30000.0,
+                              {30, true},
+                              1798}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+} // namespace
+} // namespace lumarok
