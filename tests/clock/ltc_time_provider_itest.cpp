@@ -3,14 +3,20 @@
 // time is counted from the frames encoded, not from their labels, so drop-frame labels
 // crossing a minute must be converted right for the two to agree.
 #include "clock/ltc_time_provider.hpp"
+#include "support/child_process.hpp"
+#include "support/lumarok_process.hpp"
+#include "support/paths.hpp"
 #include "support/pulse_server.hpp"
+#include "support/x_server.hpp"
 
 #include <gtest/gtest.h>
 #include <ltc.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -162,6 +168,45 @@ INSTANTIATE_TEST_SUITE_P(
                               {30, true},
                               1798}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// The program itself: `--ltc SOURCE` reports the source and the rate it hears; a source
+// that does not exist stops it at start-up with one line.
+TEST(LtcShow, ReportsTheSourceAndTheRateOrRefusesAMissingSource) {
+    std::unique_ptr<test::PrivatePulseServer> server;
+    try {
+        server = std::make_unique<test::PrivatePulseServer>();
+    } catch (const test::PulseServerUnavailable& e) {
+        GTEST_SKIP() << "no private audio server on this machine: " << e.what();
+    }
+    const test::XServer x;
+    if (!x.failure().empty()) {
+        GTEST_SKIP() << "no private X server: " << x.failure();
+    }
+    const test::TempDir dir;
+    std::filesystem::create_directory_symlink(std::filesystem::path(test::sourceDir()) / "data",
+                                              dir.path() / "data");
+    test::ChildOptions options;
+    options.argv = {test::programPath("lumarok"), "--ltc", "no_such_source"};
+    options.setEnv = {{"DISPLAY", x.display()}};
+    options.workingDirectory = dir.path().string();
+    {
+        test::ChildProcess refused(options);
+        ASSERT_EQ(refused.waitFor(std::chrono::seconds(30)), 1);
+        const std::string err = refused.stderrText();
+        EXPECT_EQ(err.rfind("lumarok: ", 0), 0u) << err;
+        EXPECT_NE(err.find("no_such_source"), std::string::npos) << err;
+    }
+
+    options.argv.back() = server->monitorName();
+    test::ChildProcess show(options);
+    LtcPlayer player(25.0, LTC_TV_625_50, 3658.0);
+    player.play(1.5);
+    show.stop();
+    const std::string out = show.stdoutText();
+    EXPECT_NE(out.find("Following LTC timecode on " + server->monitorName()), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("LTC: 25 frames/s timecode"), std::string::npos) << out;
+}
 
 } // namespace
 } // namespace lumarok
