@@ -4,6 +4,7 @@
 
 #include <ltc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -18,6 +19,7 @@ constexpr int kDecoderQueue = 32;
 // Frame lengths in samples a little beyond those of 30 and 24 frames/s.
 constexpr double kShortestFrame = kSampleRateHz / 33.0;
 constexpr double kLongestFrame = kSampleRateHz / 22.0;
+constexpr std::int64_t kRestartNs = 50'000'000;
 
 std::int64_t steadyNowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -36,6 +38,31 @@ struct LtcTimeProvider::Decoder {
     ltc_off_t samplesFed = 0;            // stream position after the last chunk
     double samplesPerFrame = 0.0;        // smoothed frame length, 0 before the first
     std::optional<LtcRate> reportedRate; // last rate printed
+    std::int64_t streamStartNs = 0;      // steady clock at stream sample 0
+    bool haveStreamStart = false;
+
+    // A chunk arrives when the server hands it over, which a busy machine delays: the
+    // earliest arrival tells best when sample 0 was heard. The estimate creeps later
+    // by 200 ppm to follow an audio clock slower than ours, and restarts when the
+    // stream has lost samples (the arrival is then far later than expected).
+    void trackStreamStart(std::int64_t nowNs, std::size_t chunkSamples) {
+        const auto candidate = nowNs - static_cast<std::int64_t>(static_cast<double>(samplesFed) *
+                                                                 1e9 / kSampleRateHz);
+        const auto creep = static_cast<std::int64_t>(static_cast<double>(chunkSamples) * 1e9 /
+                                                     kSampleRateHz / 5000);
+        if (!haveStreamStart || candidate < streamStartNs ||
+            candidate - streamStartNs > kRestartNs) {
+            streamStartNs = candidate;
+            haveStreamStart = true;
+        } else {
+            streamStartNs = std::min(candidate, streamStartNs + creep);
+        }
+    }
+
+    [[nodiscard]] std::int64_t steadyNsAt(ltc_off_t sample) const {
+        return streamStartNs +
+               static_cast<std::int64_t>(static_cast<double>(sample) * 1e9 / kSampleRateHz);
+    }
 };
 
 LtcTimeProvider::LtcTimeProvider(std::string sourceName, double freewheelSeconds_)
@@ -60,8 +87,7 @@ void LtcTimeProvider::decode(std::span<const float> samples) {
     d.buffer.assign(samples.begin(), samples.end());
     ltc_decoder_write_float(d.ltc.get(), d.buffer.data(), d.buffer.size(), d.samplesFed);
     d.samplesFed += static_cast<ltc_off_t>(samples.size());
-    // The chunk's last sample was heard about now; earlier ones by their distance.
-    const std::int64_t nowNs = steadyNowNs();
+    d.trackStreamStart(steadyNowNs(), samples.size());
 
     LTCFrameExt frame{};
     while (ltc_decoder_read(d.ltc.get(), &frame) > 0) {
@@ -83,13 +109,11 @@ void LtcTimeProvider::decode(std::span<const float> samples) {
         ltc_frame_to_time(&time, &frame.ltc, 0);
         const Timecode timecode{time.hours, time.mins, time.secs, time.frame};
         const double endSeconds = timecodeSeconds(timecode, rate) + 1.0 / rate.framesPerSecond();
-        const double agoSeconds =
-            static_cast<double>(d.samplesFed - (frame.off_end + 1)) / kSampleRateHz;
         {
             const std::lock_guard lock(anchorMutex);
             anchored = true;
             anchorSeconds = endSeconds;
-            anchorNs = nowNs - static_cast<std::int64_t>(agoSeconds * 1e9);
+            anchorNs = d.steadyNsAt(frame.off_end + 1);
             heardRate = rate;
         }
         if (d.reportedRate != rate) {

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 namespace lumarok {
@@ -26,7 +27,8 @@ namespace {
 constexpr double kRateHz = 48000.0;
 
 // Writes encoded timecode (or, during a drop-out, silence in its place) to the sink and
-// knows which timecode time is being played at the moment a write returns.
+// knows which timecode time is being played. A quarter second stays queued, so that a
+// busy machine does not starve the sink and stretch the audio's own time line.
 class LtcPlayer {
 public:
     LtcPlayer(double fps, LTC_TV_STANDARD standard, double startSeconds)
@@ -34,7 +36,7 @@ public:
         pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kRateHz), 1};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &spec));
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(250000, &spec));
         attr.prebuf = static_cast<std::uint32_t>(-1);
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
@@ -53,9 +55,10 @@ public:
         ltc_encoder_set_timecode(encoder.get(), &start);
     }
 
-    // Plays `seconds` of timecode, or of silence while the timecode runs on unheard.
-    void play(double seconds, bool audible = true) {
-        for (double done = 0.0; done < seconds; done += 1.0 / framesPerSecond) {
+    // Plays timecode, or silence while the timecode runs on unheard, until the sink
+    // plays timecode time `until`.
+    void playUntil(double until, bool audible = true) {
+        while (playingNow() < until) {
             ltc_encoder_encode_frame(encoder.get());
             ltcsnd_sample_t* bytes = nullptr;
             const int count = ltc_encoder_get_bufferptr(encoder.get(), &bytes, 1);
@@ -112,6 +115,10 @@ struct LtcCase {
     int sixtySecondsOfFrames;
 };
 
+void PrintTo(const LtcCase& c, std::ostream* os) {
+    *os << c.name << " frames/s";
+}
+
 class LtcFollowing : public ::testing::TestWithParam<LtcCase> {};
 
 TEST_P(LtcFollowing, FollowsFreewheelsJumpsAndHolds) {
@@ -130,30 +137,34 @@ TEST_P(LtcFollowing, FollowsFreewheelsJumpsAndHolds) {
         EXPECT_NEAR(provider.getTime(), expected, frame) << when;
     };
 
-    player.play(1.0); // lock on
-    for (int i = 0; i < 6; ++i) {
-        player.play(0.25); // crosses 01:00:59 -> 01:01:00, where drop-frame skips two labels
+    player.playUntil(c.startSeconds + 1.0); // lock on
+    for (int i = 1; i <= 6; ++i) {
+        // crosses 01:00:59 -> 01:01:00, where drop-frame skips two labels
+        player.playUntil(c.startSeconds + 1.0 + 0.25 * i);
         expectFollowing("running");
     }
     EXPECT_EQ(provider.rate(), c.rate);
 
-    player.play(0.5, false);
+    const double dropOut = player.writtenUpTo();
+    player.playUntil(dropOut + 0.5, false);
     expectFollowing("0.5 s into a drop-out");
-    player.play(0.5, false);
+    player.playUntil(dropOut + 1.0, false);
     expectFollowing("1 s into a drop-out");
-    player.play(0.5);
+    const double back = player.writtenUpTo();
+    player.playUntil(back + 0.5);
     expectFollowing("after the drop-out");
 
     player.jump(c.sixtySecondsOfFrames);
-    player.play(2 * frame);
+    const double landing = player.writtenUpTo();
+    player.playUntil(landing + 2 * frame);
     expectFollowing("two frames after a 60 s jump");
-    player.play(0.3);
+    player.playUntil(landing + 0.3);
     expectFollowing("after the jump");
 
     const double lastHeard = player.writtenUpTo();
-    player.play(2.5, false); // beyond the 2 s of free-wheeling: the clock holds
+    player.playUntil(lastHeard + 2.5, false); // beyond the 2 s of free-wheeling: the clock holds
     const double held = provider.getTime();
-    player.play(0.2, false);
+    player.playUntil(lastHeard + 2.7, false);
     EXPECT_EQ(provider.getTime(), held);
     EXPECT_NEAR(held, lastHeard + LtcTimeProvider::kFreewheelSeconds, frame);
 }
@@ -200,7 +211,7 @@ TEST(LtcShow, ReportsTheSourceAndTheRateOrRefusesAMissingSource) {
     options.argv.back() = server->monitorName();
     test::ChildProcess show(options);
     LtcPlayer player(25.0, LTC_TV_625_50, 3658.0);
-    player.play(1.5);
+    player.playUntil(3659.5);
     show.stop();
     const std::string out = show.stdoutText();
     EXPECT_NE(out.find("Following LTC timecode on " + server->monitorName()), std::string::npos)
