@@ -108,7 +108,10 @@ void exportIlda(const ShowSources& sources, const IldaExportRequest& request, st
         clockTimeForShowTime(sources.remapTable, showEndSeconds(sources)));
     const std::size_t count = ildaFrameCount(request.fromSeconds, to, request.framesPerSecond);
     if (count == 0) {
-        throw std::invalid_argument("nothing to export: --to must lie after --from");
+        char end[64];
+        std::snprintf(end, sizeof end, "%.3f s", to);
+        throw std::invalid_argument("nothing to export: --from lies at or after the end (" +
+                                    std::string(end) + ")");
     }
     if (count > kMaxIldaFrames) {
         throw std::invalid_argument("the export needs more than 65535 frames, the most an ILDA "
