@@ -116,7 +116,7 @@ struct LtcCase {
 };
 
 void PrintTo(const LtcCase& c, std::ostream* os) {
-    *os << c.name << " frames/s";
+    *os << c.name;
 }
 
 class LtcFollowing : public ::testing::TestWithParam<LtcCase> {};
