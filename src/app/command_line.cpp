@@ -250,6 +250,16 @@ void refuseConflicts(const Options& options) {
     if (options.fromSeconds && options.toSeconds && *options.toSeconds <= *options.fromSeconds) {
         throw UsageError("--to must be later than --from");
     }
+    if (options.exportIlda.empty() && (options.fps || options.fromSeconds || options.toSeconds)) {
+        throw UsageError("--fps, --from and --to go with --export-ilda");
+    }
+    if (!options.exportIlda.empty() && (options.renderSeconds || options.laser ||
+                                        options.listProjectors || options.osc || options.ltc)) {
+        throw UsageError("--export-ilda writes a file; it goes with no other mode or clock");
+    }
+    if (options.osc && options.ltc) {
+        throw UsageError("--osc and --ltc choose different clocks; give one of them");
+    }
 }
 
 } // namespace
@@ -305,7 +315,9 @@ const char* usageText() {
            "       lumarok --laser [-i PERCENT] [--projector NAME|ADDRESS] [--interface IFNAME] "
            "...\n"
            "       lumarok --list-projectors [--interface IFNAME]\n"
-           "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json [-i PERCENT]\n"
+           "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json|FILE.ild [-i "
+           "PERCENT]\n"
+           "       lumarok --export-ilda FILE.ild [--fps N] [--from S] [--to S] [-i PERCENT]\n"
            "       lumarok -h|--help | -V|--version\n"
            "\n"
            "  (no option)             play the show in a preview window (needs a display;\n"
@@ -325,9 +337,10 @@ const char* usageText() {
            "  --ltc[=SOURCE]          follow linear time code from an audio input\n"
            "  --render SECONDS        write the show at that clock time to --out and exit,\n"
            "                          without window, network or audio\n"
-           "  --out FILE              .png (preview look), .svg or .json (laser samples)\n"
+           "  --out FILE              .png (preview look), .svg, .json (laser samples) or .ild\n"
            "  --export-ilda FILE      write the show as an ILDA file (with --fps, --from, --to)\n"
-           "  --fps N, --from S, --to S  frame rate and time span of an export\n"
+           "  --fps N, --from S, --to S  frame rate (default 30) and clock-time span of an export\n"
+           "                          (default the whole show)\n"
            "  --display NAME          X display for the preview window\n"
            "  -q, --quiet             errors only\n"
            "  -v, --verbose           more detail while playing\n"

@@ -1,7 +1,9 @@
 #include "app/headless_render.hpp"
 
+#include "app/laser_frame.hpp"
 #include "app/sample_image.hpp"
 #include "clock/remap_time.hpp"
+#include "laser/ilda_writer.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -26,8 +28,11 @@ RenderFormat renderFormatOf(const std::filesystem::path& file) {
     if (extension == ".json") {
         return RenderFormat::json;
     }
+    if (extension == ".ild") {
+        return RenderFormat::ilda;
+    }
     throw std::invalid_argument("cannot tell the format of '" + file.string() +
-                                "' (use .png, .svg or .json)");
+                                "' (use .png, .svg, .json or .ild)");
 }
 
 namespace {
@@ -77,6 +82,16 @@ void renderHeadless(const ShowSources& sources, const RenderRequest& request) {
             {"samples", sampleList(samples)},
         };
         writeText(request.out, document.dump() + "\n");
+        return;
+    }
+    case RenderFormat::ilda: {
+        const LaserPath path = buildLaserFramePath(frame, samples, beamStart, request.intensity);
+        if (samples.empty()) {
+            samples.push_back(darkSampleAt(path.beamPosition)); // a frame needs one point
+        }
+        IldaWriter writer(request.out, 1);
+        writer.writeFrame(samples);
+        writer.finish();
         return;
     }
     }

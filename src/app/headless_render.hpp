@@ -6,9 +6,9 @@
 
 namespace lumarok {
 
-enum class RenderFormat { png, svg, json };
+enum class RenderFormat { png, svg, json, ilda };
 
-// The format named by the file's extension (.png, .svg, .json, any case);
+// The format named by the file's extension (.png, .svg, .json, .ild, any case);
 // throws std::invalid_argument for any other.
 [[nodiscard]] RenderFormat renderFormatOf(const std::filesystem::path& file);
 
@@ -20,8 +20,8 @@ struct RenderRequest {
 
 // Writes the show as it stands at the clock time, computed as the preview does, for
 // a beam that starts at (0, 0). Pictures show the preview's path (spacing 25,
-// intensity 1); .json holds the laser loop's samples. Throws naming the file on
-// write failures.
+// intensity 1); .json holds the laser loop's samples, .ild the same as one ILDA frame. Throws
+// naming the file on write failures.
 void renderHeadless(const ShowSources& sources, const RenderRequest& request);
 
 } // namespace lumarok

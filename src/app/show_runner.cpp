@@ -4,6 +4,7 @@
 #include "app/command_line.hpp"
 #include "app/effect_kind.hpp"
 #include "app/headless_render.hpp"
+#include "app/ilda_export.hpp"
 #include "app/laser_loop.hpp"
 #include "app/laser_sender.hpp"
 #include "app/laser_status.hpp"
@@ -15,6 +16,7 @@
 #include "app/stop_signals.hpp"
 #include "app/version.hpp"
 #include "clock/clock_time_provider.hpp"
+#include "clock/ltc_time_provider.hpp"
 #include "clock/osc_time_provider.hpp"
 #include "clock/remap_time.hpp"
 #include "laser/discovery.hpp"
@@ -214,6 +216,9 @@ void requireDisplay(const Options& options) {
 }
 
 std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
+    if (options.ltc) {
+        return std::make_unique<LtcTimeProvider>(options.ltcSource);
+    }
     if (!options.osc) {
         tell(options, "clock: steady clock");
         return std::make_unique<ClockTimeProvider>(); // show time starts now
@@ -248,6 +253,15 @@ int run(int argc, char** argv) {
         ShowObjects show;
         show.load(folder, false, {});
         renderHeadless(sourcesOf(show), request);
+        return 0;
+    }
+    if (!options.exportIlda.empty()) {
+        IldaExportRequest request{options.exportIlda, options.fps.value_or(30.0),
+                                  options.fromSeconds.value_or(0.0), options.toSeconds,
+                                  options.intensity};
+        ShowObjects show;
+        show.load(findShowFolder(options.showFolder, ownExecutable()), false, {});
+        exportIlda(sourcesOf(show), request, stderr);
         return 0;
     }
     float intensity = kDefaultIntensity;

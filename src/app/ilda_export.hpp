@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/show_frame.hpp"
+
+#include <cstddef>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+namespace lumarok {
+
+// The show time at which the show ends: the end of the last sequence clip (each clip
+// lasts its frame count times 0.04 s), or the last timeline start if that is later.
+[[nodiscard]] double showEndSeconds(const ShowSources& sources);
+
+// The first clock time whose remapped show time reaches `showSeconds`: the inverse of
+// the remap table, walking its segments in file order (slope one outside them).
+[[nodiscard]] double clockTimeForShowTime(const RemapTable& table, double showSeconds);
+
+struct IldaExportRequest {
+    std::filesystem::path out;
+    double framesPerSecond = 30.0;
+    double fromSeconds = 0.0;        // clock time of frame 0
+    std::optional<double> toSeconds; // clock time, excluded; default: the show's end
+    float intensity = 0.1f;
+};
+
+// Frames at clock times from, from + 1/fps, ... while below `to`.
+[[nodiscard]] std::size_t ildaFrameCount(double fromSeconds, double toSeconds,
+                                         double framesPerSecond);
+
+// Writes the laser loop's frames at those clock times as an ILDA file, each frame's blank
+// move starting where the previous frame ended (the first from (0, 0), as --render does).
+// A frame without samples becomes one blanked point where the beam stands. Reports
+// progress on `progress` (may be null) about once a second. Throws on a range that is
+// empty or longer than the format's 65535 frames, and on write errors.
+void exportIlda(const ShowSources& sources, const IldaExportRequest& request, std::FILE* progress);
+
+} // namespace lumarok

@@ -1,0 +1,223 @@
+// Plays timecode made by libltc's encoder into a private audio server's null sink and
+// follows it with an LtcTimeProvider on the sink's monitor, in real time. The expected
+// time is counted from the frames encoded, not from their labels, so drop-frame labels
+// crossing a minute must be converted right for the two to agree.
+#include "clock/ltc_time_provider.hpp"
+#include "support/child_process.hpp"
+#include "support/lumarok_process.hpp"
+#include "support/paths.hpp"
+#include "support/pulse_server.hpp"
+#include "support/x_server.hpp"
+
+#include <gtest/gtest.h>
+#include <ltc.h>
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+namespace lumarok {
+namespace {
+
+constexpr double kRateHz = 48000.0;
+
+// Writes encoded timecode (or, during a drop-out, silence in its place) to the sink and
+// knows which timecode time is being played. A quarter second stays queued, so that a
+// busy machine does not starve the sink and stretch the audio's own time line.
+class LtcPlayer {
+public:
+    LtcPlayer(double fps, LTC_TV_STANDARD standard, double startSeconds)
+        : framesPerSecond(fps), timeAtWrittenEnd(startSeconds) {
+        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kRateHz), 1};
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(250000, &spec));
+        attr.prebuf = static_cast<std::uint32_t>(-1);
+        attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        int error = 0;
+        sink.reset(pa_simple_new(nullptr, "ltc test", PA_STREAM_PLAYBACK,
+                                 test::PrivatePulseServer::kSinkName, "timecode", &spec, nullptr,
+                                 &attr, &error));
+        if (!sink) {
+            throw std::runtime_error(pa_strerror(error));
+        }
+        encoder.reset(ltc_encoder_create(kRateHz, fps, standard, 0));
+        SMPTETimecode start{};
+        start.hours = 1;
+        start.mins = 0;
+        start.secs = 58;
+        ltc_encoder_set_timecode(encoder.get(), &start);
+    }
+
+    // Plays timecode, or silence while the timecode runs on unheard, until the sink
+    // plays timecode time `until`.
+    void playUntil(double until, bool audible = true) {
+        while (playingNow() < until) {
+            ltc_encoder_encode_frame(encoder.get());
+            ltcsnd_sample_t* bytes = nullptr;
+            const int count = ltc_encoder_get_bufferptr(encoder.get(), &bytes, 1);
+            std::vector<float> samples(static_cast<std::size_t>(count), 0.0f);
+            for (std::size_t i = 0; audible && i < samples.size(); ++i) {
+                samples[i] = (static_cast<float>(bytes[i]) - 128.0f) / 160.0f;
+            }
+            int error = 0;
+            ASSERT_EQ(
+                pa_simple_write(sink.get(), samples.data(), samples.size() * sizeof(float), &error),
+                0);
+            ltc_encoder_inc_timecode(encoder.get());
+            timeAtWrittenEnd += 1.0 / framesPerSecond;
+        }
+    }
+
+    // Relocates: the next frame played is `frames` frames later.
+    void jump(int frames) {
+        for (int i = 0; i < frames; ++i) {
+            ltc_encoder_inc_timecode(encoder.get());
+        }
+        timeAtWrittenEnd += frames / framesPerSecond;
+    }
+
+    // The timecode time at the end of what was written so far.
+    [[nodiscard]] double writtenUpTo() const { return timeAtWrittenEnd; }
+
+    // The timecode time of the sample leaving the sink now.
+    double playingNow() {
+        int error = 0;
+        const pa_usec_t latency = pa_simple_get_latency(sink.get(), &error);
+        return timeAtWrittenEnd - static_cast<double>(latency) / 1e6;
+    }
+
+private:
+    struct SinkFree {
+        void operator()(pa_simple* s) const { pa_simple_free(s); }
+    };
+    struct EncoderFree {
+        void operator()(LTCEncoder* e) const { ltc_encoder_free(e); }
+    };
+    double framesPerSecond;
+    double timeAtWrittenEnd;
+    std::unique_ptr<pa_simple, SinkFree> sink;
+    std::unique_ptr<LTCEncoder, EncoderFree> encoder;
+};
+
+struct LtcCase {
+    const char* name;
+    double fps;
+    LTC_TV_STANDARD standard;
+    double startSeconds; // 01:00:58:00 counted by hand
+    LtcRate rate;
+    int sixtySecondsOfFrames;
+};
+
+void PrintTo(const LtcCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LtcFollowing : public ::testing::TestWithParam<LtcCase> {};
+
+TEST_P(LtcFollowing, FollowsFreewheelsJumpsAndHolds) {
+    const LtcCase& c = GetParam();
+    std::unique_ptr<test::PrivatePulseServer> server;
+    try {
+        server = std::make_unique<test::PrivatePulseServer>();
+    } catch (const test::PulseServerUnavailable& e) {
+        GTEST_SKIP() << "no private audio server on this machine: " << e.what();
+    }
+    LtcPlayer player(c.fps, c.standard, c.startSeconds);
+    LtcTimeProvider provider(server->monitorName());
+    const double frame = 1.0 / c.fps;
+    const auto expectFollowing = [&](const char* when) {
+        const double expected = player.playingNow();
+        EXPECT_NEAR(provider.getTime(), expected, frame) << when;
+    };
+
+    player.playUntil(c.startSeconds + 1.0); // lock on
+    for (int i = 1; i <= 6; ++i) {
+        // crosses 01:00:59 -> 01:01:00, where drop-frame skips two labels
+        player.playUntil(c.startSeconds + 1.0 + 0.25 * i);
+        expectFollowing("running");
+    }
+    EXPECT_EQ(provider.rate(), c.rate);
+
+    const double dropOut = player.writtenUpTo();
+    player.playUntil(dropOut + 0.5, false);
+    expectFollowing("0.5 s into a drop-out");
+    player.playUntil(dropOut + 1.0, false);
+    expectFollowing("1 s into a drop-out");
+    const double back = player.writtenUpTo();
+    player.playUntil(back + 0.5);
+    expectFollowing("after the drop-out");
+
+    player.jump(c.sixtySecondsOfFrames);
+    const double landing = player.writtenUpTo();
+    player.playUntil(landing + 2 * frame);
+    expectFollowing("two frames after a 60 s jump");
+    player.playUntil(landing + 0.3);
+    expectFollowing("after the jump");
+
+    const double lastHeard = player.writtenUpTo();
+    player.playUntil(lastHeard + 2.5, false); // beyond the 2 s of free-wheeling: the clock holds
+    const double held = provider.getTime();
+    player.playUntil(lastHeard + 2.7, false);
+    EXPECT_EQ(provider.getTime(), held);
+    EXPECT_NEAR(held, lastHeard + LtcTimeProvider::kFreewheelSeconds, frame);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, LtcFollowing,
+    ::testing::Values(LtcCase{"25", 25.0, LTC_TV_625_50, 3658.0, {25, false}, 1500},
+                      LtcCase{"29_97_drop_frame",
+                              30000.0 / 1001.0,
+                              LTC_TV_525_60,
+                              109632.0 * 1001.0 / 30000.0,
+                              {30, true},
+                              1798}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// The program itself: `--ltc SOURCE` reports the source and the rate it hears; a source
+// that does not exist stops it at start-up with one line.
+TEST(LtcShow, ReportsTheSourceAndTheRateOrRefusesAMissingSource) {
+    std::unique_ptr<test::PrivatePulseServer> server;
+    try {
+        server = std::make_unique<test::PrivatePulseServer>();
+    } catch (const test::PulseServerUnavailable& e) {
+        GTEST_SKIP() << "no private audio server on this machine: " << e.what();
+    }
+    const test::XServer x;
+    if (!x.failure().empty()) {
+        GTEST_SKIP() << "no private X server: " << x.failure();
+    }
+    const test::TempDir dir;
+    std::filesystem::create_directory_symlink(std::filesystem::path(test::sourceDir()) / "data",
+                                              dir.path() / "data");
+    test::ChildOptions options;
+    options.argv = {test::programPath("lumarok"), "--ltc", "no_such_source"};
+    options.setEnv = {{"DISPLAY", x.display()}};
+    options.workingDirectory = dir.path().string();
+    {
+        test::ChildProcess refused(options);
+        ASSERT_EQ(refused.waitFor(std::chrono::seconds(30)), 1);
+        const std::string err = refused.stderrText();
+        EXPECT_EQ(err.rfind("lumarok: ", 0), 0u) << err;
+        EXPECT_NE(err.find("no_such_source"), std::string::npos) << err;
+    }
+
+    options.argv.back() = server->monitorName();
+    test::ChildProcess show(options);
+    LtcPlayer player(25.0, LTC_TV_625_50, 3658.0);
+    player.playUntil(3659.5);
+    show.stop();
+    const std::string out = show.stdoutText();
+    EXPECT_NE(out.find("Following LTC timecode on " + server->monitorName()), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("LTC: 25 frames/s timecode"), std::string::npos) << out;
+}
+
+} // namespace
+} // namespace lumarok
