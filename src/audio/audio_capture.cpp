@@ -217,6 +217,11 @@ std::vector<glm::vec2> AudioCapture::copySamples() const {
     return samples;
 }
 
+void AudioCapture::copySamples(std::vector<glm::vec2>& out) const {
+    const std::lock_guard lock(samplesMutex);
+    out.assign(samples.begin(), samples.end());
+}
+
 void AudioCapture::storePacket(PacketAssembler& assembler) {
     const std::lock_guard lock(samplesMutex);
     assembler.takeNewest(samples);

@@ -37,6 +37,8 @@ public:
 
     // Thread: any. Takes samplesMutex for the copy only.
     [[nodiscard]] std::vector<glm::vec2> copySamples() const;
+    // The same into `out`, whose storage is kept.
+    void copySamples(std::vector<glm::vec2>& out) const;
 
     // The name the capture thread gives itself, so tools can find it in /proc.
     static constexpr const char* kThreadName = "lumarok-audio";
