@@ -49,10 +49,11 @@ void runLaserMode(const ShowObjects& show, const ArgumentList& arguments) {
     // the device has been found and switched on, as it always has.
     const float intensity = intensityOption(arguments);
     const ShowSources sources = sourcesOf(show);
+    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
     runLaserLoop(
         signals.stopRequested(),
         [&](std::vector<LaserSample>& samples, glm::vec2 beamPosition) {
-            const ColorFrame frame = renderShowFrame(sources, currentShowTime(show));
+            const ColorFrame& frame = renderShowFrame(sources, currentShowTime(show), buffers);
             return buildLaserFramePath(frame, samples, beamPosition, intensity).beamPosition;
         },
         [&](const std::vector<LaserSample>& samples) { link->sendFrame(samples); });
@@ -61,8 +62,9 @@ void runLaserMode(const ShowObjects& show, const ArgumentList& arguments) {
 int runPreviewMode(const ShowObjects& show, int& argc, char** argv) {
     const ShowSources sources = sourcesOf(show);
     glm::vec2 gPreviewBeamPosition{0.0f, 0.0f};
+    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
     return runPreview(argc, argv, [&](std::vector<LaserSample>& samples) {
-        const ColorFrame frame = renderShowFrame(sources, currentShowTime(show));
+        const ColorFrame& frame = renderShowFrame(sources, currentShowTime(show), buffers);
         gPreviewBeamPosition = buildPreviewPath(frame, samples, gPreviewBeamPosition);
     });
 }
