@@ -64,6 +64,21 @@ void BM_ClipPolylineToMask(benchmark::State& state) {
 }
 BENCHMARK(BM_ClipPolylineToMask);
 
+// The same with the mask prepared once and the pieces' buffer kept, as MaskEffect does.
+void BM_ClipPolylineToMaskPrepared(benchmark::State& state) {
+    const lumarok::MaskIndex index(gMask);
+    Frame pieces;
+    for (auto _ : state) {
+        lumarok::clearFrame(pieces);
+        for (const Polyline& stroke : gFrame) {
+            lumarok::clipPolylineToMask(stroke, index, true, pieces);
+        }
+        benchmark::DoNotOptimize(pieces.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 2000);
+}
+BENCHMARK(BM_ClipPolylineToMaskPrepared);
+
 void BM_MaskEffectApply(benchmark::State& state) {
     const lumarok::MaskEffect effect({0, 1, 0}, {0, 0, 1}, 0.95f, gMask);
     for (auto _ : state) {

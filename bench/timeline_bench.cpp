@@ -44,11 +44,14 @@ void laserFrame(benchmark::State& state, std::size_t index) {
     const DemoShow& show = demoShow();
     const TimelineEntry& entry = show.timeline.entry(index);
     const double showTime = entry.startMs / 1000.0 + 0.1;
-    std::vector<LaserSample> samples; // reused, as the laser loop does
+    // Buffers kept from frame to frame, as the rendering loops keep them.
+    std::vector<LaserSample> samples;
+    Frame frame;
+    ColorFrame colorFrame;
     float pointSpacing = 0.0f;
     for (auto _ : state) {
-        const Frame frame = sampleAnimation(show.animation, showTime);
-        const ColorFrame colorFrame = entry.effect->apply(frame, static_cast<float>(showTime));
+        sampleAnimation(show.animation, showTime, frame);
+        entry.effect->apply(frame, static_cast<float>(showTime), colorFrame);
         pointSpacing = buildLaserFramePath(colorFrame, samples, {0.0f, 0.0f}, 0.1f).pointSpacing;
         benchmark::DoNotOptimize(samples.data());
     }

@@ -14,6 +14,12 @@ constexpr float kMirror = 4095.0f;
 
 Frame sampleAnimation(const Animation& animation, double showSeconds) {
     Frame result;
+    sampleAnimation(animation, showSeconds, result);
+    return result;
+}
+
+void sampleAnimation(const Animation& animation, double showSeconds, Frame& result) {
+    clearFrame(result);
     for (const SequenceEntry& entry : animation.sequence) {
         const std::int64_t diff = static_cast<std::int64_t>(entry.lastFrame) -
                                   static_cast<std::int64_t>(entry.firstFrame);
@@ -29,10 +35,11 @@ Frame sampleAnimation(const Animation& animation, double showSeconds) {
         }
         const double sceneSeconds =
             (showSeconds - entry.startSeconds) * dir + entry.firstFrame * kFrameSeconds;
-        Frame frame =
-            animation.scenes[static_cast<std::size_t>(entry.sceneIndex)].frameAt(sceneSeconds);
-        for (Polyline& polyline : frame) {
-            for (glm::vec2& point : polyline) {
+        const std::size_t first = result.size();
+        animation.scenes[static_cast<std::size_t>(entry.sceneIndex)].appendFrameAt(sceneSeconds,
+                                                                                   result);
+        for (std::size_t i = first; i < result.size(); ++i) {
+            for (glm::vec2& point : result[i]) {
                 if (entry.flipHorizontal) {
                     point.x = kMirror - point.x;
                 }
@@ -40,10 +47,8 @@ Frame sampleAnimation(const Animation& animation, double showSeconds) {
                     point.y = kMirror - point.y;
                 }
             }
-            result.push_back(std::move(polyline));
         }
     }
-    return result;
 }
 
 } // namespace lumarok

@@ -9,5 +9,7 @@ namespace lumarok {
 // active then, in sequence order, each clip blended and mirrored as it asks.
 // Empty when no clip is active. Reads `animation` only.
 Frame sampleAnimation(const Animation& animation, double showSeconds);
+// The same into `frame`, whose storage is kept from call to call (see frame_storage.hpp).
+void sampleAnimation(const Animation& animation, double showSeconds, Frame& frame);
 
 } // namespace lumarok

@@ -15,6 +15,13 @@ ColorFrame renderShowFrame(const ShowSources& sources, double showTime) {
     return sources.timeline.renderAt(showTime, frame);
 }
 
+const ColorFrame& renderShowFrame(const ShowSources& sources, double showTime,
+                                  ShowFrameBuffers& buffers) {
+    sampleAnimation(sources.animation, showTime, buffers.animation);
+    sources.timeline.renderAt(showTime, buffers.animation, buffers.drawn);
+    return buffers.drawn;
+}
+
 glm::vec2 buildPreviewPath(const ColorFrame& frame, std::vector<LaserSample>& samples,
                            glm::vec2 beamPosition) {
     const PathSteps steps =
@@ -25,12 +32,14 @@ glm::vec2 buildPreviewPath(const ColorFrame& frame, std::vector<LaserSample>& sa
 
 LaserPath buildLaserFramePath(const ColorFrame& frame, std::vector<LaserSample>& samples,
                               glm::vec2 beamPosition, float intensity) {
+    // Measured once: the total sets the spacing, the lengths drive the builder.
+    thread_local std::vector<float> lengths; // per rendering thread, kept between frames
     float total = 0.0f;
-    (void)pathLengths(frame, total);
+    pathLengths(frame, lengths, total);
     const PathSteps steps =
         stepsWithinBudget(frame, beamPosition, {laserPointSpacing(total), kBlankStep});
-    return {buildLaserPath(frame, samples, beamPosition, steps.pointSpacing, steps.blankStep,
-                           kBlankColor, intensity),
+    return {buildLaserPath(frame, lengths, samples, beamPosition, steps.pointSpacing,
+                           steps.blankStep, kBlankColor, intensity),
             steps.pointSpacing};
 }
 

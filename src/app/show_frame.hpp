@@ -23,6 +23,16 @@ struct ShowSources {
 // The animation sampled at the show time and drawn by the entry the timeline selects.
 [[nodiscard]] ColorFrame renderShowFrame(const ShowSources& sources, double showTime);
 
+// The working frames of one rendering loop. Kept from frame to frame, they stop
+// allocating once they have grown to the largest frame of the show.
+struct ShowFrameBuffers {
+    Frame animation;  // the sampled animation
+    ColorFrame drawn; // the entry's effect over it
+};
+// The same as above into the buffers; returns buffers.drawn.
+const ColorFrame& renderShowFrame(const ShowSources& sources, double showTime,
+                                  ShowFrameBuffers& buffers);
+
 // Both paths keep to kFrameSampleBudget samples, widening their steps for a frame
 // that would pass it.
 // The preview's path: fixed spacing 25, intensity 1. Returns the new beam position.

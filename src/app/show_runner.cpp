@@ -150,12 +150,13 @@ void runLaserMode(const ShowObjects& show, const Options& options, float intensi
     LaserStatus status;
     status.projector = link->name() + " " + link->address();
     std::uint64_t samplesBefore = 0;
+    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
     runLaserLoop(
         StopFlags{&signals.stopRequested(), &sender.failed()},
         [&](std::vector<LaserSample>& samples, glm::vec2 beamPosition) {
             stallForTests.maybeStall();
             status.showSeconds = currentShowTime(show);
-            const ColorFrame frame = renderShowFrame(sources, status.showSeconds);
+            const ColorFrame& frame = renderShowFrame(sources, status.showSeconds, buffers);
             const glm::vec2 end =
                 buildLaserFramePath(frame, samples, beamPosition, intensity).beamPosition;
             rates.frameSent(0);
@@ -184,6 +185,7 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
     const ShowSources sources = sourcesOf(show);
     glm::vec2 gPreviewBeamPosition{0.0f, 0.0f};
     double showTime = 0.0;
+    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
     // freeglut reads the X options from its own argument vector; only -display is passed.
     std::vector<std::string> words{program};
     if (!options.display.empty()) {
@@ -201,7 +203,7 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
         argc, argv.data(),
         [&](std::vector<LaserSample>& samples) {
             showTime = currentShowTime(show);
-            const ColorFrame frame = renderShowFrame(sources, showTime);
+            const ColorFrame& frame = renderShowFrame(sources, showTime, buffers);
             gPreviewBeamPosition = buildPreviewPath(frame, samples, gPreviewBeamPosition);
         },
         [&](double framesPerSecond) { return readoutLines(readout, showTime, framesPerSecond); });

@@ -37,4 +37,8 @@ ColorFrame ShowTimeline::renderAt(double showTime, const Frame& frame) const {
     return effectAt(showTime).apply(frame, static_cast<float>(showTime));
 }
 
+void ShowTimeline::renderAt(double showTime, const Frame& frame, ColorFrame& out) const {
+    effectAt(showTime).apply(frame, static_cast<float>(showTime), out);
+}
+
 } // namespace lumarok

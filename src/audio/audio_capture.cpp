@@ -299,6 +299,11 @@ std::string AudioCapture::sourceText() const {
     return status;
 }
 
+void AudioCapture::copySamples(std::vector<glm::vec2>& out) const {
+    const std::lock_guard lock(samplesMutex);
+    out.assign(samples.begin(), samples.end());
+}
+
 void AudioCapture::storePacket(PacketAssembler& assembler) {
     const std::lock_guard lock(samplesMutex);
     assembler.takeNewest(samples);

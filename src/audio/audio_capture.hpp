@@ -41,6 +41,8 @@ public:
 
     // Thread: any. Takes samplesMutex for the copy only.
     [[nodiscard]] std::vector<glm::vec2> copySamples() const;
+    // The same into `out`, whose storage is kept.
+    void copySamples(std::vector<glm::vec2>& out) const;
     // Thread: any. The source being captured, "connecting", or "none: <why>".
     [[nodiscard]] std::string sourceText() const;
 

@@ -37,18 +37,29 @@ float lastIndex(const AudioSnapshot& snapshot) {
 
 AudioSnapshot takeAudioSnapshot(const AudioCapture* audio) {
     AudioSnapshot snapshot;
+    takeAudioSnapshot(audio, snapshot);
+    return snapshot;
+}
+
+void takeAudioSnapshot(const AudioCapture* audio, AudioSnapshot& snapshot) {
+    snapshot.clear();
     if (audio != nullptr) {
-        snapshot = audio->copySamples();
+        audio->copySamples(snapshot);
     }
     if (snapshot.empty()) {
         snapshot.push_back(kSilence);
     }
-    return snapshot;
 }
 
 Polyline waveformPolyline(const AudioSnapshot& snapshot, float baseHeight) {
-    constexpr int kSteps = 32;
     Polyline wave;
+    waveformPolyline(snapshot, baseHeight, wave);
+    return wave;
+}
+
+void waveformPolyline(const AudioSnapshot& snapshot, float baseHeight, Polyline& wave) {
+    constexpr int kSteps = 32;
+    wave.clear();
     wave.reserve(kSteps + 1);
     const float last = lastIndex(snapshot);
     for (int i = 0; i <= kSteps; ++i) {
@@ -59,12 +70,17 @@ Polyline waveformPolyline(const AudioSnapshot& snapshot, float baseHeight) {
         const glm::vec2 frame = frameAt(snapshot, clampedIndex(position, snapshot.size()));
         wave.emplace_back(u * 4095.0f, (frame.x + frame.y) * 400.0f + baseHeight);
     }
-    return wave;
 }
 
 Polyline circlePolyline(const AudioSnapshot& snapshot, float radius) {
-    constexpr int kSteps = 64;
     Polyline circle;
+    circlePolyline(snapshot, radius, circle);
+    return circle;
+}
+
+void circlePolyline(const AudioSnapshot& snapshot, float radius, Polyline& circle) {
+    constexpr int kSteps = 64;
+    circle.clear();
     circle.reserve(kSteps + 1);
     const float last = lastIndex(snapshot);
     for (int i = 0; i <= kSteps; ++i) {
@@ -79,7 +95,6 @@ Polyline circlePolyline(const AudioSnapshot& snapshot, float radius) {
         const float r = (1.0f - h) * radius + (radius * 1.3f) * h;
         circle.emplace_back(r * c + kCentre, r * s + kCentre);
     }
-    return circle;
 }
 
 Frame displaceFrame(const Frame& frame, const std::function<glm::vec2(glm::vec2)>& offset) {

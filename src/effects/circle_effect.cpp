@@ -9,17 +9,25 @@ CircleEffect::CircleEffect(float radius_, glm::vec3 frameColor_, glm::vec3 circl
                            const AudioCapture* audio_)
     : radius(radius_), frameColor(frameColor_), circleColor(circleColor_), audio(audio_) {}
 
-ColorFrame CircleEffect::apply(const Frame& frame, float /*time*/) const {
-    const Polyline circle = circlePolyline(takeAudioSnapshot(audio), radius);
-    // The circle stays out of the area of the frame's first polyline.
-    const Frame pieces =
-        frame.empty() ? Frame{circle} : clipPolylineToMask(circle, frame[0], false);
-
-    ColorFrame result = colorizeFrame(pieces, circleColor);
-    ColorFrame body = colorizeFrame(frame, frameColor);
-    result.insert(result.end(), std::make_move_iterator(body.begin()),
-                  std::make_move_iterator(body.end()));
-    return result;
+void CircleEffect::apply(const Frame& frame, float /*time*/, ColorFrame& out) const {
+    // Per-thread working frames, kept from frame to frame.
+    thread_local AudioSnapshot snapshot;
+    thread_local Frame pieces;
+    thread_local MaskIndex outline;
+    takeAudioSnapshot(audio, snapshot);
+    clearFrame(pieces);
+    circlePolyline(snapshot, radius, addPolyline(pieces));
+    if (!frame.empty()) {
+        // The circle stays out of the area of the frame's first polyline.
+        outline.build(frame[0]);
+        thread_local Polyline circle;
+        circle.swap(pieces.front());
+        clearFrame(pieces);
+        clipPolylineToMask(circle, outline, false, pieces);
+    }
+    clearFrame(out);
+    appendColorized(pieces, circleColor, out);
+    appendColorized(frame, frameColor, out);
 }
 
 } // namespace lumarok

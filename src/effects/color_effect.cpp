@@ -6,8 +6,9 @@ namespace lumarok {
 
 ColorEffect::ColorEffect(glm::vec3 givenColor) : color(givenColor) {}
 
-ColorFrame ColorEffect::apply(const Frame& frame, float /*time*/) const {
-    return colorizeFrame(frame, color);
+void ColorEffect::apply(const Frame& frame, float /*time*/, ColorFrame& out) const {
+    clearFrame(out);
+    appendColorized(frame, color, out);
 }
 
 } // namespace lumarok

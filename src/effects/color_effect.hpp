@@ -11,7 +11,8 @@ class ColorEffect final : public Effect {
 public:
     explicit ColorEffect(glm::vec3 color);
 
-    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+    using Effect::apply;
+    void apply(const Frame& frame, float time, ColorFrame& out) const override;
 
 private:
     glm::vec3 color;

@@ -19,7 +19,8 @@ public:
                   const AudioCapture* audio);
 
     // Thread: rendering. Copies the latest audio packet once, under its lock.
-    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+    using Effect::apply;
+    void apply(const Frame& frame, float time, ColorFrame& out) const override;
 
 private:
     float strength; // drawing units of push for a sample value of 1

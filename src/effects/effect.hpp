@@ -10,8 +10,18 @@ class Effect {
 public:
     virtual ~Effect() = default;
 
+    // Replaces the content of `out` with the effect drawn over `frame`. `out` is the
+    // caller's buffer, kept from frame to frame so that steady rendering does not
+    // allocate (see frame_storage.hpp).
     // time: show time in seconds, already narrowed to float by the timeline.
-    [[nodiscard]] virtual ColorFrame apply(const Frame& frame, float time) const = 0;
+    virtual void apply(const Frame& frame, float time, ColorFrame& out) const = 0;
+
+    // The same into a new frame.
+    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const {
+        ColorFrame out;
+        apply(frame, time, out);
+        return out;
+    }
 
 protected:
     Effect() = default;

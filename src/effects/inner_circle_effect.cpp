@@ -11,16 +11,24 @@ InnerCircleEffect::InnerCircleEffect(float ringScale_, float ringSpeed_, std::in
     : ringScale(ringScale_), ringSpeed(ringSpeed_), sampleCount(sampleCount_), colorA(colorA_),
       colorB(colorB_) {}
 
-ColorFrame InnerCircleEffect::apply(const Frame& frame, float time) const {
-    const float shift = ringSpeed * time;
-    return colorizeFrameBy(resampleFrame(frame, sampleCount),
-                           [scale = ringScale, shift, a = colorA, b = colorB](glm::vec2 p) {
-                               const float dx = p.x - kCentre;
-                               const float dy = p.y - kCentre;
-                               const float v = std::sqrt(dx * dx + dy * dy) / scale + shift;
-                               const float e = 0.5f * std::cos(v) + 0.5f;
-                               return a * (1.0f - e) + b * e;
-                           });
+void InnerCircleEffect::apply(const Frame& frame, float time, ColorFrame& out) const {
+    // The phase grows with show time; reduced to one turn once per frame, the cosine
+    // below stays in its fast range.
+    constexpr double kTurn = 6.283185307179586;
+    const auto shift = static_cast<float>(std::fmod(static_cast<double>(ringSpeed * time), kTurn));
+    thread_local Frame points; // per-thread working frame, kept from frame to frame
+    resampleFrame(frame, sampleCount, points);
+    clearFrame(out);
+    appendColorized(
+        points,
+        [scale = ringScale, shift, a = colorA, b = colorB](glm::vec2 p) {
+            const float dx = p.x - kCentre;
+            const float dy = p.y - kCentre;
+            const float v = std::sqrt(dx * dx + dy * dy) / scale + shift;
+            const float e = 0.5f * std::cos(v) + 0.5f;
+            return a * (1.0f - e) + b * e;
+        },
+        out);
 }
 
 } // namespace lumarok

@@ -15,7 +15,8 @@ public:
     InnerCircleEffect(float ringScale, float ringSpeed, std::int32_t sampleCount, glm::vec3 colorA,
                       glm::vec3 colorB);
 
-    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+    using Effect::apply;
+    void apply(const Frame& frame, float time, ColorFrame& out) const override;
 
 private:
     float ringScale;          // drawing units per radian of ring phase

@@ -17,7 +17,8 @@ public:
                const AudioCapture* audio);
 
     // Thread: rendering. Copies the latest audio packet once, under its lock.
-    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+    using Effect::apply;
+    void apply(const Frame& frame, float time, ColorFrame& out) const override;
 
 private:
     float period;        // seconds per cycle of the frame-colour pulse

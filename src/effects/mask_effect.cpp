@@ -9,21 +9,27 @@ namespace lumarok {
 MaskEffect::MaskEffect(glm::vec3 givenContentColor, glm::vec3 givenOutlineColor, float givenScale,
                        Polyline givenMask)
     : contentColor(givenContentColor), outlineColor(givenOutlineColor), scale(givenScale),
-      mask(std::move(givenMask)) {}
+      mask(std::move(givenMask)), index(mask) {}
 
-ColorFrame MaskEffect::apply(const Frame& frame, float /*time*/) const {
-    const Frame scaled = scaleFrame(frame, scale);
-    ColorFrame result = colorizeFrame(Frame{mask}, outlineColor);
+void MaskEffect::apply(const Frame& frame, float /*time*/, ColorFrame& out) const {
+    // Per-thread working frames, kept from frame to frame.
+    thread_local Frame scaled;
+    thread_local Frame pieces;
+    scaleFrame(frame, scale, scaled);
+    clearFrame(out);
+    ColorPolyline& outline = addPolyline(out);
+    reserveRoom(outline, mask.size());
+    for (const glm::vec2 point : mask) {
+        outline.push_back(ColorPoint{point, outlineColor});
+    }
+    clearFrame(pieces);
     for (const Polyline& polyline : scaled) {
         // An empty polyline has no first point to clip from and nothing to draw.
-        if (polyline.empty()) {
-            continue;
+        if (!polyline.empty()) {
+            clipPolylineToMask(polyline, index, true, pieces);
         }
-        ColorFrame inside = colorizeFrame(clipPolylineToMask(polyline, mask, true), contentColor);
-        result.insert(result.end(), std::make_move_iterator(inside.begin()),
-                      std::make_move_iterator(inside.end()));
     }
-    return result;
+    appendColorized(pieces, contentColor, out);
 }
 
 } // namespace lumarok

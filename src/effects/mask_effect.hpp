@@ -1,6 +1,7 @@
 #pragma once
 
 #include "effects/effect.hpp"
+#include "effects/geometry.hpp"
 
 #include <glm/vec3.hpp>
 
@@ -17,13 +18,15 @@ public:
     MaskEffect(glm::vec3 contentColor, glm::vec3 outlineColor, float scale, Polyline mask);
 
     // Outline first, then the inside pieces of each polyline in input order.
-    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+    using Effect::apply;
+    void apply(const Frame& frame, float time, ColorFrame& out) const override;
 
 private:
     glm::vec3 contentColor;
     glm::vec3 outlineColor;
     float scale;
     Polyline mask;
+    MaskIndex index; // of the mask, for clipping
 };
 
 } // namespace lumarok

@@ -12,7 +12,8 @@ class PlasmaEffect final : public Effect {
 public:
     explicit PlasmaEffect(std::int32_t sampleCount);
 
-    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+    using Effect::apply;
+    void apply(const Frame& frame, float time, ColorFrame& out) const override;
 
 private:
     std::int32_t sampleCount; // points the frame is resampled to before colouring

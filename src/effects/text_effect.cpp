@@ -52,10 +52,17 @@ Frame layoutText(std::string_view text, float scale) {
 }
 
 TextEffect::TextEffect(glm::vec3 givenColor, float givenScale, std::string givenText)
-    : color(givenColor), scale(givenScale), text(std::move(givenText)) {}
+    : color(givenColor), scale(givenScale), text(std::move(givenText)),
+      drawn(colorizeFrame(layoutText(text, scale), color)) {}
 
-ColorFrame TextEffect::apply(const Frame& /*frame*/, float /*time*/) const {
-    return colorizeFrame(layoutText(text, scale), color);
+void TextEffect::apply(const Frame& /*frame*/, float /*time*/, ColorFrame& out) const {
+    // Copied into the caller's polylines, so their storage is reused.
+    clearFrame(out);
+    for (const ColorPolyline& stroke : drawn) {
+        ColorPolyline& copy = addPolyline(out);
+        reserveRoom(copy, stroke.size());
+        copy.assign(stroke.begin(), stroke.end());
+    }
 }
 
 } // namespace lumarok

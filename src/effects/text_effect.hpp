@@ -20,12 +20,14 @@ class TextEffect final : public Effect {
 public:
     TextEffect(glm::vec3 color, float scale, std::string text);
 
-    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+    using Effect::apply;
+    void apply(const Frame& frame, float time, ColorFrame& out) const override;
 
 private:
     glm::vec3 color;
     float scale;
     std::string text;
+    ColorFrame drawn; // the laid-out word: it depends on nothing else
 };
 
 } // namespace lumarok

@@ -12,7 +12,8 @@ class TunnelEffect final : public Effect {
 public:
     TunnelEffect(glm::vec3 color, float depth, float twistPeriod);
 
-    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override;
+    using Effect::apply;
+    void apply(const Frame& frame, float time, ColorFrame& out) const override;
 
 private:
     glm::vec3 color;   // colour of the nearest part

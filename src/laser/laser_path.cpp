@@ -14,15 +14,6 @@ namespace lumarok {
 
 namespace {
 
-constexpr float kProjectorMax = 4095.0f;
-
-// Clamp first, then truncate: the order also turns NaN into 0 (std::max keeps its
-// first argument when the comparison fails), so the cast below is always defined.
-std::uint16_t quantise(float value) {
-    const float clamped = std::min(kProjectorMax, std::max(0.0f, value));
-    return static_cast<std::uint16_t>(clamped);
-}
-
 // Truncates toward zero like a plain cast, but saturates instead of invoking
 // undefined behaviour for NaN (0) or values beyond the 32-bit range.
 std::int32_t toCount(float value) {
@@ -48,77 +39,142 @@ float polylineLength(const ColorPolyline& polyline) {
     return length;
 }
 
+// The points of a stroke in drawing order: stored order, or backwards by index so
+// that a reversed stroke needs no copy.
+template <bool Backward> struct StrokeView {
+    const ColorPoint* points;
+    std::ptrdiff_t size;
+    const ColorPoint& operator[](std::ptrdiff_t i) const {
+        if constexpr (Backward) {
+            return points[size - 1 - i];
+        } else {
+            return points[i];
+        }
+    }
+};
+
 // Walks `points` forward at equal arc-length steps and hands every interpolated
-// point to `emit`; shared by the public resampler and the path builder, which
-// converts the points straight into samples without a temporary list.
-template <typename Emit>
-void resampleInto(const ColorPolyline& points, int count, float length, Emit&& emit) {
-    if (count <= 0 || points.empty()) {
+// point to `emit`, `count` times in all (none for an empty stroke); shared by the
+// public resampler and the path builder, which turns the points straight into samples.
+template <typename Points, typename Emit>
+void resampleInto(const Points& points, std::ptrdiff_t m, int count, float length, Emit&& emit) {
+    if (count <= 0 || m == 0) {
         return;
     }
-    const auto m = static_cast<std::ptrdiff_t>(points.size());
     if (m == 1) {
         // No segment to walk along: every point sits on the only one.
         for (int i = 0; i < count; ++i) {
-            emit(points.front());
+            emit(points[0]);
         }
         return;
     }
     const float step = count > 1 ? length / static_cast<float>(count - 1) : 0.0f;
     std::ptrdiff_t k = 0;
     float s = 0.0f;
+    float d = glm::distance(points[1].position, points[0].position);
     for (int i = 0; i < count; ++i) {
-        const auto index = static_cast<std::size_t>(k);
-        float d = glm::distance(points[index + 1].position, points[index].position);
         while (d <= s && k < m - 2) {
             s -= d;
             ++k;
-            const auto next = static_cast<std::size_t>(k);
-            d = glm::distance(points[next + 1].position, points[next].position);
+            d = glm::distance(points[k + 1].position, points[k].position);
         }
         const float t = d > 0.001f ? s / d : 0.0f;
-        const ColorPoint& a = points[static_cast<std::size_t>(k)];
-        const ColorPoint& b = points[static_cast<std::size_t>(k) + 1];
+        const ColorPoint& a = points[k];
+        const ColorPoint& b = points[k + 1];
         emit(ColorPoint{a.position * (1.0f - t) + b.position * t,
                         a.color * (1.0f - t) + b.color * t});
         s += step;
     }
 }
 
-void appendBlankMoveUnchecked(std::vector<LaserSample>& samples, glm::vec2 from, glm::vec2 to,
-                              float blankStep, glm::vec3 blankColor, float intensity) {
-    const std::int32_t count = toCount(std::round(glm::distance(to, from) / blankStep));
+std::int32_t blankCount(glm::vec2 from, glm::vec2 to, float blankStep) {
+    return toCount(std::round(glm::distance(to, from) / blankStep));
+}
+
+// Writes the `count` samples of a blank move from `from` to `to` at `out`.
+LaserSample* writeBlankMove(LaserSample* out, std::int32_t count, glm::vec2 from, glm::vec2 to,
+                            glm::vec3 blankColor, float intensity) {
     for (std::int32_t k = 1; k <= count; ++k) {
         const float t = static_cast<float>(k) / static_cast<float>(count);
-        samples.push_back(toLaserSample(from * (1.0f - t) + to * t, blankColor, intensity));
+        *out++ = toLaserSample(from * (1.0f - t) + to * t, blankColor, intensity);
     }
+    return out;
+}
+
+// Appends the blank move to the stroke's first point and the stroke itself, walked
+// through `points`. The list grows once per stroke and the samples are written in place.
+template <typename Points>
+void appendStroke(std::vector<LaserSample>& samples, const Points& points, float length,
+                  glm::vec2 beam, float pointSpacing, float blankStep, glm::vec3 blankColor,
+                  float intensity) {
+    const glm::vec2 start = points[0].position;
+    const std::int32_t blanks = blankCount(beam, start, blankStep);
+    const std::int32_t count = toCount(length / pointSpacing);
+    const std::size_t first = samples.size();
+    samples.resize(first + static_cast<std::size_t>(blanks) + static_cast<std::size_t>(count));
+    LaserSample* out =
+        writeBlankMove(samples.data() + first, blanks, beam, start, blankColor, intensity);
+    resampleInto(points, points.size, count, length, [&](const ColorPoint& point) {
+        *out++ = toLaserSample(point.position, point.color, intensity);
+    });
+}
+
+// The builder behind both public forms; `lengthOf(i)` gives polyline i's length.
+template <typename LengthOf>
+glm::vec2 buildPath(const ColorFrame& frame, LengthOf&& lengthOf, std::vector<LaserSample>& samples,
+                    glm::vec2 beamPosition, float pointSpacing, float blankStep,
+                    glm::vec3 blankColor, float intensity) {
+    requirePositive(pointSpacing, "pointSpacing");
+    requirePositive(blankStep, "blankStep");
+    samples.clear();
+    glm::vec2 cur = beamPosition;
+    bool drewOne = false;
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        const ColorPolyline& polyline = frame[i];
+        if (polyline.empty()) {
+            continue; // nothing to move to: the beam stays where it is
+        }
+        const auto size = static_cast<std::ptrdiff_t>(polyline.size());
+        const float length = lengthOf(i);
+        if (drewOne && glm::distance(cur, polyline.front().position) >
+                           glm::distance(cur, polyline.back().position)) {
+            appendStroke(samples, StrokeView<true>{polyline.data(), size}, length, cur,
+                         pointSpacing, blankStep, blankColor, intensity);
+            cur = polyline.front().position;
+        } else {
+            appendStroke(samples, StrokeView<false>{polyline.data(), size}, length, cur,
+                         pointSpacing, blankStep, blankColor, intensity);
+            cur = polyline.back().position;
+        }
+        drewOne = true;
+    }
+    return cur;
 }
 
 } // namespace
 
-LaserSample toLaserSample(glm::vec2 position, glm::vec3 color, float intensity) {
-    // The projector's origin is the opposite corner of the drawing space.
-    return LaserSample{quantise(kProjectorMax - position.x), quantise(kProjectorMax - position.y),
-                       quantise(color.r * kProjectorMax * intensity),
-                       quantise(color.g * kProjectorMax * intensity),
-                       quantise(color.b * kProjectorMax * intensity)};
+std::vector<float> pathLengths(const ColorFrame& frame, float& total) {
+    std::vector<float> lengths;
+    pathLengths(frame, lengths, total);
+    return lengths;
 }
 
-std::vector<float> pathLengths(const ColorFrame& frame, float& total) {
+void pathLengths(const ColorFrame& frame, std::vector<float>& lengths, float& total) {
     total = 0.0f;
-    std::vector<float> lengths;
-    lengths.reserve(frame.size());
+    lengths.clear();
     for (const ColorPolyline& polyline : frame) {
         lengths.push_back(polylineLength(polyline));
         total += lengths.back();
     }
-    return lengths;
 }
 
 void appendBlankMove(std::vector<LaserSample>& samples, glm::vec2 from, glm::vec2 to,
                      float blankStep, glm::vec3 blankColor, float intensity) {
     requirePositive(blankStep, "blankStep");
-    appendBlankMoveUnchecked(samples, from, to, blankStep, blankColor, intensity);
+    const std::int32_t count = blankCount(from, to, blankStep);
+    const std::size_t first = samples.size();
+    samples.resize(first + static_cast<std::size_t>(count));
+    writeBlankMove(samples.data() + first, count, from, to, blankColor, intensity);
 }
 
 ColorPolyline resampleColorPolyline(const ColorPolyline& points, int count, float length) {
@@ -126,42 +182,31 @@ ColorPolyline resampleColorPolyline(const ColorPolyline& points, int count, floa
     if (count > 0 && !points.empty()) {
         result.reserve(static_cast<std::size_t>(count));
     }
-    resampleInto(points, count, length, [&](const ColorPoint& point) { result.push_back(point); });
+    const auto size = static_cast<std::ptrdiff_t>(points.size());
+    resampleInto(StrokeView<false>{points.data(), size}, size, count, length,
+                 [&](const ColorPoint& point) { result.push_back(point); });
     return result;
 }
 
 glm::vec2 buildLaserPath(const ColorFrame& frame, std::vector<LaserSample>& samples,
                          glm::vec2 beamPosition, float pointSpacing, float blankStep,
                          glm::vec3 blankColor, float intensity) {
-    requirePositive(pointSpacing, "pointSpacing");
-    requirePositive(blankStep, "blankStep");
-    samples.clear();
-    float total = 0.0f;
-    const std::vector<float> lengths = pathLengths(frame, total);
+    // Each stroke is measured once, just before it is drawn.
+    return buildPath(
+        frame, [&frame](std::size_t i) { return polylineLength(frame[i]); }, samples, beamPosition,
+        pointSpacing, blankStep, blankColor, intensity);
+}
 
-    glm::vec2 cur = beamPosition;
-    bool drewOne = false;
-    ColorPolyline working;
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-        const ColorPolyline& polyline = frame[i];
-        if (polyline.empty()) {
-            continue; // nothing to move to: the beam stays where it is
-        }
-        working.assign(polyline.begin(), polyline.end());
-        if (drewOne && glm::distance(cur, working.front().position) >
-                           glm::distance(cur, working.back().position)) {
-            std::reverse(working.begin(), working.end());
-        }
-        appendBlankMoveUnchecked(samples, cur, working.front().position, blankStep, blankColor,
-                                 intensity);
-        const std::int32_t count = toCount(lengths[i] / pointSpacing);
-        resampleInto(working, count, lengths[i], [&](const ColorPoint& point) {
-            samples.push_back(toLaserSample(point.position, point.color, intensity));
-        });
-        cur = working.back().position;
-        drewOne = true;
+glm::vec2 buildLaserPath(const ColorFrame& frame, std::span<const float> lengths,
+                         std::vector<LaserSample>& samples, glm::vec2 beamPosition,
+                         float pointSpacing, float blankStep, glm::vec3 blankColor,
+                         float intensity) {
+    if (lengths.size() != frame.size()) {
+        throw std::invalid_argument("buildLaserPath needs one length per polyline");
     }
-    return cur;
+    return buildPath(
+        frame, [lengths](std::size_t i) { return lengths[i]; }, samples, beamPosition, pointSpacing,
+        blankStep, blankColor, intensity);
 }
 
 } // namespace lumarok

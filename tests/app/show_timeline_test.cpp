@@ -14,12 +14,12 @@ namespace {
 class MarkerEffect final : public Effect {
 public:
     explicit MarkerEffect(float markerId) : id(markerId) {}
-    [[nodiscard]] ColorFrame apply(const Frame& frame, float time) const override {
-        ColorFrame out{{ColorPoint{{id, time}, {0.0f, 0.0f, 0.0f}}}};
+    using Effect::apply;
+    void apply(const Frame& frame, float time, ColorFrame& out) const override {
+        out = ColorFrame{{ColorPoint{{id, time}, {0.0f, 0.0f, 0.0f}}}};
         for (const Polyline& p : frame) {
             out.push_back(ColorPolyline(p.size()));
         }
-        return out;
     }
 
 private:

@@ -1,0 +1,152 @@
+// Prints, for each entry of the demo show's script, the heap allocations of one
+// laser frame (sample the animation, apply the entry's effect, build the laser path)
+// in two ways: with fresh frames as the returning functions give them, and with
+// buffers kept from frame to frame. Each entry runs kFrames frames 1/30 s apart from
+// 0.1 s after its start, with silent audio; "steady" is the largest count of any
+// frame after the first kWarmUp. Usage: lumarok_frame_allocs [DATA_DIR]
+#include "anim/animation.hpp"
+#include "anim/sampler.hpp"
+#include "app/show_frame.hpp"
+#include "app/show_objects.hpp"
+#include "app/show_script.hpp"
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+namespace {
+
+std::atomic<std::size_t> allocations{0};
+
+void* countedAllocation(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+} // namespace
+
+// Every allocation of this program passes here; the aligned and nothrow forms
+// of the library fall back on these.
+void* operator new(std::size_t size) {
+    return countedAllocation(size);
+}
+void* operator new[](std::size_t size) {
+    return countedAllocation(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace lumarok {
+namespace {
+
+constexpr int kFrames = 60;
+constexpr int kWarmUp = 10;
+
+struct Counts {
+    std::size_t first = 0;
+    std::size_t steady = 0; // worst frame after the warm-up
+    double mean = 0.0;      // over the frames after the warm-up
+};
+
+template <typename RenderFrame> Counts countFrames(double startTime, RenderFrame&& render) {
+    Counts counts;
+    std::size_t total = 0;
+    for (int i = 0; i < kFrames; ++i) {
+        const std::size_t before = allocations.load(std::memory_order_relaxed);
+        render(startTime + i / 30.0);
+        const std::size_t used = allocations.load(std::memory_order_relaxed) - before;
+        if (i == 0) {
+            counts.first = used;
+        }
+        if (i >= kWarmUp) {
+            counts.steady = std::max(counts.steady, used);
+            total += used;
+        }
+    }
+    counts.mean = static_cast<double>(total) / (kFrames - kWarmUp);
+    return counts;
+}
+
+std::string effectName(const Effect& effect) {
+    int status = 0;
+    const std::unique_ptr<char, decltype(&std::free)> name(
+        abi::__cxa_demangle(typeid(effect).name(), nullptr, nullptr, &status), &std::free);
+    std::string text = status == 0 ? name.get() : typeid(effect).name();
+    const auto colons = text.rfind("::");
+    return colons == std::string::npos ? text : text.substr(colons + 2);
+}
+
+int run(const char* dataDir) {
+    const Animation animation{std::filesystem::path(dataDir)};
+    const ShowTimeline timeline{
+        makeShowTimeline(maskFromFrame(sampleAnimation(animation, kMaskSampleTime)), nullptr)};
+
+    std::printf("| entry | effect | fresh frames: allocs/frame | buffers: first frame | "
+                "buffers: steady max | buffers: steady mean |\n|---:|---|---:|---:|---:|---:|\n");
+    std::vector<double> fresh;
+    std::size_t worstSteady = 0;
+    for (std::size_t index = 0; index < timeline.size(); ++index) {
+        const TimelineEntry& entry = timeline.entry(index);
+        const double start = entry.startMs / 1000.0 + 0.1;
+
+        std::vector<LaserSample> samples;
+        const Counts returning = countFrames(start, [&](double t) {
+            const Frame frame = sampleAnimation(animation, t);
+            const ColorFrame drawn = entry.effect->apply(frame, static_cast<float>(t));
+            buildLaserFramePath(drawn, samples, {0.0f, 0.0f}, 0.1f);
+        });
+
+        Frame frame;
+        ColorFrame drawn;
+        std::vector<LaserSample> kept;
+        const Counts buffered = countFrames(start, [&](double t) {
+            sampleAnimation(animation, t, frame);
+            entry.effect->apply(frame, static_cast<float>(t), drawn);
+            buildLaserFramePath(drawn, kept, {0.0f, 0.0f}, 0.1f);
+        });
+        fresh.push_back(returning.mean);
+        worstSteady = std::max(worstSteady, buffered.steady);
+        std::printf("| %zu | %s | %.1f | %zu | %zu | %.2f |\n", index,
+                    effectName(*entry.effect).c_str(), returning.mean, buffered.first,
+                    buffered.steady, buffered.mean);
+    }
+    std::sort(fresh.begin(), fresh.end());
+    std::printf("\nfresh frames: median %.1f allocations per frame; buffers: worst steady "
+                "frame %zu allocations\n",
+                fresh[fresh.size() / 2], worstSteady);
+    return 0;
+}
+
+} // namespace
+} // namespace lumarok
+
+int main(int argc, char** argv) {
+    try {
+        return lumarok::run(argc > 1 ? argv[1] : LUMAROK_SOURCE_DIR "/data");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "lumarok_frame_allocs: %s\n", e.what());
+        return 1;
+    }
+}
