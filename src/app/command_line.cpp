@@ -266,8 +266,14 @@ void refuseConflicts(const Options& options) {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     std::vector<std::string> words{"lumarok"};
-    for (const std::string& argument : arguments) {
-        words.push_back(conventionalSpelling(argument));
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        // getopt attaches an optional value only as --ltc=SOURCE; take "--ltc SOURCE" too.
+        if (arguments[i] == "--ltc" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+            arguments[i + 1].front() != '-') {
+            words.push_back("--ltc=" + arguments[++i]);
+            continue;
+        }
+        words.push_back(conventionalSpelling(arguments[i]));
     }
     std::vector<char*> argv;
     for (std::string& word : words) {
@@ -334,7 +340,7 @@ const char* usageText() {
            "  --interface IFNAME      discover projectors through this interface only\n"
            "  --audio-source NAME     capture this audio source (default: monitor of the\n"
            "                          default output, followed when it changes)\n"
-           "  --ltc[=SOURCE]          follow linear time code from an audio input\n"
+           "  --ltc [SOURCE]          follow linear time code from an audio input\n"
            "  --render SECONDS        write the show at that clock time to --out and exit,\n"
            "                          without window, network or audio\n"
            "  --out FILE              .png (preview look), .svg, .json (laser samples) or .ild\n"

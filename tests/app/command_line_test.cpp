@@ -68,20 +68,10 @@ TEST(CommandLine, IntensityIsPercentOverHundredReadByStrtofRules) {
 }
 
 TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
-    const Options o = parseOptions({"--render",
-                                    "-2.5",
-                                    "--out=x.png",
-                                    "--audio-source",
-                                    "sink.monitor",
-                                    "--show=/s",
-                                    "--display",
-                                    ":3",
-                                    "-q",
-                                    "--projector",
-                                    "a",
-                                    "--projector=10.0.0.9",
-                                    "--interface",
-                                    "veth0"});
+    const Options o =
+        parseOptions({"--render", "-2.5", "--out=x.png", "--audio-source", "sink.monitor",
+                      "--show=/s", "--display", ":3", "-q", "--projector", "a",
+                      "--projector=10.0.0.9", "--interface", "veth0"});
     EXPECT_DOUBLE_EQ(*o.renderSeconds, -2.5);
     EXPECT_EQ(o.renderOut, "x.png");
     EXPECT_EQ(o.audioSource, "sink.monitor");
@@ -96,9 +86,12 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
     EXPECT_DOUBLE_EQ(*e.fps, 30.0);
     EXPECT_DOUBLE_EQ(*e.fromSeconds, 1.0);
     EXPECT_DOUBLE_EQ(*e.toSeconds, 2.0);
-    const Options ltc = parseOptions({"--ltc=line_in"});
-    EXPECT_TRUE(ltc.ltc);
-    EXPECT_EQ(ltc.ltcSource, "line_in");
+    for (const Args& args : {Args{"--ltc=line_in"}, Args{"--ltc", "line_in", "-q"}}) {
+        const Options ltc = parseOptions(args);
+        EXPECT_TRUE(ltc.ltc);
+        EXPECT_EQ(ltc.ltcSource, "line_in");
+    }
+    EXPECT_EQ(parseOptions({"--ltc", "-q"}).ltcSource, "");
     EXPECT_TRUE(parseOptions({"--list-projectors", "-v"}).listProjectors);
 
     const Options osc = parseOptions({"-osc", "--osc-port=9000", "--osc-address", "127.0.0.1",
