@@ -1,6 +1,7 @@
 #include "audio/audio_capture.hpp"
 
 #include "audio/audio_packet.hpp"
+#include "audio/pulse_handles.hpp"
 
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
@@ -23,41 +24,14 @@ constexpr pa_usec_t kPacketMicroseconds = 10000;
 constexpr std::size_t kPacketFrames = kSampleRateHz * kPacketMicroseconds / 1000000;
 constexpr const char* kDefaultOutputMonitor = "@DEFAULT_MONITOR@";
 
-struct MainloopFree {
-    void operator()(pa_mainloop* mainloop) const { pa_mainloop_free(mainloop); }
-};
-
-// Callbacks are cleared first: disconnecting reports a state change, and our
-// own shutdown is not a failure to report.
-struct ContextClose {
-    void operator()(pa_context* context) const {
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-    }
-};
-
-struct StreamClose {
-    void operator()(pa_stream* stream) const {
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_set_read_callback(stream, nullptr, nullptr);
-        pa_stream_set_moved_callback(stream, nullptr, nullptr);
-        if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-            pa_stream_disconnect(stream);
-        }
-        pa_stream_unref(stream);
-    }
-};
-
 // Everything one connection needs; lives on the capture thread's stack and is
 // touched only by that thread (the server's callbacks run inside its loop).
 struct CaptureSession {
     std::function<void(PacketAssembler&)> onPacket;
     PacketAssembler assembler{kPacketFrames};
     std::string sourceName;
-    std::unique_ptr<pa_context, ContextClose> context;
-    std::unique_ptr<pa_stream, StreamClose> stream;
+    PulseContext context;
+    PulseStream stream;
     std::string failure; // empty while the session is healthy
     // Set when the default output moved elsewhere while we follow it: the session
     // ends and the next one records the new default's monitor.
@@ -359,7 +333,7 @@ void AudioCapture::captureLoop() {
 
 AudioCapture::SessionEnd AudioCapture::captureUntilStopped() {
     SessionEnd end;
-    const std::unique_ptr<pa_mainloop, MainloopFree> mainloop(pa_mainloop_new());
+    const PulseMainloop mainloop(pa_mainloop_new());
     if (!mainloop) {
         end.failure = "cannot create a main loop";
         return end;

@@ -1,5 +1,7 @@
 #include "audio/mono_capture.hpp"
 
+#include "audio/pulse_handles.hpp"
+
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
 
@@ -16,37 +18,13 @@ namespace {
 constexpr pa_usec_t kChunkMicroseconds = 5000; // how often the server wakes us
 constexpr auto kStartTimeout = std::chrono::seconds(5);
 
-struct MainloopFree {
-    void operator()(pa_mainloop* mainloop) const { pa_mainloop_free(mainloop); }
-};
-
-// Callbacks are cleared first: our own shutdown is not a failure to report.
-struct ContextClose {
-    void operator()(pa_context* context) const {
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-    }
-};
-
-struct StreamClose {
-    void operator()(pa_stream* stream) const {
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_set_read_callback(stream, nullptr, nullptr);
-        if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-            pa_stream_disconnect(stream);
-        }
-        pa_stream_unref(stream);
-    }
-};
-
 // One connection; lives on the capture thread's stack, touched only by that thread.
 struct Session {
     const MonoCapture::Consumer* consumer = nullptr;
     std::string source;
     std::uint32_t sampleRateHz = 48000;
-    std::unique_ptr<pa_context, ContextClose> context;
-    std::unique_ptr<pa_stream, StreamClose> stream;
+    PulseContext context;
+    PulseStream stream;
     std::vector<float> silence; // stands in for holes
     bool recording = false;
     std::string failure;
@@ -203,7 +181,7 @@ void MonoCapture::captureLoop(std::promise<void> started) {
     bool announced = false;
     std::string failure;
     try {
-        const std::unique_ptr<pa_mainloop, MainloopFree> mainloop(pa_mainloop_new());
+        const PulseMainloop mainloop(pa_mainloop_new());
         if (!mainloop) {
             throw std::runtime_error("cannot create a main loop");
         }

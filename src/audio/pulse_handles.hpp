@@ -1,0 +1,42 @@
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <memory>
+
+namespace lumarok {
+
+// Owners of the audio server's handles, shared by the capture streams.
+
+struct MainloopFree {
+    void operator()(pa_mainloop* mainloop) const { pa_mainloop_free(mainloop); }
+};
+
+// Callbacks are cleared first: disconnecting reports a state change, and our own
+// shutdown is not a failure to report.
+struct ContextClose {
+    void operator()(pa_context* context) const {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+};
+
+struct StreamClose {
+    void operator()(pa_stream* stream) const {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_moved_callback(stream, nullptr, nullptr);
+        if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+            pa_stream_disconnect(stream);
+        }
+        pa_stream_unref(stream);
+    }
+};
+
+using PulseMainloop = std::unique_ptr<pa_mainloop, MainloopFree>;
+using PulseContext = std::unique_ptr<pa_context, ContextClose>;
+using PulseStream = std::unique_ptr<pa_stream, StreamClose>;
+
+} // namespace lumarok
