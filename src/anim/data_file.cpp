@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace lumarok {
 
 namespace {
@@ -22,8 +24,10 @@ public:
             ::close(fd);
         }
     }
+    FileHandle(FileHandle&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle& operator=(FileHandle&&) = delete;
     int get() const { return fd; }
 
 private:
@@ -61,7 +65,28 @@ void requireRegular(const std::filesystem::path& file, const struct stat& info,
     }
 }
 
+// Opens a regular file within the limit without blocking; fills `info`.
+FileHandle openRegular(const std::filesystem::path& file, std::uintmax_t limit, struct stat& info) {
+    // Refused before opening: opening a FIFO for reading waits for a writer.
+    requireRegular(file, info, limit);
+    // Non-blocking, and checked again on the open file, in case it was swapped meanwhile.
+    FileHandle handle(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (handle.get() < 0 || ::fstat(handle.get(), &info) != 0) {
+        fail(file, std::string("cannot open: ") + std::strerror(errno));
+    }
+    requireRegular(file, info, limit);
+    return handle;
+}
+
 } // namespace
+
+void requireDataFile(const std::filesystem::path& file, std::uintmax_t limit) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        fail(file, std::strerror(errno));
+    }
+    (void)openRegular(file, limit, info);
+}
 
 std::optional<std::string> readDataFile(const std::filesystem::path& file, std::uintmax_t limit) {
     struct stat info {};
@@ -71,14 +96,7 @@ std::optional<std::string> readDataFile(const std::filesystem::path& file, std::
         }
         fail(file, std::string("cannot open: ") + std::strerror(errno));
     }
-    // Refused before opening: opening a FIFO for reading waits for a writer.
-    requireRegular(file, info, limit);
-    // Non-blocking, and checked again on the open file, in case it was swapped meanwhile.
-    const FileHandle handle(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (handle.get() < 0 || ::fstat(handle.get(), &info) != 0) {
-        fail(file, std::string("cannot open: ") + std::strerror(errno));
-    }
-    requireRegular(file, info, limit);
+    const FileHandle handle = openRegular(file, limit, info);
 
     std::string text(static_cast<std::size_t>(info.st_size), '\0');
     std::size_t used = 0;

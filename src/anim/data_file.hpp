@@ -18,4 +18,8 @@ inline constexpr std::uintmax_t kMaxDataFileBytes = std::uintmax_t{16} << 20;
 std::optional<std::string> readDataFile(const std::filesystem::path& file,
                                         std::uintmax_t limit = kMaxDataFileBytes);
 
+// Throws DataError naming the file unless it is a regular file within `limit` that
+// can be opened for reading. Reads nothing, and never waits on a FIFO.
+void requireDataFile(const std::filesystem::path& file, std::uintmax_t limit = kMaxDataFileBytes);
+
 } // namespace lumarok

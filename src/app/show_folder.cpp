@@ -1,10 +1,7 @@
 #include "app/show_folder.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "anim/data_file.hpp"
 
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 #include <system_error>
 
@@ -13,23 +10,6 @@ namespace lumarok {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Opening alone would accept a directory named Sequence.txt; one byte is read as well.
-void requireReadable(const fs::path& file) {
-    const int handle = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    int error = handle < 0 ? errno : 0;
-    if (handle >= 0) {
-        char byte = 0;
-        if (::read(handle, &byte, 1) < 0) {
-            error = errno;
-        }
-        ::close(handle);
-    }
-    if (error != 0) {
-        throw std::runtime_error("cannot read the show's " + file.string() + ": " +
-                                 std::strerror(error));
-    }
-}
 
 fs::path installedDemo(const fs::path& executable) {
     if (executable.empty()) {
@@ -62,7 +42,7 @@ fs::path findShowFolder(const std::string& given, const fs::path& executable) {
             "show folder " + folder.string() + " " +
             (fs::exists(folder, error) ? "is not a folder" : "does not exist"));
     }
-    requireReadable(folder / "Sequence.txt");
+    requireDataFile(folder / "Sequence.txt");
     return folder;
 }
 

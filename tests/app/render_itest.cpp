@@ -260,7 +260,7 @@ TEST_F(RenderedShow, ShowFolderIsFoundOrNamedInOneErrorLine) {
         {{}, "./data does not exist"},
         {{"--show", "missing"}, "show folder missing does not exist"},
         {{"--show", "empty"}, "empty/Sequence.txt: No such file"},
-        {{"--show", "unreadable"}, "unreadable/Sequence.txt: Is a directory"},
+        {{"--show", "unreadable"}, "unreadable/Sequence.txt: not a regular file (a directory)"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = c.show;
