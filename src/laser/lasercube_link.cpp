@@ -155,6 +155,8 @@ void LaserCubeLink::discover(const std::atomic<bool>* cancel, const ProjectorCho
     Discovery discovery(commandSocket, choice);
     const FoundProjector found = discovery.waitForFirst(cancel);
     deviceSource = found.source;
+    // Nothing was sent yet: the device is empty unless its answer says otherwise.
+    bufferFree.report(bufferMax.load());
     handleDeviceInfo(found.datagram, found.source, true);
     const std::string line = "Found" + name() + " Ip: " + address() + "\n";
     std::fputs(line.c_str(), stdout);

@@ -2,38 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 
 namespace lumarok {
-
-namespace {
-
-constexpr int kCapIpcLock = 14;
-
-bool mayLockWithoutLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY) {
-        return true;
-    }
-    std::ifstream status("/proc/self/status");
-    for (std::string key; status >> key;) {
-        if (key == "CapEff:") {
-            std::string hex;
-            status >> hex;
-            return ((std::stoull(hex, nullptr, 16) >> kCapIpcLock) & 1u) != 0;
-        }
-        status.ignore(4096, '\n');
-    }
-    return false;
-}
-
-} // namespace
 
 bool raiseToRealtime(int priority) {
     sched_param parameter{};
@@ -49,16 +24,11 @@ std::string enterRealtime() {
         error != 0) {
         refused = "real-time scheduling refused (" + std::string(std::strerror(error)) + ")";
     }
-    // Locking future pages under a finite limit would make later allocations fail
-    // once the limit is reached; then only what is mapped now is locked.
-    int flags = MCL_CURRENT;
-    try {
-        if (mayLockWithoutLimit()) {
-            flags |= MCL_FUTURE;
-        }
-    } catch (const std::exception&) {
-        // An unreadable status: lock only the present pages.
-    }
+    // Only what is mapped now, the sender's buffers included. Locking future pages
+    // too would make every later mapping resident at once: the audio library maps a
+    // pool of tens of megabytes for each connection attempt, and under a finite limit
+    // later allocations would fail.
+    const int flags = MCL_CURRENT;
     if (::mlockall(flags) != 0) {
         const int error = errno;
         refused += std::string(refused.empty() ? "" : "; ") + "memory not locked (" +

@@ -16,7 +16,7 @@ inline constexpr int kReceiverPriority = 9;
 bool raiseToRealtime(int priority);
 
 // Moves the calling thread to SCHED_FIFO at kSenderPriority and locks the process's
-// memory (future pages too only where the memory-lock limit cannot be hit), so the
+// memory mapped so far, so the
 // sender is neither kept off the processor by a busy machine nor held by a page
 // fault. Returns an empty text when both were granted, else one line saying what
 // was refused and why. Never throws.

@@ -124,6 +124,18 @@ playAndStop(const std::vector<std::string>& cubeOptions, double seconds, int sig
     return run;
 }
 
+// Lines of trouble on stderr; the start-up lines that say what plays are not.
+long complaints(const std::string& errors) {
+    long count = 0;
+    for (std::size_t at = 0; at < errors.size(); at = errors.find('\n', at) + 1) {
+        count += errors.compare(at, 8, "lumarok:") == 0 ? 1 : 0;
+        if (errors.find('\n', at) == std::string::npos) {
+            break;
+        }
+    }
+    return count;
+}
+
 // The end every case must reach: dark on the device, switched off within 100 ms of
 // the signal, nothing overflowed, the stream where it always was.
 // After a network drop-out a few packets were lost with the link, and a few may
@@ -187,8 +199,7 @@ TEST(LaserSafety, ImplausibleDeviceNumbersAreIgnoredAndTheStreamGoesOnAtTheDevic
         expectNeverLitStarved(run->cube, what);
         EXPECT_GT(wireRate(run->cube), 27000.0) << what << "\n" << run->cube;
         EXPECT_NE(run->errors.find("ignored"), std::string::npos) << what << "\n" << run->errors;
-        EXPECT_LE(std::count(run->errors.begin(), run->errors.end(), '\n'), 6) << "rate-limited\n"
-                                                                               << run->errors;
+        EXPECT_LE(complaints(run->errors), 6) << "rate-limited\n" << run->errors;
     }
 }
 
@@ -215,7 +226,7 @@ TEST(LaserSafety, AProjectorThatNeverMakesRoomOrNamesAnotherAddressNeitherHangsN
             // Fed only dark frames, one per stall, each running dry by design.
             EXPECT_EQ(cubeCount(run->cube, "lit_starved_ms"), 0) << what << "\n" << run->cube;
             EXPECT_NE(run->errors.find("made no room"), std::string::npos) << run->errors;
-            EXPECT_LE(std::count(run->errors.begin(), run->errors.end(), '\n'), 3) << run->errors;
+            EXPECT_LE(complaints(run->errors), 3) << run->errors;
         } else {
             expectNeverLitStarved(run->cube, what);
         }
@@ -244,7 +255,7 @@ TEST(LaserSafety, InterfaceDownForTwoSecondsIsWaitedForAndTheStreamResumes) {
     EXPECT_NE(run->errors.find("sending to the projector failed"), std::string::npos)
         << run->errors;
     EXPECT_NE(run->errors.find("works again"), std::string::npos) << run->errors;
-    EXPECT_LE(std::count(run->errors.begin(), run->errors.end(), '\n'), 4) << run->errors;
+    EXPECT_LE(complaints(run->errors), 4) << run->errors;
 }
 
 // Sets an environment variable for the players started while it lives.
