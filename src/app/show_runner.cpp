@@ -219,7 +219,9 @@ void requireDisplay(const Options& options) {
 
 std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
     if (options.ltc) {
-        return std::make_unique<LtcTimeProvider>(options.ltcSource);
+        auto provider = std::make_unique<LtcTimeProvider>(options.ltcSource);
+        tell(options, "clock: " + provider->describe());
+        return provider;
     }
     if (!options.osc) {
         tell(options, "clock: steady clock");

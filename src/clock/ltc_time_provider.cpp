@@ -73,9 +73,13 @@ LtcTimeProvider::LtcTimeProvider(std::string sourceName, double freewheelSeconds
     capture = std::make_unique<MonoCapture>(
         std::move(sourceName), kSampleRateHz,
         [this](std::span<const float> samples) { decode(samples); }, "lumarok-ltc");
-    std::printf("Following LTC timecode on %s (free-wheels %.1f s over drop-outs)\n",
-                capture->sourceLabel().c_str(), freewheelSeconds);
-    std::fflush(stdout);
+}
+
+std::string LtcTimeProvider::describe() const {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", freewheelSeconds);
+    return "LTC timecode on " + capture->sourceLabel() + " (free-wheels " + seconds +
+           " s over drop-outs)";
 }
 
 LtcTimeProvider::~LtcTimeProvider() {

@@ -24,8 +24,7 @@ public:
     static constexpr double kFreewheelSeconds = 2.0;
 
     // sourceName: a server source or monitor; empty means the default input. Starts the
-    // recording and prints the start-up line on stdout; throws std::runtime_error when
-    // the source cannot be recorded.
+    // recording; throws std::runtime_error when the source cannot be recorded.
     explicit LtcTimeProvider(std::string sourceName = {},
                              double freewheelSeconds = kFreewheelSeconds);
     ~LtcTimeProvider() override;
@@ -36,6 +35,8 @@ public:
     [[nodiscard]] double getTime() override;
     // Thread: any. The rate last heard; none before the first frame.
     [[nodiscard]] std::optional<LtcRate> rate() const;
+    // "LTC timecode on SOURCE (free-wheels 2.0 s over drop-outs)", for the start-up line.
+    [[nodiscard]] std::string describe() const;
 
 private:
     struct Decoder;

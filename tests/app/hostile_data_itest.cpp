@@ -193,7 +193,7 @@ TEST(HostileShowData, EveryCorruptionEndsBoundedAndSaysWhere) {
         }
         // Played: the far point is reported once, and the frame fits the budget.
         EXPECT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(r.out.rfind("./data/script1A.json: frame "), 0u) << r.out;
+        EXPECT_EQ(r.out.rfind("data/script1A.json: frame "), 0u) << r.out;
         EXPECT_NE(r.out.find("lies far outside the drawing space"), std::string::npos) << r.out;
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
         EXPECT_NE(r.err.find("to stay within 30000 samples"), std::string::npos) << r.err;
