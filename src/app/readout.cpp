@@ -3,6 +3,7 @@
 #include "app/effect_kind.hpp"
 #include "app/show_timeline.hpp"
 #include "audio/audio_capture.hpp"
+#include "clock/ltc_time_provider.hpp"
 #include "clock/osc_time_provider.hpp"
 #include "effects/vector_font.hpp"
 
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace lumarok {
 
@@ -33,6 +35,10 @@ std::string format(const char* pattern, double value) {
 }
 
 std::string clockLine(const TimeProvider* clock) {
+    if (const auto* ltc = dynamic_cast<const LtcTimeProvider*>(clock)) {
+        const std::optional<LtcRate> rate = ltc->rate();
+        return rate ? upper("CLOCK LTC " + rate->name() + " FRAMES/S") : "WAITING FOR LTC";
+    }
     const auto* osc = dynamic_cast<const OscTimeProvider*>(clock);
     if (osc == nullptr) {
         return "CLOCK STEADY";
