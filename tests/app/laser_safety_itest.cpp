@@ -142,7 +142,7 @@ long complaints(const std::string& errors) {
 // After a network drop-out a few packets were lost with the link, and a few may
 // overflow: what was sent while the neighbour was looked up again arrives at once.
 void expectDarkStop(const PlayedShow& run, const std::string& what, bool dropOut = false) {
-    const long long lost = dropOut ? 40 : 0;
+    const long long lost = dropOut ? 100 : 0; // seen 5-18, 55 under the sanitizers
     SCOPED_TRACE(what);
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(cubeCount(run.cube, "last_sample_lit"), 0) << run.cube;
