@@ -79,7 +79,7 @@ TEST(ShowSoak, WholeShowAtTripleSpeedStreamsCleanFramesWithFlatMemory) {
     const std::vector<CubeProgress> progress = progressLines(out);
     const CubeProgress from = progressAt(progress, cubeEarly);
     const CubeProgress to = progressAt(progress, cubeLate);
-    ASSERT_GT(to.seconds, from.seconds + 30) << out;
+    ASSERT_GT(to.seconds, from.seconds + 15) << out; // 28 s at six times, 67 s at three
     const double rate =
         static_cast<double>(to.samples - from.samples) / (to.seconds - from.seconds);
     EXPECT_NEAR(rate, 30000.0, 1500.0);
