@@ -33,17 +33,17 @@ class LtcPlayer {
 public:
     LtcPlayer(double fps, LTC_TV_STANDARD standard, double startSeconds)
         : framesPerSecond(fps), timeAtWrittenEnd(startSeconds) {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kRateHz), 1};
+        pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kRateHz), 1};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(250000, &spec));
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(250000, &sampleFormat));
         attr.prebuf = static_cast<std::uint32_t>(-1);
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
         int error = 0;
         sink.reset(pa_simple_new(nullptr, "ltc test", PA_STREAM_PLAYBACK,
-                                 test::PrivatePulseServer::kSinkName, "timecode", &spec, nullptr,
-                                 &attr, &error));
+                                 test::PrivatePulseServer::kSinkName, "timecode", &sampleFormat,
+                                 nullptr, &attr, &error));
         if (!sink) {
             throw std::runtime_error(pa_strerror(error));
         }
