@@ -61,10 +61,10 @@ long long underrunAllowance() {
     std::ifstream("/proc/loadavg") >> load;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     if (load <= static_cast<double>(cores)) {
-        return 0;
+        return 2;
     }
     std::printf("load average %.1f on %u cores: a few underruns are tolerated\n", load, cores);
-    return 5;
+    return 6;
 }
 
 long residentKib(pid_t pid) {
