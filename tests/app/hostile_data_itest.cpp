@@ -23,21 +23,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ProcessResult;
+using test::readFile;
+using test::writeFile;
 
 constexpr const char* kLimitTool = "/usr/bin/prlimit";
 constexpr const char* kAddressSpaceLimit = "--as=1073741824";
 constexpr std::size_t kFrameSampleBudget = 30000;
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const fs::path& file, const std::string& text) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-}
 
 // A scene whose only frame is given as the text of its "data" array; `indices`
 // frames all point at it.

@@ -25,19 +25,10 @@ namespace {
 namespace fs = std::filesystem;
 using test::ProcessOptions;
 using test::ProcessResult;
+using test::readFile;
 using test::runProcess;
 using test::TempDir;
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const fs::path& file, const std::string& text) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-}
+using test::writeFile;
 
 std::size_t lineCount(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));

@@ -1,4 +1,5 @@
 #include "support/child_process.hpp"
+#include "support/paths.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -27,13 +28,6 @@ std::string makeTempFile(const char* stem) {
     }
     close(fd);
     return path;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::vector<std::string> childEnvironment(const ChildOptions& options) {

@@ -236,13 +236,6 @@ void runInNetns(const std::string& netns, const std::function<void()>& work) {
     }
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool waitForText(const std::string& path, const std::string& text,
                  std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

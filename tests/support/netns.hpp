@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/paths.hpp"
+
 #include <chrono>
 #include <functional>
 #include <stdexcept>
@@ -92,8 +94,6 @@ private:
 // Runs `work` on a thread that has entered `netns` and proved it; rethrows its errors.
 void runInNetns(const std::string& netns, const std::function<void()>& work);
 
-// Reads a whole file (empty when missing).
-std::string readFile(const std::string& path);
 // Waits until `path` contains `text`; false after `timeout`.
 bool waitForText(const std::string& path, const std::string& text,
                  std::chrono::milliseconds timeout);

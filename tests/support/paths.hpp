@@ -10,4 +10,8 @@ std::string binaryDir();
 // Path of a program built by this tree, e.g. programPath("lumarok").
 std::string programPath(const std::string& name);
 
+// A whole file's bytes (empty when it cannot be read), and a file made anew with `text`.
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+
 } // namespace lumarok::test
