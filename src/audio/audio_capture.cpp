@@ -181,13 +181,7 @@ void openStream(CaptureSession& session) {
     pa_stream_set_read_callback(stream, onStreamRead, &session);
     pa_stream_set_moved_callback(stream, onStreamMoved, &session);
 
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(-1);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize =
-        static_cast<std::uint32_t>(pa_usec_to_bytes(kPacketMicroseconds, &sampleFormat));
+    const pa_buffer_attr attr = recordingBuffer(kPacketMicroseconds, sampleFormat);
     const std::string source = session.sourceLabel();
     // A named source is the user's choice: the server must not move it to its new default.
     const auto flags = static_cast<pa_stream_flags_t>(

@@ -105,12 +105,7 @@ void openStream(Session& session) {
     session.stream.reset(stream);
     pa_stream_set_state_callback(stream, onStreamState, &session);
     pa_stream_set_read_callback(stream, onRead, &session);
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(-1);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kChunkMicroseconds, &format));
+    const pa_buffer_attr attr = recordingBuffer(kChunkMicroseconds, format);
     if (pa_stream_connect_record(stream, session.source.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) <
         0) {
         session.fail(session.serverError() + " (source " + session.source + ")");

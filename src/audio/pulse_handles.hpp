@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <cstdint>
 #include <memory>
 
 namespace lumarok {
@@ -38,5 +39,17 @@ struct StreamClose {
 using PulseMainloop = std::unique_ptr<pa_mainloop, MainloopFree>;
 using PulseContext = std::unique_ptr<pa_context, ContextClose>;
 using PulseStream = std::unique_ptr<pa_stream, StreamClose>;
+
+// Recording buffer attributes: the server's defaults, except that data is delivered
+// in fragments of `fragment` so a reader hears the sound that recently.
+inline pa_buffer_attr recordingBuffer(pa_usec_t fragment, const pa_sample_spec& format) {
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(-1);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragment, &format));
+    return attr;
+}
 
 } // namespace lumarok
