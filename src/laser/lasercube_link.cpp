@@ -97,11 +97,15 @@ std::string dottedAddress(std::uint32_t networkOrder) {
 } // namespace
 
 LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, const ProjectorChoice& choice,
-                             bool realtime)
+                             bool realtime, LinkPorts ports)
     : commandSocket(0), dataSocket(0), realtimeReceiver(realtime) {
     commandSocket.enableBroadcast();
-    commandSocket.bind(kCommandPort);
-    dataSocket.bind(kDataPort);
+    if (ports == LinkPorts::fixed) {
+        commandSocket.bind(kCommandPort);
+        dataSocket.bind(kDataPort);
+    } else {
+        commandSocket.bind(0);
+    }
     commandSocket.setReceiveTimeout(kReceiveTimeout);
     discover(cancel, choice);
     try {
