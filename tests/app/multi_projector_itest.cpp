@@ -179,7 +179,8 @@ TEST(MultiProjector, EveryProjectorDrawsTheRenderedFrameAfterItsPlacementAndEnds
         const std::string label = ::testing::PrintToString(c.options);
         MAKE_CUBES(rig);
         const std::vector<Sample> rendered = renderedAt("12", *rig);
-        ASSERT_FALSE(litPart(rendered).empty()) << rendered.size() << readFile(rig->file("render.err"));
+        ASSERT_FALSE(litPart(rendered).empty())
+            << rendered.size() << readFile(rig->file("render.err"));
         rig->startCube(0);
         rig->startCube(1);
         NetnsWorker clock(rig->netns().player(), [&](const std::atomic<bool>& stop) {
@@ -212,6 +213,133 @@ TEST(MultiProjector, EveryProjectorDrawsTheRenderedFrameAfterItsPlacementAndEnds
             EXPECT_GE(matching + 1, frames.size()) << what;
         }
     }
+}
+
+std::size_t linesWith(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        count += line.find(part) != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
+// One /lumarok/status as oscdump prints it: "STAMP /lumarok/status TYPES ARGS...".
+struct Status {
+    std::string types;
+    std::vector<std::string> args; // strings without their quotes
+};
+
+std::vector<Status> statusMessages(const std::string& dump) {
+    std::vector<Status> found;
+    std::istringstream in(dump);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string stamp;
+        std::string path;
+        Status status;
+        words >> stamp >> path >> status.types;
+        if (path != "/lumarok/status") {
+            continue;
+        }
+        for (std::string word; words >> word;) {
+            word.erase(std::remove(word.begin(), word.end(), '"'), word.end());
+            status.args.push_back(word);
+        }
+        found.push_back(status);
+    }
+    return found;
+}
+
+// Frames a second the projector received between two of its progress times.
+double frameRate(const std::vector<CubeProgress>& lines, double from, double to) {
+    const CubeProgress a = progressAt(lines, from);
+    const CubeProgress b = progressAt(lines, to);
+    return b.seconds > a.seconds
+               ? static_cast<double>(b.frames - a.frames) / (b.seconds - a.seconds)
+               : 0.0;
+}
+
+TEST(MultiProjector, ALostProjectorIsReportedDarkAndBackWhileTheOtherPlaysOnAndTheStatusSaysSo) {
+    MAKE_CUBES(rig);
+    rig->startCube(0);
+    rig->startCube(1);
+    const auto start = std::chrono::steady_clock::now();
+    const auto since = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    rig->listener.emplace(rig->netns().player(), std::vector<std::string>{"oscdump", "-L", "9123"},
+                          rig->file("osc.out"), rig->file("osc.err"));
+    // Nobody listens on the second target: that must not disturb anything.
+    rig->startPlayer({"--projector", "one", "--projector", "two", "--status-to", "127.0.0.1:9123",
+                      "--status-to", "127.0.0.1:9124"});
+    ASSERT_TRUE(waitForText(rig->file("player.out"), "Foundtwo", 20s))
+        << readFile(rig->file("player.err"));
+    ASSERT_TRUE(waitForText(rig->file("player.out"), "Foundone", 5s))
+        << readFile(rig->file("player.err"));
+    std::this_thread::sleep_for(4s);
+    const double killedAt = since();
+    rig->stopCube(1, SIGKILL);
+    ASSERT_TRUE(
+        waitForText(rig->file("player.err"), "lumarok: projector two at 10.213.0.3 lost", 5s))
+        << readFile(rig->file("player.err"));
+    std::this_thread::sleep_for(1500ms);
+    const double backAt = since();
+    rig->startCube(1, "-again");
+    ASSERT_TRUE(waitForText(rig->file("player.err"),
+                            "lumarok: projector two at 10.213.0.3 answers again\n", 10s))
+        << readFile(rig->file("player.err"));
+    std::this_thread::sleep_for(3s);
+    const double runFor = since();
+    rig->player->signal(SIGTERM);
+    EXPECT_EQ(rig->player->wait(10s), 0) << readFile(rig->file("player.err"));
+    std::this_thread::sleep_for(200ms);
+
+    const std::string errors = readFile(rig->file("player.err"));
+    EXPECT_EQ(linesWith(errors, " lost ("), 1u) << errors;
+    EXPECT_EQ(linesWith(errors, "answers again"), 1u) << errors;
+    const std::string one = rig->stopCube(0);
+    expectDarkAndOff(one, "one");
+    EXPECT_EQ(cubeCount(one, "frame_gaps"), 0) << one;
+    EXPECT_EQ(cubeCount(one, "message_gaps"), 0) << one;
+    // The cube's seconds count from its start, a moment before `start`.
+    const std::vector<CubeProgress> lines = progressLines(one);
+    const double before = frameRate(lines, killedAt - 3.0, killedAt);
+    const double during = frameRate(lines, killedAt, backAt + 1.0);
+    EXPECT_GT(before, 10.0) << one;
+    EXPECT_NEAR(during, before, before * 0.2) << one;
+    const std::string again = rig->stopCube(1, SIGTERM, "-again");
+    expectDarkAndOff(again, "two, started again");
+    EXPECT_NE(again.find("switch A on"), std::string::npos) << again;
+    EXPECT_GT(cubeCount(again, "frames"), 20) << again;
+
+    rig->listener->signal(SIGTERM);
+    rig->listener->wait(5s);
+    const std::vector<Status> statuses = statusMessages(readFile(rig->file("osc.out")));
+    EXPECT_NEAR(static_cast<double>(statuses.size()), runFor, 3.0);
+    std::vector<std::string> statesOfTwo;
+    for (const Status& s : statuses) {
+        ASSERT_EQ(s.types, "fsiifisfiissfiis");
+        ASSERT_EQ(s.args.size(), 16u);
+        EXPECT_EQ(s.args[1], "steady");
+        EXPECT_EQ(s.args[2], "1");
+        EXPECT_EQ(s.args[5], "2");
+        EXPECT_EQ(s.args[6], "one");
+        EXPECT_EQ(s.args[11], "two");
+        if (statesOfTwo.empty() || statesOfTwo.back() != s.args[15]) {
+            statesOfTwo.push_back(s.args[15]);
+        }
+    }
+    // Two goes from playing to lost and back; a stalled reading may come between.
+    statesOfTwo.erase(std::remove(statesOfTwo.begin(), statesOfTwo.end(), "stalled"),
+                      statesOfTwo.end());
+    statesOfTwo.erase(std::unique(statesOfTwo.begin(), statesOfTwo.end()), statesOfTwo.end());
+    if (!statesOfTwo.empty() && statesOfTwo.front() == "waiting") {
+        statesOfTwo.erase(statesOfTwo.begin());
+    }
+    EXPECT_EQ(statesOfTwo, (std::vector<std::string>{"playing", "lost", "playing"}));
+    const Status& last = statuses.back();
+    EXPECT_GT(std::stod(last.args[7]), 20000.0) << "samples/s of one";
 }
 
 } // namespace
