@@ -56,26 +56,39 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, const std::at
     return chosen;
 }
 
-// Renders when every playing projector wants a frame, or kGatherWait after the first did.
+struct Needs {
+    bool any = false;
+    bool all = true;
+};
+
+Needs needs(std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
+    Needs result;
+    for (const auto& slot : slots) {
+        if (slot->live()) {
+            const bool wanting = slot->frames().needsFrame();
+            result.any = result.any || wanting;
+            result.all = result.all && wanting;
+        }
+    }
+    return result;
+}
+
+// Renders when every playing projector wants a frame, or kGatherWait after the first
+// did. The bell only saves polling: what the senders want is read from them.
 bool gather(WantBell& bell, std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
-    if (!bell.waitUntil(Clock::now() + kRenderPoll)) {
-        return false;
+    Needs now = needs(slots);
+    if (!now.any) {
+        (void)bell.waitUntil(Clock::now() + kRenderPoll);
+        now = needs(slots);
     }
     const Clock::time_point deadline = Clock::now() + kGatherWait;
-    for (;;) {
-        bool any = false;
-        bool all = true;
-        for (const auto& slot : slots) {
-            if (slot->live()) {
-                const bool needs = slot->frames().needsFrame();
-                any = any || needs;
-                all = all && needs;
-            }
+    while (now.any && !now.all) {
+        if (!bell.waitUntil(deadline) && Clock::now() >= deadline) {
+            break;
         }
-        if (all || (!bell.waitUntil(deadline) && Clock::now() >= deadline)) {
-            return any;
-        }
+        now = needs(slots);
     }
+    return now.any;
 }
 
 // Samples per second of each projector since the previous reading.

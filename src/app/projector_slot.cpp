@@ -112,8 +112,8 @@ bool ProjectorSlot::playOnce(bool after) {
     state.store(ProjectorState::playing);
     std::string why;
     {
+        isLive.store(true); // before the sender's first request, so that it is heard
         LaserSender sender(current, handoff, stop, settings.realtime);
-        isLive.store(true);
         const std::uint64_t reportsAtStart = current.stats().deviceReports;
         std::uint64_t reports = reportsAtStart;
         std::uint64_t stalls = current.stats().stalls;
