@@ -21,6 +21,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include <net/if.h>
+
 namespace lumarok {
 
 namespace {
@@ -36,6 +38,10 @@ constexpr auto kHealthPeriod = std::chrono::seconds(1);
 
 std::vector<SlotSettings> chooseProjectors(const Options& options, const std::atomic<bool>& stop) {
     std::vector<SlotSettings> chosen;
+    // Refused here, once, rather than by every projector's discovery again and again.
+    if (!options.interfaceName.empty() && ::if_nametoindex(options.interfaceName.c_str()) == 0) {
+        throw std::invalid_argument("no network interface " + options.interfaceName);
+    }
     if (!options.allProjectors) {
         for (std::size_t i = 0; i < options.projectors.size(); ++i) {
             chosen.push_back({options.projectors[i], options.interfaceName, options.placements[i]});
@@ -162,6 +168,8 @@ void runMultiLaserMode(const ShowObjects& show, const Options& options, float in
         if (!lineDue && now < nextHealth) {
             continue;
         }
+        // Also while no projector plays and nothing is rendered.
+        health.showSeconds = remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
         const double seconds = std::chrono::duration<double>(now - lastReading).count();
         health.framesPerSecond = seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0;
         health.entry = show.gTimeline->selectedIndex(health.showSeconds);

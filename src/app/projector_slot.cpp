@@ -74,6 +74,7 @@ SlotReading ProjectorSlot::read() const {
 }
 
 void ProjectorSlot::run() {
+    RateLimitedLine complaints(std::chrono::seconds(10));
     bool after = false;
     while (!stopping()) {
         try {
@@ -83,7 +84,7 @@ void ProjectorSlot::run() {
             after = true;
         } catch (const std::exception& e) {
             // The others play on; this one is tried again.
-            std::fprintf(stderr, "lumarok: projector %s: %s\n", settings.wanted.c_str(), e.what());
+            complaints.print("projector " + settings.wanted + ": " + e.what());
             sleepUnlessStopped(kRetryAfter, stop, ownStop);
         }
     }
@@ -113,7 +114,7 @@ bool ProjectorSlot::playOnce(bool after) {
     std::string why;
     {
         isLive.store(true); // before the sender's first request, so that it is heard
-        LaserSender sender(current, handoff, stop, settings.realtime);
+        LaserSender sender(current, handoff, stop, settings.realtime, true);
         const std::uint64_t reportsAtStart = current.stats().deviceReports;
         std::uint64_t reports = reportsAtStart;
         std::uint64_t stalls = current.stats().stalls;

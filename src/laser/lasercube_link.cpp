@@ -414,6 +414,14 @@ std::chrono::nanoseconds LaserCubeLink::timeUntilQueued(std::int32_t samples) {
         1e9 * static_cast<double>(queued - samples) / static_cast<double>(rate)));
 }
 
+std::int32_t LaserCubeLink::queuedSamples() {
+    const std::int32_t max = bufferMax.load();
+    const Clock::time_point now = Clock::now();
+    idleCredit.credit(bufferFree, max, sampleRate.load(), now);
+    idleCredit.restart(bufferFree, now);
+    return std::max(0, max - bufferFree.bufferFree.load());
+}
+
 std::string LaserCubeLink::name() const {
     const std::lock_guard lock(textMutex);
     return deviceName;

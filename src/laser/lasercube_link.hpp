@@ -67,6 +67,7 @@ public:
     // Sends the switch-off now instead of at destruction (once); throws on errors.
     void switchOff() override;
     [[nodiscard]] std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) override;
+    [[nodiscard]] std::int32_t queuedSamples() override;
 
     [[nodiscard]] std::string name() const;
     [[nodiscard]] std::string address() const;
