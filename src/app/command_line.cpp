@@ -362,8 +362,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
 
 const char* usageText() {
     return "usage: lumarok [--show DIR] [--osc [OSC OPTIONS]] [--audio-source NAME] [-q|-v]\n"
-           "       lumarok --laser [-i PERCENT] [--projector NAME|ADDRESS[:PLACEMENT]|all]... "
-           "[--interface IFNAME] [--status-to HOST:PORT]...\n"
+           "       lumarok --laser [-i PERCENT] [--projector NAME|ADDR[:PLACEMENT]|all]...\n"
+           "               [--interface IFNAME] [--status-to HOST:PORT]... ...\n"
            "       lumarok --list-projectors [--interface IFNAME]\n"
            "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json|FILE.ild [-i "
            "PERCENT]\n"
@@ -384,7 +384,7 @@ const char* usageText() {
            "                          several, or give 'all' (every one that answers within\n"
            "                          1 s); PLACEMENT: flip-x,flip-y,rotate=DEG,scale=F,\n"
            "                          offset=DX:DY (drawing units)\n"
-           "  --status-to HOST:PORT   send /lumarok/status over OSC every second (repeatable)\n"
+           "  --status-to HOST:PORT   send /lumarok/status over OSC each second (repeatable)\n"
            "  --interface IFNAME      discover projectors through this interface only\n"
            "  --audio-source NAME     capture this audio source (default: monitor of the\n"
            "                          default output, followed when it changes)\n"
