@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -49,6 +50,7 @@ enum Code : int {
     kFps,
     kFrom,
     kTo,
+    kStatusTo,
 };
 
 constexpr const char* kShortOptions = ":hVi:qv";
@@ -77,6 +79,7 @@ constexpr option kLongOptions[] = {
     {"fps", required_argument, nullptr, kFps},
     {"from", required_argument, nullptr, kFrom},
     {"to", required_argument, nullptr, kTo},
+    {"status-to", required_argument, nullptr, kStatusTo},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -132,6 +135,34 @@ std::string spelling(int code, int longIndex) {
         return std::string("-") + static_cast<char>(code);
     }
     return std::string("--") + kLongOptions[longIndex].name;
+}
+
+// "NAME", "NAME:PLACEMENT", "all" or "all:PLACEMENT".
+void addProjector(Options& options, const std::string& value, const std::string& option) {
+    const std::size_t colon = value.find(':');
+    const std::string projector = value.substr(0, colon);
+    Placement placement;
+    if (projector.empty()) {
+        throw UsageError(option + " needs a projector name or address before ':'");
+    }
+    if (colon != std::string::npos) {
+        try {
+            placement = parsePlacement(value.substr(colon + 1));
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(option + " " + projector + ": " + e.what());
+        }
+    }
+    if (projector == "all") {
+        options.allProjectors = true;
+        options.allPlacement = placement;
+        return;
+    }
+    if (std::find(options.projectors.begin(), options.projectors.end(), projector) !=
+        options.projectors.end()) {
+        throw UsageError(option + " " + projector + " given twice");
+    }
+    options.projectors.push_back(projector);
+    options.placements.push_back(placement);
 }
 
 void applyOption(Options& options, int code, const std::string& name, const char* value,
@@ -195,7 +226,14 @@ void applyOption(Options& options, int code, const std::string& name, const char
         options.listProjectors = true;
         break;
     case kProjector:
-        options.projectors.push_back(requireNonEmpty(value, name));
+        addProjector(options, requireNonEmpty(value, name), name);
+        break;
+    case kStatusTo:
+        try {
+            options.statusTo.push_back(parseStatusTarget(requireNonEmpty(value, name)));
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
         break;
     case kInterface:
         options.interfaceName = requireNonEmpty(value, name);
@@ -256,6 +294,12 @@ void refuseConflicts(const Options& options) {
     if (!options.exportIlda.empty() && (options.renderSeconds || options.laser ||
                                         options.listProjectors || options.osc || options.ltc)) {
         throw UsageError("--export-ilda writes a file; it goes with no other mode or clock");
+    }
+    if (options.allProjectors && !options.projectors.empty()) {
+        throw UsageError("--projector all takes every projector; name no others with it");
+    }
+    if (!options.statusTo.empty() && !options.laser) {
+        throw UsageError("--status-to goes with --laser");
     }
     if (options.osc && options.ltc) {
         throw UsageError("--osc and --ltc choose different clocks; give one of them");
@@ -318,8 +362,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
 
 const char* usageText() {
     return "usage: lumarok [--show DIR] [--osc [OSC OPTIONS]] [--audio-source NAME] [-q|-v]\n"
-           "       lumarok --laser [-i PERCENT] [--projector NAME|ADDRESS] [--interface IFNAME] "
-           "...\n"
+           "       lumarok --laser [-i PERCENT] [--projector NAME|ADDR[:PLACEMENT]|all]...\n"
+           "               [--interface IFNAME] [--status-to HOST:PORT]... ...\n"
            "       lumarok --list-projectors [--interface IFNAME]\n"
            "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json|FILE.ild [-i "
            "PERCENT]\n"
@@ -336,7 +380,11 @@ const char* usageText() {
            "  -laser, --laser         play the show on a laser projector on the network\n"
            "  -i, --intensity PERCENT laser colour intensity in percent (default 10)\n"
            "  --list-projectors       list the projectors that answer discovery, then exit\n"
-           "  --projector NAME|ADDR   play on this projector only (repeatable)\n"
+           "  --projector NAME|ADDR[:PLACEMENT]  play on this projector; repeat it for\n"
+           "                          several, or give 'all' (every one that answers within\n"
+           "                          1 s); PLACEMENT: flip-x,flip-y,rotate=DEG,scale=F,\n"
+           "                          offset=DX:DY (drawing units)\n"
+           "  --status-to HOST:PORT   send /lumarok/status over OSC each second (repeatable)\n"
            "  --interface IFNAME      discover projectors through this interface only\n"
            "  --audio-source NAME     capture this audio source (default: monitor of the\n"
            "                          default output, followed when it changes)\n"

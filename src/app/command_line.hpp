@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/placement.hpp"
+#include "app/status_sender.hpp"
 #include "clock/address_range.hpp"
 
 #include <cstdint>
@@ -53,8 +55,12 @@ struct Options {
 
     // Projectors (parsed here, acted on by the laser link)
     bool listProjectors = false;         // --list-projectors
-    std::vector<std::string> projectors; // --projector NAME|ADDRESS, repeatable
+    std::vector<std::string> projectors; // --projector NAME|ADDRESS[:PLACEMENT], repeatable
+    std::vector<Placement> placements;   // one per entry of projectors
+    bool allProjectors = false;          // --projector all[:PLACEMENT]
+    Placement allPlacement;              // for each of them
     std::string interfaceName;           // --interface IFNAME
+    std::vector<StatusTarget> statusTo;  // --status-to HOST:PORT, repeatable
 
     // Time code and export (parsed here, acted on elsewhere)
     bool ltc = false;                  // --ltc[=SOURCE]

@@ -2,6 +2,28 @@
 
 namespace lumarok {
 
+void WantBell::ring() {
+    {
+        const std::lock_guard lock(mutex);
+        ++rings;
+    }
+    rung.notify_one();
+}
+
+bool WantBell::waitUntil(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex);
+    if (!rung.wait_until(lock, deadline, [this] { return rings != heard; })) {
+        return false;
+    }
+    heard = rings;
+    return true;
+}
+
+bool FrameHandoff::needsFrame() {
+    const std::lock_guard lock(mutex);
+    return wanted && !ready;
+}
+
 bool FrameHandoff::waitUntilWanted(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex);
     return renderWake.wait_for(lock, timeout, [this] { return wanted; });
@@ -23,6 +45,9 @@ void FrameHandoff::want() {
         wanted = true;
     }
     renderWake.notify_one();
+    if (bell != nullptr) {
+        bell->ring();
+    }
 }
 
 bool FrameHandoff::take(std::vector<LaserSample>& frame) {

@@ -4,10 +4,26 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
 namespace lumarok {
+
+// Rung by every sender that asks for a frame, so one renderer can serve several
+// senders without polling them. Thread: any.
+class WantBell {
+public:
+    void ring();
+    // Waits until the bell rang since the last wait returned true, or the deadline.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline);
+
+private:
+    std::mutex mutex;
+    std::condition_variable rung;
+    std::uint64_t rings = 0;
+    std::uint64_t heard = 0;
+};
 
 // Hands finished frames from the rendering thread to the sending thread. The sender
 // asks for a frame when it is ready for one; the renderer answers with one. Frames
@@ -19,6 +35,11 @@ class FrameHandoff {
 public:
     using Clock = std::chrono::steady_clock;
 
+    // `bell`, when given, is rung with every request of the sender; it must outlive this.
+    explicit FrameHandoff(WantBell* ringer = nullptr) : bell(ringer) {}
+
+    // Render side: whether the sender asked for a frame it has not been given yet.
+    [[nodiscard]] bool needsFrame();
     // Render side: waits up to `timeout` until the sender wants a frame.
     bool waitUntilWanted(std::chrono::milliseconds timeout);
     // Render side: puts the frame up for the sender; `frame` gets back a spent one.
@@ -33,6 +54,7 @@ public:
     bool waitForFrame(Clock::time_point deadline);
 
 private:
+    WantBell* bell;
     std::mutex mutex;
     std::condition_variable renderWake;
     std::condition_variable senderWake;

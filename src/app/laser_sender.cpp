@@ -1,6 +1,7 @@
 #include "app/laser_sender.hpp"
 
 #include "app/laser_frame.hpp"
+#include "laser/pacing.hpp"
 #include "laser/realtime.hpp"
 
 #include <algorithm>
@@ -18,9 +19,9 @@ LaserSample darkAt(const LaserSample& sample) {
 } // namespace
 
 LaserSender::LaserSender(LaserOutput& out, FrameHandoff& frames,
-                         const std::atomic<bool>& stopSignal, bool realtime)
+                         const std::atomic<bool>& stopSignal, bool realtime, bool aligned)
     : output(out), handoff(frames), stop{&stopSignal, &ownStop},
-      lastPosition(darkSampleAt({0.0f, 0.0f})) {
+      lastPosition(darkSampleAt({0.0f, 0.0f})), align(aligned) {
     dark.reserve(std::max({kDarkFillSamples, kEmptyFrameDarkSamples, kDarkFrameSamples}));
     thread = std::thread(&LaserSender::run, this, realtime);
 }
@@ -89,6 +90,14 @@ void LaserSender::feedDark(std::size_t count) {
     output.sendUnpaced(dark);
 }
 
+void LaserSender::padToReserve(std::vector<LaserSample>& frame) {
+    const std::int32_t queued = output.queuedSamples();
+    if (queued < 0 || queued >= kPacingReserve) {
+        return;
+    }
+    frame.insert(frame.begin(), static_cast<std::size_t>(kPacingReserve - queued), lastPosition);
+}
+
 void LaserSender::feed() {
     std::vector<LaserSample> frame;
     handoff.want();
@@ -97,6 +106,9 @@ void LaserSender::feed() {
             if (frame.empty()) {
                 feedDark(kEmptyFrameDarkSamples); // nothing to draw: dark for a while
             } else {
+                if (align) {
+                    padToReserve(frame);
+                }
                 const SendOutcome outcome = output.sendFrame(frame, stop);
                 lastPosition = darkAt(frame.back());
                 if (outcome == SendOutcome::stalled) {

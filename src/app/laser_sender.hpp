@@ -36,8 +36,11 @@ inline constexpr std::chrono::milliseconds kSenderPoll{20};
 // owner's thread.
 class LaserSender {
 public:
+    // `aligned` (several projectors): each frame starts with dark samples that bring
+    // the device up to the pacing reserve, so that devices fed the same frame at once
+    // play it at once, however far each had drained while the frame was awaited.
     LaserSender(LaserOutput& output, FrameHandoff& handoff, const std::atomic<bool>& stopSignal,
-                bool realtime = true);
+                bool realtime = true, bool aligned = false);
     ~LaserSender();
     LaserSender(const LaserSender&) = delete;
     LaserSender& operator=(const LaserSender&) = delete;
@@ -52,6 +55,7 @@ private:
     void feed();
     void feedDark(std::size_t count);
     void stopAndJoin();
+    void padToReserve(std::vector<LaserSample>& frame);
 
     LaserOutput& output;
     FrameHandoff& handoff;
@@ -61,6 +65,7 @@ private:
     std::exception_ptr error;   // written by the thread before it ends
     LaserSample lastPosition{}; // where the beam was sent last, dark
     std::vector<LaserSample> dark;
+    bool align = false;
     std::thread thread;
 };
 

@@ -8,6 +8,7 @@
 #include "app/laser_loop.hpp"
 #include "app/laser_sender.hpp"
 #include "app/laser_status.hpp"
+#include "app/multi_laser.hpp"
 #include "app/preview_window.hpp"
 #include "app/readout.hpp"
 #include "app/show_folder.hpp"
@@ -280,7 +281,9 @@ int run(int argc, char** argv) {
     show.load(folder, true, options.audioSource, options.verbosity >= 0);
     show.gTimeProvider = makeTimeProvider(options);
     int status = 0;
-    if (options.laser) {
+    if (options.laser && wantsSeveralProjectors(options)) {
+        runMultiLaserMode(show, options, intensity);
+    } else if (options.laser) {
         runLaserMode(show, options, intensity);
     } else {
         status = runPreviewMode(show, options, argv[0]);

@@ -40,6 +40,8 @@ public:
     virtual void switchOff() = 0;
     // How long until the device is estimated to hold only `samples` samples.
     [[nodiscard]] virtual std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) = 0;
+    // Samples the device is estimated to hold now; -1 when not known.
+    [[nodiscard]] virtual std::int32_t queuedSamples() { return -1; }
 };
 
 } // namespace lumarok

@@ -97,11 +97,15 @@ std::string dottedAddress(std::uint32_t networkOrder) {
 } // namespace
 
 LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, const ProjectorChoice& choice,
-                             bool realtime)
+                             bool realtime, LinkPorts ports)
     : commandSocket(0), dataSocket(0), realtimeReceiver(realtime) {
     commandSocket.enableBroadcast();
-    commandSocket.bind(kCommandPort);
-    dataSocket.bind(kDataPort);
+    if (ports == LinkPorts::fixed) {
+        commandSocket.bind(kCommandPort);
+        dataSocket.bind(kDataPort);
+    } else {
+        commandSocket.bind(0);
+    }
     commandSocket.setReceiveTimeout(kReceiveTimeout);
     discover(cancel, choice);
     try {
@@ -408,6 +412,14 @@ std::chrono::nanoseconds LaserCubeLink::timeUntilQueued(std::int32_t samples) {
     }
     return std::chrono::nanoseconds(static_cast<std::int64_t>(
         1e9 * static_cast<double>(queued - samples) / static_cast<double>(rate)));
+}
+
+std::int32_t LaserCubeLink::queuedSamples() {
+    const std::int32_t max = bufferMax.load();
+    const Clock::time_point now = Clock::now();
+    idleCredit.credit(bufferFree, max, sampleRate.load(), now);
+    idleCredit.restart(bufferFree, now);
+    return std::max(0, max - bufferFree.bufferFree.load());
 }
 
 std::string LaserCubeLink::name() const {

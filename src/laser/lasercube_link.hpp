@@ -35,6 +35,11 @@ struct LinkStats {
     bool sendFailing = false; // transient send errors right now
 };
 
+// Which local ports a link listens on: the fixed command and data ports (one link per
+// machine), or ports the system picks, so that several links live side by side; a
+// projector answers to where it was asked from.
+enum class LinkPorts { fixed, anyFree };
+
 // Drives one projector over UDP: finds it by broadcast, switches it on, streams
 // sample frames paced against its buffer, and switches it off on destruction.
 // The address found at discovery is kept for the link's life; later datagrams can
@@ -48,7 +53,8 @@ public:
     // when *stopRequested turns true first (seen within 50 ms), std::system_error on
     // socket failures. `realtime`: the receive thread asks for SCHED_FIFO (kReceiverPriority).
     explicit LaserCubeLink(const std::atomic<bool>* stopRequested = nullptr,
-                           const ProjectorChoice& choice = {}, bool realtime = false);
+                           const ProjectorChoice& choice = {}, bool realtime = false,
+                           LinkPorts ports = LinkPorts::fixed);
     ~LaserCubeLink() override;
     LaserCubeLink(const LaserCubeLink&) = delete;
     LaserCubeLink& operator=(const LaserCubeLink&) = delete;
@@ -61,6 +67,7 @@ public:
     // Sends the switch-off now instead of at destruction (once); throws on errors.
     void switchOff() override;
     [[nodiscard]] std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) override;
+    [[nodiscard]] std::int32_t queuedSamples() override;
 
     [[nodiscard]] std::string name() const;
     [[nodiscard]] std::string address() const;

@@ -106,6 +106,22 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
     EXPECT_FALSE(osc.oscFrom[1].contains(0xC0A80008u));
 }
 
+TEST(CommandLine, SeveralProjectorsTakeEachAPlacementAndStatusTargets) {
+    const Options o = parseOptions({"-laser", "--projector", "a:flip-x", "--projector=10.0.0.9",
+                                    "--status-to", "127.0.0.1:9000", "--status-to=10.0.0.2:9001"});
+    ASSERT_EQ(o.projectors, (Args{"a", "10.0.0.9"}));
+    ASSERT_EQ(o.placements.size(), 2u);
+    EXPECT_TRUE(o.placements[0].flipX);
+    EXPECT_TRUE(o.placements[1].identity());
+    ASSERT_EQ(o.statusTo.size(), 2u);
+    EXPECT_EQ(o.statusTo[1].host, "10.0.0.2");
+    EXPECT_EQ(o.statusTo[1].port, 9001);
+    const Options all = parseOptions({"-laser", "--projector", "all:scale=0.5"});
+    EXPECT_TRUE(all.allProjectors);
+    EXPECT_TRUE(all.projectors.empty());
+    EXPECT_FLOAT_EQ(all.allPlacement.scale, 0.5f);
+}
+
 TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
     const Args bad[] = {
         {"--bogus"},
@@ -141,6 +157,18 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
         {"--fps", "30"},
         {"--export-ilda", "a.ild", "--laser"},
         {"--osc", "--ltc"},
+        {"-laser", "--projector", "a:flip-z"},
+        {"-laser", "--projector", "a:rotate=45"},
+        {"-laser", "--projector", "a:scale=0"},
+        {"-laser", "--projector", "a:"},
+        {"-laser", "--projector", ":flip-x"},
+        {"-laser", "--projector", "a", "--projector", "a:flip-x"},
+        {"-laser", "--projector", "all", "--projector", "b"},
+        {"--status-to", "127.0.0.1:9000"},
+        {"-laser", "--status-to", "127.0.0.1"},
+        {"-laser", "--status-to", "desk:9000"},
+        {"-laser", "--status-to", "255.255.255.255:9000"},
+        {"-laser", "--status-to", "127.0.0.1:0"},
     };
     for (const Args& args : bad) {
         EXPECT_THROW((void)parseOptions(args), UsageError) << args.front() << " " << args.size();

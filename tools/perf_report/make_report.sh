@@ -231,4 +231,27 @@ Machine at the start: ${load_machine}.
 
 $(cat "$work/load.md")
 LOAD
+
+# Several projectors in step: 1, 2 and 4 virtual projectors side by side.
+skew_seconds=60
+[ "$quick" -eq 1 ] && skew_seconds=10
+skew_machine="$(machine)"
+"$build/tools/projector_skew/lumarok-skew-measure" --seconds "$skew_seconds" >"$work/skew.md" \
+    2>"$work/skew.err" || echo "lumarok-skew-measure failed: $(cat "$work/skew.err")" >"$work/skew.md"
+cat >>"$out" <<SKEW
+
+## Several projectors: skew and CPU
+
+The demo show on 1, 2 and 4 \`lumarok-cube\`s side by side in one network namespace (each on
+its own address), the player in another, steady clock, ${skew_seconds} s per row. Skew: for
+each frame of the first projector, the same picture on every other one (the nearest in
+time), the spread of the arrival times of their first packets (the cubes' \`--frame-log\`).
+One projector plays through the one-projector path. Goal: skew median ≤ 5 ms, worst ≤ 15 ms,
+0 underruns, CPU ≤ 3 % of a core with two.
+\`build/release/tools/projector_skew/lumarok-skew-measure --seconds ${skew_seconds}\`
+
+Machine at the start: ${skew_machine}.
+
+$(cat "$work/skew.md")
+SKEW
 echo "wrote $out"

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "laser/laser_sample.hpp"
+
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lumarok {
+
+// Where one projector draws the shared picture, in drawing units (0..4095, centre
+// 2047, y downward): mirrored, turned, scaled about the centre and moved, in that
+// order whatever order the words were written in.
+struct Placement {
+    bool flipX = false;   // x becomes 4095 - x
+    bool flipY = false;   // y becomes 4095 - y
+    int quarterTurns = 0; // clockwise as the preview shows it, 0..3
+    float scale = 1.0f;   // about the centre, > 0
+    float offsetX = 0.0f; // drawing units, + to the right
+    float offsetY = 0.0f; // drawing units, + downward
+    [[nodiscard]] bool identity() const {
+        return !flipX && !flipY && quarterTurns == 0 && scale == 1.0f && offsetX == 0.0f &&
+               offsetY == 0.0f;
+    }
+};
+
+// Reads "flip-x,flip-y,rotate=DEG,scale=F,offset=DX:DY" (any subset, each word at
+// most once; DEG a multiple of 90). Throws std::invalid_argument naming the fault.
+[[nodiscard]] Placement parsePlacement(const std::string& text);
+
+// `placed` becomes `samples` moved by the placement. A sample placed outside the
+// projector's range is held at the edge and dark, so no lit line runs along it.
+void placeSamples(const Placement& placement, std::span<const LaserSample> samples,
+                  std::vector<LaserSample>& placed);
+
+} // namespace lumarok

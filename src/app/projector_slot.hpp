@@ -1,0 +1,84 @@
+#pragma once
+
+#include "app/frame_handoff.hpp"
+#include "app/placement.hpp"
+#include "laser/laser_sample.hpp"
+#include "laser/lasercube_link.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumarok {
+
+// waiting: not found yet; playing: fed and heard; stalled: fed, but the device makes
+// no room, is not heard for a moment or cannot be reached; lost: not heard for
+// kLostAfter, dark and being looked for again.
+enum class ProjectorState { waiting, playing, stalled, lost };
+[[nodiscard]] const char* stateName(ProjectorState state);
+
+struct SlotSettings {
+    std::string wanted;        // name or address to discover (and rediscover) it by
+    std::string interfaceName; // empty: every interface
+    Placement placement;
+    bool realtime = true; // sender and receive threads ask for real-time scheduling
+};
+
+// What the status shows of one projector.
+struct SlotReading {
+    std::string name;    // as the device states it; empty until found
+    std::string address; // empty until found
+    ProjectorState state = ProjectorState::waiting;
+    LinkStats stats; // of the current link; zero while none
+};
+
+// One projector of a show with several: its own link, sender and safety rules. A
+// thread of its own discovers the projector, starts a sender on it, and watches it:
+// a projector that falls silent for kLostAfter after it had been heard, or whose
+// sender fails, is darkened (as far as it still listens), switched off, reported in
+// one line and looked for again, while the others play on. The renderer publishes
+// frames to frames() while live().
+// Thread: construct, finish and destroy on the owner's thread; frames(), scratch()
+// and placement() from the render thread; read() from any.
+class ProjectorSlot {
+public:
+    static constexpr std::chrono::seconds kLostAfter{1};
+
+    ProjectorSlot(SlotSettings settings, const std::atomic<bool>& stopSignal, WantBell& bell);
+    ~ProjectorSlot();
+    ProjectorSlot(const ProjectorSlot&) = delete;
+    ProjectorSlot& operator=(const ProjectorSlot&) = delete;
+
+    [[nodiscard]] bool live() const { return isLive.load(); }
+    FrameHandoff& frames() { return handoff; }
+    [[nodiscard]] const Placement& placement() const { return settings.placement; }
+    std::vector<LaserSample>& scratch() { return placed; }
+    [[nodiscard]] SlotReading read() const;
+    [[nodiscard]] const std::string& wanted() const { return settings.wanted; }
+    // Stops the sender (dark, switched off) and the thread.
+    void finish();
+
+private:
+    void run();
+    // One life of the link: false once a stop was asked for, true when it was lost.
+    bool playOnce(bool after);
+    [[nodiscard]] bool stopping() const { return stop.load() || ownStop.load(); }
+
+    SlotSettings settings;
+    const std::atomic<bool>& stop;
+    std::atomic<bool> ownStop{false};
+    std::atomic<bool> isLive{false};
+    std::atomic<ProjectorState> state{ProjectorState::waiting};
+    FrameHandoff handoff;
+    std::vector<LaserSample> placed; // render thread only
+    mutable std::mutex linkMutex;    // guards the three below
+    const LaserCubeLink* link = nullptr;
+    std::string name;
+    std::string address;
+    std::thread thread; // last: starts once everything above is ready
+};
+
+} // namespace lumarok

@@ -1,0 +1,43 @@
+#include "app/show_health.hpp"
+
+#include "clock/ltc_time_provider.hpp"
+#include "clock/osc_time_provider.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+namespace lumarok {
+
+void describeClock(const TimeProvider* clock, ShowHealth& health) {
+    if (const auto* ltc = dynamic_cast<const LtcTimeProvider*>(clock)) {
+        health.clockSource = "ltc";
+        health.clockLive = ltc->rate().has_value();
+    } else if (const auto* osc = dynamic_cast<const OscTimeProvider*>(clock)) {
+        health.clockSource = "osc";
+        health.clockLive = osc->timeReceived();
+    } else {
+        health.clockSource = "steady";
+        health.clockLive = true;
+    }
+}
+
+std::string formatHealthLine(const ShowHealth& health) {
+    const double magnitude = std::fabs(health.showSeconds);
+    const auto minutes = static_cast<long long>(magnitude / 60.0);
+    std::array<char, 160> text{};
+    std::snprintf(text.data(), text.size(), "show %s%lld:%04.1f  entry %zu %s  %.1f frames/s",
+                  health.showSeconds < 0.0 ? "-" : "", minutes,
+                  magnitude - 60.0 * static_cast<double>(minutes), health.entry,
+                  health.effectKind.c_str(), health.framesPerSecond);
+    std::string line = text.data();
+    for (const ProjectorHealth& p : health.projectors) {
+        std::snprintf(text.data(), text.size(), "  | %s %s %.0f samples/s free %d underruns %llu",
+                      p.name.c_str(), stateName(p.state), p.samplesPerSecond, p.bufferFree,
+                      static_cast<unsigned long long>(p.underruns));
+        line += text.data();
+    }
+    return line;
+}
+
+} // namespace lumarok

@@ -1,0 +1,347 @@
+// Several projectors on one show: two virtual projectors side by side in one device
+// namespace (own addresses), the player in another, both made here.
+#include "support/laser_show.hpp"
+#include "support/paths.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumarok::test {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+constexpr std::array<const char*, 2> kNames{"one", "two"};
+constexpr std::array<const char*, 2> kAddresses{"10.213.0.2", "10.213.0.3"};
+
+// Two projectors and the player, each ended (SIGTERM, then SIGKILL) before the
+// namespaces go.
+class TwoCubes {
+public:
+    static std::unique_ptr<TwoCubes> make() {
+        try {
+            return std::make_unique<TwoCubes>(std::make_unique<NetnsPair>());
+        } catch (const NetnsUnavailable&) {
+            return nullptr;
+        }
+    }
+    explicit TwoCubes(std::unique_ptr<NetnsPair> made) : pair(std::move(made)) {
+        pair->addDeviceAddress("10.213.0.3/24");
+    }
+    std::string file(const std::string& name) const { return (dir.path() / name).string(); }
+    // Starts (or restarts) projector i with its own logs; waits until it listens.
+    void startCube(std::size_t i, const std::string& tag = "") {
+        const std::string base = file(std::string(kNames[i]) + tag);
+        cubes[i].reset();
+        cubes[i].emplace(pair->device(),
+                         std::vector<std::string>{programPath("tools/lumarok_cube/lumarok-cube"),
+                                                  "--name", kNames[i], "--address", kAddresses[i],
+                                                  "--progress", "--dump", base + ".jsonl",
+                                                  "--dump-after", "3", "--dump-frames", "400"},
+                         base + ".out", base + ".err");
+        if (!waitForText(base + ".out", "listening", 10s)) {
+            throw std::runtime_error(readFile(base + ".err"));
+        }
+    }
+    void startPlayer(const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv{"env", "PULSE_SERVER=unix:/nonexistent/lumarok-no-audio",
+                                      programPath("lumarok"), "-laser"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        player.emplace(pair->player(), argv, file("player.out"), file("player.err"), sourceDir());
+    }
+    // Ends projector i with `signal`; its output.
+    std::string stopCube(std::size_t i, int signal = SIGTERM, const std::string& tag = "") {
+        cubes[i]->signal(signal);
+        cubes[i]->wait(10s);
+        return readFile(file(std::string(kNames[i]) + tag + ".out"));
+    }
+    const NetnsPair& netns() const { return *pair; }
+
+    std::unique_ptr<NetnsPair> pair;
+    TempDir dir;
+    std::array<std::optional<NetnsProcess>, 2> cubes;
+    std::optional<NetnsProcess> player;
+    std::optional<NetnsProcess> listener;
+};
+
+#define MAKE_CUBES(rig)                                                                            \
+    const std::unique_ptr<TwoCubes> rig = TwoCubes::make();                                        \
+    if (!(rig)) {                                                                                  \
+        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";      \
+    }
+
+using Sample = std::array<int, 5>;
+
+// The samples after the leading dark ones: the move from wherever the beam was.
+std::vector<Sample> litPart(const std::vector<Sample>& samples) {
+    const auto first = std::find_if(samples.begin(), samples.end(), [](const Sample& s) {
+        return s[2] != 0 || s[3] != 0 || s[4] != 0;
+    });
+    return {first, samples.end()};
+}
+
+// The placement worked out on its own terms: quarter turns and offsets move whole units.
+struct Moves {
+    bool flipX = false;
+    bool flipY = false;
+    int turns = 0;
+    int dx = 0;
+    int dy = 0;
+};
+
+std::vector<Sample> placed(const std::vector<Sample>& samples, const Moves& m) {
+    std::vector<Sample> out;
+    for (Sample s : samples) {
+        int x = 4095 - s[0]; // drawing space: the samples are mirrored on both axes
+        int y = 4095 - s[1];
+        x = m.flipX ? 4095 - x : x;
+        y = m.flipY ? 4095 - y : y;
+        for (int t = 0; t < m.turns; ++t) {
+            const int dx = x - 2047;
+            x = 2047 - (y - 2047);
+            y = 2047 + dx;
+        }
+        x += m.dx;
+        y += m.dy;
+        if (x < 0 || x > 4095 || y < 0 || y > 4095) {
+            s[2] = s[3] = s[4] = 0;
+        }
+        s[0] = 4095 - std::clamp(x, 0, 4095);
+        s[1] = 4095 - std::clamp(y, 0, 4095);
+        out.push_back(s);
+    }
+    return out;
+}
+
+std::vector<Sample> renderedAt(const std::string& clock, const TwoCubes& rig) {
+    const std::string out = rig.file("render.json");
+    NetnsProcess render(rig.netns().player(),
+                        {programPath("lumarok"), "--render", clock, "--out", out},
+                        rig.file("render.out"), rig.file("render.err"), sourceDir());
+    EXPECT_EQ(render.wait(30s), 0) << readFile(rig.file("render.err"));
+    std::vector<Sample> samples;
+    const json file = json::parse(std::ifstream(out));
+    for (const json& s : file["samples"]) {
+        samples.push_back({s["x"].get<int>(), s["y"].get<int>(), s["r"].get<int>(),
+                           s["g"].get<int>(), s["b"].get<int>()});
+    }
+    return samples;
+}
+
+// Every frame a projector dumped, as samples.
+std::vector<std::vector<Sample>> dumpedFrames(const std::string& path) {
+    std::vector<std::vector<Sample>> frames;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        frames.push_back(json::parse(line)["samples"].get<std::vector<Sample>>());
+    }
+    return frames;
+}
+
+// The end every show must reach on every projector.
+void expectDarkAndOff(const std::string& cube, const std::string& what) {
+    EXPECT_EQ(cubeCount(cube, "last_sample_lit"), 0) << what << "\n" << cube;
+    EXPECT_NE(cube.find("switch A off\nswitch A off\nswitch B off\nswitch B off\n"),
+              std::string::npos)
+        << what << "\n"
+        << cube;
+    EXPECT_EQ(cubeCount(cube, "malformed"), 0) << what;
+    EXPECT_EQ(cubeCount(cube, "overflows"), 0) << what;
+    EXPECT_LE(cubeCount(cube, "underruns"), underrunAllowance()) << what << "\n" << cube;
+}
+
+TEST(MultiProjector, EveryProjectorDrawsTheRenderedFrameAfterItsPlacementAndEndsDark) {
+    struct Case {
+        std::vector<std::string> options;
+        std::array<Moves, 2> moves;
+    };
+    const std::vector<Case> cases{
+        {{"--projector", "one:flip-x", "--projector", "10.213.0.3:rotate=90,offset=10:-20"},
+         {Moves{true, false, 0, 0, 0}, Moves{false, false, 1, 10, -20}}},
+        {{"--projector", "all:flip-y"}, {Moves{false, true}, Moves{false, true}}},
+    };
+    constexpr float kClock = 12.0f;
+    for (const Case& c : cases) {
+        const std::string label = ::testing::PrintToString(c.options);
+        MAKE_CUBES(rig);
+        const std::vector<Sample> rendered = renderedAt("12", *rig);
+        ASSERT_FALSE(litPart(rendered).empty())
+            << rendered.size() << readFile(rig->file("render.err"));
+        rig->startCube(0);
+        rig->startCube(1);
+        NetnsWorker clock(rig->netns().player(), [&](const std::atomic<bool>& stop) {
+            const UdpSender sender;
+            while (!stop) {
+                sender.send("127.0.0.1", 8666, oscTime(kClock));
+                std::this_thread::sleep_for(20ms);
+            }
+        });
+        std::vector<std::string> options{"-osc"};
+        options.insert(options.end(), c.options.begin(), c.options.end());
+        rig->startPlayer(options);
+        std::this_thread::sleep_for(5s);
+        rig->player->signal(SIGTERM);
+        EXPECT_EQ(rig->player->wait(10s), 0) << label << readFile(rig->file("player.err"));
+        clock.finish();
+        std::this_thread::sleep_for(200ms);
+        for (std::size_t i = 0; i < kNames.size(); ++i) {
+            const std::string what = label + " " + kNames[i];
+            expectDarkAndOff(rig->stopCube(i), what);
+            const std::vector<std::vector<Sample>> frames =
+                dumpedFrames(rig->file(std::string(kNames[i]) + ".jsonl"));
+            const std::vector<Sample> expected = litPart(placed(rendered, c.moves[i]));
+            std::size_t matching = 0;
+            for (const std::vector<Sample>& frame : frames) {
+                matching += litPart(frame) == expected ? 1 : 0;
+            }
+            // The last frame is the closing dark one.
+            EXPECT_GE(frames.size(), 10u) << what;
+            EXPECT_GE(matching + 1, frames.size()) << what;
+        }
+    }
+}
+
+std::size_t linesWith(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        count += line.find(part) != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
+// One /lumarok/status as oscdump prints it: "STAMP /lumarok/status TYPES ARGS...".
+struct Status {
+    std::string types;
+    std::vector<std::string> args; // strings without their quotes
+};
+
+std::vector<Status> statusMessages(const std::string& dump) {
+    std::vector<Status> found;
+    std::istringstream in(dump);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string stamp;
+        std::string path;
+        Status status;
+        words >> stamp >> path >> status.types;
+        if (path != "/lumarok/status") {
+            continue;
+        }
+        for (std::string word; words >> word;) {
+            word.erase(std::remove(word.begin(), word.end(), '"'), word.end());
+            status.args.push_back(word);
+        }
+        found.push_back(status);
+    }
+    return found;
+}
+
+// Samples a second the projector received between two of its progress times (frames
+// a second follow the pictures' sizes, which change with the show).
+double sampleRate(const std::vector<CubeProgress>& lines, double from, double to) {
+    const CubeProgress a = progressAt(lines, from);
+    const CubeProgress b = progressAt(lines, to);
+    return b.seconds > a.seconds
+               ? static_cast<double>(b.samples - a.samples) / (b.seconds - a.seconds)
+               : 0.0;
+}
+
+TEST(MultiProjector, ALostProjectorIsReportedDarkAndBackWhileTheOtherPlaysOnAndTheStatusSaysSo) {
+    MAKE_CUBES(rig);
+    rig->startCube(0);
+    rig->startCube(1);
+    const auto start = std::chrono::steady_clock::now();
+    const auto since = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    rig->listener.emplace(rig->netns().player(), std::vector<std::string>{"oscdump", "-L", "9123"},
+                          rig->file("osc.out"), rig->file("osc.err"));
+    // Nobody listens on the second target: that must not disturb anything.
+    rig->startPlayer({"--projector", "one", "--projector", "two", "--status-to", "127.0.0.1:9123",
+                      "--status-to", "127.0.0.1:9124"});
+    ASSERT_TRUE(waitForText(rig->file("player.out"), "Foundtwo", 20s))
+        << readFile(rig->file("player.err"));
+    ASSERT_TRUE(waitForText(rig->file("player.out"), "Foundone", 5s))
+        << readFile(rig->file("player.err"));
+    std::this_thread::sleep_for(4s);
+    const double killedAt = since();
+    rig->stopCube(1, SIGKILL);
+    ASSERT_TRUE(
+        waitForText(rig->file("player.err"), "lumarok: projector two at 10.213.0.3 lost", 5s))
+        << readFile(rig->file("player.err"));
+    std::this_thread::sleep_for(1500ms);
+    const double backAt = since();
+    rig->startCube(1, "-again");
+    ASSERT_TRUE(waitForText(rig->file("player.err"),
+                            "lumarok: projector two at 10.213.0.3 answers again\n", 10s))
+        << readFile(rig->file("player.err"));
+    std::this_thread::sleep_for(3s);
+    const double runFor = since();
+    rig->player->signal(SIGTERM);
+    EXPECT_EQ(rig->player->wait(10s), 0) << readFile(rig->file("player.err"));
+    std::this_thread::sleep_for(200ms);
+
+    const std::string errors = readFile(rig->file("player.err"));
+    EXPECT_EQ(linesWith(errors, " lost ("), 1u) << errors;
+    EXPECT_EQ(linesWith(errors, "answers again"), 1u) << errors;
+    const std::string one = rig->stopCube(0);
+    expectDarkAndOff(one, "one");
+    EXPECT_EQ(cubeCount(one, "frame_gaps"), 0) << one;
+    EXPECT_EQ(cubeCount(one, "message_gaps"), 0) << one;
+    // The cube's seconds count from its start, a moment before `start`.
+    const std::vector<CubeProgress> lines = progressLines(one);
+    const double before = sampleRate(lines, killedAt - 3.0, killedAt);
+    const double during = sampleRate(lines, killedAt, backAt + 1.0);
+    EXPECT_NEAR(before, 30000.0, 1500.0) << one;
+    EXPECT_NEAR(during, 30000.0, 1500.0) << one;
+    const std::string again = rig->stopCube(1, SIGTERM, "-again");
+    expectDarkAndOff(again, "two, started again");
+    EXPECT_NE(again.find("switch A on"), std::string::npos) << again;
+    EXPECT_GT(cubeCount(again, "frames"), 20) << again;
+
+    rig->listener->signal(SIGTERM);
+    rig->listener->wait(5s);
+    const std::vector<Status> statuses = statusMessages(readFile(rig->file("osc.out")));
+    EXPECT_NEAR(static_cast<double>(statuses.size()), runFor, 3.0);
+    std::vector<std::string> statesOfTwo;
+    for (const Status& s : statuses) {
+        ASSERT_EQ(s.types, "fsiifisfiissfiis");
+        ASSERT_EQ(s.args.size(), 16u);
+        EXPECT_EQ(s.args[1], "steady");
+        EXPECT_EQ(s.args[2], "1");
+        EXPECT_EQ(s.args[5], "2");
+        EXPECT_EQ(s.args[6], "one");
+        EXPECT_EQ(s.args[11], "two");
+        if (statesOfTwo.empty() || statesOfTwo.back() != s.args[15]) {
+            statesOfTwo.push_back(s.args[15]);
+        }
+    }
+    // Two goes from playing to lost and back; a stalled reading may come between.
+    statesOfTwo.erase(std::remove(statesOfTwo.begin(), statesOfTwo.end(), "stalled"),
+                      statesOfTwo.end());
+    statesOfTwo.erase(std::unique(statesOfTwo.begin(), statesOfTwo.end()), statesOfTwo.end());
+    if (!statesOfTwo.empty() && statesOfTwo.front() == "waiting") {
+        statesOfTwo.erase(statesOfTwo.begin());
+    }
+    EXPECT_EQ(statesOfTwo, (std::vector<std::string>{"playing", "lost", "playing"}));
+    const Status& last = statuses.back();
+    EXPECT_GT(std::stod(last.args[7]), 20000.0) << "samples/s of one";
+}
+
+} // namespace
+} // namespace lumarok::test
