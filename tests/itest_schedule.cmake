@@ -7,22 +7,19 @@
 #   one at a time ("osc-port" lock).
 # - Suites known to keep to private servers, displays and folders: no lock.
 # - Any other suite runs alone, until it is listed here.
-set(laser_suites
-    LaserSafety LaserFaults ShowSoak BrokenShowData)
-set(osc_port_suites
-    ShowPreview PreviewShow)
-set(parallel_suites
-    RenderedShow RenderedDemoShow HostileShowData IldaExport PreviewWindow
-    AudioCaptureWithServer AudioCaptureWithoutServer OscSend LtcShow LtcFollowing)
+set(laser_suites "LaserSafety|LaserFaults|ShowSoak|BrokenShowData|.*Netns")
+set(osc_port_suites "ShowPreview|PreviewShow")
+set(parallel_suites "RenderedShow|RenderedDemoShow|HostileShowData|IldaExport|PreviewWindow|\
+AudioCaptureWithServer|AudioCaptureWithoutServer|OscSend|LtcShow|LtcFollowing")
 
 foreach(test IN LISTS lumarok_itests_TESTS)
     # "Suite.Case", "Prefix/Suite.Case/Parameter"
     string(REGEX REPLACE "^([^/.]*/)?([^/.]+)\\..*$" "\\2" suite "${test}")
-    if(suite MATCHES "Netns$" OR suite IN_LIST laser_suites)
+    if(suite MATCHES "^(${laser_suites})$")
         set_tests_properties("${test}" PROPERTIES RESOURCE_LOCK laser COST 1000)
-    elseif(suite IN_LIST osc_port_suites)
+    elseif(suite MATCHES "^(${osc_port_suites})$")
         set_tests_properties("${test}" PROPERTIES RESOURCE_LOCK osc-port COST 100)
-    elseif(NOT suite IN_LIST parallel_suites)
+    elseif(NOT suite MATCHES "^(${parallel_suites})$")
         set_tests_properties("${test}" PROPERTIES RUN_SERIAL TRUE)
     endif()
 endforeach()
