@@ -5,21 +5,24 @@
 #   first, since together they are the longest chain of the run.
 # - Suites whose player binds the fixed OSC port 8666 in the machine's own namespace:
 #   one at a time ("osc-port" lock).
-# - Suites known to keep to private servers, displays and folders: no lock.
+# - Suites known to keep to private servers, displays, folders and namespaces and to
+#   check no timing: no lock (ProjectorChoiceNetns checks who is driven, not how well).
 # - Any other suite runs alone, until it is listed here.
 set(laser_suites "LaserSafety|LaserFaults|ShowSoak|BrokenShowData|.*Netns")
 set(osc_port_suites "ShowPreview|PreviewShow")
-set(parallel_suites "RenderedShow|RenderedDemoShow|HostileShowData|IldaExport|PreviewWindow|\
+set(parallel_suites "ProjectorChoiceNetns|RenderedShow|RenderedDemoShow|HostileShowData|IldaExport|PreviewWindow|\
 AudioCaptureWithServer|AudioCaptureWithoutServer|OscSend|LtcShow|LtcFollowing")
 
 foreach(test IN LISTS lumarok_itests_TESTS)
     # "Suite.Case", "Prefix/Suite.Case/Parameter"
     string(REGEX REPLACE "^([^/.]*/)?([^/.]+)\\..*$" "\\2" suite "${test}")
-    if(suite MATCHES "^(${laser_suites})$")
+    if(suite MATCHES "^(${parallel_suites})$")
+        continue()
+    elseif(suite MATCHES "^(${laser_suites})$")
         set_tests_properties("${test}" PROPERTIES RESOURCE_LOCK laser COST 1000)
     elseif(suite MATCHES "^(${osc_port_suites})$")
         set_tests_properties("${test}" PROPERTIES RESOURCE_LOCK osc-port COST 100)
-    elseif(NOT suite MATCHES "^(${parallel_suites})$")
+    else()
         set_tests_properties("${test}" PROPERTIES RUN_SERIAL TRUE)
     endif()
 endforeach()
