@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: once in the release
-# build (unit, integration, fuzz and package), once more under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Warnings are errors here (the presets turn that on).
-# Prints the time of each stage. Exits non-zero when any test fails.
+# Installs what is missing, builds, and runs every test: once in the plain build
+# (unit, integration, fuzz and package), once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer (built with clang). Warnings are errors here (the presets
+# turn that on). Prints the time of each stage. Exits non-zero when any test fails.
+# Usage: scripts/test.sh [PLAIN_PRESET SANITIZER_PRESET]  (default: release asan; CI
+# passes ci-release ci-asan, which build the test programs alone, for speed)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/stage.sh
 . ./scripts/stage.sh
+
+presets=("${1:-release}" "${2:-asan}")
 
 stage "dependencies" ./scripts/install-deps.sh
 stage "format" bash -c "git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format --dry-run --Werror"
@@ -14,7 +18,8 @@ stage "format" bash -c "git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
-for preset in release asan; do
+# Two at a time: tests/itest_schedule.cmake keeps the timing-sensitive ones apart.
+for preset in "${presets[@]}"; do
     stage "$preset build" ./scripts/build.sh "$preset"
     stage "$preset tests" ctest --test-dir "build/$preset" --output-on-failure --timeout 600 -j 2
 done
