@@ -3,14 +3,14 @@
 # (unit, integration, fuzz and package), once more under AddressSanitizer and
 # UndefinedBehaviorSanitizer (built with clang). Warnings are errors here (the presets
 # turn that on). Prints the time of each stage. Exits non-zero when any test fails.
-# Usage: scripts/test.sh [PLAIN_PRESET SANITIZER_PRESET]  (default: release asan; CI
-# passes ci-release ci-asan, which build the test programs alone, for speed)
+# Usage: scripts/test.sh [PLAIN_PRESET SANITIZER_PRESET]  (default: ci-release ci-asan,
+# which build the test programs alone, for speed; `release asan` builds everything)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/stage.sh
 . ./scripts/stage.sh
 
-presets=("${1:-release}" "${2:-asan}")
+presets=("${1:-ci-release}" "${2:-ci-asan}")
 
 stage "dependencies" ./scripts/install-deps.sh
 stage "format" bash -c "git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format --dry-run --Werror"

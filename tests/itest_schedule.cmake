@@ -8,7 +8,7 @@
 # - Suites known to keep to private servers, displays, folders and namespaces and to
 #   check no timing: no lock (ProjectorChoiceNetns checks who is driven, not how well).
 # - Any other suite runs alone, until it is listed here.
-set(laser_suites "LaserSafety|LaserFaults|ShowSoak|BrokenShowData|.*Netns")
+set(laser_suites "LaserSafety|LaserFaults|ShowSoak|BrokenShowData|MultiProjector|.*Netns")
 set(osc_port_suites "ShowPreview|PreviewShow")
 set(parallel_suites "ProjectorChoiceNetns|RenderedShow|RenderedDemoShow|HostileShowData|IldaExport|PreviewWindow|\
 AudioCaptureWithServer|AudioCaptureWithoutServer|OscSend|LtcShow|LtcFollowing")

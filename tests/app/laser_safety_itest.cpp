@@ -158,13 +158,15 @@ void expectDarkStop(const PlayedShow& run, const std::string& what, bool dropOut
     EXPECT_LE(wireRate(run.cube), 30000.0 * 1.03) << "at most the device's rate\n" << run.cube;
 }
 
-// No static lit beam: the projector never stood empty on a lit sample. On a machine
-// so busy that underruns are tolerated, the projector itself may be kept off the
-// processor; then each underrun may leave at most the 55 ms lit tail of a frame.
+// No static lit beam: the projector never stood empty on a lit sample, but for the
+// few underruns a shared test machine causes; each of those may leave the lit tail
+// of a frame (up to 55 ms) and some scheduling delay. A frozen beam lasts seconds.
 void expectNeverLitStarved(const std::string& cube, const std::string& what) {
     const long long underruns = cubeCount(cube, "underruns");
     EXPECT_LE(underruns, underrunAllowance()) << what << "\n" << cube;
-    EXPECT_LE(cubeCount(cube, "lit_starved_ms"), 60 * underruns) << what << "\n" << cube;
+    EXPECT_LE(cubeCount(cube, "lit_starved_ms"), 60 * underruns + (underruns > 0 ? 60 : 0))
+        << what << "\n"
+        << cube;
 }
 
 #define SKIP_WITHOUT_NETNS(run)                                                                    \
