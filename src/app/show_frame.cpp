@@ -66,7 +66,7 @@ LaserPath buildLaserFramePath(const ColorFrame& frame, std::vector<LaserSample>&
     float total = 0.0f;
     pathLengths(frame, lengths, total);
     const PathSteps steps =
-        stepsWithinBudget(frame, beamPosition, {laserPointSpacing(total), kBlankStep});
+        stepsWithinBudget(frame, lengths, beamPosition, {laserPointSpacing(total), kBlankStep});
     return {buildLaserPath(frame, lengths, samples, beamPosition, steps.pointSpacing,
                            steps.blankStep, kBlankColor, intensity),
             steps.pointSpacing};

@@ -73,6 +73,17 @@ void resampleInto(const Points& points, std::ptrdiff_t m, int count, float lengt
     float s = 0.0f;
     float d = glm::distance(points[1].position, points[0].position);
     for (int i = 0; i < count; ++i) {
+        // Where segments are longer than a step the walk moves on at most once per
+        // point, which is done without a branch: a mispredicted one cost more than
+        // measuring the next segment whether it is needed or not.
+        if (k < m - 2) {
+            const bool onward = d <= s;
+            const std::ptrdiff_t next = k + 1;
+            const float nextD = glm::distance(points[next + 1].position, points[next].position);
+            s = onward ? s - d : s;
+            k = onward ? next : k;
+            d = onward ? nextD : d;
+        }
         while (d <= s && k < m - 2) {
             s -= d;
             ++k;
