@@ -90,7 +90,8 @@ def pipeline(directory):
     fb, fa = frames(before), frames(after)
     worst = lambda m, i: max(m.items(), key=lambda kv: kv[1][i])
     med = lambda m, i: statistics.median(v[i] for v in m.values())
-    per_sample = lambda name: after[name][2]["ns_per_sample"] if name in after else float("nan")
+    # The counter is stored as seconds per sample.
+    per_sample = lambda name: after[name][2]["ns_per_sample"] * 1e9 if name in after else float("nan")
 
     rows = []
     for label, name in (("the demo show's 120 drawn frames", "BM_PathBuilderDemoShow/original:{}"),
@@ -167,12 +168,18 @@ def renders(before_dir, after_dir):
             changed.append(f"{index} ({len(old)} → {len(new)} samples)")
             continue
         differing = [(a, b) for a, b in zip(old, new) if a != b]
-        largest = max(abs(x - y) for a, b in differing
-                      for x, y in zip(a.values() if isinstance(a, dict) else a,
-                                      b.values() if isinstance(b, dict) else b))
-        changed.append(f"{index} ({len(differing)} of {len(new)} samples, by at most {largest})")
-    print(f"Renders of the demo show at 0.1 s after each entry's start: {same} of {len(names)} "
-          f"identical" + (f"; differing: {', '.join(changed)}." if changed else "."))
+        largest = max(abs(a[k] - b[k]) for a, b in differing for k in a)
+        changed.append((index, len(differing), len(new), largest))
+    text = f"Renders of the demo show at 0.1 s after each entry's start: {same} of {len(names)} identical"
+    grown = [c for c in changed if isinstance(c, str)]
+    moved = [c for c in changed if not isinstance(c, str)]
+    if moved:
+        text += (f"; in {len(moved)} entries ({', '.join(c[0] for c in moved)}) at most "
+                 f"{max(c[1] for c in moved)} samples of a frame differ, by at most "
+                 f"{max(c[3] for c in moved)} (projector unit or colour step)")
+    if grown:
+        text += f"; sample counts changed in {', '.join(grown)}"
+    print(text + ".")
 
 
 if __name__ == "__main__":
