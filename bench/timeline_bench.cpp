@@ -57,6 +57,7 @@ void laserFrame(benchmark::State& state, std::size_t index) {
     }
     state.counters["samples"] = static_cast<double>(samples.size());
     state.counters["spacing"] = pointSpacing;
+    state.counters["start_ms"] = static_cast<double>(entry.startMs); // for the report's renders
 }
 
 const bool registered = [] {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <limits>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -54,34 +55,66 @@ std::int64_t largestFramePoints(const Scene& scene) {
 
 } // namespace
 
+namespace {
+
+// The starts and ends of the clips in time order, each with its scene (none for a
+// clip whose scene does not exist). A clip plays while start < t < start + (frames)
+// * 0.04 s; at one time the clips that end there are gone before those that start
+// there arrive.
+struct ClipEvent {
+    double seconds;
+    int change; // -1 for an end, +1 for a start, so ends sort first
+    std::optional<std::size_t> scene;
+};
+
+std::vector<ClipEvent> clipEvents(const Animation& animation) {
+    std::vector<ClipEvent> events;
+    events.reserve(2 * animation.sequence.size());
+    for (const SequenceEntry& entry : animation.sequence) {
+        const std::int64_t frames =
+            std::llabs(static_cast<std::int64_t>(entry.lastFrame) - entry.firstFrame) + 1;
+        std::optional<std::size_t> scene;
+        if (entry.sceneIndex >= 0 &&
+            static_cast<std::size_t>(entry.sceneIndex) < animation.scenes.size()) {
+            scene = static_cast<std::size_t>(entry.sceneIndex);
+        }
+        events.push_back({entry.startSeconds, 1, scene});
+        events.push_back({entry.startSeconds + static_cast<double>(frames) * 0.04, -1, scene});
+    }
+    std::sort(events.begin(), events.end(), [](const ClipEvent& a, const ClipEvent& b) {
+        return a.seconds != b.seconds ? a.seconds < b.seconds : a.change < b.change;
+    });
+    return events;
+}
+
+} // namespace
+
+std::size_t largestPolylineCount(const Animation& animation) {
+    std::vector<std::size_t> scenePolylines;
+    scenePolylines.reserve(animation.scenes.size());
+    for (const Scene& scene : animation.scenes) {
+        std::size_t largest = 0;
+        for (const Frame& frame : scene.frames) {
+            largest = std::max(largest, frame.size());
+        }
+        scenePolylines.push_back(largest);
+    }
+    std::size_t polylines = 0;
+    std::size_t largest = 0;
+    for (const ClipEvent& event : clipEvents(animation)) {
+        const std::size_t count = event.scene ? scenePolylines[*event.scene] : 0;
+        polylines = event.change > 0 ? polylines + count : polylines - count;
+        largest = std::max(largest, polylines);
+    }
+    return largest;
+}
+
 void checkSimultaneousClips(const Animation& animation, const std::string& sequenceName) {
     std::vector<std::int64_t> scenePoints;
     scenePoints.reserve(animation.scenes.size());
     for (const Scene& scene : animation.scenes) {
         scenePoints.push_back(largestFramePoints(scene));
     }
-    // A clip plays while start < t < start + (frames) * 0.04 s; at one time the
-    // clips that end there are gone before those that start there arrive.
-    struct Event {
-        double seconds;
-        int change; // -1 for an end, +1 for a start, so ends sort first
-        std::int64_t points;
-    };
-    std::vector<Event> events;
-    events.reserve(2 * animation.sequence.size());
-    for (const SequenceEntry& entry : animation.sequence) {
-        const std::int64_t frames =
-            std::llabs(static_cast<std::int64_t>(entry.lastFrame) - entry.firstFrame) + 1;
-        const std::int64_t points =
-            entry.sceneIndex >= 0 && static_cast<std::size_t>(entry.sceneIndex) < scenePoints.size()
-                ? scenePoints[static_cast<std::size_t>(entry.sceneIndex)]
-                : 0;
-        events.push_back({entry.startSeconds, 1, points});
-        events.push_back({entry.startSeconds + static_cast<double>(frames) * 0.04, -1, points});
-    }
-    std::sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
-        return a.seconds != b.seconds ? a.seconds < b.seconds : a.change < b.change;
-    });
     const auto at = [](double seconds) {
         char text[32];
         std::snprintf(text, sizeof text, "%.3f s", seconds);
@@ -89,9 +122,9 @@ void checkSimultaneousClips(const Animation& animation, const std::string& seque
     };
     std::int64_t clips = 0;
     std::int64_t points = 0;
-    for (const Event& event : events) {
+    for (const ClipEvent& event : clipEvents(animation)) {
         clips += event.change;
-        points += event.change * event.points;
+        points += event.change * (event.scene ? scenePoints[*event.scene] : 0);
         if (clips > kMaxActiveClips) {
             throw DataError(sequenceName + ": " + std::to_string(clips) +
                             " clips play at once at " + at(event.seconds) +

@@ -53,6 +53,10 @@ private:
     void readSequence(const AnimationSource& source);
 };
 
+// The most polylines a sampled frame can hold: the largest frames of the clips that
+// play at one time, summed.
+[[nodiscard]] std::size_t largestPolylineCount(const Animation& animation);
+
 // Raises DataError naming the sequence where the bounds above are passed.
 void checkSimultaneousClips(const Animation& animation, const std::string& sequenceName);
 

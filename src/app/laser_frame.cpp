@@ -54,12 +54,19 @@ void reportWidened(double wantedSamples, PathSteps steps, std::size_t budget) {
 
 } // namespace
 
-double pathSampleBound(const ColorFrame& frame, glm::vec2 beamPosition, PathSteps steps) {
+namespace {
+
+// The bound's two parts: the dark moves between strokes and, when `lengthOf` is
+// given, the strokes' own samples with lengthOf(i) as polyline i's length.
+template <typename LengthOf>
+double sampleBound(const ColorFrame& frame, glm::vec2 beamPosition, PathSteps steps,
+                   LengthOf&& lengthOf) {
     double samples = 0.0;
     bool drewOne = false;
     glm::vec2 previousFront{};
     glm::vec2 previousBack{};
-    for (const ColorPolyline& polyline : frame) {
+    for (std::size_t p = 0; p < frame.size(); ++p) {
+        const ColorPolyline& polyline = frame[p];
         if (polyline.empty()) {
             continue;
         }
@@ -69,17 +76,26 @@ double pathSampleBound(const ColorFrame& frame, glm::vec2 beamPosition, PathStep
         const double move =
             drewOne ? std::max(distance(previousFront, front), distance(previousBack, front))
                     : distance(beamPosition, front);
-        double length = 0.0;
-        for (std::size_t i = 1; i < polyline.size(); ++i) {
-            length += distance(polyline[i - 1].position, polyline[i].position);
-        }
         samples += std::floor(move * kRoundingMargin / steps.blankStep + 0.5);
-        samples += std::floor(length * kRoundingMargin / steps.pointSpacing);
+        samples += std::floor(lengthOf(p) * kRoundingMargin / steps.pointSpacing);
         previousFront = front;
         previousBack = polyline.back().position;
         drewOne = true;
     }
     return samples;
+}
+
+} // namespace
+
+double pathSampleBound(const ColorFrame& frame, glm::vec2 beamPosition, PathSteps steps) {
+    return sampleBound(frame, beamPosition, steps, [&frame](std::size_t p) {
+        const ColorPolyline& polyline = frame[p];
+        double length = 0.0;
+        for (std::size_t i = 1; i < polyline.size(); ++i) {
+            length += distance(polyline[i - 1].position, polyline[i].position);
+        }
+        return length;
+    });
 }
 
 PathSteps stepsWithinBudget(const ColorFrame& frame, glm::vec2 beamPosition, PathSteps wanted,
@@ -99,6 +115,21 @@ PathSteps stepsWithinBudget(const ColorFrame& frame, glm::vec2 beamPosition, Pat
     }
     reportWidened(wantedSamples, steps, budget);
     return steps;
+}
+
+PathSteps stepsWithinBudget(const ColorFrame& frame, std::span<const float> lengths,
+                            glm::vec2 beamPosition, PathSteps wanted, std::size_t budget) {
+    // The builder's own single-precision lengths differ from the exact ones far less
+    // than twice over: a frame within half the budget by them fits, and only frames
+    // near the budget (or with lengths past float's range) are measured again.
+    const double quick = sampleBound(frame, beamPosition, wanted, [lengths](std::size_t p) {
+        return p < lengths.size() ? static_cast<double>(lengths[p])
+                                  : std::numeric_limits<double>::infinity();
+    });
+    if (quick <= static_cast<double>(budget) / 2.0) {
+        return wanted;
+    }
+    return stepsWithinBudget(frame, beamPosition, wanted, budget);
 }
 
 float laserPointSpacing(float totalPathLength) {

@@ -6,6 +6,7 @@
 #include <glm/vec2.hpp>
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 namespace lumarok {
@@ -37,6 +38,11 @@ struct PathSteps {
 // most one line in 5 s, counting the frames in between). Any thread.
 [[nodiscard]] PathSteps stepsWithinBudget(const ColorFrame& frame, glm::vec2 beamPosition,
                                           PathSteps wanted,
+                                          std::size_t budget = kFrameSampleBudget);
+// The same for a frame whose polylines the caller has measured (pathLengths): a frame
+// far within the budget by those lengths is passed without measuring it again.
+[[nodiscard]] PathSteps stepsWithinBudget(const ColorFrame& frame, std::span<const float> lengths,
+                                          glm::vec2 beamPosition, PathSteps wanted,
                                           std::size_t budget = kFrameSampleBudget);
 
 // Laser-loop point spacing for a frame with this total path length: 25 drawing units

@@ -8,6 +8,12 @@
 namespace lumarok {
 
 std::string formatLaserStatus(const LaserStatus& status, bool verbose) {
+    std::string line;
+    formatLaserStatus(status, verbose, line);
+    return line;
+}
+
+void formatLaserStatus(const LaserStatus& status, bool verbose, std::string& line) {
     // Minutes and seconds read at a glance; a show time before the start stays negative.
     const double seconds = status.showSeconds;
     const double magnitude = std::fabs(seconds);
@@ -18,7 +24,7 @@ std::string formatLaserStatus(const LaserStatus& status, bool verbose) {
         "show %s%lld:%04.1f  entry %zu %s  %.1f frames/s  %.0f samples/s  "
         "free %d/%d  underruns %llu",
         seconds < 0.0 ? "-" : "", minutes, magnitude - 60.0 * static_cast<double>(minutes),
-        status.entry, status.effectKind.c_str(), status.framesPerSecond, status.samplesPerSecond,
+        status.entry, status.effectKind, status.framesPerSecond, status.samplesPerSecond,
         status.bufferFree, status.bufferMax, static_cast<unsigned long long>(status.underruns));
     if (verbose && used > 0 && static_cast<std::size_t>(used) < text.size()) {
         used += std::snprintf(
@@ -27,7 +33,8 @@ std::string formatLaserStatus(const LaserStatus& status, bool verbose) {
             status.framesPerSecond > 0.0 ? status.samplesPerSecond / status.framesPerSecond : 0.0,
             static_cast<unsigned long long>(status.frames));
     }
-    return std::string(text.data()) + "  " + status.projector;
+    line.assign(text.data());
+    line.append("  ").append(status.projector);
 }
 
 void RateMeter::read(LaserStatus& status, Clock::time_point now) {

@@ -11,8 +11,8 @@ namespace lumarok {
 // One reading of the laser mode for the operator.
 struct LaserStatus {
     double showSeconds = 0.0;
-    std::size_t entry = 0; // timeline index
-    std::string effectKind;
+    std::size_t entry = 0;       // timeline index
+    const char* effectKind = ""; // a name of effectKind(), which lives as long as the program
     double framesPerSecond = 0.0;
     double samplesPerSecond = 0.0;
     std::int32_t bufferFree = 0; // the sender's estimate of the device's free slots
@@ -26,6 +26,9 @@ struct LaserStatus {
 
 // "show 1:02.5  entry 12 circle  60.0 frames/s  ..." without a line break.
 [[nodiscard]] std::string formatLaserStatus(const LaserStatus& status, bool verbose);
+// The same into `line`, whose storage is kept: the laser loop writes the status
+// twice a second and allocates nothing for it once the line has had room.
+void formatLaserStatus(const LaserStatus& status, bool verbose, std::string& line);
 
 // Frames and samples per second over the time since the previous reading.
 class RateMeter {

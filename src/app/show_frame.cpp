@@ -1,7 +1,9 @@
 #include "app/show_frame.hpp"
 
+#include "anim/animation.hpp"
 #include "anim/sampler.hpp"
 #include "app/laser_frame.hpp"
+#include "effects/frame_storage.hpp"
 #include "laser/laser_path.hpp"
 
 namespace lumarok {
@@ -15,15 +17,40 @@ ColorFrame renderShowFrame(const ShowSources& sources, double showTime) {
     return sources.timeline.renderAt(showTime, frame);
 }
 
+void prepareFrameStorage(const Animation& animation) {
+    // The sampled frame, each effect's own working frames (kept per effect) and the
+    // drawn frame take a sampled frame's polylines each, or a few dozen strokes of text.
+    const std::size_t polylines = 8 * largestPolylineCount(animation) + kFrameRoom;
+    reservePolylines<glm::vec2>(polylines);
+    reservePolylines<ColorPoint>(polylines / 2);
+}
+
 const ColorFrame& renderShowFrame(const ShowSources& sources, double showTime,
                                   ShowFrameBuffers& buffers) {
+    if (!buffers.prepared) {
+        prepareFrameStorage(sources.animation);
+        buffers.prepared = true;
+    }
     sampleAnimation(sources.animation, showTime, buffers.animation);
     sources.timeline.renderAt(showTime, buffers.animation, buffers.drawn);
     return buffers.drawn;
 }
 
+namespace {
+
+// No path passes the budget (stepsWithinBudget widens its steps first), so a sample
+// list with room for the budget never grows again.
+void reserveBudget(std::vector<LaserSample>& samples) {
+    if (samples.capacity() < kFrameSampleBudget) {
+        samples.reserve(kFrameSampleBudget);
+    }
+}
+
+} // namespace
+
 glm::vec2 buildPreviewPath(const ColorFrame& frame, std::vector<LaserSample>& samples,
                            glm::vec2 beamPosition) {
+    reserveBudget(samples);
     const PathSteps steps =
         stepsWithinBudget(frame, beamPosition, {kPreviewPointSpacing, kBlankStep});
     return buildLaserPath(frame, samples, beamPosition, steps.pointSpacing, steps.blankStep,
@@ -34,10 +61,12 @@ LaserPath buildLaserFramePath(const ColorFrame& frame, std::vector<LaserSample>&
                               glm::vec2 beamPosition, float intensity) {
     // Measured once: the total sets the spacing, the lengths drive the builder.
     thread_local std::vector<float> lengths; // per rendering thread, kept between frames
+    reserveRoom(lengths, kFrameRoom);
+    reserveBudget(samples);
     float total = 0.0f;
     pathLengths(frame, lengths, total);
     const PathSteps steps =
-        stepsWithinBudget(frame, beamPosition, {laserPointSpacing(total), kBlankStep});
+        stepsWithinBudget(frame, lengths, beamPosition, {laserPointSpacing(total), kBlankStep});
     return {buildLaserPath(frame, lengths, samples, beamPosition, steps.pointSpacing,
                            steps.blankStep, kBlankColor, intensity),
             steps.pointSpacing};

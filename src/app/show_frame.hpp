@@ -26,9 +26,17 @@ struct ShowSources {
 // The working frames of one rendering loop. Kept from frame to frame, they stop
 // allocating once they have grown to the largest frame of the show.
 struct ShowFrameBuffers {
-    Frame animation;  // the sampled animation
-    ColorFrame drawn; // the entry's effect over it
+    Frame animation;       // the sampled animation
+    ColorFrame drawn;      // the entry's effect over it
+    bool prepared = false; // prepareFrameStorage has run for this loop
 };
+
+// Readies the calling thread's frame storage for the show before its first frame:
+// polyline storage for as many polylines as the show's working frames can hold at
+// once, each with room for the longest stroke an effect draws. Frames that reach a
+// size no earlier frame had then find their storage made already. The loops' form
+// of renderShowFrame calls it on their first frame.
+void prepareFrameStorage(const Animation& animation);
 // The same as above into the buffers; returns buffers.drawn.
 const ColorFrame& renderShowFrame(const ShowSources& sources, double showTime,
                                   ShowFrameBuffers& buffers);

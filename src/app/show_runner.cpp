@@ -150,6 +150,8 @@ void runLaserMode(const ShowObjects& show, const Options& options, float intensi
     RateMeter rates(start);
     LaserStatus status;
     status.projector = link->name() + " " + link->address();
+    std::string statusText; // kept: the status line allocates nothing while the show plays
+    statusText.reserve(512);
     std::uint64_t samplesBefore = 0;
     ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
     runLaserLoop(
@@ -174,7 +176,8 @@ void runLaserMode(const ShowObjects& show, const Options& options, float intensi
                 rates.samplesSent(stats.samplesSent - samplesBefore);
                 samplesBefore = stats.samplesSent;
                 rates.read(status, now);
-                statusLine.show(formatLaserStatus(status, options.verbosity > 0), now);
+                formatLaserStatus(status, options.verbosity > 0, statusText);
+                statusLine.show(statusText, now);
             }
             return end;
         },

@@ -16,6 +16,14 @@ template <typename Point> std::vector<std::vector<Point>>& sparePolylines() {
     return spare;
 }
 
+// Every polyline storage the pool makes has room for this many points at least: the
+// longest strokes the effects draw (a thousand points resampled along a frame) fit,
+// so a polyline that only changes length from frame to frame never grows. Storage
+// is then made only when a thread holds more polylines at once than ever before.
+inline constexpr std::size_t kPolylineRoom = 1024;
+// Room for this many polylines in a frame, made with its first polyline.
+inline constexpr std::size_t kFrameRoom = 64;
+
 // Room for `count` points in a kept buffer. Frames vary a little from one to the
 // next, so a buffer that must grow takes a margin at once instead of growing again
 // for each new largest frame.
@@ -39,13 +47,29 @@ template <typename Point> void clearFrame(std::vector<std::vector<Point>>& frame
 
 // Appends an empty polyline, with parked storage when there is some.
 template <typename Point> std::vector<Point>& addPolyline(std::vector<std::vector<Point>>& frame) {
+    if (frame.capacity() < kFrameRoom) {
+        frame.reserve(kFrameRoom);
+    }
     auto& spare = sparePolylines<Point>();
     if (spare.empty()) {
-        return frame.emplace_back();
+        std::vector<Point>& added = frame.emplace_back();
+        added.reserve(kPolylineRoom);
+        return added;
     }
     std::vector<Point>& added = frame.emplace_back(std::move(spare.back()));
     spare.pop_back();
     return added;
+}
+
+// Parks `count` polylines' storage of kPolylineRoom points in this thread's pool
+// beforehand, so that the first frames of a show find it ready; returns at once
+// when the pool already holds that many.
+template <typename Point> void reservePolylines(std::size_t count) {
+    auto& spare = sparePolylines<Point>();
+    spare.reserve(count);
+    while (spare.size() < count) {
+        spare.emplace_back().reserve(kPolylineRoom);
+    }
 }
 
 // Removes the polylines from `count` on, parking their storage.

@@ -109,10 +109,11 @@ void resamplePolyline(const Polyline& polyline, std::int32_t count, float length
     const std::size_t lastSegment = polyline.size() - 2;
     std::size_t j = 0;
     float s = 0.0f; // distance already travelled into segment j
+    // Segment j's ends and length, measured once when the walk reaches it.
+    glm::vec2 a = polyline[0];
+    glm::vec2 b = polyline[1];
+    float segment = distance(a, b);
     for (std::int32_t i = 0; i < count; ++i) {
-        glm::vec2 a = polyline[j];
-        glm::vec2 b = polyline[j + 1];
-        float segment = distance(a, b);
         // Written as !(segment > s) so NaN lengths also move on, never past the end.
         while (!(segment > s) && j < lastSegment) {
             s -= segment;
@@ -141,6 +142,8 @@ void resampleFrame(const Frame& frame, std::int32_t count, Frame& result) {
     // Per-thread measuring buffers, kept from frame to frame.
     thread_local PolylineLengths measured;
     thread_local std::vector<std::int32_t> shares;
+    reserveRoom(measured.lengths, kFrameRoom);
+    reserveRoom(shares, kFrameRoom);
     polylineLengths(frame, measured);
     // !(total > 0) also catches a NaN total, which would make every share NaN.
     if (measured.total > 0.0f) {

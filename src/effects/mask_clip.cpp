@@ -59,8 +59,17 @@ int sideOf(glm::vec2 a, glm::vec2 b, glm::vec2 p) {
     return (cross > 0.0f) - (cross < 0.0f);
 }
 
+// Room made at once in the clipper's kept buffers: masks and crossings of this size,
+// far above the show's, never make them grow.
+constexpr std::size_t kMaskRoom = 256;
+
 // Per-thread working storage of the clipper, kept from call to call.
 struct ClipScratch {
+    ClipScratch() {
+        candidates.reserve(kMaskRoom);
+        seen.reserve(kMaskRoom);
+        crossings.reserve(kMaskRoom);
+    }
     std::vector<std::uint32_t> candidates;
     std::vector<std::uint32_t> seen;
     std::uint32_t stamp = 0;
@@ -137,7 +146,7 @@ bool passesVertex(glm::vec2 q, glm::vec2 e, const Crossing& a, const Crossing& b
 
 void MaskIndex::build(const Polyline& givenMask) {
     // Rebuilt every frame for masks taken from the animation: storage is kept.
-    reserveRoom(mask, givenMask.size());
+    reserveRoom(mask, std::max(givenMask.size(), kMaskRoom));
     mask.assign(givenMask.begin(), givenMask.end());
     cellStart.clear();
     cellSegments.clear();
@@ -170,7 +179,7 @@ void MaskIndex::build(const Polyline& givenMask) {
 
     // Two passes over the segments' cell ranges: count per cell, then fill.
     const auto cells = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
-    reserveRoom(cellStart, cells + 1);
+    reserveRoom(cellStart, std::max(cells + 1, kMaskRoom));
     cellStart.assign(cells + 1, 0);
     const auto forEachCell = [this](std::size_t i, auto&& visit) {
         const glm::vec2 a = mask[i];
@@ -195,11 +204,11 @@ void MaskIndex::build(const Polyline& givenMask) {
     for (std::size_t c = 0; c < cells; ++c) {
         cellStart[c + 1] += cellStart[c];
     }
-    reserveRoom(cellSegments, cellStart[cells]);
+    reserveRoom(cellSegments, std::max<std::size_t>(cellStart[cells], kMaskRoom));
     cellSegments.resize(cellStart[cells]);
     std::vector<std::uint32_t>& fill = cellSegments;
     thread_local std::vector<std::uint32_t> next;
-    reserveRoom(next, cells);
+    reserveRoom(next, std::max(cells, kMaskRoom));
     next.assign(cellStart.begin(), cellStart.end() - 1);
     for (std::size_t i = 0; i < segments; ++i) {
         forEachCell(i,

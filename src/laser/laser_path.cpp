@@ -10,6 +10,10 @@
 #include <stdexcept>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumarok {
 
 namespace {
@@ -53,18 +57,20 @@ template <bool Backward> struct StrokeView {
     }
 };
 
-// Walks `points` forward at equal arc-length steps and hands every interpolated
-// point to `emit`, `count` times in all (none for an empty stroke); shared by the
-// public resampler and the path builder, which turns the points straight into samples.
-template <typename Points, typename Emit>
-void resampleInto(const Points& points, std::ptrdiff_t m, int count, float length, Emit&& emit) {
+// Walks `points` forward at equal arc-length steps, `count` points in all (none for
+// an empty stroke): emitBetween(a, b, t) for a point a fraction t from a to b, or
+// emitPoint(p) for each point of a stroke of one point. Shared by the public
+// resampler and the path builder, which turns the points straight into samples.
+template <typename Points, typename EmitPoint, typename EmitBetween>
+void resampleInto(const Points& points, std::ptrdiff_t m, int count, float length,
+                  EmitPoint&& emitPoint, EmitBetween&& emitBetween) {
     if (count <= 0 || m == 0) {
         return;
     }
     if (m == 1) {
         // No segment to walk along: every point sits on the only one.
         for (int i = 0; i < count; ++i) {
-            emit(points[0]);
+            emitPoint(points[0]);
         }
         return;
     }
@@ -73,19 +79,79 @@ void resampleInto(const Points& points, std::ptrdiff_t m, int count, float lengt
     float s = 0.0f;
     float d = glm::distance(points[1].position, points[0].position);
     for (int i = 0; i < count; ++i) {
+        // Where segments are longer than a step the walk moves on at most once per
+        // point, which is done without a branch: a mispredicted one cost more than
+        // measuring the next segment whether it is needed or not.
+        if (k < m - 2) {
+            const bool onward = d <= s;
+            const std::ptrdiff_t next = k + 1;
+            const float nextD = glm::distance(points[next + 1].position, points[next].position);
+            s = onward ? s - d : s;
+            k = onward ? next : k;
+            d = onward ? nextD : d;
+        }
         while (d <= s && k < m - 2) {
             s -= d;
             ++k;
             d = glm::distance(points[k + 1].position, points[k].position);
         }
         const float t = d > 0.001f ? s / d : 0.0f;
-        const ColorPoint& a = points[k];
-        const ColorPoint& b = points[k + 1];
-        emit(ColorPoint{a.position * (1.0f - t) + b.position * t,
-                        a.color * (1.0f - t) + b.color * t});
+        emitBetween(points[k], points[k + 1], t);
         s += step;
     }
 }
+
+// The point a fraction t from a to b, position and colour alike.
+ColorPoint between(const ColorPoint& a, const ColorPoint& b, float t) {
+    return ColorPoint{a.position * (1.0f - t) + b.position * t, a.color * (1.0f - t) + b.color * t};
+}
+
+#if defined(__SSE2__)
+// toLaserSample(between(a, b, t)) with x, y, red and green in one vector. Every lane
+// takes the scalar form's own operations in its order (4095 - v is 4095 + (-v); a
+// colour gets (v * 4095) * intensity, then + 0), and maxps/minps with the operands
+// in this order give std::max's and std::min's results, NaN included, so the samples
+// are the same to the bit.
+struct SampleScale {
+    explicit SampleScale(float intensity_)
+        : sign(_mm_setr_ps(-1.0f, -1.0f, detail::kProjectorMax, detail::kProjectorMax)),
+          gain(_mm_setr_ps(1.0f, 1.0f, intensity_, intensity_)),
+          offset(_mm_setr_ps(detail::kProjectorMax, detail::kProjectorMax, 0.0f, 0.0f)),
+          top(_mm_set1_ps(detail::kProjectorMax)), intensity(intensity_) {}
+    __m128 sign;
+    __m128 gain;
+    __m128 offset;
+    __m128 top;
+    float intensity;
+};
+
+LaserSample sampleBetween(const ColorPoint& a, const ColorPoint& b, float t, const SampleScale& k) {
+    static_assert(offsetof(ColorPoint, color) == 2 * sizeof(float));
+    const __m128 from = _mm_loadu_ps(&a.position.x); // x, y, r, g
+    const __m128 to = _mm_loadu_ps(&b.position.x);
+    const __m128 v =
+        _mm_add_ps(_mm_mul_ps(from, _mm_set1_ps(1.0f - t)), _mm_mul_ps(to, _mm_set1_ps(t)));
+    const __m128 scaled = _mm_add_ps(_mm_mul_ps(_mm_mul_ps(v, k.sign), k.gain), k.offset);
+    const __m128 clamped = _mm_min_ps(_mm_max_ps(scaled, _mm_setzero_ps()), k.top);
+    const __m128i whole = _mm_cvttps_epi32(clamped);
+    const __m128i packed = _mm_packs_epi32(whole, whole); // 0..4095 fits
+    LaserSample sample;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(&sample), packed);
+    const float blue = a.color.b * (1.0f - t) + b.color.b * t;
+    sample.b = detail::quantise(blue * detail::kProjectorMax * k.intensity);
+    return sample;
+}
+#else
+struct SampleScale {
+    explicit SampleScale(float intensity_) : intensity(intensity_) {}
+    float intensity;
+};
+
+LaserSample sampleBetween(const ColorPoint& a, const ColorPoint& b, float t, const SampleScale& k) {
+    const ColorPoint point = between(a, b, t);
+    return toLaserSample(point.position, point.color, k.intensity);
+}
+#endif
 
 std::int32_t blankCount(glm::vec2 from, glm::vec2 to, float blankStep) {
     return toCount(std::round(glm::distance(to, from) / blankStep));
@@ -114,9 +180,15 @@ void appendStroke(std::vector<LaserSample>& samples, const Points& points, float
     samples.resize(first + static_cast<std::size_t>(blanks) + static_cast<std::size_t>(count));
     LaserSample* out =
         writeBlankMove(samples.data() + first, blanks, beam, start, blankColor, intensity);
-    resampleInto(points, points.size, count, length, [&](const ColorPoint& point) {
-        *out++ = toLaserSample(point.position, point.color, intensity);
-    });
+    const SampleScale scale(intensity);
+    resampleInto(
+        points, points.size, count, length,
+        [&](const ColorPoint& point) {
+            *out++ = toLaserSample(point.position, point.color, intensity);
+        },
+        [&](const ColorPoint& a, const ColorPoint& b, float t) {
+            *out++ = sampleBetween(a, b, t, scale);
+        });
 }
 
 // The builder behind both public forms; `lengthOf(i)` gives polyline i's length.
@@ -183,8 +255,12 @@ ColorPolyline resampleColorPolyline(const ColorPolyline& points, int count, floa
         result.reserve(static_cast<std::size_t>(count));
     }
     const auto size = static_cast<std::ptrdiff_t>(points.size());
-    resampleInto(StrokeView<false>{points.data(), size}, size, count, length,
-                 [&](const ColorPoint& point) { result.push_back(point); });
+    resampleInto(
+        StrokeView<false>{points.data(), size}, size, count, length,
+        [&](const ColorPoint& point) { result.push_back(point); },
+        [&](const ColorPoint& a, const ColorPoint& b, float t) {
+            result.push_back(between(a, b, t));
+        });
     return result;
 }
 

@@ -30,6 +30,12 @@ constexpr std::size_t kReceiveBytes = 4096;
 constexpr std::size_t kFullInfoBytes = 38;
 // Back-off between retries of a failing send, doubling from the first to the last.
 constexpr auto kFirstRetry = std::chrono::milliseconds(2);
+// Packets of a frame sent on one wake-up. Pacing before every packet woke the sender
+// once per packet (about 210 times a second at 30000 samples/s); paced once per group,
+// the sleep covers the group's whole shortfall at once (4 x 140 samples, 19 ms at
+// 30000/s, within the longest pacing sleep). The device then holds at most the pacing
+// reserve plus one group, 700 samples more than before at the peak.
+constexpr std::size_t kPacketsPerWake = 4;
 constexpr auto kLastRetry = std::chrono::milliseconds(100);
 
 using Clock = std::chrono::steady_clock;
@@ -323,57 +329,67 @@ bool LaserCubeLink::sendData(std::span<const std::byte> bytes, const StopFlags& 
     }
 }
 
+bool LaserCubeLink::sendPacket(std::span<const LaserSample> samples, const StopFlags& stop) {
+    const std::size_t length = writeSampleDataPacket(packetBuffer, counters, samples);
+    if (!sendData(std::span<const std::byte>(packetBuffer.data(), length), stop)) {
+        return false;
+    }
+    bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(samples.size()));
+    samplesSent.fetch_add(samples.size());
+    packetsSent.fetch_add(1);
+    ++counters.messageCounter;
+    return true;
+}
+
 SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const StopFlags& stop) {
     if (samples.empty()) {
         return SendOutcome::sent;
     }
     SendOutcome outcome = SendOutcome::sent;
-    bool sentAny = false;
-    for (std::size_t sent = 0; sent < samples.size();) {
-        const std::int32_t max = bufferMax.load();
-        const std::int32_t rate = sampleRate.load();
-        idleCredit.credit(bufferFree, max, rate, Clock::now());
-        const auto drain = std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 * max / rate));
-        const PaceResult paced = paceBeforePacket(
-            bufferFree, max, rate, sleepMicroseconds, [&] { return stop.raised(); },
-            drain + kStallMargin);
-        idleCredit.restart(bufferFree, Clock::now());
-        if (paced == PaceResult::stopped) {
-            outcome = SendOutcome::stopped;
-            break;
-        }
-        if (paced == PaceResult::stalled) {
-            stalls.fetch_add(1);
-            if (!stalled) {
-                std::fprintf(
-                    stderr,
-                    "lumarok: the projector made no room for %lld ms; sending dark and "
-                    "waiting for it\n",
-                    static_cast<long long>(
-                        std::chrono::duration_cast<std::chrono::milliseconds>(drain + kStallMargin)
-                            .count()));
-                stalled = true;
+    std::size_t sent = 0;
+    for (std::size_t packet = 0; sent < samples.size(); ++packet) {
+        // Paced once per group: the pacing leaves the device at most the reserve, and
+        // the rest of the group goes straight out after the first packet.
+        if (packet % kPacketsPerWake == 0) {
+            const std::int32_t max = bufferMax.load();
+            const std::int32_t rate = sampleRate.load();
+            idleCredit.credit(bufferFree, max, rate, Clock::now());
+            const auto drain =
+                std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 * max / rate));
+            const PaceResult paced = paceBeforePacket(
+                bufferFree, max, rate, sleepMicroseconds, [&] { return stop.raised(); },
+                drain + kStallMargin);
+            idleCredit.restart(bufferFree, Clock::now());
+            if (paced == PaceResult::stopped) {
+                outcome = SendOutcome::stopped;
+                break;
             }
-            outcome = SendOutcome::stalled;
-            break;
+            if (paced == PaceResult::stalled) {
+                stalls.fetch_add(1);
+                if (!stalled) {
+                    std::fprintf(stderr,
+                                 "lumarok: the projector made no room for %lld ms; sending dark "
+                                 "and waiting for it\n",
+                                 static_cast<long long>(
+                                     std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         drain + kStallMargin)
+                                         .count()));
+                    stalled = true;
+                }
+                outcome = SendOutcome::stalled;
+                break;
+            }
         }
         const std::size_t count = std::min(samples.size() - sent, kMaxSamplesPerPacket);
-        const std::size_t length =
-            writeSampleDataPacket(packetBuffer, counters, samples.subspan(sent, count));
-        if (!sendData(std::span<const std::byte>(packetBuffer.data(), length), stop)) {
+        if (!sendPacket(samples.subspan(sent, count), stop)) {
             outcome = SendOutcome::stopped;
             break;
         }
-        bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(count));
-        samplesSent.fetch_add(count);
-        packetsSent.fetch_add(1);
         sent += count;
-        sentAny = true;
-        ++counters.messageCounter;
     }
     // A cut frame still ends here, so the next one is told apart; one of which
     // nothing went out was no frame.
-    if (sentAny) {
+    if (sent > 0) {
         ++counters.frameCounter;
     }
     if (outcome == SendOutcome::sent && stalled) {

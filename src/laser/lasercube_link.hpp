@@ -81,6 +81,8 @@ public:
 private:
     void sendTo(const std::string& address, std::uint16_t port, std::span<const std::byte> bytes);
     bool sendData(std::span<const std::byte> bytes, const StopFlags& stop);
+    // One sample data packet, counted; false when a stop came while it was retried.
+    bool sendPacket(std::span<const LaserSample> samples, const StopFlags& stop);
     void sendSwitches(std::uint8_t state);
     void discover(const std::atomic<bool>* cancel, const ProjectorChoice& choice);
     void handleDeviceInfo(std::span<const std::byte> datagram, std::uint32_t sourceAddress,

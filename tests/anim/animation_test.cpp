@@ -326,5 +326,19 @@ TEST(Animation, ClipsPlayingAtOnceAreBounded) {
               "Sequence.txt: 65 clips play at once at 0.064 s, more than the limit of 64");
 }
 
+TEST(Animation, LargestPolylineCountSumsTheClipsPlayingAtOnce) {
+    InMemoryShow show;
+    Animation animation = show.load("0 ('anim', {'name': '1-0', 'from': 0, 'to': 0})\n");
+    animation.scenes.assign(2, Scene{});
+    animation.scenes[0].frames = {Frame(2), Frame(3)}; // at most 3 polylines
+    animation.scenes[1].frames = {Frame(1)};
+    // Scene 0 plays 0-0.4 s and again from 0.4 s, when the first clip has gone; scene 1
+    // plays 0.2-1.0 s over both; a clip of a missing scene adds nothing.
+    animation.sequence = {{0.0, 0, 0, 9}, {0.2, 1, 0, 19}, {0.4, 0, 9, 0}, {0.5, 7, 0, 9}};
+    EXPECT_EQ(largestPolylineCount(animation), 4u);
+    animation.sequence.push_back({0.3, 0, 0, 1});
+    EXPECT_EQ(largestPolylineCount(animation), 7u);
+}
+
 } // namespace
 } // namespace lumarok

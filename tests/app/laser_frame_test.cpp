@@ -75,14 +75,22 @@ TEST(FrameBudget, OnlyFramesPastTheBudgetAreRespacedAndThenFit) {
     const double bound = pathSampleBound(ordinary, {0.0f, 0.0f}, wanted);
     EXPECT_GE(bound, static_cast<double>(ordinarySamples));
     EXPECT_LE(bound, 1.25 * static_cast<double>(ordinarySamples));
+    // The form given the builder's own lengths decides alike, big frames included.
+    const auto withLengths = [&wanted](const ColorFrame& frame) {
+        float total = 0.0f;
+        return stepsWithinBudget(frame, pathLengths(frame, total), {0.0f, 0.0f}, wanted);
+    };
     const PathSteps kept = stepsWithinBudget(ordinary, {0.0f, 0.0f}, wanted);
     EXPECT_EQ(kept.pointSpacing, wanted.pointSpacing);
     EXPECT_EQ(kept.blankStep, wanted.blankStep);
+    EXPECT_EQ(withLengths(ordinary).pointSpacing, wanted.pointSpacing);
 
     testing::internal::CaptureStderr();
     for (const ColorFrame* frame :
          std::vector<const ColorFrame*>{&longOutline, &farPoint, &crowd}) {
         const PathSteps steps = stepsWithinBudget(*frame, {0.0f, 0.0f}, wanted);
+        EXPECT_EQ(withLengths(*frame).pointSpacing, steps.pointSpacing);
+        EXPECT_EQ(withLengths(*frame).blankStep, steps.blankStep);
         EXPECT_GT(steps.pointSpacing, wanted.pointSpacing);
         EXPECT_FLOAT_EQ(steps.blankStep / steps.pointSpacing,
                         wanted.blankStep / wanted.pointSpacing);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <vector>
@@ -196,6 +198,51 @@ TEST(BuildLaserPath, NotANumberBecomesZeroInsteadOfUndefined) {
     const LaserSample s = toLaserSample({nan, nan}, {nan, nan, nan}, 1.0f);
     EXPECT_EQ(s.x, 0);
     EXPECT_EQ(s.r, 0);
+}
+
+// The builder converts its points several channels at a time; each sample must be
+// the plain conversion of the point the resampler gives, whatever the values.
+TEST(BuildLaserPath, DrawnSamplesAreTheResampledPointsConverted) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float odd[] = {-0.0f, -3.5f, 0.3f, 1.0f, 1.7f, 4094.6f, 5000.0f, nan, inf, -inf};
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const auto value = [&](float scale) {
+        return next() % 8 == 0 ? odd[next() % 10]
+                               : static_cast<float>(next() % 100000) / 1e5f * scale;
+    };
+    int compared = 0;
+    for (int round = 0; round < 200; ++round) {
+        ColorPolyline stroke;
+        for (int i = 0; i < 2 + round % 9; ++i) {
+            stroke.push_back(
+                {{value(4095.0f), value(4095.0f)}, {value(1.2f), value(1.2f), value(1.2f)}});
+        }
+        const float intensity = round % 3 == 0 ? 1.0f : 0.37f;
+        float total = 0.0f;
+        const float length = pathLengths(ColorFrame{stroke}, total)[0];
+        if (!(length < 1e5f) || !std::isfinite(stroke[0].position.x) ||
+            !std::isfinite(stroke[0].position.y)) {
+            continue; // lengths past any drawing: covered by the tests above
+        }
+        const auto count = static_cast<int>(length / 25.0f);
+        std::vector<LaserSample> samples;
+        // The beam already on the first point: no blank move, only the drawn samples.
+        buildLaserPath(ColorFrame{stroke}, samples, stroke[0].position, 25.0f, 30.0f, {0, 0, 0},
+                       intensity);
+        const ColorPolyline points = resampleColorPolyline(stroke, count, length);
+        ASSERT_EQ(samples.size(), points.size()) << round;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const LaserSample want = toLaserSample(points[i].position, points[i].color, intensity);
+            ASSERT_EQ(std::memcmp(&samples[i], &want, sizeof want), 0) << round << " " << i;
+        }
+        compared += points.empty() ? 0 : 1;
+    }
+    EXPECT_GT(compared, 100);
 }
 
 TEST(BuildLaserPath, RejectsSpacingsThatWouldNeverEnd) {

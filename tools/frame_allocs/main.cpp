@@ -3,9 +3,12 @@
 // in two ways: with fresh frames as the returning functions give them, and with
 // buffers kept from frame to frame. Each entry runs kFrames frames 1/30 s apart from
 // 0.1 s after its start, with silent audio; "steady" is the largest count of any
-// frame after the first kWarmUp. Usage: lumarok_frame_allocs [DATA_DIR]
+// frame after the first kWarmUp. The kept buffers live through all entries, as a
+// rendering loop keeps them through the show, and the frame storage is prepared once
+// before the first frame as the loops prepare it. Usage: lumarok_frame_allocs [DATA_DIR]
 #include "anim/animation.hpp"
 #include "anim/sampler.hpp"
+#include "app/laser_status.hpp"
 #include "app/show_frame.hpp"
 #include "app/show_objects.hpp"
 #include "app/show_script.hpp"
@@ -103,39 +106,64 @@ int run(const char* dataDir) {
     const ShowTimeline timeline{
         makeShowTimeline(maskFromFrame(sampleAnimation(animation, kMaskSampleTime)), nullptr)};
 
+    // The kept buffers first, through the whole show as a rendering loop runs it; the
+    // fresh frames after, since frames that are dropped take their storage with them.
+    std::vector<Counts> buffered;
+    prepareFrameStorage(animation);
+    Frame keptFrame;
+    ColorFrame keptDrawn;
+    std::vector<LaserSample> kept;
+    for (std::size_t index = 0; index < timeline.size(); ++index) {
+        const TimelineEntry& entry = timeline.entry(index);
+        buffered.push_back(countFrames(entry.startMs / 1000.0 + 0.1, [&](double t) {
+            sampleAnimation(animation, t, keptFrame);
+            entry.effect->apply(keptFrame, static_cast<float>(t), keptDrawn);
+            buildLaserFramePath(keptDrawn, kept, {0.0f, 0.0f}, 0.1f);
+        }));
+    }
+
     std::printf("| entry | effect | fresh frames: allocs/frame | buffers: first frame | "
                 "buffers: steady max | buffers: steady mean |\n|---:|---|---:|---:|---:|---:|\n");
     std::vector<double> fresh;
     std::size_t worstSteady = 0;
+    std::size_t allocatingEntries = 0;
     for (std::size_t index = 0; index < timeline.size(); ++index) {
         const TimelineEntry& entry = timeline.entry(index);
-        const double start = entry.startMs / 1000.0 + 0.1;
-
         std::vector<LaserSample> samples;
-        const Counts returning = countFrames(start, [&](double t) {
+        const Counts returning = countFrames(entry.startMs / 1000.0 + 0.1, [&](double t) {
             const Frame frame = sampleAnimation(animation, t);
             const ColorFrame drawn = entry.effect->apply(frame, static_cast<float>(t));
             buildLaserFramePath(drawn, samples, {0.0f, 0.0f}, 0.1f);
         });
-
-        Frame frame;
-        ColorFrame drawn;
-        std::vector<LaserSample> kept;
-        const Counts buffered = countFrames(start, [&](double t) {
-            sampleAnimation(animation, t, frame);
-            entry.effect->apply(frame, static_cast<float>(t), drawn);
-            buildLaserFramePath(drawn, kept, {0.0f, 0.0f}, 0.1f);
-        });
         fresh.push_back(returning.mean);
-        worstSteady = std::max(worstSteady, buffered.steady);
+        const Counts& counts = buffered[index];
+        worstSteady = std::max(worstSteady, counts.steady);
+        allocatingEntries += counts.steady > 0 ? 1 : 0;
         std::printf("| %zu | %s | %.1f | %zu | %zu | %.2f |\n", index,
-                    effectName(*entry.effect).c_str(), returning.mean, buffered.first,
-                    buffered.steady, buffered.mean);
+                    effectName(*entry.effect).c_str(), returning.mean, counts.first, counts.steady,
+                    counts.mean);
     }
+    // The laser loop's status line, written into its kept text twice a second.
+    LaserStatus status;
+    status.effectKind = "inner circle";
+    status.projector = "projector 10.213.0.2";
+    std::string line;
+    formatLaserStatus(status, true, line);
+    const std::size_t beforeStatus = allocations.load(std::memory_order_relaxed);
+    for (int i = 0; i < 100; ++i) {
+        status.showSeconds = 60.0 + i * 0.5;
+        status.frames = static_cast<std::uint64_t>(i) * 30;
+        formatLaserStatus(status, true, line);
+    }
+    const std::size_t statusAllocations =
+        allocations.load(std::memory_order_relaxed) - beforeStatus;
+
     std::sort(fresh.begin(), fresh.end());
     std::printf("\nfresh frames: median %.1f allocations per frame; buffers: worst steady "
-                "frame %zu allocations\n",
-                fresh[fresh.size() / 2], worstSteady);
+                "frame %zu allocations, %zu of %zu entries allocate in a steady frame\n",
+                fresh[fresh.size() / 2], worstSteady, allocatingEntries, timeline.size());
+    std::printf("laser status line: %zu allocations in 100 lines after the first\n",
+                statusAllocations);
     return 0;
 }
 

@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
 # Builds the release preset, runs every measurement and writes docs/PERFORMANCE.md.
 #
-#   tools/perf_report/make_report.sh [--quick]
+#   tools/perf_report/make_report.sh [--quick] [--pipeline-only]
 #
 # Run as root from anywhere (laser-mode figures need network namespaces, made and
 # removed per run; everything else stays on this machine). --quick shortens the
 # runs for a trial; the committed report comes from a run without it.
+# --pipeline-only rewrites just the section "Frame pipeline ... (before / after)" in
+# the existing report. That section compares this tree with the commit before the
+# kept-buffer work (LUMAROK_PERF_BASE, default d48ffbf), which it builds from git
+# history in a temporary directory.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$root/build/release"
 out="$root/docs/PERFORMANCE.md"
 quick=0
-[ "${1:-}" = "--quick" ] && quick=1
-reps=5; laser_seconds=30; audio_seconds=10; fps_seconds=5; runs=7
-if [ "$quick" -eq 1 ]; then reps=2; laser_seconds=10; audio_seconds=3; fps_seconds=2; runs=2; fi
+pipeline_only=0
+for arg in "$@"; do
+    case "$arg" in
+    --quick) quick=1 ;;
+    --pipeline-only) pipeline_only=1 ;;
+    *) echo "usage: $0 [--quick] [--pipeline-only]" >&2; exit 2 ;;
+    esac
+done
+reps=5; laser_seconds=30; audio_seconds=10; fps_seconds=5; runs=7; pairs=5
+if [ "$quick" -eq 1 ]; then reps=2; laser_seconds=10; audio_seconds=3; fps_seconds=2; runs=2; pairs=2; fi
+base_ref="${LUMAROK_PERF_BASE:-d48ffbf}"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -27,6 +39,94 @@ machine() {
         "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 section_machine() { echo; echo "Machine during this measurement: $(machine)."; }
+
+# The frame pipeline before and after the kept-buffer work, into $work/pipeline.md:
+# both builds' benchmarks in alternation, this tree's allocation counts, and the demo
+# show rendered by both at every entry. $1 is this run's laser-mode CPU figure.
+pipeline_section() {
+    # The base tree is kept under build/ so that a later run only rebuilds what changed.
+    local base="$root/build/perf-base-$base_ref" dir="$work/pipeline"
+    mkdir -p "$base" "$dir/renders_before" "$dir/renders_after"
+    [ -f "$base/CMakeLists.txt" ] || git -C "$root" archive "$base_ref" | tar -x -C "$base"
+    (cd "$base" && cmake --preset release >"$work/base_configure.log" &&
+        cmake --build --preset release -j 2 --target lumarok_bench lumarok >"$work/base_build.log")
+    local filter='^LaserFrame/|^BM_ClipPolylineToMask|^BM_PathBuilder'
+    for round in $(seq "$pairs"); do
+        "$base/build/release/bench/lumarok_bench" --benchmark_filter="$filter" \
+            --benchmark_min_time=0.05 --benchmark_format=json >"$dir/before_$round.json" 2>/dev/null
+        "$build/bench/lumarok_bench" --benchmark_filter="$filter" \
+            --benchmark_min_time=0.05 --benchmark_format=json >"$dir/after_$round.json" 2>/dev/null
+    done
+    pipeline_machine="$(machine)"
+    "$build/tools/frame_allocs/lumarok_frame_allocs" >"$dir/allocs.md"
+    echo "${1:-?}" >"$dir/laser_cpu.txt"
+    # Every entry's start, from the benchmark's counters, 0.1 s in; then the whole
+    # show exported by both.
+    python3 -c 'import json,sys
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b["name"].startswith("LaserFrame/"):
+        print(int(b["name"].split("/")[1].split("_")[0]), b["start_ms"] / 1000 + 0.1)' \
+        "$dir/after_1.json" | while read -r index seconds; do
+        (cd "$root" && "$base/build/release/lumarok" --render "$seconds" \
+            --out "$dir/renders_before/$index.json" >/dev/null 2>&1)
+        (cd "$root" && "$build/lumarok" --render "$seconds" \
+            --out "$dir/renders_after/$index.json" >/dev/null 2>&1)
+    done
+    python3 "$root/tools/perf_report/summarise.py" renders "$dir/renders_before" \
+        "$dir/renders_after" >"$dir/renders.txt"
+    # The whole show as exported by both, where the base build can export it.
+    if (cd "$root" && "$base/build/release/lumarok" --export-ilda "$dir/before.ild" --fps 30 \
+        >/dev/null 2>&1 && "$build/lumarok" --export-ilda "$dir/after.ild" --fps 30 >/dev/null 2>&1); then
+        if cmp -s "$dir/before.ild" "$dir/after.ild"; then
+            echo "The whole show exported at 30 frames/s (\`--export-ilda\`): byte-identical." >>"$dir/renders.txt"
+        else
+            echo "The whole show exported at 30 frames/s (\`--export-ilda\`): the files differ." >>"$dir/renders.txt"
+        fi
+    fi
+    {
+        cat <<PIPE
+## Frame pipeline: kept buffers, path builder, mask clipping (before / after)
+
+"Before" is the release build of ${base_ref} (the commit before this work), built from
+git history; "after" is this tree. Their benchmarks ran one after the other, ${pairs} times
+each, on one machine; the figures are medians over those runs. Wall time on a shared
+machine includes time the benchmark waited for a processor, so CPU time is given too.
+The path builder's "before" is the original builder kept in
+bench/laser_path_original_bench.cpp and run in the same binary, after a byte-for-byte
+check of both outputs.
+\`lumarok_bench --benchmark_filter='${filter}' --benchmark_min_time=0.05\`,
+\`lumarok_frame_allocs\`, \`lumarok --render\` at each entry and \`--export-ilda\`.
+
+Machine: ${pipeline_machine}.
+
+PIPE
+        python3 "$root/tools/perf_report/summarise.py" pipeline "$dir"
+    } >"$work/pipeline.md"
+}
+
+if [ "$pipeline_only" -eq 1 ]; then
+    work="$(mktemp -d)"
+    trap 'rm -rf "$work"' EXIT
+    cd "$root"
+    cmake --preset release >"$work/configure.log"
+    cmake --build --preset release -j 2 --target lumarok lumarok_bench lumarok_frame_allocs \
+        lumarok-laser-measure lumarok-cube >"$work/build.log"
+    "$build/tools/laser_measure/lumarok-laser-measure" --seconds "$laser_seconds" \
+        >"$work/laser.md" 2>&1 || true
+    cpu_pct="$(sed -n 's/^| CPU of the player, % of one core *| *\([0-9.]*\).*/\1/p' "$work/laser.md")"
+    pipeline_section "${cpu_pct:-}"
+    # The section runs from its heading to the next second-level heading.
+    python3 - "$out" "$work/pipeline.md" <<'PY'
+import re, sys
+report, section = open(sys.argv[1]).read(), open(sys.argv[2]).read().rstrip() + "\n\n"
+match = re.search(r"^## Frame pipeline.*?(?=^## )", report, re.S | re.M)
+if not match:
+    sys.exit("no frame pipeline section in " + sys.argv[1])
+open(sys.argv[1], "w").write(report[:match.start()] + section + report[match.end():])
+PY
+    echo "rewrote the frame pipeline section of $out"
+    exit 0
+fi
 
 # 1. One laser frame per timeline entry.
 "$build/bench/lumarok_bench" --benchmark_filter='^LaserFrame/' --benchmark_repetitions="$reps" \
@@ -81,6 +181,9 @@ memory_verdict="$(python3 -c "import sys; a,b=sys.argv[1:]; print('met' if abs(i
 "$root/tools/preview_probe/measure_fps.sh" --build "$build" --seconds "$fps_seconds" --show \
     >"$work/fps.txt" 2>&1 || true
 fps_machine="$(machine)"
+
+# 8. The frame pipeline before and after.
+pipeline_section "${cpu_pct:-}"
 
 verdict() { # value target: "met" / "missed by X" for value < target
     python3 - "$1" "$2" <<'PY'
@@ -203,6 +306,8 @@ Machine: ${fps_machine}.
 $(cat "$work/fps.txt")
 \`\`\`
 FPS
+echo
+cat "$work/pipeline.md"
 if [ -f "$root/tools/perf_report/notes.md" ]; then
     echo
     cat "$root/tools/perf_report/notes.md"
