@@ -59,19 +59,6 @@ double wireRate(const std::string& cubeOutput, double until = 1e9) {
            (lines.back().seconds - first->seconds);
 }
 
-long cpuTicks(pid_t pid) {
-    const std::string text = readFile("/proc/" + std::to_string(pid) + "/stat");
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) {
-        fields >> skip;
-    }
-    long user = 0;
-    long system = 0;
-    fields >> user >> system;
-    return user + system;
-}
-
 struct PlayedShow {
     std::string cube;   // the projector's whole output
     std::string errors; // the player's stderr
@@ -100,14 +87,13 @@ playAndStop(const std::vector<std::string>& cubeOptions, double seconds, int sig
         return run;
     }
     const double start = rig->cubeSeconds();
-    const long ticksBefore = cpuTicks(rig->player().pid());
+    const double cpuBefore = test::cpuSeconds(rig->player().pid());
     if (during) {
         during(*rig);
     }
     sleepUntilCube(*rig, start + seconds);
-    const long ticks = cpuTicks(rig->player().pid()) - ticksBefore;
-    run.cpuShare = static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK)) /
-                   (rig->cubeSeconds() - start);
+    const double cpu = test::cpuSeconds(rig->player().pid()) - cpuBefore;
+    run.cpuShare = cpu / (rig->cubeSeconds() - start);
     EXPECT_EQ(rig->player().wait(0ms), -1) << "the player ended early: " << rig->playerErrors();
     run.signalAt = monotonicSeconds();
     run.signalCubeAt = rig->cubeSeconds();

@@ -249,22 +249,6 @@ double readoutCoverage(const std::vector<std::string>& lines, const Screenshot& 
     return points == 0 ? 0.0 : static_cast<double>(shown) / points;
 }
 
-// Processor time (user and system) the process has used so far, in seconds.
-double cpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0.0;
-    for (int index = 3; fields >> field; ++index) {
-        if (index == 14 || index == 15) {
-            ticks += std::stod(field);
-        }
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 TEST_F(ShowPreview, ReadoutWaitsForTimeThenShowsTheShowTimeAndHides) {
     auto show = startShow();
     ASSERT_TRUE(show->running()) << show->stderrText();

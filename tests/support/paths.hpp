@@ -14,4 +14,8 @@ std::string programPath(const std::string& name);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 
+// Processor time (user and system) process `pid` has used so far, in seconds; 0 when
+// it cannot be read.
+double cpuSeconds(int pid);
+
 } // namespace lumarok::test

@@ -28,6 +28,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using lumarok::test::cpuSeconds;
 using lumarok::test::NetnsPair;
 using lumarok::test::NetnsProcess;
 using lumarok::test::readFile;
@@ -58,21 +59,6 @@ std::vector<char> timeMessage(float seconds) {
     const auto* raw = reinterpret_cast<const char*>(&bits);
     message.insert(message.end(), raw, raw + 4);
     return message;
-}
-
-// utime + stime of a process, in seconds.
-double cpuSeconds(pid_t pid) {
-    std::istringstream stat(readFile("/proc/" + std::to_string(pid) + "/stat"));
-    std::string field;
-    std::vector<std::string> fields;
-    while (stat >> field) {
-        fields.push_back(field);
-    }
-    if (fields.size() < 15) {
-        throw std::runtime_error("cannot read the player's CPU time");
-    }
-    const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
-    return (std::stod(fields[13]) + std::stod(fields[14])) / ticks;
 }
 
 long long countLine(const std::string& text, const std::string& name) {

@@ -22,23 +22,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using lumarok::test::cpuSeconds;
 using lumarok::test::NetnsPair;
 using lumarok::test::NetnsProcess;
 using lumarok::test::readFile;
-
-// utime + stime of a process, in seconds.
-double cpuSeconds(pid_t pid) {
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) {
-        fields >> skip;
-    }
-    double user = 0.0;
-    double system = 0.0;
-    fields >> user >> system;
-    return (user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
 
 long long countLine(const std::string& text, const std::string& name) {
     const std::size_t at = ("\n" + text).find("\n" + name + " ");
