@@ -4,12 +4,12 @@
 // entry shadows.
 #include "anim/animation.hpp"
 #include "anim/sampler.hpp"
+#include "app/effect_kind.hpp"
 #include "app/show_frame.hpp"
 #include "app/show_objects.hpp"
 #include "app/show_script.hpp"
 
 #include <benchmark/benchmark.h>
-#include <cxxabi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,15 +29,6 @@ struct DemoShow {
 const DemoShow& demoShow() {
     static const DemoShow show;
     return show;
-}
-
-std::string effectName(const Effect& effect) {
-    int status = 0;
-    const std::unique_ptr<char, decltype(&std::free)> name(
-        abi::__cxa_demangle(typeid(effect).name(), nullptr, nullptr, &status), &std::free);
-    std::string text = status == 0 ? name.get() : typeid(effect).name();
-    const auto colons = text.rfind("::");
-    return colons == std::string::npos ? text : text.substr(colons + 2);
 }
 
 void laserFrame(benchmark::State& state, std::size_t index) {
@@ -65,7 +56,7 @@ const bool registered = [] {
     for (std::size_t i = 0; i < show.timeline.size(); ++i) {
         char name[96];
         std::snprintf(name, sizeof name, "LaserFrame/%03zu_%s", i,
-                      effectName(*show.timeline.entry(i).effect).c_str());
+                      effectClassName(*show.timeline.entry(i).effect).c_str());
         benchmark::RegisterBenchmark(name, laserFrame, i)->Unit(benchmark::kMicrosecond);
     }
     return true;

@@ -10,6 +10,12 @@
 #include "effects/text_effect.hpp"
 #include "effects/tunnel_effect.hpp"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
 namespace lumarok {
 
 namespace {
@@ -51,6 +57,15 @@ const char* effectKind(const Effect& effect) {
         return "tunnel";
     }
     return "effect";
+}
+
+std::string effectClassName(const Effect& effect) {
+    int status = 0;
+    const std::unique_ptr<char, decltype(&std::free)> name(
+        abi::__cxa_demangle(typeid(effect).name(), nullptr, nullptr, &status), &std::free);
+    std::string text = status == 0 ? name.get() : typeid(effect).name();
+    const auto colons = text.rfind("::");
+    return colons == std::string::npos ? text : text.substr(colons + 2);
 }
 
 } // namespace lumarok

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace lumarok {
 
 class Effect;
@@ -7,5 +9,8 @@ class Effect;
 // A short lower-case word for the effect's class ("circle", "plasma", ...), for
 // the operator's readouts; "effect" for a class it does not know.
 [[nodiscard]] const char* effectKind(const Effect& effect);
+// The effect's class name without its namespace ("TunnelEffect"), for measuring
+// tools that list every entry.
+[[nodiscard]] std::string effectClassName(const Effect& effect);
 
 } // namespace lumarok

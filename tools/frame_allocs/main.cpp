@@ -8,12 +8,11 @@
 // before the first frame as the loops prepare it. Usage: lumarok_frame_allocs [DATA_DIR]
 #include "anim/animation.hpp"
 #include "anim/sampler.hpp"
+#include "app/effect_kind.hpp"
 #include "app/laser_status.hpp"
 #include "app/show_frame.hpp"
 #include "app/show_objects.hpp"
 #include "app/show_script.hpp"
-
-#include <cxxabi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -92,15 +91,6 @@ template <typename RenderFrame> Counts countFrames(double startTime, RenderFrame
     return counts;
 }
 
-std::string effectName(const Effect& effect) {
-    int status = 0;
-    const std::unique_ptr<char, decltype(&std::free)> name(
-        abi::__cxa_demangle(typeid(effect).name(), nullptr, nullptr, &status), &std::free);
-    std::string text = status == 0 ? name.get() : typeid(effect).name();
-    const auto colons = text.rfind("::");
-    return colons == std::string::npos ? text : text.substr(colons + 2);
-}
-
 int run(const char* dataDir) {
     const Animation animation{std::filesystem::path(dataDir)};
     const ShowTimeline timeline{
@@ -140,8 +130,8 @@ int run(const char* dataDir) {
         worstSteady = std::max(worstSteady, counts.steady);
         allocatingEntries += counts.steady > 0 ? 1 : 0;
         std::printf("| %zu | %s | %.1f | %zu | %zu | %.2f |\n", index,
-                    effectName(*entry.effect).c_str(), returning.mean, counts.first, counts.steady,
-                    counts.mean);
+                    effectClassName(*entry.effect).c_str(), returning.mean, counts.first,
+                    counts.steady, counts.mean);
     }
     // The laser loop's status line, written into its kept text twice a second.
     LaserStatus status;
