@@ -71,18 +71,12 @@ template <typename Body> void guarded(CaptureSession& session, Body&& body) noex
 void onStreamRead(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
     auto& session = *static_cast<CaptureSession*>(userdata);
     guarded(session, [&] {
-        for (;;) {
-            const void* data = nullptr;
-            std::size_t byteCount = 0;
-            if (pa_stream_peek(stream, &data, &byteCount) < 0) {
-                session.fail(session.contextError());
-                return;
-            }
-            if (byteCount == 0) {
-                break; // nothing queued (a null pointer with a size is a hole: silence)
-            }
-            session.assembler.append(data, byteCount);
-            pa_stream_drop(stream);
+        // A null pointer with a size is a hole: the assembler takes it as silence.
+        if (!drainRecording(stream, [&](const void* data, std::size_t byteCount) {
+                session.assembler.append(data, byteCount);
+            })) {
+            session.fail(session.contextError());
+            return;
         }
         if (session.assembler.hasPacket()) {
             session.onPacket(session.assembler);

@@ -51,16 +51,7 @@ template <typename Body> void guarded(Session& session, Body&& body) noexcept {
 void onRead(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
     auto& session = *static_cast<Session*>(userdata);
     guarded(session, [&] {
-        for (;;) {
-            const void* data = nullptr;
-            std::size_t byteCount = 0;
-            if (pa_stream_peek(stream, &data, &byteCount) < 0) {
-                session.fail(session.serverError());
-                return;
-            }
-            if (byteCount == 0) {
-                return;
-            }
+        const bool drained = drainRecording(stream, [&](const void* data, std::size_t byteCount) {
             const std::size_t count = byteCount / sizeof(float);
             if (data == nullptr) {
                 session.silence.assign(count, 0.0f);
@@ -68,7 +59,9 @@ void onRead(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
             } else {
                 (*session.consumer)(std::span<const float>(static_cast<const float*>(data), count));
             }
-            pa_stream_drop(stream);
+        });
+        if (!drained) {
+            session.fail(session.serverError());
         }
     });
 }

@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -39,6 +40,23 @@ struct StreamClose {
 using PulseMainloop = std::unique_ptr<pa_mainloop, MainloopFree>;
 using PulseContext = std::unique_ptr<pa_context, ContextClose>;
 using PulseStream = std::unique_ptr<pa_stream, StreamClose>;
+
+// Hands every fragment queued on a recording stream to `take(data, byteCount)` and drops
+// it; `data` is null for a hole (silence of that size). False when the server refused.
+template <typename Take> bool drainRecording(pa_stream* stream, Take&& take) {
+    for (;;) {
+        const void* data = nullptr;
+        std::size_t byteCount = 0;
+        if (pa_stream_peek(stream, &data, &byteCount) < 0) {
+            return false;
+        }
+        if (byteCount == 0) {
+            return true;
+        }
+        take(data, byteCount);
+        pa_stream_drop(stream);
+    }
+}
 
 // Recording buffer attributes: the server's defaults, except that data is delivered
 // in fragments of `fragment` so a reader hears the sound that recently.
