@@ -56,6 +56,14 @@ long long cubeCount(const std::string& cubeOutput, const std::string& name) {
     return std::regex_search(cubeOutput, match, line) ? std::stoll(match[2]) : -1;
 }
 
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5)];
+}
+
 long long underrunAllowance() {
     double load = 0.0;
     std::ifstream("/proc/loadavg") >> load;

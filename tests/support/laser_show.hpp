@@ -34,6 +34,8 @@ std::vector<CubeProgress> progressLines(const std::string& cubeOutput);
 CubeProgress progressAt(const std::vector<CubeProgress>& lines, double seconds);
 // The value of a final "name N" count line of the projector, or -1.
 long long cubeCount(const std::string& cubeOutput, const std::string& name);
+// The value at fraction `p` (0..1) of the sorted values, nearest rank; 0 when empty.
+double percentile(std::vector<double> values, double p);
 
 // Underruns a test tolerates. The virtual projector is an ordinary process: one
 // scheduling hiccup of its own longer than the 50 ms reserve counts an underrun the

@@ -6,6 +6,7 @@
 // own), and prints a
 // Markdown table: underruns, overflows, lit-starved time, samples per second.
 // Needs root (namespaces); never broadcasts outside the namespaces it makes.
+#include "support/laser_show.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"
 
@@ -24,14 +25,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using lumarok::test::cubeCount;
 using lumarok::test::NetnsPair;
 using lumarok::test::NetnsProcess;
 using lumarok::test::readFile;
-
-long long countLine(const std::string& text, const std::string& name) {
-    const std::size_t at = text.find("\n" + name + " ");
-    return at == std::string::npos ? -1 : std::stoll(text.substr(at + name.size() + 2));
-}
 
 double loadAverage() {
     double load = 0.0;
@@ -98,10 +95,10 @@ Row play(bool realtime, double seconds, int cpus, const std::string& dir) {
     cube.signal(SIGTERM);
     cube.wait(10s);
     const std::string counts = "\n" + readFile(dir + "/cube.out");
-    row.underruns = countLine(counts, "underruns");
-    row.overflows = countLine(counts, "overflows");
-    row.litStarvedMs = countLine(counts, "lit_starved_ms");
-    row.samplesPerSecond = static_cast<double>(countLine(counts, "samples")) / row.seconds;
+    row.underruns = cubeCount(counts, "underruns");
+    row.overflows = cubeCount(counts, "overflows");
+    row.litStarvedMs = cubeCount(counts, "lit_starved_ms");
+    row.samplesPerSecond = static_cast<double>(cubeCount(counts, "samples")) / row.seconds;
     const std::string errors = readFile(dir + "/show.err");
     if (const std::size_t at = errors.find("real-time scheduling refused");
         at != std::string::npos) {

@@ -2,6 +2,7 @@
 // network namespace made for the run, and prints a table of what a show would feel:
 // CPU of the player, underruns, and how long an OSC /Time takes to reach the light.
 #include "../lumarok_cube/frame_signature.hpp"
+#include "support/laser_show.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"
 
@@ -29,8 +30,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using lumarok::test::cpuSeconds;
+using lumarok::test::cubeCount;
 using lumarok::test::NetnsPair;
 using lumarok::test::NetnsProcess;
+using lumarok::test::percentile;
 using lumarok::test::readFile;
 using Clock = std::chrono::steady_clock;
 
@@ -59,20 +62,6 @@ std::vector<char> timeMessage(float seconds) {
     const auto* raw = reinterpret_cast<const char*>(&bits);
     message.insert(message.end(), raw, raw + 4);
     return message;
-}
-
-long long countLine(const std::string& text, const std::string& name) {
-    const std::size_t at = text.find("\n" + name + " ");
-    return at == std::string::npos ? -1 : std::stoll(text.substr(at + name.size() + 2));
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-    return values[index];
 }
 
 int measure(double seconds) {
@@ -182,11 +171,11 @@ int measure(double seconds) {
     std::printf("| seconds measured                          | %.1f |\n", wall);
     std::printf("| CPU of the player, %% of one core          | %.2f |\n", 100.0 * cpu / wall);
     std::printf("| underruns                                 | %lld |\n",
-                countLine(counts, "underruns"));
+                cubeCount(counts, "underruns"));
     std::printf("| overflows                                 | %lld |\n",
-                countLine(counts, "overflows"));
+                cubeCount(counts, "overflows"));
     std::printf("| frames at the projector                   | %lld |\n",
-                countLine(counts, "frames"));
+                cubeCount(counts, "frames"));
     std::printf("| OSC /Time changes sent / seen             | %zu / %zu |\n", sent.size(),
                 delays.size());
     std::printf("| OSC to first packet, median ms            | %.1f |\n", percentile(delays, 0.5));

@@ -2,6 +2,7 @@
 // in a network namespace made for the run (the player in another) and prints a table:
 // how far apart the first packets of the same frame reach the projectors, underruns
 // on each, and the player's CPU share.
+#include "support/laser_show.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"
 
@@ -23,22 +24,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using lumarok::test::cpuSeconds;
+using lumarok::test::cubeCount;
 using lumarok::test::NetnsPair;
 using lumarok::test::NetnsProcess;
+using lumarok::test::percentile;
 using lumarok::test::readFile;
-
-long long countLine(const std::string& text, const std::string& name) {
-    const std::size_t at = ("\n" + text).find("\n" + name + " ");
-    return at == std::string::npos ? -1 : std::stoll(text.substr(at + name.size() + 1));
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5)];
-}
 
 struct Frame {
     double arrival = 0.0; // steady-clock seconds
@@ -134,7 +124,7 @@ Row measure(int count, double seconds) {
         cubes[static_cast<std::size_t>(i)]->wait(10s);
         const std::string base = dir + "/cube" + std::to_string(i);
         logs.push_back(frameLog(base + ".log", from, to));
-        const long long underruns = countLine(readFile(base + ".out"), "underruns");
+        const long long underruns = cubeCount(readFile(base + ".out"), "underruns");
         row.underruns += underruns;
         row.worstUnderruns = std::max(row.worstUnderruns, underruns);
     }
