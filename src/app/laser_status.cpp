@@ -13,19 +13,27 @@ std::string formatLaserStatus(const LaserStatus& status, bool verbose) {
     return line;
 }
 
-void formatLaserStatus(const LaserStatus& status, bool verbose, std::string& line) {
+int writeShowHead(std::span<char> out, double showSeconds, std::size_t entry, const char* kind,
+                  double framesPerSecond) {
     // Minutes and seconds read at a glance; a show time before the start stays negative.
-    const double seconds = status.showSeconds;
-    const double magnitude = std::fabs(seconds);
+    const double magnitude = std::fabs(showSeconds);
     const auto minutes = static_cast<long long>(magnitude / 60.0);
+    return std::snprintf(out.data(), out.size(), "show %s%lld:%04.1f  entry %zu %s  %.1f frames/s",
+                         showSeconds < 0.0 ? "-" : "", minutes,
+                         magnitude - 60.0 * static_cast<double>(minutes), entry, kind,
+                         framesPerSecond);
+}
+
+void formatLaserStatus(const LaserStatus& status, bool verbose, std::string& line) {
     std::array<char, 256> text{};
-    int used = std::snprintf(
-        text.data(), text.size(),
-        "show %s%lld:%04.1f  entry %zu %s  %.1f frames/s  %.0f samples/s  "
-        "free %d/%d  underruns %llu",
-        seconds < 0.0 ? "-" : "", minutes, magnitude - 60.0 * static_cast<double>(minutes),
-        status.entry, status.effectKind, status.framesPerSecond, status.samplesPerSecond,
-        status.bufferFree, status.bufferMax, static_cast<unsigned long long>(status.underruns));
+    int used = writeShowHead(text, status.showSeconds, status.entry, status.effectKind,
+                             status.framesPerSecond);
+    if (used > 0 && static_cast<std::size_t>(used) < text.size()) {
+        used += std::snprintf(text.data() + used, text.size() - static_cast<std::size_t>(used),
+                              "  %.0f samples/s  free %d/%d  underruns %llu",
+                              status.samplesPerSecond, status.bufferFree, status.bufferMax,
+                              static_cast<unsigned long long>(status.underruns));
+    }
     if (verbose && used > 0 && static_cast<std::size_t>(used) < text.size()) {
         used += std::snprintf(
             text.data() + used, text.size() - static_cast<std::size_t>(used),

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 
 namespace lumarok {
@@ -29,6 +30,10 @@ struct LaserStatus {
 // The same into `line`, whose storage is kept: the laser loop writes the status
 // twice a second and allocates nothing for it once the line has had room.
 void formatLaserStatus(const LaserStatus& status, bool verbose, std::string& line);
+// The head both status lines share, "show M:SS.s  entry N KIND  F frames/s", written
+// into `out` as snprintf does; returns what snprintf returns.
+int writeShowHead(std::span<char> out, double showSeconds, std::size_t entry, const char* kind,
+                  double framesPerSecond);
 
 // Frames and samples per second over the time since the previous reading.
 class RateMeter {

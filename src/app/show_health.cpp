@@ -1,10 +1,11 @@
 #include "app/show_health.hpp"
 
+#include "app/laser_status.hpp"
+
 #include "clock/ltc_time_provider.hpp"
 #include "clock/osc_time_provider.hpp"
 
 #include <array>
-#include <cmath>
 #include <cstdio>
 
 namespace lumarok {
@@ -23,13 +24,9 @@ void describeClock(const TimeProvider* clock, ShowHealth& health) {
 }
 
 std::string formatHealthLine(const ShowHealth& health) {
-    const double magnitude = std::fabs(health.showSeconds);
-    const auto minutes = static_cast<long long>(magnitude / 60.0);
     std::array<char, 160> text{};
-    std::snprintf(text.data(), text.size(), "show %s%lld:%04.1f  entry %zu %s  %.1f frames/s",
-                  health.showSeconds < 0.0 ? "-" : "", minutes,
-                  magnitude - 60.0 * static_cast<double>(minutes), health.entry,
-                  health.effectKind.c_str(), health.framesPerSecond);
+    writeShowHead(text, health.showSeconds, health.entry, health.effectKind.c_str(),
+                  health.framesPerSecond);
     std::string line = text.data();
     for (const ProjectorHealth& p : health.projectors) {
         std::snprintf(text.data(), text.size(), "  | %s %s %.0f samples/s free %d underruns %llu",
