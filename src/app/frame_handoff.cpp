@@ -19,6 +19,24 @@ bool WantBell::waitUntil(std::chrono::steady_clock::time_point deadline) {
     return true;
 }
 
+std::uint64_t FrameBell::rings() {
+    const std::lock_guard lock(mutex);
+    return count;
+}
+
+void FrameBell::ring() {
+    {
+        const std::lock_guard lock(mutex);
+        ++count;
+    }
+    rung.notify_all();
+}
+
+void FrameBell::waitPast(std::uint64_t seen, std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex);
+    rung.wait_until(lock, deadline, [&] { return count != seen; });
+}
+
 bool FrameHandoff::needsFrame() {
     const std::lock_guard lock(mutex);
     return wanted && !ready;
@@ -26,7 +44,24 @@ bool FrameHandoff::needsFrame() {
 
 bool FrameHandoff::waitUntilWanted(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex);
-    return renderWake.wait_for(lock, timeout, [this] { return wanted; });
+    return renderWake.wait_for(lock, timeout, [this] { return wanted || ended; }) && !ended;
+}
+
+bool FrameHandoff::closed() {
+    const std::lock_guard lock(mutex);
+    return ended;
+}
+
+void FrameHandoff::close() {
+    {
+        const std::lock_guard lock(mutex);
+        ended = true;
+        wanted = false;
+    }
+    renderWake.notify_one();
+    if (bell != nullptr) {
+        bell->ring();
+    }
 }
 
 void FrameHandoff::publish(std::vector<LaserSample>& frame) {
@@ -36,13 +71,16 @@ void FrameHandoff::publish(std::vector<LaserSample>& frame) {
         ready = true;
         wanted = false;
     }
-    senderWake.notify_one();
+    if (frameBell == nullptr) {
+        senderWake.notify_one();
+    }
 }
 
 void FrameHandoff::want() {
     {
         const std::lock_guard lock(mutex);
         wanted = true;
+        ended = false; // a new sender (a projector found again) opens it again
     }
     renderWake.notify_one();
     if (bell != nullptr) {
@@ -57,12 +95,26 @@ bool FrameHandoff::take(std::vector<LaserSample>& frame) {
     }
     published.swap(frame);
     ready = false;
+    wanted = false; // answered, also when asked for only after it came
     return true;
 }
 
 bool FrameHandoff::waitForFrame(Clock::time_point deadline) {
-    std::unique_lock lock(mutex);
-    return senderWake.wait_until(lock, deadline, [this] { return ready; });
+    if (frameBell == nullptr) {
+        std::unique_lock lock(mutex);
+        return senderWake.wait_until(lock, deadline, [this] { return ready; });
+    }
+    // The count first: a frame published after the look below rings past it.
+    const std::uint64_t seen = frameBell->rings();
+    {
+        const std::lock_guard lock(mutex);
+        if (ready) {
+            return true;
+        }
+    }
+    frameBell->waitPast(seen, deadline);
+    const std::lock_guard lock(mutex);
+    return ready;
 }
 
 } // namespace lumarok

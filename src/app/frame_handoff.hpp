@@ -25,6 +25,23 @@ private:
     std::uint64_t heard = 0;
 };
 
+// Rung once by the renderer after it put one frame up for several senders, so they
+// all wake together rather than one after another as each is handed its copy (the
+// renderer may be preempted between two hand-overs by the sender it just woke).
+// Thread: any.
+class FrameBell {
+public:
+    [[nodiscard]] std::uint64_t rings();
+    void ring();
+    // Waits until the bell rang past `seen`, or the deadline.
+    void waitPast(std::uint64_t seen, std::chrono::steady_clock::time_point deadline);
+
+private:
+    std::mutex mutex;
+    std::condition_variable rung;
+    std::uint64_t count = 0;
+};
+
 // Hands finished frames from the rendering thread to the sending thread. The sender
 // asks for a frame when it is ready for one; the renderer answers with one. Frames
 // change hands by swapping vectors under a lock held only for the swap, so neither
@@ -35,32 +52,42 @@ class FrameHandoff {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // `bell`, when given, is rung with every request of the sender; it must outlive this.
-    explicit FrameHandoff(WantBell* ringer = nullptr) : bell(ringer) {}
+    // `bell`, when given, is rung with every request of the sender; `frameBell`, when
+    // given, wakes the sender instead of each publish (the renderer rings it). Both
+    // must outlive this.
+    explicit FrameHandoff(WantBell* ringer = nullptr, FrameBell* framesRung = nullptr)
+        : bell(ringer), frameBell(framesRung) {}
 
     // Render side: whether the sender asked for a frame it has not been given yet.
     [[nodiscard]] bool needsFrame();
-    // Render side: waits up to `timeout` until the sender wants a frame.
+    // Render side: waits up to `timeout` until the sender wants a frame; false at
+    // once when the sender closed the handoff.
     bool waitUntilWanted(std::chrono::milliseconds timeout);
+    // Render side: whether the sender closed the handoff.
+    [[nodiscard]] bool closed();
     // Render side: puts the frame up for the sender; `frame` gets back a spent one.
     void publish(std::vector<LaserSample>& frame);
 
     // Sender side: asks the renderer for the next frame.
     void want();
     // Sender side: takes the published frame into `frame` (handing over the spent
-    // one); false when none is there.
+    // one), which answers any request; false when none is there.
     bool take(std::vector<LaserSample>& frame);
     // Sender side: waits until a frame is published or the deadline passes.
     bool waitForFrame(Clock::time_point deadline);
+    // Sender side: asks for nothing more, and wakes a renderer waiting for a request.
+    void close();
 
 private:
     WantBell* bell;
+    FrameBell* frameBell;
     std::mutex mutex;
     std::condition_variable renderWake;
     std::condition_variable senderWake;
     std::vector<LaserSample> published;
     bool ready = false;
     bool wanted = false;
+    bool ended = false;
 };
 
 } // namespace lumarok

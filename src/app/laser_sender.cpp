@@ -70,21 +70,51 @@ void LaserSender::run(bool realtime) {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lumarok: switching the projector off failed: %s\n", e.what());
     }
+    handoff.close(); // the renderer need not wait for a request that will not come
+}
+
+bool LaserSender::waitUntilQueued(std::int32_t samples, std::chrono::nanoseconds longest,
+                                  bool untilFrame) {
+    const auto end = FrameHandoff::Clock::now() + longest;
+    for (;;) {
+        if (stop.raised()) {
+            return false;
+        }
+        const std::chrono::nanoseconds until = output.timeUntilQueued(samples);
+        const auto now = FrameHandoff::Clock::now();
+        if (until.count() <= 0 || now >= end) {
+            return true;
+        }
+        const auto wake = now + std::min<std::chrono::nanoseconds>({until, end - now, kSenderPoll});
+        if (!untilFrame) {
+            std::this_thread::sleep_until(wake);
+        } else if (handoff.waitForFrame(wake)) {
+            return true;
+        }
+    }
+}
+
+bool LaserSender::awaitFrame(std::vector<LaserSample>& frame) {
+    while (!handoff.take(frame)) {
+        if (stop.raised()) {
+            return false;
+        }
+        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(kLowWaterSamples);
+        if (untilLow.count() <= 0) {
+            return false;
+        }
+        handoff.waitForFrame(FrameHandoff::Clock::now() +
+                             std::min<std::chrono::nanoseconds>(untilLow, kSenderPoll));
+    }
+    return true;
 }
 
 void LaserSender::feedDark(std::size_t count) {
     // Only once the device is down to the low-water mark, then all at once: the
     // buffer (2,000 samples at least) has room, and an empty show wakes the sender
     // once per fill instead of once per packet.
-    for (;;) {
-        if (stop.raised()) {
-            return;
-        }
-        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(kLowWaterSamples);
-        if (untilLow.count() <= 0) {
-            break;
-        }
-        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(untilLow, kSenderPoll));
+    if (!waitUntilQueued(kLowWaterSamples, std::chrono::nanoseconds::max() / 2, false)) {
+        return;
     }
     dark.assign(count, lastPosition);
     output.sendUnpaced(dark);
@@ -100,32 +130,42 @@ void LaserSender::padToReserve(std::vector<LaserSample>& frame) {
 
 void LaserSender::feed() {
     std::vector<LaserSample> frame;
-    handoff.want();
-    while (!stop.raised()) {
-        if (handoff.take(frame)) {
-            if (frame.empty()) {
-                feedDark(kEmptyFrameDarkSamples); // nothing to draw: dark for a while
-            } else {
-                if (align) {
-                    padToReserve(frame);
-                }
-                const SendOutcome outcome = output.sendFrame(frame, stop);
-                lastPosition = darkAt(frame.back());
-                if (outcome == SendOutcome::stalled) {
-                    dark.assign(kDarkFrameSamples, lastPosition);
-                    output.sendUnpaced(dark);
-                }
-            }
+    // One projector: the next frame renders while the device plays what it holds,
+    // and the sender sleeps (a frame published meanwhile has no room at the device
+    // yet; waking for it would only mean sleeping again). Several: each asks once its
+    // device is down to the reserve, so all ask about together, and takes the one
+    // frame rendered for them as soon as it comes, even before its own device is low.
+    if (!align) {
+        handoff.want();
+    }
+    // Aligned frames go out whole, so the device may hold a long one over the reserve;
+    // a frame published for the others meanwhile is taken at once anyway.
+    const std::chrono::nanoseconds roomWait = align ? kLongestAlignedWait : kLongestRoomWait;
+    while (waitUntilQueued(kPacingReserve, roomWait, align)) {
+        if (align) {
             handoff.want();
+        }
+        if (!awaitFrame(frame)) {
+            feedDark(kDarkFillSamples); // the frame is late: keep the device fed, dark
             continue;
         }
-        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(kLowWaterSamples);
-        if (untilLow.count() > 0) {
-            handoff.waitForFrame(FrameHandoff::Clock::now() +
-                                 std::min<std::chrono::nanoseconds>(untilLow, kSenderPoll));
-            continue;
+        if (frame.empty()) {
+            feedDark(kEmptyFrameDarkSamples); // nothing to draw: dark for a while
+        } else {
+            if (align) {
+                padToReserve(frame);
+            }
+            const SendOutcome outcome =
+                output.sendFrame(frame, stop, align ? FrameStart::now : FrameStart::paced);
+            lastPosition = darkAt(frame.back());
+            if (outcome == SendOutcome::stalled) {
+                dark.assign(kDarkFrameSamples, lastPosition);
+                output.sendUnpaced(dark);
+            }
         }
-        feedDark(kDarkFillSamples); // the frame is late: keep the device fed, dark
+        if (!align) {
+            handoff.want();
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include "app/frame_handoff.hpp"
 #include "laser/laser_output.hpp"
 #include "laser/laser_sample.hpp"
+#include "laser/pacing.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +26,13 @@ inline constexpr std::size_t kDarkFillSamples = 600;
 inline constexpr std::size_t kEmptyFrameDarkSamples = 1200;
 // Longest single wait of the sender for a frame, so stop requests are seen in time.
 inline constexpr std::chrono::milliseconds kSenderPoll{20};
+// Longest wait for room at the device before the sender takes the next frame (the
+// device holds at most a group of packets over the reserve after a frame: 19 ms);
+// past it the frame's own pacing waits, and tells a device that makes no room.
+inline constexpr std::chrono::milliseconds kLongestRoomWait{40};
+// The same for a device of several: its frames go out whole, so it may hold a long
+// one over the reserve, and a frame rendered for the others wakes it anyway.
+inline constexpr std::chrono::seconds kLongestAlignedWait{1};
 
 // The thread that keeps the projector fed. It asks the renderer for frames through
 // the handoff and sends them, paced by the output; when no frame comes in time (a
@@ -36,9 +44,10 @@ inline constexpr std::chrono::milliseconds kSenderPoll{20};
 // owner's thread.
 class LaserSender {
 public:
-    // `aligned` (several projectors): each frame starts with dark samples that bring
-    // the device up to the pacing reserve, so that devices fed the same frame at once
-    // play it at once, however far each had drained while the frame was awaited.
+    // `aligned` (several projectors): each asks for a frame once its device is down to
+    // the pacing reserve; each frame starts with dark samples that bring the device
+    // back up to the reserve and goes out at once, so that devices fed the same frame
+    // at once play it at once, however far each had drained while it was awaited.
     LaserSender(LaserOutput& output, FrameHandoff& handoff, const std::atomic<bool>& stopSignal,
                 bool realtime = true, bool aligned = false);
     ~LaserSender();
@@ -54,6 +63,12 @@ private:
     void run(bool realtime);
     void feed();
     void feedDark(std::size_t count);
+    // Waits until the device holds no more than `samples`, or for `longest`, or (if
+    // `untilFrame`) until a frame is there to take; false on a stop.
+    bool waitUntilQueued(std::int32_t samples, std::chrono::nanoseconds longest, bool untilFrame);
+    // Takes the next frame, waiting for it until the device is down to the low-water
+    // mark; false when it did not come in time, or on a stop.
+    bool awaitFrame(std::vector<LaserSample>& frame);
     void stopAndJoin();
     void padToReserve(std::vector<LaserSample>& frame);
 

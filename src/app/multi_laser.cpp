@@ -35,6 +35,10 @@ constexpr auto kAllWindow = std::chrono::seconds(1);
 // that one frame goes to all of them at once (their buffers hold far more).
 constexpr auto kGatherWait = std::chrono::milliseconds(8);
 constexpr auto kHealthPeriod = std::chrono::seconds(1);
+// Longest wait for a request while none is pending. A sender that ends rings the bell
+// too, so this only bounds how late the health messages and a stop are seen while
+// no projector plays.
+constexpr auto kGatherPoll = std::chrono::milliseconds(100);
 
 std::vector<SlotSettings> chooseProjectors(const Options& options, const std::atomic<bool>& stop) {
     std::vector<SlotSettings> chosen;
@@ -84,7 +88,7 @@ Needs needs(std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
 bool gather(WantBell& bell, std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
     Needs now = needs(slots);
     if (!now.any) {
-        (void)bell.waitUntil(Clock::now() + kRenderPoll);
+        (void)bell.waitUntil(Clock::now() + kGatherPoll);
         now = needs(slots);
     }
     const Clock::time_point deadline = Clock::now() + kGatherWait;
@@ -132,12 +136,14 @@ void runMultiLaserMode(const ShowObjects& show, const Options& options, float in
     }
     StatusSender statusSender(options.statusTo);
     WantBell bell;
+    FrameBell frameBell; // one wake for all senders, once every copy is up
     std::vector<std::unique_ptr<ProjectorSlot>> slots;
     for (SlotSettings& settings : chosen) {
         if (options.verbosity >= 0) {
             std::fprintf(stderr, "projector: %s\n", settings.wanted.c_str());
         }
-        slots.push_back(std::make_unique<ProjectorSlot>(std::move(settings), stop, bell));
+        slots.push_back(
+            std::make_unique<ProjectorSlot>(std::move(settings), stop, bell, frameBell));
     }
     const ShowSources sources{*show.gAnimation, *show.gRemapTable, *show.gTimeline};
     ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
@@ -161,6 +167,7 @@ void runMultiLaserMode(const ShowObjects& show, const Options& options, float in
                     slot->frames().publish(slot->scratch());
                 }
             }
+            frameBell.ring();
             ++frames;
         }
         const Clock::time_point now = Clock::now();

@@ -45,8 +45,8 @@ const char* stateName(ProjectorState state) {
 }
 
 ProjectorSlot::ProjectorSlot(SlotSettings chosen, const std::atomic<bool>& stopSignal,
-                             WantBell& bell)
-    : settings(std::move(chosen)), stop(stopSignal), handoff(&bell) {
+                             WantBell& bell, FrameBell& frameBell)
+    : settings(std::move(chosen)), stop(stopSignal), handoff(&bell, &frameBell) {
     thread = std::thread(&ProjectorSlot::run, this);
 }
 

@@ -47,7 +47,8 @@ class ProjectorSlot {
 public:
     static constexpr std::chrono::seconds kLostAfter{1};
 
-    ProjectorSlot(SlotSettings settings, const std::atomic<bool>& stopSignal, WantBell& bell);
+    ProjectorSlot(SlotSettings settings, const std::atomic<bool>& stopSignal, WantBell& bell,
+                  FrameBell& frameBell);
     ~ProjectorSlot();
     ProjectorSlot(const ProjectorSlot&) = delete;
     ProjectorSlot& operator=(const ProjectorSlot&) = delete;

@@ -20,6 +20,11 @@ struct StopFlags {
     }
 };
 
+// When a frame's packets may go out: paced against the device's buffer, or at once
+// as far as the device has room for them (the caller lines several devices up and
+// sends when the device is down to the reserve).
+enum class FrameStart { paced, now };
+
 enum class SendOutcome {
     sent,    // the whole frame went out
     stopped, // a stop was asked for; the rest of the frame was not sent
@@ -33,7 +38,8 @@ public:
     virtual ~LaserOutput() = default;
     // Sends one frame paced against the device's buffer. Every wait inside ends
     // within 20 ms of `stop` being raised. Throws on errors that do not recover.
-    virtual SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop) = 0;
+    virtual SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop,
+                                  FrameStart start) = 0;
     // Sends at once without pacing or retries (the dark frame on the way out).
     virtual void sendUnpaced(std::span<const LaserSample> samples) = 0;
     // Switches the device off; later calls do nothing.

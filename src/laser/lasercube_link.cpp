@@ -22,9 +22,12 @@ namespace {
 constexpr std::uint16_t kDataPort = 45458;
 constexpr std::uint8_t kSwitchA = 0x78;
 constexpr std::uint8_t kSwitchB = 0x80;
-// The receive loop wakes this often to look at its stop flag.
+// Discovery's receives give up this often to look at the cancel flag.
 constexpr auto kReceiveTimeout = std::chrono::milliseconds(50);
-constexpr std::size_t kReceiveBytes = 4096;
+// The sender reads the device's reports whenever it looks at the buffer (at least
+// every 20 ms while it streams); the receive thread reads them this often besides,
+// so they are heard while nothing is sent.
+constexpr auto kQuietRead = std::chrono::milliseconds(100);
 // A device information while streaming must hold every fixed field: a short one
 // would read as rate 0 and buffer 0.
 constexpr std::size_t kFullInfoBytes = 38;
@@ -72,26 +75,6 @@ bool transientSendError(int code) {
            code == EAGAIN || code == EINTR || code == ENOMEM;
 }
 
-struct Received {
-    std::span<const std::byte> datagram;
-    std::uint32_t source = 0; // network byte order
-    bool ok = false;
-};
-
-Received receiveFrom(const UdpSocket& socket, std::array<std::byte, kReceiveBytes + 1>& buffer) {
-    sockaddr_in source{};
-    socklen_t sourceSize = sizeof source;
-    const ssize_t received = ::recvfrom(socket.nativeHandle(), buffer.data(), kReceiveBytes, 0,
-                                        reinterpret_cast<sockaddr*>(&source), &sourceSize);
-    if (received <= 0) {
-        return {};
-    }
-    const auto length = static_cast<std::size_t>(received);
-    buffer[length] = std::byte{0};
-    return Received{std::span<const std::byte>(buffer.data(), length), source.sin_addr.s_addr,
-                    true};
-}
-
 std::string dottedAddress(std::uint32_t networkOrder) {
     in_addr address{};
     address.s_addr = networkOrder;
@@ -114,6 +97,7 @@ LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, const ProjectorCho
     }
     commandSocket.setReceiveTimeout(kReceiveTimeout);
     discover(cancel, choice);
+    inbox.emplace(commandSocket.nativeHandle());
     try {
         receiveThread = std::thread(&LaserCubeLink::receiveLoop, this);
     } catch (...) {
@@ -123,17 +107,15 @@ LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, const ProjectorCho
 }
 
 LaserCubeLink::~LaserCubeLink() {
-    stopRequested.store(true);
+    {
+        const std::lock_guard lock(quietMutex);
+        stopRequested.store(true);
+    }
+    quiet.notify_all();
     try {
         switchOff();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "lumarok: switching the projector off failed: %s\n", error.what());
-    }
-    try {
-        commandSocket.shutdown(); // wakes the receive thread at once
-    } catch (const std::exception& error) {
-        // The receive time-out still ends the loop, only later.
-        std::fprintf(stderr, "lumarok: %s\n", error.what());
     }
     if (receiveThread.joinable()) {
         receiveThread.join();
@@ -167,7 +149,7 @@ void LaserCubeLink::discover(const std::atomic<bool>* cancel, const ProjectorCho
     deviceSource = found.source;
     // Nothing was sent yet: the device is empty unless its answer says otherwise.
     bufferFree.report(bufferMax.load());
-    handleDeviceInfo(found.datagram, found.source, true);
+    handleDeviceInfo(found.datagram, found.source, true, Clock::now());
     const std::string line = "Found" + name() + " Ip: " + address() + "\n";
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
@@ -180,7 +162,8 @@ void LaserCubeLink::warnFromReceiver(const std::string& text) {
 }
 
 void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram,
-                                     std::uint32_t sourceAddress, bool atDiscovery) {
+                                     std::uint32_t sourceAddress, bool atDiscovery,
+                                     Clock::time_point heard) {
     if (!atDiscovery && datagram.size() < kFullInfoBytes) {
         warnFromReceiver("a short projector information (" + std::to_string(datagram.size()) +
                          " bytes) ignored");
@@ -211,7 +194,7 @@ void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram,
                          " samples; ignored, pacing goes on with " +
                          std::to_string(bufferMax.load()));
     }
-    handleBufferFree(info.bufferFree);
+    handleBufferFree(info.bufferFree, heard);
     const std::string source = dottedAddress(sourceAddress);
     const std::lock_guard lock(textMutex);
     infoText = std::move(info.infoText);
@@ -234,7 +217,7 @@ void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram,
     deviceName = std::move(info.deviceName);
 }
 
-void LaserCubeLink::handleBufferFree(std::int32_t free) {
+void LaserCubeLink::handleBufferFree(std::int32_t free, Clock::time_point heard) {
     const std::int32_t max = bufferMax.load();
     if (!plausibleBufferFree(free, max)) {
         warnFromReceiver("the projector reports " + std::to_string(free) + " free of a " +
@@ -246,18 +229,18 @@ void LaserCubeLink::handleBufferFree(std::int32_t free) {
     }
     lastReportedFree = free;
     deviceReports.fetch_add(1);
-    bufferFree.report(free);
+    bufferFree.report(free, heard);
 }
 
-void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram,
-                                   std::uint32_t sourceAddress) {
+void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram, std::uint32_t sourceAddress,
+                                   Clock::time_point heard) {
     const DeviceDatagram parsed = parseDeviceDatagram(datagram, kStreamingInfoMinimum);
     switch (parsed.kind) {
     case DeviceDatagram::Kind::deviceInfo:
-        handleDeviceInfo(datagram, sourceAddress, false);
+        handleDeviceInfo(datagram, sourceAddress, false, heard);
         break;
     case DeviceDatagram::Kind::bufferFree:
-        handleBufferFree(parsed.bufferFree);
+        handleBufferFree(parsed.bufferFree, heard);
         break;
     case DeviceDatagram::Kind::ignored:
         if (!datagram.empty() && std::to_integer<std::uint8_t>(datagram[0]) == kDeviceInfoTag) {
@@ -273,18 +256,29 @@ void LaserCubeLink::receiveLoop() {
     if (realtimeReceiver) {
         (void)raiseToRealtime(kReceiverPriority);
     }
-    std::array<std::byte, kReceiveBytes + 1> buffer{};
-    while (!stopRequested.load()) {
+    for (;;) {
+        {
+            std::unique_lock lock(quietMutex);
+            if (quiet.wait_for(lock, kQuietRead, [this] { return stopRequested.load(); })) {
+                return;
+            }
+        }
+        readReports();
+    }
+}
+
+void LaserCubeLink::readReports() {
+    const std::lock_guard lock(readMutex);
+    inbox->drain([this](const HeardDatagram& datagram) {
         try {
-            const Received received = receiveFrom(commandSocket, buffer);
             // Only the device that answered discovery may steer the stream.
-            if (received.ok && received.source == deviceSource) {
-                handleDatagram(received.datagram, received.source);
+            if (datagram.source == deviceSource) {
+                handleDatagram(datagram.bytes, datagram.source, datagram.heard);
             }
         } catch (const std::exception& error) {
             std::fprintf(stderr, "lumarok: device datagram dropped: %s\n", error.what());
         }
-    }
+    });
 }
 
 bool LaserCubeLink::sendData(std::span<const std::byte> bytes, const StopFlags& stop) {
@@ -341,24 +335,48 @@ bool LaserCubeLink::sendPacket(std::span<const LaserSample> samples, const StopF
     return true;
 }
 
-SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const StopFlags& stop) {
+std::size_t LaserCubeLink::samplesWithRoom(std::size_t frameSamples) {
+    readReports();
+    const std::int32_t max = bufferMax.load();
+    const Clock::time_point now = Clock::now();
+    idleCredit.credit(bufferFree, max, sampleRate.load(), now);
+    idleCredit.restart(bufferFree, now);
+    const std::int64_t free = bufferFree.bufferFree.load();
+    if (free >= static_cast<std::int64_t>(frameSamples)) {
+        return frameSamples;
+    }
+    const std::size_t group = kPacketsPerWake * kMaxSamplesPerPacket;
+    return free >= static_cast<std::int64_t>(group) ? group : 0;
+}
+
+SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const StopFlags& stop,
+                                     FrameStart start) {
     if (samples.empty()) {
         return SendOutcome::sent;
     }
     SendOutcome outcome = SendOutcome::sent;
     std::size_t sent = 0;
+    // Sent at once: a frame's samples play when the device gets to them, however early
+    // they came, so only room at the device limits how many go out without pacing.
+    const std::size_t atOnce = start == FrameStart::now ? samplesWithRoom(samples.size()) : 0;
     for (std::size_t packet = 0; sent < samples.size(); ++packet) {
         // Paced once per group: the pacing leaves the device at most the reserve, and
         // the rest of the group goes straight out after the first packet.
-        if (packet % kPacketsPerWake == 0) {
+        if (packet % kPacketsPerWake == 0 && sent >= atOnce) {
+            readReports();
             const std::int32_t max = bufferMax.load();
             const std::int32_t rate = sampleRate.load();
             idleCredit.credit(bufferFree, max, rate, Clock::now());
             const auto drain =
                 std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 * max / rate));
+            const auto sleepThenRead = [this](std::chrono::microseconds duration) {
+                const std::chrono::nanoseconds slept = sleepMicroseconds(duration);
+                readReports();
+                return slept;
+            };
             const PaceResult paced = paceBeforePacket(
-                bufferFree, max, rate, sleepMicroseconds, [&] { return stop.raised(); },
-                drain + kStallMargin);
+                bufferFree, max, rate, sleepThenRead, [] { return Clock::now(); },
+                [&] { return stop.raised(); }, drain + kStallMargin);
             idleCredit.restart(bufferFree, Clock::now());
             if (paced == PaceResult::stopped) {
                 outcome = SendOutcome::stopped;
@@ -417,6 +435,7 @@ void LaserCubeLink::sendUnpaced(std::span<const LaserSample> samples) {
 }
 
 std::chrono::nanoseconds LaserCubeLink::timeUntilQueued(std::int32_t samples) {
+    readReports();
     const std::int32_t max = bufferMax.load();
     const std::int32_t rate = sampleRate.load();
     const Clock::time_point now = Clock::now();
@@ -431,6 +450,7 @@ std::chrono::nanoseconds LaserCubeLink::timeUntilQueued(std::int32_t samples) {
 }
 
 std::int32_t LaserCubeLink::queuedSamples() {
+    readReports();
     const std::int32_t max = bufferMax.load();
     const Clock::time_point now = Clock::now();
     idleCredit.credit(bufferFree, max, sampleRate.load(), now);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clock/udp_socket.hpp"
+#include "laser/datagram_inbox.hpp"
 #include "laser/device_checks.hpp"
 #include "laser/discovery.hpp"
 #include "laser/laser_output.hpp"
@@ -10,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -46,7 +48,8 @@ enum class LinkPorts { fixed, anyFree };
 // change the pacing numbers (when plausible) but never where the stream goes.
 // Thread: construct, send and destroy on one thread at a time (the sending thread
 // may differ from the constructing one when the handover is ordered); stats() from
-// any thread; a receive thread of the link's own hears the device meanwhile.
+// any thread. The device's datagrams are read by the sending thread whenever it looks
+// at the buffer, and every 100 ms besides by a receive thread of the link's own.
 class LaserCubeLink final : public LaserOutput {
 public:
     // Blocks until a device (the chosen one, if any) answers. Throws DiscoveryCancelled
@@ -61,8 +64,11 @@ public:
 
     // Sends one frame; may sleep to let the device catch up. Transient network errors
     // are retried for kGiveUpAfter; then, or on any other error, throws.
-    SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop) override;
-    void sendFrame(const std::vector<LaserSample>& samples) { (void)sendFrame(samples, {}); }
+    SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop,
+                          FrameStart start) override;
+    void sendFrame(const std::vector<LaserSample>& samples) {
+        (void)sendFrame(samples, {}, FrameStart::paced);
+    }
     void sendUnpaced(std::span<const LaserSample> samples) override;
     // Sends the switch-off now instead of at destruction (once); throws on errors.
     void switchOff() override;
@@ -83,12 +89,19 @@ private:
     bool sendData(std::span<const std::byte> bytes, const StopFlags& stop);
     // One sample data packet, counted; false when a stop came while it was retried.
     bool sendPacket(std::span<const LaserSample> samples, const StopFlags& stop);
+    // How many of a frame's first samples the device has room for now: all of them,
+    // one group of packets, or none.
+    std::size_t samplesWithRoom(std::size_t frameSamples);
     void sendSwitches(std::uint8_t state);
     void discover(const std::atomic<bool>* cancel, const ProjectorChoice& choice);
+    using Clock = std::chrono::steady_clock;
     void handleDeviceInfo(std::span<const std::byte> datagram, std::uint32_t sourceAddress,
-                          bool atDiscovery);
-    void handleBufferFree(std::int32_t free);
-    void handleDatagram(std::span<const std::byte> datagram, std::uint32_t sourceAddress);
+                          bool atDiscovery, Clock::time_point heard);
+    void handleBufferFree(std::int32_t free, Clock::time_point heard);
+    void handleDatagram(std::span<const std::byte> datagram, std::uint32_t sourceAddress,
+                        Clock::time_point heard);
+    // Reads every device datagram waiting; from the sending or the receive thread.
+    void readReports();
     void receiveLoop();
     void warnFromReceiver(const std::string& text);
 
@@ -128,12 +141,16 @@ private:
     std::atomic<bool> sendFailing{false};
     std::atomic<bool> switchedOff{false};
     bool realtimeReceiver = false;
-    std::int32_t lastReportedFree = -1; // receive thread only
-    RateLimitedLine receiveWarnings;    // receive thread only
+    std::mutex readMutex;               // one reader of the device's datagrams at a time
+    std::optional<DatagramInbox> inbox; // made at discovery; under readMutex
+    std::int32_t lastReportedFree = -1; // under readMutex
+    RateLimitedLine receiveWarnings;    // under readMutex
     RateLimitedLine sendWarnings;       // sending thread only
     bool stalled = false;               // sending thread only: said so already
     std::optional<std::chrono::steady_clock::time_point> failingSince; // sending thread
 
+    std::mutex quietMutex; // the receive thread's wait between reads
+    std::condition_variable quiet;
     std::thread receiveThread;
 };
 

@@ -30,20 +30,37 @@ std::int32_t samplesPlayed(std::chrono::nanoseconds elapsed, std::int32_t sample
     return static_cast<std::int32_t>(std::min(played, kMax));
 }
 
-void IdleCredit::credit(BufferEstimate& estimate, std::int32_t bufferMax, std::int32_t sampleRate,
-                        Clock::time_point now) const {
-    if (!started || estimate.reportSerial.load() != serial) {
-        return;
-    }
+namespace {
+
+void creditPlayed(BufferEstimate& estimate, std::int32_t bufferMax, std::int32_t sampleRate,
+                  std::chrono::nanoseconds elapsed) {
     std::int32_t free = estimate.bufferFree.load();
     if (free >= bufferMax) {
         return;
     }
     const std::int64_t credited =
-        static_cast<std::int64_t>(free) + samplesPlayed(now - since, sampleRate);
+        static_cast<std::int64_t>(free) + samplesPlayed(elapsed, sampleRate);
     const auto next = static_cast<std::int32_t>(std::min<std::int64_t>(credited, bufferMax));
     // Fails only when a report lands right now; the report wins.
     estimate.bufferFree.compare_exchange_strong(free, next);
+}
+
+} // namespace
+
+void creditSinceReport(BufferEstimate& estimate, std::int32_t bufferMax, std::int32_t sampleRate,
+                       BufferEstimate::Clock::time_point now) {
+    creditPlayed(estimate, bufferMax, sampleRate, now - estimate.lastReport());
+}
+
+void IdleCredit::credit(BufferEstimate& estimate, std::int32_t bufferMax, std::int32_t sampleRate,
+                        Clock::time_point now) const {
+    if (!started) {
+        return;
+    }
+    // After a report, the device's own count is newer than this sender's: credit from it.
+    const bool reported = estimate.reportSerial.load() != serial;
+    creditPlayed(estimate, bufferMax, sampleRate,
+                 now - (reported ? std::max(since, estimate.lastReport()) : since));
 }
 
 void IdleCredit::restart(const BufferEstimate& estimate, Clock::time_point now) {

@@ -117,29 +117,37 @@ TEST(DarkSample, IsBlackAndMirroredLikeThePathBuilder) {
     EXPECT_EQ(outside.y, 0);
 }
 
-// A projector stand-in: records what is sent; `queuedFor` is what timeUntilQueued says.
+// A projector stand-in: records what is sent; `queuedFor` is what timeUntilQueued says
+// for marks below `reached`.
 class RecordingOutput final : public LaserOutput {
 public:
     struct Sent {
         std::vector<LaserSample> samples;
         bool paced;
+        FrameStart start = FrameStart::paced;
     };
     std::vector<Sent> sent;
     std::chrono::nanoseconds queuedFor{std::chrono::milliseconds(5)};
+    std::int32_t queued = -1; // what queuedSamples says
     bool failSends = false;
 
-    SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags&) override {
+    SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags&,
+                          FrameStart start) override {
         if (failSends) {
             throw std::runtime_error("sendto failed: Operation not permitted");
         }
-        sent.push_back({{samples.begin(), samples.end()}, true});
+        sent.push_back({{samples.begin(), samples.end()}, true, start});
         std::this_thread::sleep_for(std::chrono::milliseconds(1)); // pacing
         return SendOutcome::sent;
     }
     void sendUnpaced(std::span<const LaserSample> samples) override {
         sent.push_back({{samples.begin(), samples.end()}, false});
     }
-    std::chrono::nanoseconds timeUntilQueued(std::int32_t) override { return queuedFor; }
+    std::int32_t reached = std::numeric_limits<std::int32_t>::max(); // ... then none
+    std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) override {
+        return samples >= reached ? std::chrono::nanoseconds(0) : queuedFor;
+    }
+    std::int32_t queuedSamples() override { return queued; }
     void switchOff() override { offAfter = sent.size(); }
     std::size_t offAfter = 0; // sends before the switch-off; 0: not switched off
 };
@@ -247,6 +255,68 @@ TEST(LaserLoop, AStalledRenderIsFilledWithDarkAtTheBeamAndNoFrameIsLost) {
         EXPECT_EQ(lit[i], static_cast<int>(i) + 1);
     }
     EXPECT_GE(darkFills, 2u) << "the stall was bridged with dark samples";
+}
+
+TEST(FrameHandoff, OneBellWakesEverySenderOnlyOnceTheRendererRingsIt) {
+    WantBell wants;
+    FrameBell frames;
+    FrameHandoff first(&wants, &frames);
+    FrameHandoff second(&wants, &frames);
+    std::vector<LaserSample> frame(3);
+    first.publish(frame);
+    const auto soon = FrameHandoff::Clock::now() + std::chrono::milliseconds(1);
+    EXPECT_TRUE(first.waitForFrame(soon)) << "a frame already up is seen without the bell";
+    EXPECT_FALSE(second.waitForFrame(soon));
+
+    std::atomic<bool> woken{false};
+    std::thread sender([&] {
+        woken = second.waitForFrame(FrameHandoff::Clock::now() + std::chrono::seconds(10));
+    });
+    second.publish(frame);
+    frames.ring();
+    sender.join();
+    EXPECT_TRUE(woken);
+
+    // A sender that ends closes its side: the renderer stops waiting for it at once;
+    // a sender of the same projector found again opens it anew.
+    first.close();
+    EXPECT_TRUE(first.closed());
+    EXPECT_FALSE(first.waitUntilWanted(std::chrono::seconds(10)));
+    first.want();
+    EXPECT_FALSE(first.closed());
+    EXPECT_TRUE(first.waitUntilWanted(std::chrono::seconds(10)));
+}
+
+TEST(LaserSender, AnAlignedFrameIsPaddedDarkToTheReserveAndGoesOutAtOnce) {
+    const struct {
+        std::int32_t queued;
+        std::size_t pad;
+    } cases[] = {{1200, 300}, {kPacingReserve, 0}, {2500, 0}};
+    for (const auto& c : cases) {
+        RecordingOutput output;
+        output.reached = kPacingReserve; // down to the reserve at once, never to low water
+        output.queued = c.queued;
+        std::atomic<bool> signal{false};
+        FrameHandoff handoff;
+        int built = 0;
+        LaserSender sender(output, handoff, signal, false, true);
+        runLaserLoop(
+            StopFlags{&signal, &sender.failed()},
+            [&](std::vector<LaserSample>& samples, glm::vec2 beam) {
+                signal = built == 2;
+                return buildNumbered(samples, beam, built);
+            },
+            handoff);
+        sender.finish();
+        ASSERT_GE(output.sent.size(), 2u) << c.queued;
+        const RecordingOutput::Sent& second = output.sent[1];
+        EXPECT_EQ(second.start, FrameStart::now) << c.queued;
+        ASSERT_EQ(second.samples.size(), c.pad + 3) << c.queued;
+        EXPECT_TRUE(c.pad == 0 ||
+                    darkAt({second.samples.begin(), second.samples.begin() + c.pad}, 1, 2))
+            << "dark where the first frame left the beam";
+        EXPECT_EQ(second.samples[c.pad].x, 2) << c.queued;
+    }
 }
 
 } // namespace

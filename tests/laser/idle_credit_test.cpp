@@ -25,18 +25,18 @@ TEST(IdleCredit, CreditsWhatTheDevicePlayedWhileTheSenderWasAway) {
     EXPECT_EQ(estimate.bufferFree.load(), 4000 - 140 + 300);
 }
 
-TEST(IdleCredit, AReportSinceTheLastPacingWins) {
+TEST(IdleCredit, AReportSinceTheLastPacingWinsAndIsCreditedFromWhenItWasHeard) {
     BufferEstimate estimate;
     estimate.bufferFree = 4000;
     IdleCredit idle;
     const Clock::time_point t0{};
     idle.restart(estimate, t0);
-    estimate.report(3000);
+    estimate.report(3000, t0 + 40ms);
     idle.credit(estimate, 6000, 30000, t0 + 50ms);
-    EXPECT_EQ(estimate.bufferFree.load(), 3000) << "the device's own count is newer";
+    EXPECT_EQ(estimate.bufferFree.load(), 3300) << "the device's own count is newer";
     idle.restart(estimate, t0 + 50ms);
     idle.credit(estimate, 6000, 30000, t0 + 60ms);
-    EXPECT_EQ(estimate.bufferFree.load(), 3300);
+    EXPECT_EQ(estimate.bufferFree.load(), 3600);
 }
 
 TEST(IdleCredit, ALongPauseNeverPromisesMoreThanTheWholeBuffer) {

@@ -13,6 +13,7 @@ namespace lumarok {
 namespace {
 
 using std::chrono::microseconds;
+using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 
 struct Packet {
@@ -109,13 +110,16 @@ struct FakeSleep {
     std::vector<microseconds> requested;
     double factor = 1.0;
     std::function<void()> during;
+    BufferEstimate::Clock::time_point at{}; // the fake clock, moved on by each sleep
     nanoseconds operator()(microseconds duration) {
         requested.push_back(duration);
         if (during) {
             during();
         }
-        return nanoseconds(
+        const nanoseconds elapsed(
             static_cast<std::int64_t>(static_cast<double>(duration.count()) * 1000.0 * factor));
+        at += elapsed;
+        return elapsed;
     }
 };
 
@@ -149,49 +153,63 @@ TEST(Pacing, OneSleepForTheWholeShortfallWithWhatWasPlayedCredited) {
         FakeSleep sleep;
         sleep.factor = c.factor;
         const PaceResult result = paceBeforePacket(
-            estimate, 6000, c.rate, std::ref(sleep), [] { return false; }, std::chrono::seconds(1));
+            estimate, 6000, c.rate, std::ref(sleep), [&] { return sleep.at; }, [] { return false; },
+            std::chrono::seconds(1));
         EXPECT_EQ(result, PaceResult::ready) << c.what;
         EXPECT_EQ(sleep.requested, c.sleeps) << c.what;
         EXPECT_EQ(estimate.bufferFree.load(), c.freeAfter) << c.what;
     }
 }
 
-TEST(Pacing, DeviceReportDuringSleepReplacesTheEstimate) {
-    BufferEstimate estimate;
-    estimate.bufferFree = 4000;
-    FakeSleep sleep;
-    sleep.during = [&] {
-        if (sleep.requested.size() == 1) {
-            estimate.report(4100); // the device says: still only 4100 free
-        }
+TEST(Pacing, DeviceReportDuringSleepReplacesTheEstimateFromWhenItWasHeard) {
+    struct Case {
+        const char* what;
+        milliseconds heardAfter; // into the first sleep
+        std::vector<microseconds> sleeps;
     };
-    paceBeforePacket(
-        estimate, 6000, 30000, std::ref(sleep), [] { return false; }, std::chrono::seconds(1));
-    // First sleep: no credit on top of the report; one more for the rest.
-    EXPECT_EQ(sleep.requested,
-              (std::vector<microseconds>{microseconds(16667), microseconds(13334)}));
-    EXPECT_EQ(estimate.bufferFree.load(), 4500);
+    const std::vector<Case> cases{
+        // 4100 free heard 10 ms in: 200 samples played since, 200 still short.
+        {"a fresh report", milliseconds(10), {microseconds(16667), microseconds(6667)}},
+        // Heard as the sleep began: the whole sleep is played since, no second sleep.
+        {"a report as old as the sleep", milliseconds(0), {microseconds(16667)}},
+    };
+    for (const Case& c : cases) {
+        BufferEstimate estimate;
+        estimate.bufferFree = 4000;
+        FakeSleep sleep;
+        sleep.during = [&] {
+            if (sleep.requested.size() == 1) {
+                estimate.report(4100, sleep.at + c.heardAfter); // "still only 4100 free"
+            }
+        };
+        paceBeforePacket(
+            estimate, 6000, 30000, std::ref(sleep), [&] { return sleep.at; }, [] { return false; },
+            std::chrono::seconds(1));
+        EXPECT_EQ(sleep.requested, c.sleeps) << c.what;
+        EXPECT_GE(estimate.bufferFree.load(), 4500) << c.what;
+        EXPECT_LE(estimate.bufferFree.load(), 4600) << c.what;
+    }
 }
 
 TEST(Pacing, EndsOnAStopOrOnADeviceThatNeverMakesRoom) {
     BufferEstimate estimate;
     FakeSleep full;
-    full.during = [&] { estimate.report(0); }; // "0 free", again and again
+    full.during = [&] { estimate.report(0, full.at); }; // "0 free", again and again
     std::atomic<bool> stop{false};
     EXPECT_EQ(paceBeforePacket(
-                  estimate, 6000, 30000, std::ref(full), [&] { return stop.load(); },
-                  std::chrono::milliseconds(450)),
+                  estimate, 6000, 30000, std::ref(full), [&] { return full.at; },
+                  [&] { return stop.load(); }, std::chrono::milliseconds(450)),
               PaceResult::stalled);
     EXPECT_EQ(full.requested.size(), 23u) << "450 ms of 20 ms sleeps, then one more look";
 
     FakeSleep stopping;
     stopping.during = [&] {
-        estimate.report(0);
+        estimate.report(0, stopping.at);
         stop = stopping.requested.size() == 3;
     };
     EXPECT_EQ(paceBeforePacket(
-                  estimate, 6000, 30000, std::ref(stopping), [&] { return stop.load(); },
-                  std::chrono::seconds(10)),
+                  estimate, 6000, 30000, std::ref(stopping), [&] { return stopping.at; },
+                  [&] { return stop.load(); }, std::chrono::seconds(10)),
               PaceResult::stopped);
     EXPECT_EQ(stopping.requested.size(), 3u);
 }
