@@ -38,8 +38,7 @@ void FrameBell::waitPast(std::uint64_t seen, std::chrono::steady_clock::time_poi
 }
 
 bool FrameHandoff::needsFrame() {
-    const std::lock_guard lock(mutex);
-    return wanted && !ready;
+    return wanted.load() && !ready.load();
 }
 
 bool FrameHandoff::waitUntilWanted(std::chrono::milliseconds timeout) {
@@ -102,7 +101,7 @@ bool FrameHandoff::take(std::vector<LaserSample>& frame) {
 bool FrameHandoff::waitForFrame(Clock::time_point deadline) {
     if (frameBell == nullptr) {
         std::unique_lock lock(mutex);
-        return senderWake.wait_until(lock, deadline, [this] { return ready; });
+        return senderWake.wait_until(lock, deadline, [this] { return ready.load(); });
     }
     // The count first: a frame published after the look below rings past it.
     const std::uint64_t seen = frameBell->rings();
@@ -114,7 +113,7 @@ bool FrameHandoff::waitForFrame(Clock::time_point deadline) {
     }
     frameBell->waitPast(seen, deadline);
     const std::lock_guard lock(mutex);
-    return ready;
+    return ready.load();
 }
 
 } // namespace lumarok

@@ -2,6 +2,7 @@
 
 #include "laser/laser_sample.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -85,8 +86,10 @@ private:
     std::condition_variable renderWake;
     std::condition_variable senderWake;
     std::vector<LaserSample> published;
-    bool ready = false;
-    bool wanted = false;
+    // Written under the mutex; atomic so that the renderer can poll needsFrame() without
+    // taking a lock a real-time sender may wait on.
+    std::atomic<bool> ready{false};
+    std::atomic<bool> wanted{false};
     bool ended = false;
 };
 
