@@ -19,9 +19,8 @@ bool WantBell::waitUntil(std::chrono::steady_clock::time_point deadline) {
     return true;
 }
 
-std::uint64_t FrameBell::rings() {
-    const std::lock_guard lock(mutex);
-    return count;
+std::uint64_t FrameBell::rings() const {
+    return count.load();
 }
 
 void FrameBell::ring() {
@@ -34,7 +33,7 @@ void FrameBell::ring() {
 
 void FrameBell::waitPast(std::uint64_t seen, std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(mutex);
-    rung.wait_until(lock, deadline, [&] { return count != seen; });
+    rung.wait_until(lock, deadline, [&] { return count.load() != seen; });
 }
 
 bool FrameHandoff::needsFrame() {
@@ -69,6 +68,8 @@ void FrameHandoff::publish(std::vector<LaserSample>& frame) {
         published.swap(frame);
         ready = true;
         wanted = false;
+        // Only the renderer rings, so the next ring is the one that announces this frame.
+        announcedBy = frameBell != nullptr ? frameBell->rings() + 1 : 0;
     }
     if (frameBell == nullptr) {
         senderWake.notify_one();
@@ -87,9 +88,13 @@ void FrameHandoff::want() {
     }
 }
 
+bool FrameHandoff::takeable() const {
+    return ready.load() && (frameBell == nullptr || frameBell->rings() >= announcedBy);
+}
+
 bool FrameHandoff::take(std::vector<LaserSample>& frame) {
     const std::lock_guard lock(mutex);
-    if (!ready) {
+    if (!takeable()) {
         return false;
     }
     published.swap(frame);
@@ -103,17 +108,17 @@ bool FrameHandoff::waitForFrame(Clock::time_point deadline) {
         std::unique_lock lock(mutex);
         return senderWake.wait_until(lock, deadline, [this] { return ready.load(); });
     }
-    // The count first: a frame published after the look below rings past it.
+    // The count first: a frame announced after the look below rings past it.
     const std::uint64_t seen = frameBell->rings();
     {
         const std::lock_guard lock(mutex);
-        if (ready) {
+        if (takeable()) {
             return true;
         }
     }
     frameBell->waitPast(seen, deadline);
     const std::lock_guard lock(mutex);
-    return ready.load();
+    return takeable();
 }
 
 } // namespace lumarok

@@ -26,13 +26,15 @@ private:
     std::uint64_t heard = 0;
 };
 
-// Rung once by the renderer after it put one frame up for several senders, so they
-// all wake together rather than one after another as each is handed its copy (the
-// renderer may be preempted between two hand-overs by the sender it just woke).
-// Thread: any.
+// Rung once by the renderer after it put one frame up for several senders: a copy is
+// theirs to take only from that ring on, so all wake and take it together. Handed
+// over one by one, a sender woken by its copy, or one that looked on its own, could
+// take it while the renderer (not real-time) was kept off the processor for many
+// milliseconds before it handed the last copy over.
+// Thread: any; rung by one renderer only.
 class FrameBell {
 public:
-    [[nodiscard]] std::uint64_t rings();
+    [[nodiscard]] std::uint64_t rings() const;
     void ring();
     // Waits until the bell rang past `seen`, or the deadline.
     void waitPast(std::uint64_t seen, std::chrono::steady_clock::time_point deadline);
@@ -40,7 +42,7 @@ public:
 private:
     std::mutex mutex;
     std::condition_variable rung;
-    std::uint64_t count = 0;
+    std::atomic<std::uint64_t> count{0}; // changed under the mutex
 };
 
 // Hands finished frames from the rendering thread to the sending thread. The sender
@@ -72,7 +74,8 @@ public:
     // Sender side: asks the renderer for the next frame.
     void want();
     // Sender side: takes the published frame into `frame` (handing over the spent
-    // one), which answers any request; false when none is there.
+    // one), which answers any request; false when none is there (or, with a frame
+    // bell, none announced yet).
     bool take(std::vector<LaserSample>& frame);
     // Sender side: waits until a frame is published or the deadline passes.
     bool waitForFrame(Clock::time_point deadline);
@@ -80,6 +83,7 @@ public:
     void close();
 
 private:
+    [[nodiscard]] bool takeable() const; // under the mutex
     WantBell* bell;
     FrameBell* frameBell;
     std::mutex mutex;
@@ -90,6 +94,7 @@ private:
     // taking a lock a real-time sender may wait on.
     std::atomic<bool> ready{false};
     std::atomic<bool> wanted{false};
+    std::uint64_t announcedBy = 0; // the frame bell's ring that gives the frame out
     bool ended = false;
 };
 

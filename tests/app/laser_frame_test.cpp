@@ -264,8 +264,10 @@ TEST(FrameHandoff, OneBellWakesEverySenderOnlyOnceTheRendererRingsIt) {
     FrameHandoff second(&wants, &frames);
     std::vector<LaserSample> frame(3);
     first.publish(frame);
+    EXPECT_FALSE(first.take(frame)) << "not before the bell gives it out";
+    frames.ring();
     const auto soon = FrameHandoff::Clock::now() + std::chrono::milliseconds(1);
-    EXPECT_TRUE(first.waitForFrame(soon)) << "a frame already up is seen without the bell";
+    EXPECT_TRUE(first.waitForFrame(soon)) << "a frame given out earlier is seen at once";
     EXPECT_FALSE(second.waitForFrame(soon));
 
     std::atomic<bool> woken{false};
