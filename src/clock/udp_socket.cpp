@@ -148,12 +148,4 @@ void UdpSocket::setReceiveTimeout(std::chrono::milliseconds timeout) {
     }
 }
 
-void UdpSocket::shutdown() {
-    // An unbound or unconnected UDP socket answers ENOTCONN, yet the kernel still marks it
-    // shut and wakes the blocked readers, which is all this is for.
-    if (::shutdown(handle, SHUT_RDWR) < 0 && errno != ENOTCONN) {
-        throwSystemError(errno, "Cannot shut socket down");
-    }
-}
-
 } // namespace lumarok

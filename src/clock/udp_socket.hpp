@@ -45,8 +45,6 @@ public:
     ReceiveResult receive(std::span<std::byte> buffer);
     // A blocking receive() gives up after this long (zero: wait for ever).
     void setReceiveTimeout(std::chrono::milliseconds timeout);
-    // Wakes every thread blocked in receive(); later receives return at once.
-    void shutdown();
     [[nodiscard]] int nativeHandle() const { return handle; }
 
 private:

@@ -335,13 +335,16 @@ bool LaserCubeLink::sendPacket(std::span<const LaserSample> samples, const StopF
     return true;
 }
 
-std::size_t LaserCubeLink::samplesWithRoom(std::size_t frameSamples) {
+std::int32_t LaserCubeLink::freeNow() {
     readReports();
-    const std::int32_t max = bufferMax.load();
     const Clock::time_point now = Clock::now();
-    idleCredit.credit(bufferFree, max, sampleRate.load(), now);
+    idleCredit.credit(bufferFree, bufferMax.load(), sampleRate.load(), now);
     idleCredit.restart(bufferFree, now);
-    const std::int64_t free = bufferFree.bufferFree.load();
+    return bufferFree.bufferFree.load();
+}
+
+std::size_t LaserCubeLink::samplesWithRoom(std::size_t frameSamples) {
+    const std::int64_t free = freeNow();
     if (free >= static_cast<std::int64_t>(frameSamples)) {
         return frameSamples;
     }
@@ -435,13 +438,9 @@ void LaserCubeLink::sendUnpaced(std::span<const LaserSample> samples) {
 }
 
 std::chrono::nanoseconds LaserCubeLink::timeUntilQueued(std::int32_t samples) {
-    readReports();
-    const std::int32_t max = bufferMax.load();
+    const std::int32_t free = freeNow();
     const std::int32_t rate = sampleRate.load();
-    const Clock::time_point now = Clock::now();
-    idleCredit.credit(bufferFree, max, rate, now);
-    idleCredit.restart(bufferFree, now);
-    const std::int64_t queued = static_cast<std::int64_t>(max) - bufferFree.bufferFree.load();
+    const std::int64_t queued = static_cast<std::int64_t>(bufferMax.load()) - free;
     if (queued <= samples || rate <= 0) {
         return std::chrono::nanoseconds{0};
     }
@@ -450,12 +449,8 @@ std::chrono::nanoseconds LaserCubeLink::timeUntilQueued(std::int32_t samples) {
 }
 
 std::int32_t LaserCubeLink::queuedSamples() {
-    readReports();
-    const std::int32_t max = bufferMax.load();
-    const Clock::time_point now = Clock::now();
-    idleCredit.credit(bufferFree, max, sampleRate.load(), now);
-    idleCredit.restart(bufferFree, now);
-    return std::max(0, max - bufferFree.bufferFree.load());
+    const std::int32_t free = freeNow();
+    return std::max(0, bufferMax.load() - free);
 }
 
 std::string LaserCubeLink::name() const {

@@ -89,6 +89,9 @@ private:
     bool sendData(std::span<const std::byte> bytes, const StopFlags& stop);
     // One sample data packet, counted; false when a stop came while it was retried.
     bool sendPacket(std::span<const LaserSample> samples, const StopFlags& stop);
+    // The free-space estimate brought up to now: the reports waiting read, the time
+    // since the last look credited.
+    std::int32_t freeNow();
     // How many of a frame's first samples the device has room for now: all of them,
     // one group of packets, or none.
     std::size_t samplesWithRoom(std::size_t frameSamples);
