@@ -89,6 +89,27 @@ long residentKib(pid_t pid) {
     return -1;
 }
 
+std::vector<CubeFrame> readFrameLog(const std::string& path) {
+    std::vector<CubeFrame> frames;
+    std::istringstream log(readFile(path));
+    for (std::string line; std::getline(log, line);) {
+        unsigned counter = 0;
+        CubeFrame frame;
+        unsigned long long signature = 0;
+        if (std::sscanf(line.c_str(), "%u %lf %zu %llx", &counter, &frame.arrival, &frame.samples,
+                        &signature) == 4) {
+            frame.signature = signature;
+            frames.push_back(frame);
+        }
+    }
+    return frames;
+}
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 std::vector<std::uint8_t> oscTime(float seconds) {
     std::vector<std::uint8_t> bytes{'/', 'T', 'i', 'm', 'e', 0, 0, 0, ',', 'f', 0, 0};
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(seconds);

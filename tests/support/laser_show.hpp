@@ -34,6 +34,16 @@ std::vector<CubeProgress> progressLines(const std::string& cubeOutput);
 CubeProgress progressAt(const std::vector<CubeProgress>& lines, double seconds);
 // The value of a final "name N" count line of the projector, or -1.
 long long cubeCount(const std::string& cubeOutput, const std::string& name);
+// One line of the virtual projector's --frame-log: a frame's first packet.
+struct CubeFrame {
+    double arrival = 0.0; // steady-clock seconds (kernel receive time)
+    std::size_t samples = 0;
+    std::uint64_t signature = 0; // of the frame's lit samples
+};
+std::vector<CubeFrame> readFrameLog(const std::string& path);
+// Now on the clock of the frame log's arrival times.
+double steadySeconds();
+
 // The value at fraction `p` (0..1) of the sorted values, nearest rank; 0 when empty.
 double percentile(std::vector<double> values, double p);
 

@@ -14,11 +14,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
@@ -33,13 +31,12 @@ using lumarok::test::cpuSeconds;
 using lumarok::test::cubeCount;
 using lumarok::test::NetnsPair;
 using lumarok::test::NetnsProcess;
+using lumarok::test::oscTime;
 using lumarok::test::percentile;
 using lumarok::test::readFile;
+using lumarok::test::readFrameLog;
+using lumarok::test::steadySeconds;
 using Clock = std::chrono::steady_clock;
-
-double monotonicSeconds() {
-    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-}
 
 std::uint64_t renderedSignature(const std::string& path) {
     std::ifstream in(path);
@@ -51,17 +48,6 @@ std::uint64_t renderedSignature(const std::string& path) {
                            s.at("b").get<std::uint16_t>()});
     }
     return lumarok::cube::litSignature(samples);
-}
-
-// An OSC message to /Time with one float argument.
-std::vector<char> timeMessage(float seconds) {
-    std::vector<char> message{'/', 'T', 'i', 'm', 'e', 0, 0, 0, ',', 'f', 0, 0};
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &seconds, 4);
-    bits = htonl(bits);
-    const auto* raw = reinterpret_cast<const char*>(&bits);
-    message.insert(message.end(), raw, raw + 4);
-    return message;
 }
 
 int measure(double seconds) {
@@ -106,7 +92,7 @@ int measure(double seconds) {
         to.sin_port = htons(8666);
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         auto send = [&](std::size_t which) {
-            const std::vector<char> message = timeMessage(times[which]);
+            const std::vector<std::uint8_t> message = oscTime(times[which]);
             ::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to),
                      sizeof to);
         };
@@ -126,7 +112,7 @@ int measure(double seconds) {
         std::size_t which = 0;
         while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
             which = 1 - which;
-            sent.emplace_back(monotonicSeconds(), which);
+            sent.emplace_back(steadySeconds(), which);
             send(which);
             std::this_thread::sleep_for(1s);
         }
@@ -139,28 +125,17 @@ int measure(double seconds) {
     cube.signal(SIGTERM);
     cube.wait(10s);
 
-    std::vector<std::pair<double, std::uint64_t>> frames;
-    std::istringstream log(readFile(dir + "/frames.log"));
-    for (std::string line; std::getline(log, line);) {
-        unsigned counter = 0;
-        double received = 0.0;
-        std::size_t size = 0;
-        unsigned long long signature = 0;
-        if (std::sscanf(line.c_str(), "%u %lf %zu %llx", &counter, &received, &size, &signature) ==
-            4) {
-            frames.emplace_back(received, signature);
-        }
-    }
+    const std::vector<lumarok::test::CubeFrame> frames = readFrameLog(dir + "/frames.log");
     std::vector<double> delays;
     for (const auto& entry : sent) {
         // Named copies, not a structured binding: clang 14 cannot capture those.
         const auto when = entry.first;
         const auto which = entry.second;
         const auto hit = std::find_if(frames.begin(), frames.end(), [&](const auto& frame) {
-            return frame.first >= when && frame.second == signatures[which];
+            return frame.arrival >= when && frame.signature == signatures[which];
         });
-        if (hit != frames.end() && hit->first - when < 1.0) {
-            delays.push_back((hit->first - when) * 1000.0);
+        if (hit != frames.end() && hit->arrival - when < 1.0) {
+            delays.push_back((hit->arrival - when) * 1000.0);
         }
     }
     const std::string counts = "\n" + readFile(dir + "/cube.out");

@@ -30,24 +30,12 @@ using lumarok::test::NetnsProcess;
 using lumarok::test::percentile;
 using lumarok::test::readFile;
 
-struct Frame {
-    double arrival = 0.0; // steady-clock seconds
-    unsigned long long signature = 0;
-};
+using Frame = lumarok::test::CubeFrame;
 
+// The frames whose first packet arrived between `from` and `to`.
 std::vector<Frame> frameLog(const std::string& path, double from, double to) {
-    std::vector<Frame> frames;
-    std::istringstream log(readFile(path));
-    for (std::string line; std::getline(log, line);) {
-        unsigned counter = 0;
-        std::size_t size = 0;
-        Frame f;
-        if (std::sscanf(line.c_str(), "%u %lf %zu %llx", &counter, &f.arrival, &size,
-                        &f.signature) == 4 &&
-            f.arrival >= from && f.arrival <= to) {
-            frames.push_back(f);
-        }
-    }
+    std::vector<Frame> frames = lumarok::test::readFrameLog(path);
+    std::erase_if(frames, [&](const Frame& f) { return f.arrival < from || f.arrival > to; });
     return frames;
 }
 
@@ -105,16 +93,12 @@ Row measure(int count, double seconds) {
         std::this_thread::sleep_for(100ms);
     }
     std::this_thread::sleep_for(2s); // past start-up
-    const auto now = [] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    };
-    const double from = now();
+    const double from = lumarok::test::steadySeconds();
     const double cpuStart = cpuSeconds(show.pid());
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     Row row;
     row.projectors = count;
-    const double to = now();
+    const double to = lumarok::test::steadySeconds();
     row.cpuPercent = 100.0 * (cpuSeconds(show.pid()) - cpuStart) / (to - from);
     show.signal(SIGTERM);
     show.wait(10s);
