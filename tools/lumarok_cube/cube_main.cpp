@@ -25,7 +25,6 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -278,8 +277,6 @@ int run(const Options& options) {
     Clock::time_point nextInfo = start;
     Clock::time_point nextProgress = start + std::chrono::seconds(1);
     std::array<std::byte, 2048> buffer{};
-    std::array<pollfd, 3> fds{pollfd{command.fd(), POLLIN, 0}, pollfd{data.fd(), POLLIN, 0},
-                              pollfd{broadcasts ? broadcasts->fd() : -1, POLLIN, 0}};
     line("listening " + options.projector.name);
 
     const auto isRequest = [&](const Datagram& got) {
@@ -295,7 +292,12 @@ int run(const Options& options) {
         line("discovery from " + dotted(got.source));
     };
     while (gStop == 0) {
-        ::poll(fds.data(), fds.size(), 1);
+        // A tick, not a wait on the sockets: every datagram carries the time it
+        // arrived, and a projector woken by each packet would make the player pay for
+        // the wake-up (on a veth pair the receive runs inside the sender's send),
+        // which a projector on a wire never costs it.
+        const timespec tick{0, 1'000'000};
+        ::clock_nanosleep(CLOCK_MONOTONIC, 0, &tick, nullptr);
         Clock::time_point now = Clock::now();
         while (broadcasts) {
             const std::optional<Datagram> got = receive(*broadcasts, buffer);
