@@ -1,5 +1,7 @@
 #include "clock/udp_socket.hpp"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <system_error>
@@ -9,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace lumarok {
@@ -124,6 +127,34 @@ void UdpSocket::sendTo(const std::string& address, std::uint16_t port,
                  reinterpret_cast<const sockaddr*>(&destination), sizeof destination) < 0) {
         throwSystemError(errno, "sendto failed");
     }
+}
+
+std::size_t UdpSocket::sendBatch(const std::string& address, std::uint16_t port,
+                                 std::span<const std::span<const std::byte>> datagrams) {
+    in_addr target{};
+    if (::inet_pton(AF_INET, address.c_str(), &target) != 1) {
+        throwSystemError(EINVAL, "sendto failed");
+    }
+    sockaddr_in destination = ipv4Address(target.s_addr, port);
+    const std::size_t count = std::min(datagrams.size(), kMaxBatch);
+    std::array<iovec, kMaxBatch> parts{};
+    std::array<mmsghdr, kMaxBatch> messages{};
+    for (std::size_t i = 0; i < count; ++i) {
+        // sendmmsg reads the buffers only; its interface is not const-correct.
+        parts[i] = iovec{const_cast<std::byte*>(datagrams[i].data()), datagrams[i].size()};
+        messages[i].msg_hdr.msg_name = &destination;
+        messages[i].msg_hdr.msg_namelen = sizeof destination;
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    if (count == 0) {
+        return 0;
+    }
+    const int sent = ::sendmmsg(handle, messages.data(), static_cast<unsigned>(count), 0);
+    if (sent <= 0) {
+        throwSystemError(sent < 0 ? errno : EAGAIN, "sendto failed");
+    }
+    return static_cast<std::size_t>(sent);
 }
 
 ReceiveResult UdpSocket::receive(std::span<std::byte> buffer) {

@@ -41,6 +41,12 @@ public:
     void enableBroadcast();
     // address: dotted IPv4 text.
     void sendTo(const std::string& address, std::uint16_t port, std::span<const std::byte> bytes);
+    // Sends the datagrams in order with one system call (the first kMaxBatch of them);
+    // returns how many went out, at least one unless there were none: when the first
+    // could not, throws as sendTo does.
+    static constexpr std::size_t kMaxBatch = 8;
+    std::size_t sendBatch(const std::string& address, std::uint16_t port,
+                          std::span<const std::span<const std::byte>> datagrams);
     // Waits (blocking socket) for one datagram; never throws.
     ReceiveResult receive(std::span<std::byte> buffer);
     // A blocking receive() gives up after this long (zero: wait for ever).

@@ -28,6 +28,10 @@ constexpr auto kReceiveTimeout = std::chrono::milliseconds(50);
 // every 20 ms while it streams); the receive thread reads them this often besides,
 // so they are heard while nothing is sent.
 constexpr auto kQuietRead = std::chrono::milliseconds(100);
+// Reads of the device's datagrams closer together than this mostly find nothing, at a
+// system call each; a report read a little later is still credited from when it was
+// heard, so the estimate is no worse for it.
+constexpr auto kReadAtMostEvery = std::chrono::milliseconds(2);
 // A device information while streaming must hold every fixed field: a short one
 // would read as rate 0 and buffer 0.
 constexpr std::size_t kFullInfoBytes = 38;
@@ -269,6 +273,11 @@ void LaserCubeLink::receiveLoop() {
 
 void LaserCubeLink::readReports() {
     const std::lock_guard lock(readMutex);
+    const Clock::time_point now = Clock::now();
+    if (now - lastRead < kReadAtMostEvery) {
+        return;
+    }
+    lastRead = now;
     inbox->drain([this](const HeardDatagram& datagram) {
         try {
             // Only the device that answered discovery may steer the stream.
@@ -281,11 +290,12 @@ void LaserCubeLink::readReports() {
     });
 }
 
-bool LaserCubeLink::sendData(std::span<const std::byte> bytes, const StopFlags& stop) {
+std::size_t LaserCubeLink::sendData(std::span<const std::span<const std::byte>> datagrams,
+                                    const StopFlags& stop) {
     std::chrono::nanoseconds backOff = kFirstRetry;
     for (;;) {
         try {
-            sendTo(deviceAddress, kDataPort, bytes);
+            const std::size_t sent = commandSocket.sendBatch(deviceAddress, kDataPort, datagrams);
             if (failingSince) {
                 const Clock::time_point now = Clock::now();
                 // What went out meanwhile may sit in the kernel until the neighbour is
@@ -298,7 +308,7 @@ bool LaserCubeLink::sendData(std::span<const std::byte> bytes, const StopFlags& 
                 failingSince.reset();
                 sendFailing.store(false);
             }
-            return true;
+            return sent;
         } catch (const std::system_error& error) {
             if (!transientSendError(error.code().value())) {
                 throw;
@@ -316,22 +326,51 @@ bool LaserCubeLink::sendData(std::span<const std::byte> bytes, const StopFlags& 
             sendWarnings.print("sending to the projector failed (" + error.code().message() +
                                "); retrying");
             if (!sleepUnlessStopped(backOff, stop)) {
-                return false;
+                return 0;
             }
             backOff = std::min<std::chrono::nanoseconds>(backOff * 2, kLastRetry);
         }
     }
 }
 
-bool LaserCubeLink::sendPacket(std::span<const LaserSample> samples, const StopFlags& stop) {
-    const std::size_t length = writeSampleDataPacket(packetBuffer, counters, samples);
-    if (!sendData(std::span<const std::byte>(packetBuffer.data(), length), stop)) {
-        return false;
+std::size_t LaserCubeLink::writePackets(std::span<const LaserSample> samples,
+                                        std::span<std::span<const std::byte>> datagrams,
+                                        std::span<std::size_t> sampleCounts) {
+    PacketCounters next = counters;
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < samples.size() && count < packetBuffers.size(); ++count) {
+        const std::size_t take = std::min(samples.size() - at, kMaxSamplesPerPacket);
+        const std::size_t length =
+            writeSampleDataPacket(packetBuffers[count], next, samples.subspan(at, take));
+        datagrams[count] = std::span<const std::byte>(packetBuffers[count].data(), length);
+        sampleCounts[count] = take;
+        ++next.messageCounter;
+        at += take;
     }
-    bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(samples.size()));
-    samplesSent.fetch_add(samples.size());
-    packetsSent.fetch_add(1);
-    ++counters.messageCounter;
+    return count;
+}
+
+void LaserCubeLink::countSent(std::span<const std::size_t> sampleCounts) {
+    for (const std::size_t samples : sampleCounts) {
+        bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(samples));
+        samplesSent.fetch_add(samples);
+        packetsSent.fetch_add(1);
+        ++counters.messageCounter;
+    }
+}
+
+bool LaserCubeLink::sendPackets(std::span<const LaserSample> samples, const StopFlags& stop) {
+    std::array<std::span<const std::byte>, UdpSocket::kMaxBatch> datagrams{};
+    std::array<std::size_t, UdpSocket::kMaxBatch> sampleCounts{};
+    const std::size_t count = writePackets(samples, datagrams, sampleCounts);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t sent = sendData(std::span(datagrams).subspan(done, count - done), stop);
+        if (sent == 0) {
+            return false;
+        }
+        countSent(std::span(sampleCounts).subspan(done, sent));
+        done += sent;
+    }
     return true;
 }
 
@@ -362,7 +401,7 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
     // Sent at once: a frame's samples play when the device gets to them, however early
     // they came, so only room at the device limits how many go out without pacing.
     const std::size_t atOnce = start == FrameStart::now ? samplesWithRoom(samples.size()) : 0;
-    for (std::size_t packet = 0; sent < samples.size(); ++packet) {
+    for (std::size_t packet = 0; sent < samples.size();) {
         // Paced once per group: the pacing leaves the device at most the reserve, and
         // the rest of the group goes straight out after the first packet.
         if (packet % kPacketsPerWake == 0 && sent >= atOnce) {
@@ -401,12 +440,20 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
                 break;
             }
         }
-        const std::size_t count = std::min(samples.size() - sent, kMaxSamplesPerPacket);
-        if (!sendPacket(samples.subspan(sent, count), stop)) {
+        // This packet and those up to the next pacing go out in one system call.
+        std::size_t end = sent;
+        std::size_t count = 0;
+        do {
+            end += std::min(samples.size() - end, kMaxSamplesPerPacket);
+            ++count;
+        } while (end < samples.size() && count < UdpSocket::kMaxBatch &&
+                 ((packet + count) % kPacketsPerWake != 0 || end < atOnce));
+        if (!sendPackets(samples.subspan(sent, end - sent), stop)) {
             outcome = SendOutcome::stopped;
             break;
         }
-        sent += count;
+        sent = end;
+        packet += count;
     }
     // A cut frame still ends here, so the next one is told apart; one of which
     // nothing went out was no frame.
@@ -421,16 +468,16 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
 }
 
 void LaserCubeLink::sendUnpaced(std::span<const LaserSample> samples) {
-    for (std::size_t sent = 0; sent < samples.size();) {
-        const std::size_t count = std::min(samples.size() - sent, kMaxSamplesPerPacket);
-        const std::size_t length =
-            writeSampleDataPacket(packetBuffer, counters, samples.subspan(sent, count));
-        sendTo(deviceAddress, kDataPort, std::span<const std::byte>(packetBuffer.data(), length));
-        bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(count));
-        samplesSent.fetch_add(count);
-        packetsSent.fetch_add(1);
-        sent += count;
-        ++counters.messageCounter;
+    std::array<std::span<const std::byte>, UdpSocket::kMaxBatch> datagrams{};
+    std::array<std::size_t, UdpSocket::kMaxBatch> sampleCounts{};
+    for (std::size_t at = 0; at < samples.size();) {
+        const std::size_t count = writePackets(samples.subspan(at), datagrams, sampleCounts);
+        const std::size_t sent =
+            commandSocket.sendBatch(deviceAddress, kDataPort, std::span(datagrams).first(count));
+        countSent(std::span(sampleCounts).first(sent));
+        for (std::size_t i = 0; i < sent; ++i) {
+            at += sampleCounts[i];
+        }
     }
     if (!samples.empty()) {
         ++counters.frameCounter;

@@ -9,6 +9,7 @@
 #include "laser/pacing.hpp"
 #include "laser/sample_packets.hpp"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -86,9 +87,20 @@ public:
 
 private:
     void sendTo(const std::string& address, std::uint16_t port, std::span<const std::byte> bytes);
-    bool sendData(std::span<const std::byte> bytes, const StopFlags& stop);
-    // One sample data packet, counted; false when a stop came while it was retried.
-    bool sendPacket(std::span<const LaserSample> samples, const StopFlags& stop);
+    // Sends sample data datagrams with one system call, retrying transient failures;
+    // returns how many went out, 0 when a stop came while it retried.
+    std::size_t sendData(std::span<const std::span<const std::byte>> datagrams,
+                         const StopFlags& stop);
+    // Writes the first packets of `samples` (as many as there are packet buffers) with the
+    // counters they will carry; returns how many.
+    std::size_t writePackets(std::span<const LaserSample> samples,
+                             std::span<std::span<const std::byte>> datagrams,
+                             std::span<std::size_t> sampleCounts);
+    // Counts packets that went out, with these many samples each.
+    void countSent(std::span<const std::size_t> sampleCounts);
+    // Up to one batch of sample data packets, counted; false when a stop came while
+    // they were retried.
+    bool sendPackets(std::span<const LaserSample> samples, const StopFlags& stop);
     // The free-space estimate brought up to now: the reports waiting read, the time
     // since the last look credited.
     std::int32_t freeNow();
@@ -131,7 +143,7 @@ private:
     // The source that answered discovery, network byte order; the only one heard after.
     std::uint32_t deviceSource = 0;
     PacketCounters counters;
-    SampleDataBuffer packetBuffer{};
+    std::array<SampleDataBuffer, UdpSocket::kMaxBatch> packetBuffers{};
     std::atomic<bool> stopRequested{false};
 
     // Counters for stats(); written by the sending or the receive thread.
@@ -147,9 +159,10 @@ private:
     std::mutex readMutex;               // one reader of the device's datagrams at a time
     std::optional<DatagramInbox> inbox; // made at discovery; under readMutex
     std::int32_t lastReportedFree = -1; // under readMutex
-    RateLimitedLine receiveWarnings;    // under readMutex
-    RateLimitedLine sendWarnings;       // sending thread only
-    bool stalled = false;               // sending thread only: said so already
+    std::chrono::steady_clock::time_point lastRead{}; // under readMutex
+    RateLimitedLine receiveWarnings;                  // under readMutex
+    RateLimitedLine sendWarnings;                     // sending thread only
+    bool stalled = false;                             // sending thread only: said so already
     std::optional<std::chrono::steady_clock::time_point> failingSince; // sending thread
 
     std::mutex quietMutex; // the receive thread's wait between reads

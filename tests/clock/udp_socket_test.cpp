@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <functional>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -148,11 +150,40 @@ TEST(UdpSocket, SendsAndReceivesOverLoopbackAndReportsCutDatagrams) {
     EXPECT_EQ(result.length, 4u);
 }
 
+TEST(UdpSocket, SendsABatchInOrderAtMostTheLargestBatchAtATime) {
+    UdpSocket receiver(1);
+    receiver.bind(0);
+    UdpSocket sender(0);
+    std::vector<std::string> texts;
+    std::vector<std::span<const std::byte>> batch;
+    for (std::size_t i = 0; i < UdpSocket::kMaxBatch + 2; ++i) {
+        texts.push_back("datagram " + std::to_string(i));
+    }
+    for (const std::string& text : texts) {
+        batch.push_back(asBytes(text));
+    }
+    EXPECT_EQ(sender.sendBatch("127.0.0.1", receiver.localPort(), {}), 0u);
+    EXPECT_EQ(sender.sendBatch("127.0.0.1", receiver.localPort(), batch), UdpSocket::kMaxBatch);
+    std::array<std::byte, 32> buffer{};
+    for (std::size_t i = 0; i < UdpSocket::kMaxBatch; ++i) {
+        const ReceiveResult result = receiver.receive(buffer);
+        ASSERT_EQ(result.error, 0) << i;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data()), result.length),
+                  texts[i]);
+    }
+    EXPECT_NE(receiver.receive(buffer).error, 0); // the rest was not sent
+}
+
 TEST(UdpSocket, SendToAnUnreadableAddressIsRefused) {
     UdpSocket sender(0);
-    const auto error = expectSystemError([&] { sender.sendTo("not-an-address", 9, asBytes("x")); });
-    EXPECT_EQ(error.code().value(), EINVAL);
-    EXPECT_EQ(std::string(error.what()).rfind("sendto failed: ", 0), 0u) << error.what();
+    const std::array<std::span<const std::byte>, 1> one{asBytes("x")};
+    for (const auto& send : std::vector<std::function<void()>>{
+             [&] { sender.sendTo("not-an-address", 9, asBytes("x")); },
+             [&] { (void)sender.sendBatch("not-an-address", 9, one); }}) {
+        const auto error = expectSystemError(send);
+        EXPECT_EQ(error.code().value(), EINVAL);
+        EXPECT_EQ(std::string(error.what()).rfind("sendto failed: ", 0), 0u) << error.what();
+    }
 }
 
 TEST(UdpSocket, EnableBroadcastSetsTheSocketOption) {
