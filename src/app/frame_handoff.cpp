@@ -45,6 +45,26 @@ bool FrameHandoff::waitUntilWanted(std::chrono::milliseconds timeout) {
     return renderWake.wait_for(lock, timeout, [this] { return wanted || ended; }) && !ended;
 }
 
+FrameHandoff::Clock::time_point FrameHandoff::renderTime() {
+    const std::lock_guard lock(mutex);
+    return requestedAt;
+}
+
+std::optional<FrameHandoff::Clock::time_point> FrameHandoff::foreseeNext(Clock::time_point asked,
+                                                                         std::size_t samples) {
+    const std::lock_guard lock(mutex);
+    if (requestRate <= 0 || asked == Clock::time_point::min()) {
+        return std::nullopt;
+    }
+    return asked + std::chrono::nanoseconds(static_cast<std::int64_t>(samples) * 1'000'000'000 /
+                                            requestRate);
+}
+
+void FrameHandoff::sleepUntil(Clock::time_point until) {
+    std::unique_lock lock(mutex);
+    renderSleep.wait_until(lock, until, [this] { return ended; });
+}
+
 bool FrameHandoff::closed() {
     const std::lock_guard lock(mutex);
     return ended;
@@ -57,6 +77,7 @@ void FrameHandoff::close() {
         wanted = false;
     }
     renderWake.notify_one();
+    renderSleep.notify_one();
     if (bell != nullptr) {
         bell->ring();
     }
@@ -76,9 +97,11 @@ void FrameHandoff::publish(std::vector<LaserSample>& frame) {
     }
 }
 
-void FrameHandoff::want() {
+void FrameHandoff::want(Clock::time_point renderAt, std::int32_t sampleRate) {
     {
         const std::lock_guard lock(mutex);
+        requestedAt = renderAt;
+        requestRate = sampleRate;
         wanted = true;
         ended = false; // a new sender (a projector found again) opens it again
     }

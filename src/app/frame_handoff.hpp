@@ -5,8 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace lumarok {
@@ -66,13 +68,26 @@ public:
     // Render side: waits up to `timeout` until the sender wants a frame; false at
     // once when the sender closed the handoff.
     bool waitUntilWanted(std::chrono::milliseconds timeout);
+    // Render side: when the sender asked the wanted frame to be rendered (the distant
+    // past: at once).
+    [[nodiscard]] Clock::time_point renderTime();
+    // Render side: when the sender will ask for the frame after one of `samples` samples
+    // that it asked for at `asked`, if the sender said how fast its device plays.
+    [[nodiscard]] std::optional<Clock::time_point> foreseeNext(Clock::time_point asked,
+                                                               std::size_t samples);
+    // Render side: sleeps until `until`, or until the sender closes the handoff; a
+    // request meanwhile does not wake it.
+    void sleepUntil(Clock::time_point until);
     // Render side: whether the sender closed the handoff.
     [[nodiscard]] bool closed();
     // Render side: puts the frame up for the sender; `frame` gets back a spent one.
     void publish(std::vector<LaserSample>& frame);
 
-    // Sender side: asks the renderer for the next frame.
-    void want();
+    // Sender side: asks the renderer for the next frame, to be rendered at `renderAt`
+    // (by default at once). `sampleRate` (samples a second; 0 when not known) lets the
+    // renderer foresee the request after this one and sleep until then, so that asking
+    // need not wake it.
+    void want(Clock::time_point renderAt = Clock::time_point::min(), std::int32_t sampleRate = 0);
     // Sender side: takes the published frame into `frame` (handing over the spent
     // one), which answers any request; false when none is there (or, with a frame
     // bell, none announced yet).
@@ -88,6 +103,7 @@ private:
     FrameBell* frameBell;
     std::mutex mutex;
     std::condition_variable renderWake;
+    std::condition_variable renderSleep; // the renderer's timed sleep: only close() ends it early
     std::condition_variable senderWake;
     std::vector<LaserSample> published;
     // Written under the mutex; atomic so that the renderer can poll needsFrame() without
@@ -95,6 +111,8 @@ private:
     std::atomic<bool> ready{false};
     std::atomic<bool> wanted{false};
     std::uint64_t announcedBy = 0; // the frame bell's ring that gives the frame out
+    Clock::time_point requestedAt = Clock::time_point::min();
+    std::int32_t requestRate = 0;
     bool ended = false;
 };
 

@@ -21,10 +21,10 @@ using BuildLaserFrame = std::function<glm::vec2(std::vector<LaserSample>&, glm::
 // sender about is seen; the beam's safety never waits on it.
 inline constexpr std::chrono::milliseconds kRenderPoll{250};
 
-// Renders a frame each time the sender asks for one and hands it over, until `stop`
-// is raised or the sender closes the handoff. The sender sets the pace; this loop never sends. An
-// error of `build` leaves the loop. Returns the beam's last position. Thread: the caller's (the
-// renderer); the flags may be raised from anywhere.
+// Renders a frame each time the sender asks for one, at the time it asks it for, and
+// hands it over, until `stop` is raised or the sender closes the handoff. The sender sets the pace;
+// this loop never sends. An error of `build` leaves the loop. Returns the beam's last position.
+// Thread: the caller's (the renderer); the flags may be raised from anywhere.
 glm::vec2 runLaserLoop(const StopFlags& stop, const BuildLaserFrame& build, FrameHandoff& handoff);
 
 } // namespace lumarok

@@ -128,13 +128,19 @@ void LaserSender::padToReserve(std::vector<LaserSample>& frame) {
     frame.insert(frame.begin(), static_cast<std::size_t>(kPacingReserve - queued), lastPosition);
 }
 
+void LaserSender::askForNext() {
+    // Rendered a little before the device is down to the reserve again: as late as
+    // a frame can be and still be there when the device has room for it.
+    const auto untilReserve = output.timeUntilQueued(kPacingReserve);
+    handoff.want(FrameHandoff::Clock::now() + untilReserve - kRenderLead, output.playRate());
+}
+
 void LaserSender::feed() {
     std::vector<LaserSample> frame;
-    // One projector: the next frame renders while the device plays what it holds,
-    // and the sender sleeps (a frame published meanwhile has no room at the device
-    // yet; waking for it would only mean sleeping again). Several: each asks once its
-    // device is down to the reserve, so all ask about together, and takes the one
-    // frame rendered for them as soon as it comes, even before its own device is low.
+    // One projector: each frame is asked for to be rendered shortly before the device
+    // is down to the reserve, and goes out whole once it is. Several: each asks once its
+    // device is down to the reserve, so all ask about together, and takes the one frame
+    // rendered for them as soon as it comes, even before its own device is low.
     if (!align) {
         handoff.want();
     }
@@ -156,7 +162,7 @@ void LaserSender::feed() {
                 padToReserve(frame);
             }
             const SendOutcome outcome =
-                output.sendFrame(frame, stop, align ? FrameStart::now : FrameStart::paced);
+                output.sendFrame(frame, stop, align ? FrameStart::now : FrameStart::atReserve);
             lastPosition = darkAt(frame.back());
             if (outcome == SendOutcome::stalled) {
                 dark.assign(kDarkFrameSamples, lastPosition);
@@ -164,7 +170,7 @@ void LaserSender::feed() {
             }
         }
         if (!align) {
-            handoff.want();
+            askForNext();
         }
     }
 }

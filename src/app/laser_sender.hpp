@@ -26,10 +26,13 @@ inline constexpr std::size_t kDarkFillSamples = 600;
 inline constexpr std::size_t kEmptyFrameDarkSamples = 1200;
 // Longest single wait of the sender for a frame, so stop requests are seen in time.
 inline constexpr std::chrono::milliseconds kSenderPoll{20};
-// Longest wait for room at the device before the sender takes the next frame (the
-// device holds at most a group of packets over the reserve after a frame: 19 ms);
-// past it the frame's own pacing waits, and tells a device that makes no room.
+// Longest wait for room at the device before the sender takes the next frame; past it
+// the frame's own pacing waits, and tells a device that makes no room.
 inline constexpr std::chrono::milliseconds kLongestRoomWait{40};
+// One projector: how long before the device is down to the reserve the next frame is
+// rendered. A renderer kept off the processor longer only makes the frame later; the
+// device still holds the reserve then.
+inline constexpr std::chrono::milliseconds kRenderLead{10};
 // The same for a device of several: its frames go out whole, so it may hold a long
 // one over the reserve, and a frame rendered for the others wakes it anyway.
 inline constexpr std::chrono::seconds kLongestAlignedWait{1};
@@ -63,6 +66,9 @@ private:
     void run(bool realtime);
     void feed();
     void feedDark(std::size_t count);
+    // One projector: asks for the next frame, to be rendered shortly before the device
+    // is down to the reserve.
+    void askForNext();
     // Waits until the device holds no more than `samples`, or for `longest`, or (if
     // `untilFrame`) until a frame is there to take; false on a stop.
     bool waitUntilQueued(std::int32_t samples, std::chrono::nanoseconds longest, bool untilFrame);

@@ -20,10 +20,10 @@ struct StopFlags {
     }
 };
 
-// When a frame's packets may go out: paced against the device's buffer, or at once
-// as far as the device has room for them (the caller lines several devices up and
-// sends when the device is down to the reserve).
-enum class FrameStart { paced, now };
+// When a frame's packets may go out: paced against the device's buffer; at once as far
+// as the device has room for them (the caller lines several devices up); or so only
+// when the device is down to the pacing reserve, paced otherwise.
+enum class FrameStart { paced, now, atReserve };
 
 enum class SendOutcome {
     sent,    // the whole frame went out
@@ -48,6 +48,8 @@ public:
     [[nodiscard]] virtual std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) = 0;
     // Samples the device is estimated to hold now; -1 when not known.
     [[nodiscard]] virtual std::int32_t queuedSamples() { return -1; }
+    // Samples a second the device plays; 0 when not known.
+    [[nodiscard]] virtual std::int32_t playRate() { return 0; }
 };
 
 } // namespace lumarok

@@ -382,8 +382,13 @@ std::int32_t LaserCubeLink::freeNow() {
     return bufferFree.bufferFree.load();
 }
 
-std::size_t LaserCubeLink::samplesWithRoom(std::size_t frameSamples) {
-    const std::int64_t free = freeNow();
+std::size_t LaserCubeLink::samplesWithRoom(std::size_t frameSamples, bool onlyAtReserve) {
+    const std::int32_t free = freeNow();
+    // A device that says it is full (or never makes room) then gets only what its
+    // pacing allows, however small the frame.
+    if (onlyAtReserve && needsPacing(free, bufferMax.load())) {
+        return 0;
+    }
     if (free >= static_cast<std::int64_t>(frameSamples)) {
         return frameSamples;
     }
@@ -400,7 +405,10 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
     std::size_t sent = 0;
     // Sent at once: a frame's samples play when the device gets to them, however early
     // they came, so only room at the device limits how many go out without pacing.
-    const std::size_t atOnce = start == FrameStart::now ? samplesWithRoom(samples.size()) : 0;
+    const std::size_t atOnce =
+        start == FrameStart::paced
+            ? 0
+            : samplesWithRoom(samples.size(), start == FrameStart::atReserve);
     for (std::size_t packet = 0; sent < samples.size();) {
         // Paced once per group: the pacing leaves the device at most the reserve, and
         // the rest of the group goes straight out after the first packet.

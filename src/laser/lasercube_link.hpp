@@ -75,6 +75,7 @@ public:
     void switchOff() override;
     [[nodiscard]] std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) override;
     [[nodiscard]] std::int32_t queuedSamples() override;
+    [[nodiscard]] std::int32_t playRate() override { return sampleRate.load(); }
 
     [[nodiscard]] std::string name() const;
     [[nodiscard]] std::string address() const;
@@ -104,9 +105,10 @@ private:
     // The free-space estimate brought up to now: the reports waiting read, the time
     // since the last look credited.
     std::int32_t freeNow();
-    // How many of a frame's first samples the device has room for now: all of them,
-    // one group of packets, or none.
-    std::size_t samplesWithRoom(std::size_t frameSamples);
+    // How many of a frame's first samples may go out unpaced now: all of them, one group
+    // of packets, or none, as far as the device has room; none at all unless it is down
+    // to the pacing reserve, if `onlyAtReserve`.
+    std::size_t samplesWithRoom(std::size_t frameSamples, bool onlyAtReserve);
     void sendSwitches(std::uint8_t state);
     void discover(const std::atomic<bool>* cancel, const ProjectorChoice& choice);
     using Clock = std::chrono::steady_clock;

@@ -289,6 +289,41 @@ TEST(FrameHandoff, OneBellWakesEverySenderOnlyOnceTheRendererRingsIt) {
     EXPECT_TRUE(first.waitUntilWanted(std::chrono::seconds(10)));
 }
 
+TEST(LaserLoop, RendersWhenTheSenderAskedAndForeseesTheNextRequest) {
+    using namespace std::chrono_literals;
+    using Clock = FrameHandoff::Clock;
+    FrameHandoff handoff;
+    const Clock::time_point asked = Clock::now() + 30ms;
+    handoff.want(asked, 30000);
+    // 300 samples at 30000 a second: the next request is due 10 ms after this one.
+    EXPECT_EQ(handoff.foreseeNext(asked, 300), asked + 10ms);
+    std::atomic<bool> stop{false};
+    std::vector<Clock::time_point> rendered;
+    std::thread renderer([&] {
+        runLaserLoop(
+            StopFlags{&stop, nullptr},
+            [&](std::vector<LaserSample>& samples, glm::vec2 beam) {
+                rendered.push_back(Clock::now());
+                samples.assign(300, LaserSample{});
+                return beam;
+            },
+            handoff);
+    });
+    std::vector<LaserSample> frame;
+    while (!handoff.take(frame)) {
+        std::this_thread::sleep_for(1ms);
+    }
+    handoff.want(); // at once, and nothing to foresee from
+    EXPECT_FALSE(handoff.foreseeNext(Clock::time_point::min(), 300));
+    while (!handoff.take(frame)) {
+        std::this_thread::sleep_for(1ms);
+    }
+    handoff.close(); // ends the renderer's sleep at once
+    renderer.join();
+    ASSERT_EQ(rendered.size(), 2u);
+    EXPECT_GE(rendered[0], asked) << "not before the time asked for";
+}
+
 TEST(LaserSender, AnAlignedFrameIsPaddedDarkToTheReserveAndGoesOutAtOnce) {
     const struct {
         std::int32_t queued;
