@@ -51,6 +51,15 @@ sockaddr_in ipv4Address(in_addr_t address, std::uint16_t port) {
     return result;
 }
 
+// An unreadable address is refused rather than sent to whatever the field held.
+sockaddr_in sendDestination(const std::string& address, std::uint16_t port) {
+    in_addr target{};
+    if (::inet_pton(AF_INET, address.c_str(), &target) != 1) {
+        throwSystemError(EINVAL, "sendto failed");
+    }
+    return ipv4Address(target.s_addr, port);
+}
+
 } // namespace
 
 int socketUsers() {
@@ -117,12 +126,7 @@ void UdpSocket::enableBroadcast() {
 
 void UdpSocket::sendTo(const std::string& address, std::uint16_t port,
                        std::span<const std::byte> bytes) {
-    in_addr target{};
-    // An unreadable address is refused rather than sent to whatever the field held.
-    if (::inet_pton(AF_INET, address.c_str(), &target) != 1) {
-        throwSystemError(EINVAL, "sendto failed");
-    }
-    const sockaddr_in destination = ipv4Address(target.s_addr, port);
+    const sockaddr_in destination = sendDestination(address, port);
     if (::sendto(handle, bytes.data(), bytes.size(), 0,
                  reinterpret_cast<const sockaddr*>(&destination), sizeof destination) < 0) {
         throwSystemError(errno, "sendto failed");
@@ -131,12 +135,11 @@ void UdpSocket::sendTo(const std::string& address, std::uint16_t port,
 
 std::size_t UdpSocket::sendBatch(const std::string& address, std::uint16_t port,
                                  std::span<const std::span<const std::byte>> datagrams) {
-    in_addr target{};
-    if (::inet_pton(AF_INET, address.c_str(), &target) != 1) {
-        throwSystemError(EINVAL, "sendto failed");
-    }
-    sockaddr_in destination = ipv4Address(target.s_addr, port);
+    sockaddr_in destination = sendDestination(address, port);
     const std::size_t count = std::min(datagrams.size(), kMaxBatch);
+    if (count == 0) {
+        return 0;
+    }
     std::array<iovec, kMaxBatch> parts{};
     std::array<mmsghdr, kMaxBatch> messages{};
     for (std::size_t i = 0; i < count; ++i) {
@@ -146,9 +149,6 @@ std::size_t UdpSocket::sendBatch(const std::string& address, std::uint16_t port,
         messages[i].msg_hdr.msg_namelen = sizeof destination;
         messages[i].msg_hdr.msg_iov = &parts[i];
         messages[i].msg_hdr.msg_iovlen = 1;
-    }
-    if (count == 0) {
-        return 0;
     }
     const int sent = ::sendmmsg(handle, messages.data(), static_cast<unsigned>(count), 0);
     if (sent <= 0) {

@@ -350,28 +350,39 @@ std::size_t LaserCubeLink::writePackets(std::span<const LaserSample> samples,
     return count;
 }
 
-void LaserCubeLink::countSent(std::span<const std::size_t> sampleCounts) {
+std::size_t LaserCubeLink::countSent(std::span<const std::size_t> sampleCounts) {
+    std::size_t total = 0;
     for (const std::size_t samples : sampleCounts) {
         bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(samples));
         samplesSent.fetch_add(samples);
         packetsSent.fetch_add(1);
         ++counters.messageCounter;
+        total += samples;
     }
+    return total;
 }
 
-bool LaserCubeLink::sendPackets(std::span<const LaserSample> samples, const StopFlags& stop) {
+template <typename Send>
+bool LaserCubeLink::sendInBatches(std::span<const LaserSample> samples, Send&& send) {
     std::array<std::span<const std::byte>, UdpSocket::kMaxBatch> datagrams{};
     std::array<std::size_t, UdpSocket::kMaxBatch> sampleCounts{};
-    const std::size_t count = writePackets(samples, datagrams, sampleCounts);
-    for (std::size_t done = 0; done < count;) {
-        const std::size_t sent = sendData(std::span(datagrams).subspan(done, count - done), stop);
+    for (std::size_t at = 0; at < samples.size();) {
+        const std::size_t count = writePackets(samples.subspan(at), datagrams, sampleCounts);
+        const std::size_t sent =
+            send(std::span<const std::span<const std::byte>>(datagrams).first(count));
         if (sent == 0) {
             return false;
         }
-        countSent(std::span(sampleCounts).subspan(done, sent));
-        done += sent;
+        // What did not go out is written again, with the counters it carries then.
+        at += countSent(std::span(sampleCounts).first(sent));
     }
     return true;
+}
+
+bool LaserCubeLink::sendPackets(std::span<const LaserSample> samples, const StopFlags& stop) {
+    return sendInBatches(samples, [&](std::span<const std::span<const std::byte>> datagrams) {
+        return sendData(datagrams, stop);
+    });
 }
 
 std::int32_t LaserCubeLink::freeNow() {
@@ -476,17 +487,9 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
 }
 
 void LaserCubeLink::sendUnpaced(std::span<const LaserSample> samples) {
-    std::array<std::span<const std::byte>, UdpSocket::kMaxBatch> datagrams{};
-    std::array<std::size_t, UdpSocket::kMaxBatch> sampleCounts{};
-    for (std::size_t at = 0; at < samples.size();) {
-        const std::size_t count = writePackets(samples.subspan(at), datagrams, sampleCounts);
-        const std::size_t sent =
-            commandSocket.sendBatch(deviceAddress, kDataPort, std::span(datagrams).first(count));
-        countSent(std::span(sampleCounts).first(sent));
-        for (std::size_t i = 0; i < sent; ++i) {
-            at += sampleCounts[i];
-        }
-    }
+    sendInBatches(samples, [&](std::span<const std::span<const std::byte>> datagrams) {
+        return commandSocket.sendBatch(deviceAddress, kDataPort, datagrams);
+    });
     if (!samples.empty()) {
         ++counters.frameCounter;
     }

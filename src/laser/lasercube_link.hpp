@@ -97,10 +97,13 @@ private:
     std::size_t writePackets(std::span<const LaserSample> samples,
                              std::span<std::span<const std::byte>> datagrams,
                              std::span<std::size_t> sampleCounts);
-    // Counts packets that went out, with these many samples each.
-    void countSent(std::span<const std::size_t> sampleCounts);
-    // Up to one batch of sample data packets, counted; false when a stop came while
-    // they were retried.
+    // Counts packets that went out, with these many samples each; returns their samples.
+    std::size_t countSent(std::span<const std::size_t> sampleCounts);
+    // Sends `samples` as sample data packets a batch at a time through `send` (the
+    // datagrams; returns how many went out, 0 to give up) and counts what went out;
+    // false when `send` gave up.
+    template <typename Send> bool sendInBatches(std::span<const LaserSample> samples, Send&& send);
+    // Sample data packets, counted; false when a stop came while they were retried.
     bool sendPackets(std::span<const LaserSample> samples, const StopFlags& stop);
     // The free-space estimate brought up to now: the reports waiting read, the time
     // since the last look credited.
