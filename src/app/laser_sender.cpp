@@ -5,23 +5,28 @@
 #include "laser/realtime.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <thread>
 
 namespace lumarok {
 
 namespace {
 
+using Clock = FrameHandoff::Clock;
+
 LaserSample darkAt(const LaserSample& sample) {
     return LaserSample{sample.x, sample.y, 0, 0, 0};
 }
 
+// Between two tries of the closing frame while the network refuses it.
+constexpr auto kClosingRetry = std::chrono::milliseconds(100);
+
 } // namespace
 
 LaserSender::LaserSender(LaserOutput& out, FrameHandoff& frames,
-                         const std::atomic<bool>& stopSignal, bool realtime, bool aligned)
-    : output(out), handoff(frames), stop{&stopSignal, &ownStop},
-      lastPosition(darkSampleAt({0.0f, 0.0f})), align(aligned) {
+                         const std::atomic<bool>& stopSignal, EventLog& events, std::uint16_t index,
+                         bool realtime)
+    : output(out), handoff(frames), log(events), stream(index), stop{&stopSignal, &ownStop},
+      lastPosition(darkSampleAt({0.0f, 0.0f})) {
     dark.reserve(std::max({kDarkFillSamples, kEmptyFrameDarkSamples, kDarkFrameSamples}));
     thread = std::thread(&LaserSender::run, this, realtime);
 }
@@ -37,18 +42,27 @@ void LaserSender::stopAndJoin() {
     }
 }
 
-void LaserSender::finish() {
+void LaserSender::finish(bool persist) {
+    persistent.store(persist);
     stopAndJoin();
     if (error) {
         std::rethrow_exception(error);
     }
 }
 
+void LaserSender::post(StreamEvent kind, const char* text) {
+    LogEvent event;
+    event.kind = kind;
+    event.stream = stream;
+    event.setText(text);
+    log.post(event);
+}
+
 void LaserSender::run(bool realtime) {
     if (realtime) {
-        const std::string refused = enterRealtime();
-        if (!refused.empty()) {
-            std::fprintf(stderr, "lumarok: %s\n", refused.c_str());
+        const char* refused = enterRealtime();
+        if (refused != nullptr) {
+            post(StreamEvent::realtimeRefused, refused);
         }
     }
     try {
@@ -57,38 +71,52 @@ void LaserSender::run(bool realtime) {
         error = std::current_exception();
         failure.store(true);
     }
-    // Every way out goes dark where the beam is, then off, here and now: the
-    // renderer may be stuck in a frame and must not hold the switch-off back.
-    try {
-        dark.assign(kDarkFrameSamples, lastPosition);
-        output.sendUnpaced(dark);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "lumarok: the closing dark frame could not be sent: %s\n", e.what());
-    }
-    try {
-        output.switchOff();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "lumarok: switching the projector off failed: %s\n", e.what());
-    }
+    close();
     handoff.close(); // the renderer need not wait for a request that will not come
 }
 
-bool LaserSender::waitUntilQueued(std::int32_t samples, std::chrono::nanoseconds longest,
-                                  bool untilFrame) {
-    const auto end = FrameHandoff::Clock::now() + longest;
+void LaserSender::close() {
+    // Every way out goes dark where the beam is, then off, here and now: the renderer
+    // may be stuck in a frame and must not hold the switch-off back. When the show
+    // stops while the network is gone, both are tried until it is back, for a while.
+    const Clock::time_point giveUp = Clock::now() + kClosingPersistence;
+    bool darkSent = false;
+    bool off = false;
+    for (;;) {
+        try {
+            if (!darkSent) {
+                dark.assign(kDarkFrameSamples, lastPosition);
+                darkSent = output.sendUnpaced(dark);
+            }
+            off = output.switchOff();
+        } catch (const std::exception& e) {
+            post(StreamEvent::closingFailed, e.what());
+            break;
+        }
+        if ((darkSent && off) || !persistent.load() || Clock::now() >= giveUp) {
+            break;
+        }
+        std::this_thread::sleep_for(kClosingRetry);
+    }
+    closed.store(darkSent && off);
+    if (!darkSent) {
+        post(StreamEvent::closingFailed, "the network refused it");
+    }
+}
+
+bool LaserSender::waitUntilQueued(std::int32_t samples, std::chrono::nanoseconds longest) {
+    const auto end = Clock::now() + longest;
     for (;;) {
         if (stop.raised()) {
             return false;
         }
         const std::chrono::nanoseconds until = output.timeUntilQueued(samples);
-        const auto now = FrameHandoff::Clock::now();
+        const auto now = Clock::now();
         if (until.count() <= 0 || now >= end) {
             return true;
         }
         const auto wake = now + std::min<std::chrono::nanoseconds>({until, end - now, kSenderPoll});
-        if (!untilFrame) {
-            std::this_thread::sleep_until(wake);
-        } else if (handoff.waitForFrame(wake)) {
+        if (handoff.waitForFrame(wake)) {
             return true;
         }
     }
@@ -103,7 +131,7 @@ bool LaserSender::awaitFrame(std::vector<LaserSample>& frame) {
         if (untilLow.count() <= 0) {
             return false;
         }
-        handoff.waitForFrame(FrameHandoff::Clock::now() +
+        handoff.waitForFrame(Clock::now() +
                              std::min<std::chrono::nanoseconds>(untilLow, kSenderPoll));
     }
     return true;
@@ -113,64 +141,51 @@ void LaserSender::feedDark(std::size_t count) {
     // Only once the device is down to the low-water mark, then all at once: the
     // buffer (2,000 samples at least) has room, and an empty show wakes the sender
     // once per fill instead of once per packet.
-    if (!waitUntilQueued(kLowWaterSamples, std::chrono::nanoseconds::max() / 2, false)) {
-        return;
+    for (;;) {
+        if (stop.raised()) {
+            return;
+        }
+        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(kLowWaterSamples);
+        if (untilLow.count() <= 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(untilLow, kSenderPoll));
     }
     dark.assign(count, lastPosition);
-    output.sendUnpaced(dark);
+    (void)output.sendUnpaced(dark);
 }
 
 void LaserSender::padToReserve(std::vector<LaserSample>& frame) {
     const std::int32_t queued = output.queuedSamples();
-    if (queued < 0 || queued >= kPacingReserve) {
+    const std::int32_t reserve = pacingReserve(output.bufferSize());
+    if (queued < 0 || queued >= reserve) {
         return;
     }
-    frame.insert(frame.begin(), static_cast<std::size_t>(kPacingReserve - queued), lastPosition);
-}
-
-void LaserSender::askForNext() {
-    // Rendered a little before the device is down to the reserve again: as late as
-    // a frame can be and still be there when the device has room for it.
-    const auto untilReserve = output.timeUntilQueued(kPacingReserve);
-    handoff.want(FrameHandoff::Clock::now() + untilReserve - kRenderLead, output.playRate());
+    // Within the room the renderer reserved: no allocation here.
+    const auto pad = std::min<std::size_t>(static_cast<std::size_t>(reserve - queued),
+                                           frame.capacity() - frame.size());
+    frame.insert(frame.begin(), pad, lastPosition);
 }
 
 void LaserSender::feed() {
     std::vector<LaserSample> frame;
-    // One projector: each frame is asked for to be rendered shortly before the device
-    // is down to the reserve, and goes out whole once it is. Several: each asks once its
-    // device is down to the reserve, so all ask about together, and takes the one frame
-    // rendered for them as soon as it comes, even before its own device is low.
-    if (!align) {
+    while (waitUntilQueued(pacingReserve(output.bufferSize()), kLongestRoomWait)) {
         handoff.want();
-    }
-    // Aligned frames go out whole, so the device may hold a long one over the reserve;
-    // a frame published for the others meanwhile is taken at once anyway.
-    const std::chrono::nanoseconds roomWait = align ? kLongestAlignedWait : kLongestRoomWait;
-    while (waitUntilQueued(kPacingReserve, roomWait, align)) {
-        if (align) {
-            handoff.want();
-        }
         if (!awaitFrame(frame)) {
             feedDark(kDarkFillSamples); // the frame is late: keep the device fed, dark
             continue;
         }
         if (frame.empty()) {
             feedDark(kEmptyFrameDarkSamples); // nothing to draw: dark for a while
-        } else {
-            if (align) {
-                padToReserve(frame);
-            }
-            const SendOutcome outcome =
-                output.sendFrame(frame, stop, align ? FrameStart::now : FrameStart::atReserve);
-            lastPosition = darkAt(frame.back());
-            if (outcome == SendOutcome::stalled) {
-                dark.assign(kDarkFrameSamples, lastPosition);
-                output.sendUnpaced(dark);
-            }
+            continue;
         }
-        if (!align) {
-            askForNext();
+        padToReserve(frame);
+        const SendOutcome outcome = output.sendFrame(frame, stop, FrameStart::now);
+        lastPosition = darkAt(frame.back());
+        sentFrame.store(true);
+        if (outcome == SendOutcome::stalled || outcome == SendOutcome::interrupted) {
+            dark.assign(kDarkFrameSamples, lastPosition);
+            (void)output.sendUnpaced(dark);
         }
     }
 }

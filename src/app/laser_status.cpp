@@ -7,12 +7,6 @@
 
 namespace lumarok {
 
-std::string formatLaserStatus(const LaserStatus& status, bool verbose) {
-    std::string line;
-    formatLaserStatus(status, verbose, line);
-    return line;
-}
-
 int writeShowHead(std::span<char> out, double showSeconds, std::size_t entry, const char* kind,
                   double framesPerSecond) {
     // Minutes and seconds read at a glance; a show time before the start stays negative.
@@ -22,37 +16,6 @@ int writeShowHead(std::span<char> out, double showSeconds, std::size_t entry, co
                          showSeconds < 0.0 ? "-" : "", minutes,
                          magnitude - 60.0 * static_cast<double>(minutes), entry, kind,
                          framesPerSecond);
-}
-
-void formatLaserStatus(const LaserStatus& status, bool verbose, std::string& line) {
-    std::array<char, 256> text{};
-    int used = writeShowHead(text, status.showSeconds, status.entry, status.effectKind,
-                             status.framesPerSecond);
-    if (used > 0 && static_cast<std::size_t>(used) < text.size()) {
-        used += std::snprintf(text.data() + used, text.size() - static_cast<std::size_t>(used),
-                              "  %.0f samples/s  free %d/%d  underruns %llu",
-                              status.samplesPerSecond, status.bufferFree, status.bufferMax,
-                              static_cast<unsigned long long>(status.underruns));
-    }
-    if (verbose && used > 0 && static_cast<std::size_t>(used) < text.size()) {
-        used += std::snprintf(
-            text.data() + used, text.size() - static_cast<std::size_t>(used),
-            "  device %d samples/s  %.0f samples/frame  %llu frames", status.deviceSampleRate,
-            status.framesPerSecond > 0.0 ? status.samplesPerSecond / status.framesPerSecond : 0.0,
-            static_cast<unsigned long long>(status.frames));
-    }
-    line.assign(text.data());
-    line.append("  ").append(status.projector);
-}
-
-void RateMeter::read(LaserStatus& status, Clock::time_point now) {
-    const double elapsed = std::chrono::duration<double>(now - since).count();
-    status.framesPerSecond = elapsed > 0.0 ? static_cast<double>(frames) / elapsed : 0.0;
-    status.samplesPerSecond = elapsed > 0.0 ? static_cast<double>(sampleCount) / elapsed : 0.0;
-    status.frames = framesTotal;
-    frames = 0;
-    sampleCount = 0;
-    since = now;
 }
 
 StatusLine::StatusLine(std::FILE* stream, Style chosen, Clock::duration every,

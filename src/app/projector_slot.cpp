@@ -1,6 +1,8 @@
 #include "app/projector_slot.hpp"
 
 #include "app/laser_sender.hpp"
+#include "app/projector_finder.hpp"
+#include "laser/realtime.hpp"
 
 #include <cstdio>
 #include <exception>
@@ -17,8 +19,10 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kWatchPeriod = std::chrono::milliseconds(50);
 // Silent this long while playing: stalled, not yet lost.
 constexpr auto kQuietAfter = std::chrono::milliseconds(250);
-// A link that cannot be made (no socket, no interface) is tried again after this.
+// A link that cannot be made (no socket) is tried again after this.
 constexpr auto kRetryAfter = std::chrono::seconds(1);
+// Waiting this long for the projector is told in one line.
+constexpr auto kTellWaitingAfter = std::chrono::milliseconds(300);
 
 void sleepUnlessStopped(Clock::duration duration, const std::atomic<bool>& a,
                         const std::atomic<bool>& b) {
@@ -26,6 +30,16 @@ void sleepUnlessStopped(Clock::duration duration, const std::atomic<bool>& a,
     while (!a.load() && !b.load() && Clock::now() < end) {
         std::this_thread::sleep_for(kWatchPeriod);
     }
+}
+
+// The process's memory is locked once, when the first frame is out: off the path to it.
+void lockMemoryOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (const char* refused = lockMemory()) {
+            std::fprintf(stderr, "lumarok: %s\n", refused);
+        }
+    });
 }
 
 } // namespace
@@ -44,9 +58,11 @@ const char* stateName(ProjectorState state) {
     return "?";
 }
 
-ProjectorSlot::ProjectorSlot(SlotSettings chosen, const std::atomic<bool>& stopSignal,
-                             WantBell& bell, FrameBell& frameBell)
-    : settings(std::move(chosen)), stop(stopSignal), handoff(&bell, &frameBell) {
+ProjectorSlot::ProjectorSlot(SlotSettings chosen, std::uint16_t number,
+                             const std::atomic<bool>& stopSignal, ProjectorFinder& projectors,
+                             EventLog& events, Doorbell& wants, Doorbell& frames)
+    : settings(std::move(chosen)), index(number), stop(stopSignal), finder(projectors), log(events),
+      handoff(wants, frames) {
     thread = std::thread(&ProjectorSlot::run, this);
 }
 
@@ -73,6 +89,14 @@ SlotReading ProjectorSlot::read() const {
     return reading;
 }
 
+std::string ProjectorSlot::label() const {
+    const std::lock_guard lock(linkMutex);
+    if (address.empty()) {
+        return settings.wanted.empty() ? "(any)" : settings.wanted;
+    }
+    return (name.empty() ? settings.wanted : name) + " at " + address;
+}
+
 void ProjectorSlot::run() {
     RateLimitedLine complaints(std::chrono::seconds(10));
     bool after = false;
@@ -84,20 +108,41 @@ void ProjectorSlot::run() {
             after = true;
         } catch (const std::exception& e) {
             // The others play on; this one is tried again.
-            complaints.print("projector " + settings.wanted + ": " + e.what());
+            complaints.print("projector " + label() + ": " + e.what());
             sleepUnlessStopped(kRetryAfter, stop, ownStop);
         }
     }
 }
 
 bool ProjectorSlot::playOnce(bool after) {
+    std::optional<FoundProjector> found;
+    {
+        // Tells the operator once when the projector keeps him waiting.
+        std::jthread teller([&](std::stop_token token) {
+            const Clock::time_point at = Clock::now() + kTellWaitingAfter;
+            while (!token.stop_requested() && Clock::now() < at) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (!token.stop_requested() && !after) {
+                const std::string what =
+                    settings.wanted.empty() ? "a projector" : "projector " + settings.wanted;
+                const std::string where =
+                    finder.interface().empty() ? "" : " on " + finder.interface();
+                std::fprintf(stderr, "waiting for %s%s\u2026\n", what.c_str(), where.c_str());
+            }
+        });
+        found = finder.find(settings.wanted, ownStop);
+    }
+    if (!found) {
+        return false;
+    }
+    const std::uint32_t source = found->source;
     std::unique_ptr<LaserCubeLink> made;
     try {
-        made = std::make_unique<LaserCubeLink>(
-            &ownStop, ProjectorChoice{{settings.wanted}, settings.interfaceName}, settings.realtime,
-            LinkPorts::anyFree);
-    } catch (const DiscoveryCancelled&) {
-        return false;
+        made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);
+    } catch (...) {
+        finder.release(source);
+        throw;
     }
     LaserCubeLink& current = *made;
     {
@@ -106,31 +151,53 @@ bool ProjectorSlot::playOnce(bool after) {
         name = current.name();
         address = current.address();
     }
-    const std::string label = (name.empty() ? settings.wanted : name) + " at " + address;
+    const std::string where = label();
+    std::fputs(foundLine(current.name(), current.address()).c_str(), stdout);
+    std::fflush(stdout);
+    if (found->info.deviceAddress != "0.0.0.0" && found->info.deviceAddress != address) {
+        std::fprintf(stderr,
+                     "lumarok: the projector names address %s but answers from %s; using %s\n",
+                     found->info.deviceAddress.c_str(), address.c_str(), address.c_str());
+    }
     if (after) {
-        std::fprintf(stderr, "lumarok: projector %s answers again\n", label.c_str());
+        std::fprintf(stderr, "lumarok: projector %s answers again\n", where.c_str());
+    } else {
+        std::fprintf(stderr, "projector: %s\n", where.c_str());
     }
     state.store(ProjectorState::playing);
     std::string why;
+    bool closedDark = true;
     {
         isLive.store(true); // before the sender's first request, so that it is heard
-        LaserSender sender(current, handoff, stop, settings.realtime, true);
+        LaserSender sender(current, handoff, stop, log, index, settings.realtime);
         const std::uint64_t reportsAtStart = current.stats().deviceReports;
         std::uint64_t reports = reportsAtStart;
         std::uint64_t stalls = current.stats().stalls;
         Clock::time_point heard = Clock::now();
+        Clock::time_point asked{};
         Clock::time_point stalledAt{};
         while (!stopping() && !sender.failed().load()) {
             std::this_thread::sleep_for(kWatchPeriod);
+            if (sender.sentAFrame()) {
+                lockMemoryOnce();
+            }
             const LinkStats now = current.stats();
             const Clock::time_point at = Clock::now();
-            if (now.deviceReports != reports) {
+            // While the network refuses the stream nothing can be heard: the stream keeps
+            // its place and waits for the network instead of counting the device lost.
+            if (now.deviceReports != reports || now.sendFailing) {
                 reports = now.deviceReports;
                 heard = at;
             }
             if (now.stalls != stalls) {
                 stalls = now.stalls;
                 stalledAt = at;
+            }
+            // Quiet for a while: is it there at all? One that stopped reporting but still
+            // answers plays on, paced on the estimate.
+            if (at - heard > kQuietAfter && at - asked > kQuietAfter) {
+                current.askForInformation();
+                asked = at;
             }
             // A device never heard from after discovery is paced on the estimate.
             const bool everHeard = reports != reportsAtStart;
@@ -144,22 +211,30 @@ bool ProjectorSlot::playOnce(bool after) {
         }
         isLive.store(false);
         try {
-            sender.finish(); // dark where the beam is, then off
+            // Dark where the beam is, then off; when the show stops, tried until the
+            // network takes them, for a while.
+            sender.finish(stopping());
         } catch (const std::exception& e) {
             why = e.what();
         }
+        closedDark = sender.closedDark();
     }
     {
         const std::lock_guard lock(linkMutex);
         link = nullptr;
     }
     made.reset();
+    finder.release(source);
     if (stopping()) {
+        if (!closedDark) {
+            std::fprintf(stderr, "lumarok: projector %s could not be reached to darken it\n",
+                         where.c_str());
+        }
         return false;
     }
     state.store(ProjectorState::lost);
     std::fprintf(stderr, "lumarok: projector %s lost (%s); dark, looking for it again\n",
-                 label.c_str(), why.c_str());
+                 where.c_str(), why.c_str());
     return true;
 }
 

@@ -2,17 +2,21 @@
 
 #include "app/frame_handoff.hpp"
 #include "app/placement.hpp"
+#include "laser/event_log.hpp"
 #include "laser/laser_sample.hpp"
 #include "laser/lasercube_link.hpp"
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace lumarok {
+
+class ProjectorFinder;
 
 // waiting: not found yet; playing: fed and heard; stalled: fed, but the device makes
 // no room, is not heard for a moment or cannot be reached; lost: not heard for
@@ -21,8 +25,7 @@ enum class ProjectorState { waiting, playing, stalled, lost };
 [[nodiscard]] const char* stateName(ProjectorState state);
 
 struct SlotSettings {
-    std::string wanted;        // name or address to discover (and rediscover) it by
-    std::string interfaceName; // empty: every interface
+    std::string wanted; // name or address to discover (and rediscover) it by; empty: any
     Placement placement;
     bool realtime = true; // sender and receive threads ask for real-time scheduling
 };
@@ -35,20 +38,20 @@ struct SlotReading {
     LinkStats stats; // of the current link; zero while none
 };
 
-// One projector of a show with several: its own link, sender and safety rules. A
-// thread of its own discovers the projector, starts a sender on it, and watches it:
-// a projector that falls silent for kLostAfter after it had been heard, or whose
-// sender fails, is darkened (as far as it still listens), switched off, reported in
-// one line and looked for again, while the others play on. The renderer publishes
-// frames to frames() while live().
+// One projector of a show, one stream: its link, sender and safety rules. A thread of
+// its own waits for the finder to find the projector, starts a sender on it and
+// watches it: a projector that falls silent for kLostAfter after it had been heard, or
+// whose sender fails, is darkened (as far as it still listens), switched off, reported
+// in one line and looked for again, while the others play on. The same rules hold for
+// a show of one projector. The renderer publishes frames to frames() while live().
 // Thread: construct, finish and destroy on the owner's thread; frames(), scratch()
-// and placement() from the render thread; read() from any.
+// and placement() from the render thread; read() and label() from any.
 class ProjectorSlot {
 public:
     static constexpr std::chrono::seconds kLostAfter{1};
 
-    ProjectorSlot(SlotSettings settings, const std::atomic<bool>& stopSignal, WantBell& bell,
-                  FrameBell& frameBell);
+    ProjectorSlot(SlotSettings settings, std::uint16_t index, const std::atomic<bool>& stopSignal,
+                  ProjectorFinder& finder, EventLog& log, Doorbell& wants, Doorbell& frames);
     ~ProjectorSlot();
     ProjectorSlot(const ProjectorSlot&) = delete;
     ProjectorSlot& operator=(const ProjectorSlot&) = delete;
@@ -58,6 +61,8 @@ public:
     [[nodiscard]] const Placement& placement() const { return settings.placement; }
     std::vector<LaserSample>& scratch() { return placed; }
     [[nodiscard]] SlotReading read() const;
+    // "NAME at ADDRESS" once found, else the word it was chosen by.
+    [[nodiscard]] std::string label() const;
     [[nodiscard]] const std::string& wanted() const { return settings.wanted; }
     // Stops the sender (dark, switched off) and the thread.
     void finish();
@@ -69,13 +74,16 @@ private:
     [[nodiscard]] bool stopping() const { return stop.load() || ownStop.load(); }
 
     SlotSettings settings;
+    std::uint16_t index;
     const std::atomic<bool>& stop;
+    ProjectorFinder& finder;
+    EventLog& log;
     std::atomic<bool> ownStop{false};
     std::atomic<bool> isLive{false};
     std::atomic<ProjectorState> state{ProjectorState::waiting};
     FrameHandoff handoff;
     std::vector<LaserSample> placed; // render thread only
-    mutable std::mutex linkMutex;    // guards the three below
+    mutable std::mutex linkMutex;    // guards the three below (never the sender's)
     const LaserCubeLink* link = nullptr;
     std::string name;
     std::string address;

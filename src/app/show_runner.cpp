@@ -2,13 +2,9 @@
 
 #include "anim/animation.hpp"
 #include "app/command_line.hpp"
-#include "app/effect_kind.hpp"
 #include "app/headless_render.hpp"
 #include "app/ilda_export.hpp"
-#include "app/laser_loop.hpp"
-#include "app/laser_sender.hpp"
-#include "app/laser_status.hpp"
-#include "app/multi_laser.hpp"
+#include "app/laser_show.hpp"
 #include "app/preview_window.hpp"
 #include "app/readout.hpp"
 #include "app/show_folder.hpp"
@@ -21,7 +17,6 @@
 #include "clock/osc_time_provider.hpp"
 #include "clock/remap_time.hpp"
 #include "laser/discovery.hpp"
-#include "laser/lasercube_link.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -56,21 +51,15 @@ void tell(const Options& options, const std::string& line) {
     }
 }
 
-ProjectorChoice projectorChoice(const Options& options) {
-    return {options.projectors, options.interfaceName};
-}
-
 // Lists what answers within a fixed time, on stdout, one projector a line.
 constexpr auto kListingTime = std::chrono::milliseconds(1500);
 
 int listProjectors(const Options& options) {
     const StopSignals signals;
-    // Any free port: the devices answer to where the request came from, and a show
-    // playing on this machine keeps the command port.
+    // The protocol's command port, where the devices' answers arrive.
     UdpSocket socket(0);
-    socket.enableBroadcast();
-    socket.bind(0);
-    Discovery discovery(socket, projectorChoice(options));
+    bindCommandPort(socket);
+    Discovery discovery(socket, ProjectorChoice{options.projectors, options.interfaceName});
     std::vector<FoundProjector> found;
     try {
         found = discovery.collect(kListingTime, &signals.stopRequested());
@@ -95,94 +84,6 @@ float laserIntensity(const Options& options) {
                                     options.intensityText + "'");
     }
     return options.intensity;
-}
-
-// For tests only (never set in a show): "AFTER_SECONDS:MILLISECONDS" makes one
-// render that many seconds into laser mode take that much longer, as a render stall.
-class RenderStallForTests {
-public:
-    RenderStallForTests() {
-        const char* value = std::getenv("LUMAROK_TEST_RENDER_STALL");
-        double after = 0.0;
-        long milliseconds = 0;
-        if (value != nullptr && std::sscanf(value, "%lf:%ld", &after, &milliseconds) == 2) {
-            at = std::chrono::steady_clock::now() +
-                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                     std::chrono::duration<double>(after));
-            stall = std::chrono::milliseconds(milliseconds);
-            armed = true;
-        }
-    }
-    void maybeStall() {
-        if (armed && std::chrono::steady_clock::now() >= at) {
-            armed = false;
-            std::this_thread::sleep_for(stall);
-        }
-    }
-
-private:
-    std::chrono::steady_clock::time_point at{};
-    std::chrono::milliseconds stall{0};
-    bool armed = false;
-};
-
-// Ends normally when a stop signal arrives (also during discovery). The stop is
-// decided in one place, the render loop's flags: a signal, or the sender failing.
-// Every way out (those two, an error while rendering) leaves through the sender,
-// which darkens the beam where it is, and the link, which switches the device off;
-// then the caller releases the show objects in shutdown order, or the error ends
-// the program.
-void runLaserMode(const ShowObjects& show, const Options& options, float intensity) {
-    const StopSignals signals;
-    std::optional<LaserCubeLink> link;
-    try {
-        link.emplace(&signals.stopRequested(), projectorChoice(options), true);
-    } catch (const DiscoveryCancelled&) {
-        return;
-    }
-    tell(options, "projector: " + link->name() + " at " + link->address());
-    FrameHandoff handoff;
-    LaserSender sender(*link, handoff, signals.stopRequested());
-    const ShowSources sources = sourcesOf(show);
-    RenderStallForTests stallForTests;
-    const auto start = StatusLine::Clock::now();
-    StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
-    RateMeter rates(start);
-    LaserStatus status;
-    status.projector = link->name() + " " + link->address();
-    std::string statusText; // kept: the status line allocates nothing while the show plays
-    statusText.reserve(512);
-    std::uint64_t samplesBefore = 0;
-    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
-    runLaserLoop(
-        StopFlags{&signals.stopRequested(), &sender.failed()},
-        [&](std::vector<LaserSample>& samples, glm::vec2 beamPosition) {
-            stallForTests.maybeStall();
-            status.showSeconds = currentShowTime(show);
-            const ColorFrame& frame = renderShowFrame(sources, status.showSeconds, buffers);
-            const glm::vec2 end =
-                buildLaserFramePath(frame, samples, beamPosition, intensity).beamPosition;
-            rates.frameSent(0);
-            const auto now = StatusLine::Clock::now();
-            if (statusLine.due(now)) {
-                status.entry = show.gTimeline->selectedIndex(status.showSeconds);
-                status.effectKind = effectKind(show.gTimeline->effectAt(status.showSeconds));
-                const LinkStats stats = link->stats();
-                status.bufferFree = stats.bufferFree;
-                status.bufferMax = stats.bufferMax;
-                status.underruns = stats.impliedUnderruns;
-                status.deviceSampleRate = stats.sampleRate;
-                // Samples on the wire, dark fill included.
-                rates.samplesSent(stats.samplesSent - samplesBefore);
-                samplesBefore = stats.samplesSent;
-                rates.read(status, now);
-                formatLaserStatus(status, options.verbosity > 0, statusText);
-                statusLine.show(statusText, now);
-            }
-            return end;
-        },
-        handoff);
-    sender.finish();
 }
 
 int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {
@@ -241,7 +142,7 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
     return provider;
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {
         std::fputs(usageText(), stdout);
@@ -284,10 +185,9 @@ int run(int argc, char** argv) {
     show.load(folder, true, options.audioSource, options.verbosity >= 0);
     show.gTimeProvider = makeTimeProvider(options);
     int status = 0;
-    if (options.laser && wantsSeveralProjectors(options)) {
-        runMultiLaserMode(show, options, intensity);
-    } else if (options.laser) {
-        runLaserMode(show, options, intensity);
+    if (options.laser) {
+        LaserFrameBuilder build = showFrameBuilder(show, intensity);
+        runLaserShow(show, options, wrap ? wrap(std::move(build)) : std::move(build));
     } else {
         status = runPreviewMode(show, options, argv[0]);
     }
@@ -306,9 +206,9 @@ std::string oneLine(std::string text) {
 
 } // namespace
 
-int runShow(int argc, char** argv) {
+int runShow(int argc, char** argv, const LaserFrameWrap& wrap) {
     try {
-        return run(argc, argv);
+        return run(argc, argv, wrap);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "lumarok: %s; %s\n", oneLine(e.what()).c_str(), kUsageHint);
         return 2;

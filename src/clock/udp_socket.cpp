@@ -124,6 +124,20 @@ void UdpSocket::enableBroadcast() {
     }
 }
 
+void UdpSocket::allowAddressReuse() {
+    const int on = 1;
+    if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0) {
+        throwSystemError(errno, "Cannot share the port");
+    }
+}
+
+void UdpSocket::connectTo(std::uint32_t address, std::uint16_t port) {
+    const sockaddr_in peer = ipv4Address(address, port);
+    if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) < 0) {
+        throwSystemError(errno, "Cannot connect the socket");
+    }
+}
+
 void UdpSocket::sendTo(const std::string& address, std::uint16_t port,
                        std::span<const std::byte> bytes) {
     const sockaddr_in destination = sendDestination(address, port);

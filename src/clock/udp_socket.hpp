@@ -39,6 +39,13 @@ public:
     void bind(const std::string& address, std::uint16_t port);
     [[nodiscard]] std::uint16_t localPort() const;
     void enableBroadcast();
+    // Lets several sockets of this process share a local port (before bind): the sockets
+    // of several projector links all live on the device protocol's one port.
+    void allowAddressReuse();
+    // Hears only this peer (network byte order address, host order port); sends may
+    // still name other destinations. Among sockets sharing a port, a connected one gets
+    // its peer's datagrams.
+    void connectTo(std::uint32_t address, std::uint16_t port);
     // address: dotted IPv4 text.
     void sendTo(const std::string& address, std::uint16_t port, std::span<const std::byte> bytes);
     // Sends the datagrams in order with one system call (the first kMaxBatch of them);

@@ -199,6 +199,7 @@ bool Discovery::receiveWanted(std::chrono::milliseconds timeout, FoundProjector&
     found.info = std::move(parsed.info);
     found.datagram.assign(datagram.begin(), datagram.end());
     found.source = source.sin_addr.s_addr;
+    found.sourcePort = ntohs(source.sin_port);
     // Some devices do not know their own address; the reply's source is as good.
     if (found.info.deviceAddress == "0.0.0.0") {
         found.info.deviceAddress = dotted(found.source);
@@ -218,26 +219,39 @@ bool Discovery::wanted(const FoundProjector& found) const {
                        });
 }
 
-FoundProjector Discovery::waitForFirst(const std::atomic<bool>* cancel) {
-    Clock::time_point nextRound = Clock::now();
+std::optional<FoundProjector> Discovery::next(Clock::time_point until,
+                                              const std::atomic<bool>* cancel) {
     FoundProjector found;
     for (;;) {
         if (cancel != nullptr && cancel->load()) {
             throw DiscoveryCancelled("discovery cancelled");
         }
         Clock::time_point now = Clock::now();
+        if (now >= until) {
+            return std::nullopt;
+        }
         if (now >= nextRound) {
-            if (rounds == 1) {
-                std::fputs((waitingLine() + "\n").c_str(), stderr);
-            }
             sendRound();
             nextRound = now + kRequestInterval;
         }
         now = Clock::now();
-        const auto untilRound = std::chrono::ceil<std::chrono::milliseconds>(nextRound - now);
-        if (receiveWanted(std::clamp(untilRound, std::chrono::milliseconds(0), kStopCheck),
-                          found)) {
+        const auto untilNext =
+            std::chrono::ceil<std::chrono::milliseconds>(std::min(nextRound, until) - now);
+        if (receiveWanted(std::clamp(untilNext, std::chrono::milliseconds(0), kStopCheck), found)) {
             return found;
+        }
+    }
+}
+
+FoundProjector Discovery::waitForFirst(const std::atomic<bool>* cancel) {
+    bool told = false;
+    for (;;) {
+        if (std::optional<FoundProjector> found = next(Clock::now() + kRequestInterval, cancel)) {
+            return std::move(*found);
+        }
+        if (!told) {
+            std::fputs((waitingLine() + "\n").c_str(), stderr);
+            told = true;
         }
     }
 }
@@ -246,22 +260,8 @@ std::vector<FoundProjector> Discovery::collect(std::chrono::milliseconds duratio
                                                const std::atomic<bool>* cancel) {
     std::map<std::uint32_t, FoundProjector> bySource;
     const Clock::time_point end = Clock::now() + duration;
-    Clock::time_point nextRound = Clock::now();
-    FoundProjector found;
-    for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
-        if (cancel != nullptr && cancel->load()) {
-            throw DiscoveryCancelled("discovery cancelled");
-        }
-        if (now >= nextRound) {
-            sendRound();
-            nextRound = now + kRequestInterval;
-        }
-        const auto untilNext =
-            std::chrono::ceil<std::chrono::milliseconds>(std::min(nextRound, end) - Clock::now());
-        if (receiveWanted(std::clamp(untilNext, std::chrono::milliseconds(0), kStopCheck), found)) {
-            bySource[ntohl(found.source)] = std::move(found);
-            found = {};
-        }
+    while (std::optional<FoundProjector> found = next(end, cancel)) {
+        bySource[ntohl(found->source)] = std::move(*found);
     }
     std::vector<FoundProjector> result;
     for (auto& entry : bySource) {
@@ -284,6 +284,16 @@ std::string Discovery::waitingLine() const {
         line += " on " + choice.interfaceName;
     }
     return line + "\u2026";
+}
+
+void bindCommandPort(UdpSocket& socket) {
+    socket.allowAddressReuse();
+    socket.enableBroadcast();
+    socket.bind(kCommandPort);
+}
+
+std::string foundLine(const std::string& name, const std::string& address) {
+    return "Found" + name + " Ip: " + address + "\n";
 }
 
 std::string describeProjector(const FoundProjector& found) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -33,8 +34,17 @@ struct ProjectorChoice {
 struct FoundProjector {
     DeviceInfo info; // deviceAddress is the reply's source when the device does not know it
     std::vector<std::byte> datagram;
-    std::uint32_t source = 0; // network byte order
+    std::uint32_t source = 0;     // network byte order
+    std::uint16_t sourcePort = 0; // the port it answered from, host byte order
 };
+
+// Makes a new socket the one discovery asks and hears on: bound to the device
+// protocol's command port, shared with the links of the projectors already found,
+// broadcast enabled.
+void bindCommandPort(UdpSocket& socket);
+
+// "Found", the device's name, " Ip: ", its address, a line break.
+[[nodiscard]] std::string foundLine(const std::string& name, const std::string& address);
 
 // Asks for projectors on a socket the caller owns (broadcast enabled, bound) and hears
 // their answers. Each interface gets at most one request per 250 ms, alternately to its
@@ -50,6 +60,10 @@ public:
     // turns true first; prints waitingLine() on stderr once the first request went
     // unanswered.
     FoundProjector waitForFirst(const std::atomic<bool>* cancel);
+    // Asks and hears until a wanted projector answers or `until` passes (nullopt).
+    // Throws DiscoveryCancelled when *cancel turns true first.
+    std::optional<FoundProjector> next(std::chrono::steady_clock::time_point until,
+                                       const std::atomic<bool>* cancel);
     // Every wanted projector that answers within `duration`, one entry per source,
     // in order of address.
     std::vector<FoundProjector> collect(std::chrono::milliseconds duration,
@@ -60,6 +74,7 @@ public:
 private:
     void sendRound();
     bool receiveWanted(std::chrono::milliseconds timeout, FoundProjector& found);
+    std::chrono::steady_clock::time_point nextRound{};
     [[nodiscard]] bool wanted(const FoundProjector& found) const;
 
     UdpSocket& socket;

@@ -26,9 +26,10 @@ struct StopFlags {
 enum class FrameStart { paced, now, atReserve };
 
 enum class SendOutcome {
-    sent,    // the whole frame went out
-    stopped, // a stop was asked for; the rest of the frame was not sent
-    stalled, // the device made no room for longer than its buffer takes to drain
+    sent,        // the whole frame went out
+    stopped,     // a stop was asked for; the rest of the frame was not sent
+    stalled,     // the device made no room for longer than its buffer takes to drain
+    interrupted, // the network came back during it; the rest was dropped
 };
 
 // Where the laser sender puts its samples: a projector link, or a stand-in in tests.
@@ -40,16 +41,20 @@ public:
     // within 20 ms of `stop` being raised. Throws on errors that do not recover.
     virtual SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop,
                                   FrameStart start) = 0;
-    // Sends at once without pacing or retries (the dark frame on the way out).
-    virtual void sendUnpaced(std::span<const LaserSample> samples) = 0;
-    // Switches the device off; later calls do nothing.
-    virtual void switchOff() = 0;
+    // Sends at once without pacing or retries (dark fills, the dark frame on the way
+    // out), within the wire's burst limits; false when the network refused it.
+    virtual bool sendUnpaced(std::span<const LaserSample> samples) = 0;
+    // Switches the device off; once it went out, later calls do nothing. False when the
+    // network refused it.
+    virtual bool switchOff() = 0;
     // How long until the device is estimated to hold only `samples` samples.
     [[nodiscard]] virtual std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) = 0;
     // Samples the device is estimated to hold now; -1 when not known.
     [[nodiscard]] virtual std::int32_t queuedSamples() { return -1; }
     // Samples a second the device plays; 0 when not known.
     [[nodiscard]] virtual std::int32_t playRate() { return 0; }
+    // Samples the device's buffer holds.
+    [[nodiscard]] virtual std::int32_t bufferSize() { return 6000; }
 };
 
 } // namespace lumarok

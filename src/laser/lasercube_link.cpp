@@ -1,5 +1,6 @@
 #include "laser/lasercube_link.hpp"
 
+#include "laser/device_checks.hpp"
 #include "laser/device_datagram.hpp"
 #include "laser/realtime.hpp"
 
@@ -7,13 +8,11 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <exception>
 #include <system_error>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 
 namespace lumarok {
 
@@ -22,8 +21,6 @@ namespace {
 constexpr std::uint16_t kDataPort = 45458;
 constexpr std::uint8_t kSwitchA = 0x78;
 constexpr std::uint8_t kSwitchB = 0x80;
-// Discovery's receives give up this often to look at the cancel flag.
-constexpr auto kReceiveTimeout = std::chrono::milliseconds(50);
 // The sender reads the device's reports whenever it looks at the buffer (at least
 // every 20 ms while it streams); the receive thread reads them this often besides,
 // so they are heard while nothing is sent.
@@ -37,13 +34,10 @@ constexpr auto kReadAtMostEvery = std::chrono::milliseconds(2);
 constexpr std::size_t kFullInfoBytes = 38;
 // Back-off between retries of a failing send, doubling from the first to the last.
 constexpr auto kFirstRetry = std::chrono::milliseconds(2);
-// Packets of a frame sent on one wake-up. Pacing before every packet woke the sender
-// once per packet (about 210 times a second at 30000 samples/s); paced once per group,
-// the sleep covers the group's whole shortfall at once (4 x 140 samples, 19 ms at
-// 30000/s, within the longest pacing sleep). The device then holds at most the pacing
-// reserve plus one group, 700 samples more than before at the peak.
-constexpr std::size_t kPacketsPerWake = 4;
 constexpr auto kLastRetry = std::chrono::milliseconds(100);
+// Packets of a frame sent on one wake-up once pacing is needed: the sleep covers the
+// group's whole shortfall at once (4 x 140 samples, 19 ms at 30000/s).
+constexpr std::size_t kPacketsPerWake = 4;
 
 using Clock = std::chrono::steady_clock;
 
@@ -58,8 +52,7 @@ std::chrono::nanoseconds sleepMicroseconds(std::chrono::microseconds duration) {
 
 // Sleeps in slices no longer than the pacing's, so a stop is seen in time.
 // False when the stop came first.
-bool sleepUnlessStopped(std::chrono::nanoseconds duration, const StopFlags& stop) {
-    const Clock::time_point end = Clock::now() + duration;
+bool sleepUntilUnlessStopped(Clock::time_point end, const StopFlags& stop) {
     for (;;) {
         if (stop.raised()) {
             return false;
@@ -76,7 +69,8 @@ bool sleepUnlessStopped(std::chrono::nanoseconds duration, const StopFlags& stop
 // Errors a network that comes back recovers from.
 bool transientSendError(int code) {
     return code == ENOBUFS || code == ENETDOWN || code == ENETUNREACH || code == EHOSTUNREACH ||
-           code == EAGAIN || code == EINTR || code == ENOMEM;
+           code == EAGAIN || code == EINTR || code == ENOMEM || code == EADDRNOTAVAIL ||
+           code == ECONNREFUSED;
 }
 
 std::string dottedAddress(std::uint32_t networkOrder) {
@@ -87,145 +81,124 @@ std::string dottedAddress(std::uint32_t networkOrder) {
     return text.data();
 }
 
+std::uint32_t parseDotted(const std::string& text) {
+    in_addr address{};
+    return ::inet_pton(AF_INET, text.c_str(), &address) == 1 ? address.s_addr : 0;
+}
+
 } // namespace
 
-LaserCubeLink::LaserCubeLink(const std::atomic<bool>* cancel, const ProjectorChoice& choice,
-                             bool realtime, LinkPorts ports)
-    : commandSocket(0), dataSocket(0), realtimeReceiver(realtime) {
-    commandSocket.enableBroadcast();
-    if (ports == LinkPorts::fixed) {
-        commandSocket.bind(kCommandPort);
-        dataSocket.bind(kDataPort);
-    } else {
-        commandSocket.bind(0);
+LaserCubeLink::LaserCubeLink(const FoundProjector& found, EventLog& events, std::uint16_t index,
+                             bool realtime)
+    : log(events), stream(index), socket(0), deviceAddress(dottedAddress(found.source)),
+      deviceName(found.info.deviceName), deviceSource(found.source), realtimeReceiver(realtime) {
+    // The protocol's one port: the device answers there, whichever port it answers to.
+    socket.allowAddressReuse();
+    socket.bind(kCommandPort);
+    socket.connectTo(found.source, found.sourcePort != 0 ? found.sourcePort : kCommandPort);
+    // Nothing was sent yet: the device is empty unless its answer says otherwise.
+    bufferFree.report(bufferMax.load());
+    handleDeviceInfo(found.datagram, Clock::now());
+    inbox.emplace(socket.nativeHandle());
+    if (!sendSwitches(0x01)) {
+        post(StreamEvent::sendFailing, ENETUNREACH);
     }
-    commandSocket.setReceiveTimeout(kReceiveTimeout);
-    discover(cancel, choice);
-    inbox.emplace(commandSocket.nativeHandle());
     try {
         receiveThread = std::thread(&LaserCubeLink::receiveLoop, this);
     } catch (...) {
-        sendSwitches(0x00);
+        (void)sendSwitches(0x00);
         throw;
     }
 }
 
 LaserCubeLink::~LaserCubeLink() {
-    {
-        const std::lock_guard lock(quietMutex);
-        stopRequested.store(true);
-    }
-    quiet.notify_all();
-    try {
-        switchOff();
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "lumarok: switching the projector off failed: %s\n", error.what());
+    stopRequested.store(true);
+    quiet.ring();
+    if (!switchOff()) {
+        LogEvent event;
+        event.kind = StreamEvent::switchOffFailed;
+        event.stream = stream;
+        event.setText("the network refused it");
+        log.post(event);
     }
     if (receiveThread.joinable()) {
         receiveThread.join();
     }
 }
 
-void LaserCubeLink::sendTo(const std::string& address, std::uint16_t port,
-                           std::span<const std::byte> bytes) {
-    commandSocket.sendTo(address, port, bytes);
+void LaserCubeLink::post(StreamEvent kind, std::int64_t a, std::int64_t b) const {
+    LogEvent event;
+    event.kind = kind;
+    event.stream = stream;
+    event.a = a;
+    event.b = b;
+    log.post(event);
 }
 
-void LaserCubeLink::sendSwitches(std::uint8_t state) {
-    const std::string target = address();
+bool LaserCubeLink::sendSwitches(std::uint8_t state) {
     const std::array<std::byte, 2> switchA{std::byte{kSwitchA}, std::byte{state}};
     const std::array<std::byte, 2> switchB{std::byte{kSwitchB}, std::byte{state}};
-    sendTo(target, kCommandPort, switchA);
-    sendTo(target, kCommandPort, switchA);
-    sendTo(target, kCommandPort, switchB);
-    sendTo(target, kCommandPort, switchB);
+    bool all = true;
+    for (const auto* command : {&switchA, &switchA, &switchB, &switchB}) {
+        try {
+            socket.sendTo(deviceAddress, kCommandPort, *command);
+        } catch (const std::system_error& error) {
+            if (!transientSendError(error.code().value())) {
+                throw;
+            }
+            all = false;
+        }
+    }
+    return all;
 }
 
-void LaserCubeLink::switchOff() {
-    if (!switchedOff.exchange(true)) {
-        sendSwitches(0x00);
+void LaserCubeLink::askForInformation() {
+    const std::array<std::byte, 1> request{std::byte{kDeviceInfoTag}};
+    try {
+        socket.sendTo(deviceAddress, kCommandPort, request);
+    } catch (const std::system_error&) {
+        // The sender tells of a network that refuses the stream.
     }
 }
 
-void LaserCubeLink::discover(const std::atomic<bool>* cancel, const ProjectorChoice& choice) {
-    Discovery discovery(commandSocket, choice);
-    const FoundProjector found = discovery.waitForFirst(cancel);
-    deviceSource = found.source;
-    // Nothing was sent yet: the device is empty unless its answer says otherwise.
-    bufferFree.report(bufferMax.load());
-    handleDeviceInfo(found.datagram, found.source, true, Clock::now());
-    const std::string line = "Found" + name() + " Ip: " + address() + "\n";
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
-    sendSwitches(0x01);
-}
-
-void LaserCubeLink::warnFromReceiver(const std::string& text) {
-    ignoredReports.fetch_add(1);
-    receiveWarnings.print(text);
-}
-
-void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram,
-                                     std::uint32_t sourceAddress, bool atDiscovery,
-                                     Clock::time_point heard) {
-    if (!atDiscovery && datagram.size() < kFullInfoBytes) {
-        warnFromReceiver("a short projector information (" + std::to_string(datagram.size()) +
-                         " bytes) ignored");
-        return;
+bool LaserCubeLink::switchOff() {
+    if (switchedOff.load()) {
+        return true;
     }
-    DeviceInfo info = parseDeviceInfo(datagram);
-    infoByte3.store(info.infoByte3);
-    infoByte4.store(info.infoByte4);
-    infoFlag5.store(info.infoFlag5);
-    infoWord14.store(info.infoWord14);
-    infoByte23.store(info.infoByte23);
-    infoByte24.store(info.infoByte24);
-    infoByte25.store(info.infoByte25);
-    infoByte37.store(info.infoByte37);
+    const bool sent = sendSwitches(0x00);
+    switchedOff.store(sent);
+    return sent;
+}
+
+void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram, Clock::time_point heard) {
+    const DeviceInfo info = parseDeviceInfo(datagram);
     // Implausible numbers keep the last good ones (the defaults before any).
     if (plausibleSampleRate(info.sampleRate)) {
         sampleRate.store(info.sampleRate);
     } else {
-        warnFromReceiver("the projector states a sample rate of " +
-                         std::to_string(static_cast<std::uint32_t>(info.sampleRate)) +
-                         " samples/s; ignored, pacing goes on at " +
-                         std::to_string(sampleRate.load()));
+        ignoredReports.fetch_add(1);
+        post(StreamEvent::implausibleRate, static_cast<std::uint32_t>(info.sampleRate),
+             sampleRate.load());
     }
     if (plausibleBufferSize(info.bufferMax)) {
         bufferMax.store(info.bufferMax);
     } else {
-        warnFromReceiver("the projector states a buffer of " + std::to_string(info.bufferMax) +
-                         " samples; ignored, pacing goes on with " +
-                         std::to_string(bufferMax.load()));
+        ignoredReports.fetch_add(1);
+        post(StreamEvent::implausibleBuffer, info.bufferMax, bufferMax.load());
     }
     handleBufferFree(info.bufferFree, heard);
-    const std::string source = dottedAddress(sourceAddress);
-    const std::lock_guard lock(textMutex);
-    infoText = std::move(info.infoText);
-    if (!atDiscovery) {
-        // Where the stream goes was settled at discovery; a datagram cannot move it.
-        if (info.deviceAddress != deviceAddress && info.deviceAddress != "0.0.0.0") {
-            warnFromReceiver("the projector's information names " + info.deviceAddress +
-                             "; the stream stays with " + deviceAddress);
-        }
-        return;
+    // Where the stream goes was settled at discovery; a datagram cannot move it.
+    const std::uint32_t named = parseDotted(info.deviceAddress);
+    if (named != 0 && named != deviceSource && inbox) {
+        post(StreamEvent::namesOtherAddress, named, deviceSource);
     }
-    // Some devices do not know their own address; the reply's source is as good. One
-    // that names another address (or a broadcast) is reached where it answered from.
-    if (info.deviceAddress != "0.0.0.0" && info.deviceAddress != source) {
-        std::fprintf(stderr,
-                     "lumarok: the projector names address %s but answers from %s; using %s\n",
-                     info.deviceAddress.c_str(), source.c_str(), source.c_str());
-    }
-    deviceAddress = source;
-    deviceName = std::move(info.deviceName);
 }
 
 void LaserCubeLink::handleBufferFree(std::int32_t free, Clock::time_point heard) {
     const std::int32_t max = bufferMax.load();
     if (!plausibleBufferFree(free, max)) {
-        warnFromReceiver("the projector reports " + std::to_string(free) + " free of a " +
-                         std::to_string(max) + "-sample buffer; ignored");
+        ignoredReports.fetch_add(1);
+        post(StreamEvent::implausibleFree, free, max);
         return;
     }
     if (free == max && lastReportedFree >= 0 && lastReportedFree < max) {
@@ -236,20 +209,24 @@ void LaserCubeLink::handleBufferFree(std::int32_t free, Clock::time_point heard)
     bufferFree.report(free, heard);
 }
 
-void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram, std::uint32_t sourceAddress,
-                                   Clock::time_point heard) {
+void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram, Clock::time_point heard) {
     const DeviceDatagram parsed = parseDeviceDatagram(datagram, kStreamingInfoMinimum);
     switch (parsed.kind) {
     case DeviceDatagram::Kind::deviceInfo:
-        handleDeviceInfo(datagram, sourceAddress, false, heard);
+        if (datagram.size() < kFullInfoBytes) {
+            ignoredReports.fetch_add(1);
+            post(StreamEvent::shortInfo, static_cast<std::int64_t>(datagram.size()));
+            break;
+        }
+        handleDeviceInfo(datagram, heard);
         break;
     case DeviceDatagram::Kind::bufferFree:
         handleBufferFree(parsed.bufferFree, heard);
         break;
     case DeviceDatagram::Kind::ignored:
         if (!datagram.empty() && std::to_integer<std::uint8_t>(datagram[0]) == kDeviceInfoTag) {
-            warnFromReceiver("a short projector information (" + std::to_string(datagram.size()) +
-                             " bytes) ignored");
+            ignoredReports.fetch_add(1);
+            post(StreamEvent::shortInfo, static_cast<std::int64_t>(datagram.size()));
         }
         break;
     }
@@ -260,72 +237,85 @@ void LaserCubeLink::receiveLoop() {
     if (realtimeReceiver) {
         (void)raiseToRealtime(kReceiverPriority);
     }
-    for (;;) {
-        {
-            std::unique_lock lock(quietMutex);
-            if (quiet.wait_for(lock, kQuietRead, [this] { return stopRequested.load(); })) {
-                return;
-            }
+    while (!stopRequested.load()) {
+        const std::uint32_t seen = quiet.rings();
+        quiet.waitPast(seen, Clock::now() + kQuietRead);
+        if (!stopRequested.load()) {
+            readReports(true);
         }
-        readReports();
     }
 }
 
-void LaserCubeLink::readReports() {
-    const std::lock_guard lock(readMutex);
+void LaserCubeLink::readReports(bool wait) {
+    std::unique_lock lock(readMutex, std::defer_lock);
+    if (wait) {
+        lock.lock();
+    } else if (!lock.try_lock()) {
+        return; // the receive thread is reading them right now
+    }
     const Clock::time_point now = Clock::now();
     if (now - lastRead < kReadAtMostEvery) {
         return;
     }
     lastRead = now;
     inbox->drain([this](const HeardDatagram& datagram) {
-        try {
-            // Only the device that answered discovery may steer the stream.
-            if (datagram.source == deviceSource) {
-                handleDatagram(datagram.bytes, datagram.source, datagram.heard);
-            }
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "lumarok: device datagram dropped: %s\n", error.what());
+        // The socket is connected, but a datagram that came before it was is dropped.
+        if (datagram.source == deviceSource) {
+            handleDatagram(datagram.bytes, datagram.heard);
         }
     });
 }
 
+std::int32_t LaserCubeLink::burstCapacity() const {
+    const std::int32_t max = bufferMax.load();
+    const auto burst =
+        static_cast<std::int32_t>(WireLimits::kMaxBurstPackets * kMaxSamplesPerPacket);
+    return std::min(max, pacingReserve(max) + burst);
+}
+
 std::size_t LaserCubeLink::sendData(std::span<const std::span<const std::byte>> datagrams,
-                                    const StopFlags& stop) {
+                                    std::span<const std::size_t> sampleCounts,
+                                    const StopFlags& stop, bool retry) {
     std::chrono::nanoseconds backOff = kFirstRetry;
     for (;;) {
+        const WireLimits::Permit permit =
+            wire.permit(sampleCounts, sampleRate.load(), burstCapacity(), Clock::now());
+        if (permit.packets == 0) {
+            if (!sleepUntilUnlessStopped(permit.retryAt, stop)) {
+                return 0;
+            }
+            continue;
+        }
         try {
-            const std::size_t sent = commandSocket.sendBatch(deviceAddress, kDataPort, datagrams);
+            const std::size_t sent =
+                socket.sendBatch(deviceAddress, kDataPort, datagrams.first(permit.packets));
+            const Clock::time_point now = Clock::now();
+            wire.sent(sampleCounts.first(sent), now);
             if (failingSince) {
-                const Clock::time_point now = Clock::now();
                 // What went out meanwhile may sit in the kernel until the neighbour is
-                // found again: restart from the pacing threshold, not from an empty
-                // device, so a burst cannot be larger than the reserve.
-                bufferFree.report(bufferMax.load() - kPacingReserve);
-                const std::chrono::duration<double> down = now - *failingSince;
-                std::fprintf(stderr, "lumarok: sending to the projector works again after %.1f s\n",
-                             down.count());
+                // found again: restart from the reserve, not from an empty device.
+                const std::int32_t max = bufferMax.load();
+                bufferFree.report(max - pacingReserve(max));
+                post(StreamEvent::sendWorksAgain,
+                     std::chrono::duration_cast<std::chrono::milliseconds>(now - *failingSince)
+                         .count());
                 failingSince.reset();
                 sendFailing.store(false);
+                resumed = true;
             }
             return sent;
         } catch (const std::system_error& error) {
             if (!transientSendError(error.code().value())) {
                 throw;
             }
-            const Clock::time_point now = Clock::now();
             if (!failingSince) {
-                failingSince = now;
+                failingSince = Clock::now();
                 sendFailing.store(true);
             }
-            if (now - *failingSince > kGiveUpAfter) {
-                throw std::runtime_error("the projector stayed unreachable for " +
-                                         std::to_string(kGiveUpAfter.count()) +
-                                         " s: " + error.code().message());
-            }
-            sendWarnings.print("sending to the projector failed (" + error.code().message() +
-                               "); retrying");
-            if (!sleepUnlessStopped(backOff, stop)) {
+            post(StreamEvent::sendFailing, error.code().value());
+            // The network may be gone for long: the stream keeps its place and tries
+            // again until it is back or the stream is stopped.
+            if (!retry || !sleepUntilUnlessStopped(Clock::now() + backOff, stop)) {
                 return 0;
             }
             backOff = std::min<std::chrono::nanoseconds>(backOff * 2, kLastRetry);
@@ -362,14 +352,15 @@ std::size_t LaserCubeLink::countSent(std::span<const std::size_t> sampleCounts) 
     return total;
 }
 
-template <typename Send>
-bool LaserCubeLink::sendInBatches(std::span<const LaserSample> samples, Send&& send) {
+bool LaserCubeLink::sendPackets(std::span<const LaserSample> samples, const StopFlags& stop,
+                                bool retry) {
     std::array<std::span<const std::byte>, UdpSocket::kMaxBatch> datagrams{};
     std::array<std::size_t, UdpSocket::kMaxBatch> sampleCounts{};
     for (std::size_t at = 0; at < samples.size();) {
         const std::size_t count = writePackets(samples.subspan(at), datagrams, sampleCounts);
         const std::size_t sent =
-            send(std::span<const std::span<const std::byte>>(datagrams).first(count));
+            sendData(std::span<const std::span<const std::byte>>(datagrams).first(count),
+                     std::span<const std::size_t>(sampleCounts).first(count), stop, retry);
         if (sent == 0) {
             return false;
         }
@@ -379,14 +370,8 @@ bool LaserCubeLink::sendInBatches(std::span<const LaserSample> samples, Send&& s
     return true;
 }
 
-bool LaserCubeLink::sendPackets(std::span<const LaserSample> samples, const StopFlags& stop) {
-    return sendInBatches(samples, [&](std::span<const std::span<const std::byte>> datagrams) {
-        return sendData(datagrams, stop);
-    });
-}
-
 std::int32_t LaserCubeLink::freeNow() {
-    readReports();
+    readReports(false);
     const Clock::time_point now = Clock::now();
     idleCredit.credit(bufferFree, bufferMax.load(), sampleRate.load(), now);
     idleCredit.restart(bufferFree, now);
@@ -416,15 +401,15 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
     std::size_t sent = 0;
     // Sent at once: a frame's samples play when the device gets to them, however early
     // they came, so only room at the device limits how many go out without pacing.
+    // Only to a device down to the reserve: one that never makes room (or says so)
+    // gets what its pacing allows, however small the frame.
     const std::size_t atOnce =
-        start == FrameStart::paced
-            ? 0
-            : samplesWithRoom(samples.size(), start == FrameStart::atReserve);
+        start == FrameStart::paced ? 0 : samplesWithRoom(samples.size(), true);
     for (std::size_t packet = 0; sent < samples.size();) {
         // Paced once per group: the pacing leaves the device at most the reserve, and
         // the rest of the group goes straight out after the first packet.
         if (packet % kPacketsPerWake == 0 && sent >= atOnce) {
-            readReports();
+            readReports(false);
             const std::int32_t max = bufferMax.load();
             const std::int32_t rate = sampleRate.load();
             idleCredit.credit(bufferFree, max, rate, Clock::now());
@@ -432,7 +417,7 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
                 std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 * max / rate));
             const auto sleepThenRead = [this](std::chrono::microseconds duration) {
                 const std::chrono::nanoseconds slept = sleepMicroseconds(duration);
-                readReports();
+                readReports(false);
                 return slept;
             };
             const PaceResult paced = paceBeforePacket(
@@ -446,20 +431,16 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
             if (paced == PaceResult::stalled) {
                 stalls.fetch_add(1);
                 if (!stalled) {
-                    std::fprintf(stderr,
-                                 "lumarok: the projector made no room for %lld ms; sending dark "
-                                 "and waiting for it\n",
-                                 static_cast<long long>(
-                                     std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         drain + kStallMargin)
-                                         .count()));
+                    post(StreamEvent::stalled,
+                         std::chrono::duration_cast<std::chrono::milliseconds>(drain + kStallMargin)
+                             .count());
                     stalled = true;
                 }
                 outcome = SendOutcome::stalled;
                 break;
             }
         }
-        // This packet and those up to the next pacing go out in one system call.
+        // This packet and those up to the next pacing go out together.
         std::size_t end = sent;
         std::size_t count = 0;
         do {
@@ -467,12 +448,19 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
             ++count;
         } while (end < samples.size() && count < UdpSocket::kMaxBatch &&
                  ((packet + count) % kPacketsPerWake != 0 || end < atOnce));
-        if (!sendPackets(samples.subspan(sent, end - sent), stop)) {
+        if (!sendPackets(samples.subspan(sent, end - sent), stop, true)) {
             outcome = SendOutcome::stopped;
             break;
         }
         sent = end;
         packet += count;
+        if (resumed) {
+            // The network is back after the device starved: the rest of this frame is
+            // stale, and the device is told dark first.
+            resumed = false;
+            outcome = SendOutcome::interrupted;
+            break;
+        }
     }
     // A cut frame still ends here, so the next one is told apart; one of which
     // nothing went out was no frame.
@@ -480,19 +468,18 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
         ++counters.frameCounter;
     }
     if (outcome == SendOutcome::sent && stalled) {
-        std::fputs("lumarok: the projector takes samples again\n", stderr);
+        post(StreamEvent::takesSamplesAgain);
         stalled = false;
     }
     return outcome;
 }
 
-void LaserCubeLink::sendUnpaced(std::span<const LaserSample> samples) {
-    sendInBatches(samples, [&](std::span<const std::span<const std::byte>> datagrams) {
-        return commandSocket.sendBatch(deviceAddress, kDataPort, datagrams);
-    });
+bool LaserCubeLink::sendUnpaced(std::span<const LaserSample> samples) {
+    const bool all = sendPackets(samples, {}, false);
     if (!samples.empty()) {
         ++counters.frameCounter;
     }
+    return all;
 }
 
 std::chrono::nanoseconds LaserCubeLink::timeUntilQueued(std::int32_t samples) {
@@ -509,16 +496,6 @@ std::chrono::nanoseconds LaserCubeLink::timeUntilQueued(std::int32_t samples) {
 std::int32_t LaserCubeLink::queuedSamples() {
     const std::int32_t free = freeNow();
     return std::max(0, bufferMax.load() - free);
-}
-
-std::string LaserCubeLink::name() const {
-    const std::lock_guard lock(textMutex);
-    return deviceName;
-}
-
-std::string LaserCubeLink::address() const {
-    const std::lock_guard lock(textMutex);
-    return deviceAddress;
 }
 
 LinkStats LaserCubeLink::stats() const {

@@ -2,25 +2,23 @@
 
 #include "clock/udp_socket.hpp"
 #include "laser/datagram_inbox.hpp"
-#include "laser/device_checks.hpp"
 #include "laser/discovery.hpp"
+#include "laser/event_log.hpp"
 #include "laser/laser_output.hpp"
 #include "laser/laser_sample.hpp"
 #include "laser/pacing.hpp"
 #include "laser/sample_packets.hpp"
+#include "laser/wire_limits.hpp"
 
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace lumarok {
 
@@ -38,115 +36,92 @@ struct LinkStats {
     bool sendFailing = false; // transient send errors right now
 };
 
-// Which local ports a link listens on: the fixed command and data ports (one link per
-// machine), or ports the system picks, so that several links live side by side; a
-// projector answers to where it was asked from.
-enum class LinkPorts { fixed, anyFree };
-
-// Drives one projector over UDP: finds it by broadcast, switches it on, streams
-// sample frames paced against its buffer, and switches it off on destruction.
-// The address found at discovery is kept for the link's life; later datagrams can
-// change the pacing numbers (when plausible) but never where the stream goes.
-// Thread: construct, send and destroy on one thread at a time (the sending thread
-// may differ from the constructing one when the handover is ordered); stats() from
-// any thread. The device's datagrams are read by the sending thread whenever it looks
-// at the buffer, and every 100 ms besides by a receive thread of the link's own.
+// Drives one projector that discovery found: switches it on, streams sample frames paced
+// against its buffer, and switches it off on destruction. Its socket shares the device
+// protocol's command port with every other link and with discovery, and is connected
+// to the device, so it hears that device alone; the device's answers arrive on that
+// port whether it answers to the port a request came from or to the protocol's own.
+// The address found at discovery is kept for the link's life.
+// Thread: construct and destroy on one thread; sendFrame, sendUnpaced, switchOff and
+// the buffer questions on the sending thread (wait-free but for the pacing sleeps they
+// name, and for the socket's system calls); stats() from any. The device's datagrams
+// are read by the sending thread when it looks at the buffer (never waiting for the
+// lock: when the link's own receive thread is reading, it goes on without), and every
+// 100 ms besides by that thread. Messages go to the event log, never to stderr.
 class LaserCubeLink final : public LaserOutput {
 public:
-    // Blocks until a device (the chosen one, if any) answers. Throws DiscoveryCancelled
-    // when *stopRequested turns true first (seen within 50 ms), std::system_error on
-    // socket failures. `realtime`: the receive thread asks for SCHED_FIFO (kReceiverPriority).
-    explicit LaserCubeLink(const std::atomic<bool>* stopRequested = nullptr,
-                           const ProjectorChoice& choice = {}, bool realtime = false,
-                           LinkPorts ports = LinkPorts::fixed);
+    // `stream` numbers the projector in the log's events. `realtime`: the receive
+    // thread asks for SCHED_FIFO (kReceiverPriority). Throws std::system_error on
+    // socket failures.
+    LaserCubeLink(const FoundProjector& found, EventLog& log, std::uint16_t stream = 0,
+                  bool realtime = false);
     ~LaserCubeLink() override;
     LaserCubeLink(const LaserCubeLink&) = delete;
     LaserCubeLink& operator=(const LaserCubeLink&) = delete;
 
     // Sends one frame; may sleep to let the device catch up. Transient network errors
-    // are retried for kGiveUpAfter; then, or on any other error, throws.
+    // are retried until they clear or a stop comes; any other error throws.
     SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop,
                           FrameStart start) override;
-    void sendFrame(const std::vector<LaserSample>& samples) {
-        (void)sendFrame(samples, {}, FrameStart::paced);
-    }
-    void sendUnpaced(std::span<const LaserSample> samples) override;
-    // Sends the switch-off now instead of at destruction (once); throws on errors.
-    void switchOff() override;
+    bool sendUnpaced(std::span<const LaserSample> samples) override;
+    // Sends the switch-off now instead of at destruction (once it went out); false when
+    // the network refused it.
+    bool switchOff() override;
     [[nodiscard]] std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) override;
     [[nodiscard]] std::int32_t queuedSamples() override;
     [[nodiscard]] std::int32_t playRate() override { return sampleRate.load(); }
+    [[nodiscard]] std::int32_t bufferSize() override { return bufferMax.load(); }
 
-    [[nodiscard]] std::string name() const;
-    [[nodiscard]] std::string address() const;
+    // Asks the device for its information (the discovery request, to its address): a
+    // device that stopped reporting but still answers is not lost. Thread: any but the
+    // sender's; never throws.
+    void askForInformation();
+
+    [[nodiscard]] const std::string& name() const { return deviceName; }
+    [[nodiscard]] const std::string& address() const { return deviceAddress; }
     [[nodiscard]] LinkStats stats() const;
 
-    // Transient send errors are retried this long before the link gives up.
-    static constexpr std::chrono::seconds kGiveUpAfter{10};
     // Beyond the time the whole buffer takes to drain, before a device is stalled.
     static constexpr std::chrono::milliseconds kStallMargin{250};
 
 private:
-    void sendTo(const std::string& address, std::uint16_t port, std::span<const std::byte> bytes);
-    // Sends sample data datagrams with one system call, retrying transient failures;
-    // returns how many went out, 0 when a stop came while it retried.
+    // Sends sample data datagrams within the wire's limits, retrying transient failures
+    // while `retry`; returns how many went out, 0 when a stop came or (without retry) the
+    // network refused them.
     std::size_t sendData(std::span<const std::span<const std::byte>> datagrams,
-                         const StopFlags& stop);
-    // Writes the first packets of `samples` (as many as there are packet buffers) with the
-    // counters they will carry; returns how many.
+                         std::span<const std::size_t> sampleCounts, const StopFlags& stop,
+                         bool retry);
     std::size_t writePackets(std::span<const LaserSample> samples,
                              std::span<std::span<const std::byte>> datagrams,
                              std::span<std::size_t> sampleCounts);
-    // Counts packets that went out, with these many samples each; returns their samples.
     std::size_t countSent(std::span<const std::size_t> sampleCounts);
-    // Sends `samples` as sample data packets a batch at a time through `send` (the
-    // datagrams; returns how many went out, 0 to give up) and counts what went out;
-    // false when `send` gave up.
-    template <typename Send> bool sendInBatches(std::span<const LaserSample> samples, Send&& send);
-    // Sample data packets, counted; false when a stop came while they were retried.
-    bool sendPackets(std::span<const LaserSample> samples, const StopFlags& stop);
-    // The free-space estimate brought up to now: the reports waiting read, the time
-    // since the last look credited.
+    // Sample data packets, counted; false when they did not all go out.
+    bool sendPackets(std::span<const LaserSample> samples, const StopFlags& stop, bool retry);
     std::int32_t freeNow();
-    // How many of a frame's first samples may go out unpaced now: all of them, one group
-    // of packets, or none, as far as the device has room; none at all unless it is down
-    // to the pacing reserve, if `onlyAtReserve`.
     std::size_t samplesWithRoom(std::size_t frameSamples, bool onlyAtReserve);
-    void sendSwitches(std::uint8_t state);
-    void discover(const std::atomic<bool>* cancel, const ProjectorChoice& choice);
+    bool sendSwitches(std::uint8_t state);
     using Clock = std::chrono::steady_clock;
-    void handleDeviceInfo(std::span<const std::byte> datagram, std::uint32_t sourceAddress,
-                          bool atDiscovery, Clock::time_point heard);
+    void handleDeviceInfo(std::span<const std::byte> datagram, Clock::time_point heard);
     void handleBufferFree(std::int32_t free, Clock::time_point heard);
-    void handleDatagram(std::span<const std::byte> datagram, std::uint32_t sourceAddress,
-                        Clock::time_point heard);
-    // Reads every device datagram waiting; from the sending or the receive thread.
-    void readReports();
+    void handleDatagram(std::span<const std::byte> datagram, Clock::time_point heard);
+    // Reads every device datagram waiting; from the sending or the receive thread. The
+    // sender passes `wait` false and skips the read when the other thread is at it.
+    void readReports(bool wait);
     void receiveLoop();
-    void warnFromReceiver(const std::string& text);
+    void post(StreamEvent kind, std::int64_t a = 0, std::int64_t b = 0) const;
+    [[nodiscard]] std::int32_t burstCapacity() const;
 
-    UdpSocket commandSocket;
-    UdpSocket dataSocket;
-    std::atomic<std::uint8_t> infoByte3{0};
-    std::atomic<std::uint8_t> infoByte4{0};
-    std::atomic<bool> infoFlag5{false};
+    EventLog& log;
+    std::uint16_t stream;
+    UdpSocket socket;
     std::atomic<std::int32_t> sampleRate{kDefaultSampleRate};
-    std::atomic<std::int32_t> infoWord14{0};
+    std::atomic<std::int32_t> bufferMax{kDefaultBufferSize};
     BufferEstimate bufferFree; // the estimate and the count of device reports
     IdleCredit idleCredit;     // the sender's own: playing time outside pacing
-    std::atomic<std::int32_t> bufferMax{kDefaultBufferSize};
-    std::atomic<std::int32_t> infoByte23{0};
-    std::atomic<std::int32_t> infoByte24{0};
-    std::atomic<std::int32_t> infoByte25{0};
-    mutable std::mutex textMutex; // guards the three texts below
-    std::string infoText;
-    // Written once at discovery, before the receive thread starts, and never again:
-    // the sending thread reads it without the lock.
+    // Written at construction, read only after.
     std::string deviceAddress;
-    std::atomic<std::int32_t> infoByte37{0};
     std::string deviceName;
-    // The source that answered discovery, network byte order; the only one heard after.
-    std::uint32_t deviceSource = 0;
+    std::uint32_t deviceSource = 0; // network byte order; the only source heard
     PacketCounters counters;
     std::array<SampleDataBuffer, UdpSocket::kMaxBatch> packetBuffers{};
     std::atomic<bool> stopRequested{false};
@@ -161,17 +136,16 @@ private:
     std::atomic<bool> sendFailing{false};
     std::atomic<bool> switchedOff{false};
     bool realtimeReceiver = false;
-    std::mutex readMutex;               // one reader of the device's datagrams at a time
-    std::optional<DatagramInbox> inbox; // made at discovery; under readMutex
-    std::int32_t lastReportedFree = -1; // under readMutex
-    std::chrono::steady_clock::time_point lastRead{}; // under readMutex
-    RateLimitedLine receiveWarnings;                  // under readMutex
-    RateLimitedLine sendWarnings;                     // sending thread only
-    bool stalled = false;                             // sending thread only: said so already
-    std::optional<std::chrono::steady_clock::time_point> failingSince; // sending thread
+    std::mutex readMutex;                          // one reader of the device's datagrams at a time
+    std::optional<DatagramInbox> inbox;            // under readMutex
+    std::int32_t lastReportedFree = -1;            // under readMutex
+    Clock::time_point lastRead{};                  // under readMutex
+    WireLimits wire;                               // sending thread only
+    bool stalled = false;                          // sending thread only
+    std::optional<Clock::time_point> failingSince; // sending thread only
+    bool resumed = false; // sending thread only: sends work again since the frame began
 
-    std::mutex quietMutex; // the receive thread's wait between reads
-    std::condition_variable quiet;
+    Doorbell quiet; // wakes the receive thread to end it
     std::thread receiveThread;
 };
 

@@ -7,7 +7,7 @@ namespace lumarok {
 bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax) {
     // 64 bits: a bufferMax near the bottom of the range must not wrap the threshold.
     return static_cast<std::int64_t>(bufferFree) <
-           static_cast<std::int64_t>(bufferMax) - kPacingReserve;
+           static_cast<std::int64_t>(bufferMax) - pacingReserve(bufferMax);
 }
 
 std::chrono::microseconds pacingSleep(std::int64_t samples, std::int32_t sampleRate) {

@@ -8,9 +8,13 @@
 
 namespace lumarok {
 
-// Pacing against the device's buffer: a sender waits while fewer than
-// bufferMax - kPacingReserve slots are estimated free.
+// Pacing against the device's buffer: a sender waits while the device is estimated to
+// hold more than the reserve, kPacingReserve samples (50 ms at 30000 samples/s), or a
+// quarter of a smaller buffer, so that the reserve and a frame's burst fit in it.
 inline constexpr std::int32_t kPacingReserve = 1500;
+[[nodiscard]] constexpr std::int32_t pacingReserve(std::int32_t bufferMax) {
+    return bufferMax / 4 < kPacingReserve ? bufferMax / 4 : kPacingReserve;
+}
 // No single pacing sleep is longer than this, so a stop request is seen in time
 // whatever the device reports.
 inline constexpr std::chrono::milliseconds kLongestPacingSleep{20};
@@ -96,8 +100,8 @@ PaceResult paceBeforePacket(BufferEstimate& estimate, std::int32_t bufferMax,
         if (waited > stallAfter) {
             return PaceResult::stalled;
         }
-        const std::int64_t shortfall =
-            static_cast<std::int64_t>(bufferMax) - kPacingReserve - static_cast<std::int64_t>(free);
+        const std::int64_t shortfall = static_cast<std::int64_t>(bufferMax) -
+                                       pacingReserve(bufferMax) - static_cast<std::int64_t>(free);
         const std::chrono::nanoseconds elapsed = sleep(pacingSleep(shortfall, sampleRate));
         waited += elapsed;
         if (sleeps != nullptr) {

@@ -1,9 +1,5 @@
 #include "laser/realtime.hpp"
 
-#include <cerrno>
-#include <cstring>
-#include <string>
-
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -16,28 +12,24 @@ bool raiseToRealtime(int priority) {
     return ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &parameter) == 0;
 }
 
-std::string enterRealtime() {
-    std::string refused;
-    sched_param parameter{};
-    parameter.sched_priority = kSenderPriority;
-    if (const int error = ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &parameter);
-        error != 0) {
-        refused = "real-time scheduling refused (" + std::string(std::strerror(error)) + ")";
+const char* enterRealtime() {
+    if (raiseToRealtime(kSenderPriority)) {
+        return nullptr;
     }
+    return "real-time scheduling refused; the laser sender goes on at normal priority (see "
+           "README on real-time scheduling)";
+}
+
+const char* lockMemory() {
     // Only what is mapped now, the sender's buffers included. Locking future pages
     // too would make every later mapping resident at once: the audio library maps a
     // pool of tens of megabytes for each connection attempt, and under a finite limit
     // later allocations would fail.
-    const int flags = MCL_CURRENT;
-    if (::mlockall(flags) != 0) {
-        const int error = errno;
-        refused += std::string(refused.empty() ? "" : "; ") + "memory not locked (" +
-                   std::strerror(error) + ")";
+    if (::mlockall(MCL_CURRENT) == 0) {
+        return nullptr;
     }
-    if (!refused.empty()) {
-        refused += "; the laser sender goes on without (see README on real-time scheduling)";
-    }
-    return refused;
+    return "memory not locked; the laser sender goes on without (see README on real-time "
+           "scheduling)";
 }
 
 } // namespace lumarok

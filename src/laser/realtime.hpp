@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 namespace lumarok {
 
 // SCHED_FIFO priorities of the laser sender and of the link's receive thread, whose
@@ -15,11 +13,13 @@ inline constexpr int kReceiverPriority = 9;
 // Moves the calling thread to SCHED_FIFO at `priority`; false where refused.
 bool raiseToRealtime(int priority);
 
-// Moves the calling thread to SCHED_FIFO at kSenderPriority and locks the process's
-// memory mapped so far, so the
-// sender is neither kept off the processor by a busy machine nor held by a page
-// fault. Returns an empty text when both were granted, else one line saying what
-// was refused and why. Never throws.
-[[nodiscard]] std::string enterRealtime();
+// Moves the calling thread to SCHED_FIFO at kSenderPriority. Null when granted, else
+// a line saying so (static text: the caller may be that real-time thread). Never throws.
+[[nodiscard]] const char* enterRealtime();
+
+// Locks the process's memory mapped so far, so that a page fault cannot hold the sender;
+// called once the first frame is out, off the sender's path. Null when granted, else a
+// line saying so (static text). Never throws.
+[[nodiscard]] const char* lockMemory();
 
 } // namespace lumarok

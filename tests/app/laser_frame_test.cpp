@@ -1,7 +1,8 @@
 #include "app/laser_frame.hpp"
-#include "app/laser_loop.hpp"
 #include "app/laser_sender.hpp"
+#include "laser/event_log.hpp"
 #include "laser/laser_path.hpp"
+#include "laser/pacing.hpp"
 
 #include <gtest/gtest.h>
 
@@ -129,7 +130,7 @@ public:
     std::vector<Sent> sent;
     std::chrono::nanoseconds queuedFor{std::chrono::milliseconds(5)};
     std::int32_t queued = -1; // what queuedSamples says
-    bool failSends = false;
+    std::atomic<bool> failSends{false};
 
     SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags&,
                           FrameStart start) override {
@@ -140,15 +141,19 @@ public:
         std::this_thread::sleep_for(std::chrono::milliseconds(1)); // pacing
         return SendOutcome::sent;
     }
-    void sendUnpaced(std::span<const LaserSample> samples) override {
+    bool sendUnpaced(std::span<const LaserSample> samples) override {
         sent.push_back({{samples.begin(), samples.end()}, false});
+        return true;
     }
     std::int32_t reached = std::numeric_limits<std::int32_t>::max(); // ... then none
     std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) override {
         return samples >= reached ? std::chrono::nanoseconds(0) : queuedFor;
     }
     std::int32_t queuedSamples() override { return queued; }
-    void switchOff() override { offAfter = sent.size(); }
+    bool switchOff() override {
+        offAfter = sent.size();
+        return true;
+    }
     std::size_t offAfter = 0; // sends before the switch-off; 0: not switched off
 };
 
@@ -158,89 +163,95 @@ bool darkAt(const std::vector<LaserSample>& samples, std::uint16_t x, std::uint1
     });
 }
 
-// Frame n: three lit samples at (n, 2n); the beam ends at (n, 10n).
-glm::vec2 buildNumbered(std::vector<LaserSample>& samples, glm::vec2 beam, int& built) {
-    EXPECT_EQ(beam, glm::vec2(static_cast<float>(built), 10.0f * built))
-        << "each frame starts where the previous one ended";
+// Frame n: three lit samples at (n, 2n).
+void buildNumbered(std::vector<LaserSample>& samples, int& built) {
     ++built;
     const auto n = static_cast<std::uint16_t>(built);
     samples.assign(3, LaserSample{n, static_cast<std::uint16_t>(2 * n), 4095, 4095, 4095});
-    return {static_cast<float>(built), 10.0f * built};
 }
 
-TEST(LaserLoop, FramesGoOutInOrderAndEveryWayOutEndsWithADarkFrameAtTheBeam) {
-    for (const int way : {0, 1, 2}) { // a stop signal, an error while rendering, a send error
-        SCOPED_TRACE(way);
-        RecordingOutput output;
-        std::atomic<bool> signal{false};
-        FrameHandoff handoff;
-        int built = 0;
-        std::optional<LaserSender> sender;
-        sender.emplace(output, handoff, signal, false);
-        auto build = [&](std::vector<LaserSample>& samples, glm::vec2 beam) {
-            if (built == 5) {
-                if (way == 0) {
-                    signal = true;
-                } else if (way == 1) {
-                    throw std::runtime_error("render failed");
-                } else {
-                    output.failSends = true;
-                }
-            }
-            return buildNumbered(samples, beam, built);
-        };
-        if (way == 1) {
-            EXPECT_THROW(runLaserLoop(StopFlags{&signal, &sender->failed()}, build, handoff),
-                         std::runtime_error);
-            sender.reset();
-        } else {
-            runLaserLoop(StopFlags{&signal, &sender->failed()}, build, handoff);
-            if (way == 2) {
-                EXPECT_TRUE(sender->failed());
-                EXPECT_THROW(sender->finish(), std::runtime_error);
-            } else {
-                EXPECT_NO_THROW(sender->finish());
-            }
+// The show's renderer for one sender: a frame each time it asks, with room for its dark
+// lead, until the stop or the sender closes.
+template <typename Build>
+void renderFor(FrameHandoff& handoff, Doorbell& wants, Doorbell& frames,
+               const std::atomic<bool>& stop, Build&& build) {
+    std::vector<LaserSample> samples;
+    while (!stop.load() && !handoff.closed()) {
+        const std::uint32_t seen = wants.rings();
+        if (!handoff.needsFrame()) {
+            wants.waitPast(seen, Doorbell::Clock::now() + std::chrono::milliseconds(20));
+            continue;
         }
-        // Frames 1..5 at least, in order (the one built with the stop may be cut).
-        ASSERT_GE(output.sent.size(), 5u);
-        std::uint16_t beamX = 0;
-        for (std::size_t i = 0; i + 1 < output.sent.size(); ++i) {
-            EXPECT_EQ(output.sent[i].samples.front().x, i + 1);
-            beamX = output.sent[i].samples.front().x;
-        }
-        EXPECT_GE(beamX, 5);
-        const RecordingOutput::Sent& last = output.sent.back();
-        EXPECT_FALSE(last.paced);
-        EXPECT_EQ(last.samples.size(), kDarkFrameSamples);
-        EXPECT_TRUE(darkAt(last.samples, beamX, static_cast<std::uint16_t>(2 * beamX)));
-        EXPECT_EQ(output.offAfter, output.sent.size()) << "switched off after the dark frame";
+        build(samples);
+        samples.reserve(samples.size() + kPacingReserve);
+        handoff.publish(samples);
+        frames.ring();
     }
 }
 
-TEST(LaserLoop, AStalledRenderIsFilledWithDarkAtTheBeamAndNoFrameIsLost) {
+struct SenderRig {
     RecordingOutput output;
-    output.queuedFor = std::chrono::nanoseconds(0); // the device is low at once
     std::atomic<bool> signal{false};
-    FrameHandoff handoff;
+    Doorbell wants;
+    Doorbell frames;
+    FrameHandoff handoff{wants, frames};
+    EventLog log;
+};
+
+TEST(LaserSender, FramesGoOutInOrderAndEveryWayOutEndsWithADarkFrameAtTheBeam) {
+    for (const bool sendFails : {false, true}) { // a stop signal, a send error
+        SCOPED_TRACE(sendFails);
+        SenderRig rig;
+        rig.output.reached = kPacingReserve; // asks at once, waits for its frames
+        int built = 0;
+        LaserSender sender(rig.output, rig.handoff, rig.signal, rig.log, 0, false);
+        renderFor(rig.handoff, rig.wants, rig.frames, rig.signal, [&](auto& samples) {
+            if (built == 5) {
+                (sendFails ? rig.output.failSends : rig.signal) = true;
+            }
+            buildNumbered(samples, built);
+        });
+        if (sendFails) {
+            EXPECT_TRUE(sender.failed());
+            EXPECT_THROW(sender.finish(), std::runtime_error);
+        } else {
+            EXPECT_NO_THROW(sender.finish());
+        }
+        // Frames 1..5 at least, in order (the one built with the stop may be cut).
+        ASSERT_GE(rig.output.sent.size(), 5u);
+        std::uint16_t beamX = 0;
+        for (std::size_t i = 0; i + 1 < rig.output.sent.size(); ++i) {
+            EXPECT_EQ(rig.output.sent[i].samples.front().x, i + 1);
+            beamX = rig.output.sent[i].samples.front().x;
+        }
+        EXPECT_GE(beamX, 5);
+        const RecordingOutput::Sent& last = rig.output.sent.back();
+        EXPECT_FALSE(last.paced);
+        EXPECT_EQ(last.samples.size(), kDarkFrameSamples);
+        EXPECT_TRUE(darkAt(last.samples, beamX, static_cast<std::uint16_t>(2 * beamX)));
+        EXPECT_EQ(rig.output.offAfter, rig.output.sent.size()) << "off after the dark frame";
+        EXPECT_TRUE(sender.closedDark());
+    }
+}
+
+TEST(LaserSender, AStalledRenderIsFilledWithDarkAtTheBeamAndNoFrameIsLost) {
+    SenderRig rig;
+    rig.output.queuedFor = std::chrono::nanoseconds(0); // the device is low at once
     int built = 0;
-    LaserSender sender(output, handoff, signal, false);
-    runLaserLoop(
-        StopFlags{&signal, &sender.failed()},
-        [&](std::vector<LaserSample>& samples, glm::vec2 beam) {
-            if (built == 2) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-            if (built == 4) {
-                signal = true;
-            }
-            return buildNumbered(samples, beam, built);
-        },
-        handoff);
+    LaserSender sender(rig.output, rig.handoff, rig.signal, rig.log, 0, false);
+    renderFor(rig.handoff, rig.wants, rig.frames, rig.signal, [&](auto& samples) {
+        if (built == 2) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (built == 4) {
+            rig.signal = true;
+        }
+        buildNumbered(samples, built);
+    });
     sender.finish();
     std::vector<int> lit;
     std::size_t darkFills = 0;
-    for (const RecordingOutput::Sent& s : output.sent) {
+    for (const RecordingOutput::Sent& s : rig.output.sent) {
         if (s.samples.front().r != 0) {
             lit.push_back(s.samples.front().x);
         } else if (s.samples.size() == kDarkFillSamples) {
@@ -258,16 +269,21 @@ TEST(LaserLoop, AStalledRenderIsFilledWithDarkAtTheBeamAndNoFrameIsLost) {
 }
 
 TEST(FrameHandoff, OneBellWakesEverySenderOnlyOnceTheRendererRingsIt) {
-    WantBell wants;
-    FrameBell frames;
-    FrameHandoff first(&wants, &frames);
-    FrameHandoff second(&wants, &frames);
+    Doorbell wants;
+    Doorbell frames;
+    FrameHandoff first(wants, frames);
+    FrameHandoff second(wants, frames);
     std::vector<LaserSample> frame(3);
+    first.want();
+    EXPECT_TRUE(first.needsFrame());
     first.publish(frame);
+    EXPECT_FALSE(first.needsFrame()) << "put up, not taken yet";
     EXPECT_FALSE(first.take(frame)) << "not before the bell gives it out";
     frames.ring();
     const auto soon = FrameHandoff::Clock::now() + std::chrono::milliseconds(1);
     EXPECT_TRUE(first.waitForFrame(soon)) << "a frame given out earlier is seen at once";
+    EXPECT_TRUE(first.take(frame));
+    EXPECT_EQ(frame.size(), 3u);
     EXPECT_FALSE(second.waitForFrame(soon));
 
     std::atomic<bool> woken{false};
@@ -279,74 +295,31 @@ TEST(FrameHandoff, OneBellWakesEverySenderOnlyOnceTheRendererRingsIt) {
     sender.join();
     EXPECT_TRUE(woken);
 
-    // A sender that ends closes its side: the renderer stops waiting for it at once;
-    // a sender of the same projector found again opens it anew.
+    // A sender that ends closes its side; one of the same projector found again opens it.
     first.close();
     EXPECT_TRUE(first.closed());
-    EXPECT_FALSE(first.waitUntilWanted(std::chrono::seconds(10)));
     first.want();
     EXPECT_FALSE(first.closed());
-    EXPECT_TRUE(first.waitUntilWanted(std::chrono::seconds(10)));
 }
 
-TEST(LaserLoop, RendersWhenTheSenderAskedAndForeseesTheNextRequest) {
-    using namespace std::chrono_literals;
-    using Clock = FrameHandoff::Clock;
-    FrameHandoff handoff;
-    const Clock::time_point asked = Clock::now() + 30ms;
-    handoff.want(asked, 30000);
-    // 300 samples at 30000 a second: the next request is due 10 ms after this one.
-    EXPECT_EQ(handoff.foreseeNext(asked, 300), asked + 10ms);
-    std::atomic<bool> stop{false};
-    std::vector<Clock::time_point> rendered;
-    std::thread renderer([&] {
-        runLaserLoop(
-            StopFlags{&stop, nullptr},
-            [&](std::vector<LaserSample>& samples, glm::vec2 beam) {
-                rendered.push_back(Clock::now());
-                samples.assign(300, LaserSample{});
-                return beam;
-            },
-            handoff);
-    });
-    std::vector<LaserSample> frame;
-    while (!handoff.take(frame)) {
-        std::this_thread::sleep_for(1ms);
-    }
-    handoff.want(); // at once, and nothing to foresee from
-    EXPECT_FALSE(handoff.foreseeNext(Clock::time_point::min(), 300));
-    while (!handoff.take(frame)) {
-        std::this_thread::sleep_for(1ms);
-    }
-    handoff.close(); // ends the renderer's sleep at once
-    renderer.join();
-    ASSERT_EQ(rendered.size(), 2u);
-    EXPECT_GE(rendered[0], asked) << "not before the time asked for";
-}
-
-TEST(LaserSender, AnAlignedFrameIsPaddedDarkToTheReserveAndGoesOutAtOnce) {
+TEST(LaserSender, AFrameIsPaddedDarkToTheReserveWithoutGrowingItsStorage) {
     const struct {
         std::int32_t queued;
         std::size_t pad;
     } cases[] = {{1200, 300}, {kPacingReserve, 0}, {2500, 0}};
     for (const auto& c : cases) {
-        RecordingOutput output;
-        output.reached = kPacingReserve; // down to the reserve at once, never to low water
-        output.queued = c.queued;
-        std::atomic<bool> signal{false};
-        FrameHandoff handoff;
+        SenderRig rig;
+        rig.output.reached = kPacingReserve; // down to the reserve at once, never to low water
+        rig.output.queued = c.queued;
         int built = 0;
-        LaserSender sender(output, handoff, signal, false, true);
-        runLaserLoop(
-            StopFlags{&signal, &sender.failed()},
-            [&](std::vector<LaserSample>& samples, glm::vec2 beam) {
-                signal = built == 2;
-                return buildNumbered(samples, beam, built);
-            },
-            handoff);
+        LaserSender sender(rig.output, rig.handoff, rig.signal, rig.log, 0, false);
+        renderFor(rig.handoff, rig.wants, rig.frames, rig.signal, [&](auto& samples) {
+            rig.signal = built == 2;
+            buildNumbered(samples, built);
+        });
         sender.finish();
-        ASSERT_GE(output.sent.size(), 2u) << c.queued;
-        const RecordingOutput::Sent& second = output.sent[1];
+        ASSERT_GE(rig.output.sent.size(), 2u) << c.queued;
+        const RecordingOutput::Sent& second = rig.output.sent[1];
         EXPECT_EQ(second.start, FrameStart::now) << c.queued;
         ASSERT_EQ(second.samples.size(), c.pad + 3) << c.queued;
         EXPECT_TRUE(c.pad == 0 ||

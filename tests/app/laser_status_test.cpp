@@ -12,32 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(LaserStatus, FormatsTheReadingForTheOperator) {
-    LaserStatus status;
-    status.showSeconds = 62.54;
-    status.entry = 12;
-    status.effectKind = "circle";
-    status.framesPerSecond = 59.96;
-    status.samplesPerSecond = 30012.4;
-    status.bufferFree = 1520;
-    status.bufferMax = 6000;
-    status.underruns = 2;
-    status.projector = "alpha 10.213.0.2";
-    status.deviceSampleRate = 30000;
-    status.frames = 3600;
-    EXPECT_EQ(formatLaserStatus(status, false),
-              "show 1:02.5  entry 12 circle  60.0 frames/s  30012 samples/s  free 1520/6000  "
-              "underruns 2  alpha 10.213.0.2");
-    EXPECT_EQ(formatLaserStatus(status, true),
-              "show 1:02.5  entry 12 circle  60.0 frames/s  30012 samples/s  free 1520/6000  "
-              "underruns 2  device 30000 samples/s  501 samples/frame  3600 frames  "
-              "alpha 10.213.0.2");
-    status.showSeconds = -3.25;
-    status.framesPerSecond = 0.0;
-    EXPECT_EQ(formatLaserStatus(status, true).substr(0, 12), "show -0:03.2");
-    EXPECT_NE(formatLaserStatus(status, true).find(" 0 samples/frame"), std::string::npos);
-}
-
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -79,23 +53,6 @@ TEST(LaserStatus, LinesComeAtMostOncePerPeriodInTheirStyle) {
         }
         EXPECT_EQ(contents(file.get()), c.expected) << static_cast<int>(c.style);
     }
-}
-
-TEST(LaserStatus, RatesCoverTheTimeSinceTheLastReading) {
-    const RateMeter::Clock::time_point t0{};
-    RateMeter meter(t0);
-    for (int i = 0; i < 30; ++i) {
-        meter.frameSent(500);
-    }
-    LaserStatus status;
-    meter.read(status, t0 + 500ms);
-    EXPECT_DOUBLE_EQ(status.framesPerSecond, 60.0);
-    EXPECT_DOUBLE_EQ(status.samplesPerSecond, 30000.0);
-    meter.frameSent(100);
-    meter.read(status, t0 + 1500ms);
-    EXPECT_DOUBLE_EQ(status.framesPerSecond, 1.0);
-    EXPECT_DOUBLE_EQ(status.samplesPerSecond, 100.0);
-    EXPECT_EQ(status.frames, 31u);
 }
 
 } // namespace

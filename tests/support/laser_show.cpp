@@ -199,8 +199,10 @@ void LaserShowRig::startCube(const std::vector<std::string>& extra) {
 }
 
 void LaserShowRig::startPlayer(const std::vector<std::string>& arguments,
-                               const std::string& workingDirectory) {
-    std::vector<std::string> argv{programPath("lumarok")};
+                               const std::string& workingDirectory,
+                               const std::vector<std::string>& program) {
+    std::vector<std::string> argv =
+        program.empty() ? std::vector<std::string>{programPath("lumarok")} : program;
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     playerProcess.emplace(pair->player(), argv, file("player.out"), file("player.err"),
                           workingDirectory.empty() ? sourceDir() : workingDirectory);

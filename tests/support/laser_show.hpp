@@ -106,9 +106,11 @@ public:
     // Starts the projector with --progress and `extra`; waits until it listens.
     void startCube(const std::vector<std::string>& extra);
     // Starts the player with `arguments` in `workingDirectory` (the source tree
-    // by default, for its data/).
+    // by default, for its data/); `program` (with its own first arguments) instead of
+    // the player, when given.
     void startPlayer(const std::vector<std::string>& arguments,
-                     const std::string& workingDirectory = {});
+                     const std::string& workingDirectory = {},
+                     const std::vector<std::string>& program = {});
     // True once the player has printed its discovery line.
     bool waitForDiscovery(std::chrono::milliseconds timeout) const;
     NetnsProcess& player() { return *playerProcess; }

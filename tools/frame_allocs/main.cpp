@@ -133,27 +133,10 @@ int run(const char* dataDir) {
                     effectClassName(*entry.effect).c_str(), returning.mean, counts.first,
                     counts.steady, counts.mean);
     }
-    // The laser loop's status line, written into its kept text twice a second.
-    LaserStatus status;
-    status.effectKind = "inner circle";
-    status.projector = "projector 10.213.0.2";
-    std::string line;
-    formatLaserStatus(status, true, line);
-    const std::size_t beforeStatus = allocations.load(std::memory_order_relaxed);
-    for (int i = 0; i < 100; ++i) {
-        status.showSeconds = 60.0 + i * 0.5;
-        status.frames = static_cast<std::uint64_t>(i) * 30;
-        formatLaserStatus(status, true, line);
-    }
-    const std::size_t statusAllocations =
-        allocations.load(std::memory_order_relaxed) - beforeStatus;
-
     std::sort(fresh.begin(), fresh.end());
     std::printf("\nfresh frames: median %.1f allocations per frame; buffers: worst steady "
                 "frame %zu allocations, %zu of %zu entries allocate in a steady frame\n",
                 fresh[fresh.size() / 2], worstSteady, allocatingEntries, timeline.size());
-    std::printf("laser status line: %zu allocations in 100 lines after the first\n",
-                statusAllocations);
     return 0;
 }
 

@@ -64,13 +64,21 @@ int main(int argc, char** argv) {
     try {
         std::uint64_t frames = 0;
         {
-            lumarok::LaserCubeLink link(&gStop);
+            lumarok::UdpSocket finder(0);
+            lumarok::bindCommandPort(finder);
+            const lumarok::FoundProjector found =
+                lumarok::Discovery(finder, {}).waitForFirst(&gStop);
+            lumarok::EventLog events;
+            lumarok::LaserCubeLink link(found, events);
+            std::fputs(lumarok::foundLine(link.name(), link.address()).c_str(), stdout);
+            std::fflush(stdout);
+            lumarok::EventPrinter printer(events, [&](std::uint16_t) { return link.address(); });
             const std::vector<lumarok::LaserSample> frame = pattern(count);
             const auto start = std::chrono::steady_clock::now();
             while (!gStop.load() &&
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() <
                        seconds) {
-                link.sendFrame(frame);
+                (void)link.sendFrame(frame, {}, lumarok::FrameStart::paced);
                 ++frames;
             }
         }

@@ -1,9 +1,10 @@
-#include "app/multi_laser.hpp"
+#include "app/laser_show.hpp"
 
 #include "app/command_line.hpp"
 #include "app/effect_kind.hpp"
-#include "app/laser_loop.hpp"
+#include "app/laser_frame.hpp"
 #include "app/laser_status.hpp"
+#include "app/projector_finder.hpp"
 #include "app/projector_slot.hpp"
 #include "app/show_frame.hpp"
 #include "app/show_health.hpp"
@@ -12,7 +13,10 @@
 #include "app/stop_signals.hpp"
 #include "clock/remap_time.hpp"
 #include "clock/time_provider.hpp"
-#include "laser/discovery.hpp"
+#include "laser/event_log.hpp"
+#include "laser/pacing.hpp"
+
+#include <arpa/inet.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,8 +24,6 @@
 #include <memory>
 #include <stdexcept>
 #include <vector>
-
-#include <net/if.h>
 
 namespace lumarok {
 
@@ -35,30 +37,33 @@ constexpr auto kAllWindow = std::chrono::seconds(1);
 // that one frame goes to all of them at once (their buffers hold far more).
 constexpr auto kGatherWait = std::chrono::milliseconds(8);
 constexpr auto kHealthPeriod = std::chrono::seconds(1);
-// Longest wait for a request while none is pending. A sender that ends rings the bell
-// too, so this only bounds how late the health messages and a stop are seen while
-// no projector plays.
+// Longest wait for a request while none is pending: how late the health messages and a
+// stop are seen while no projector plays.
 constexpr auto kGatherPoll = std::chrono::milliseconds(100);
 
-std::vector<SlotSettings> chooseProjectors(const Options& options, const std::atomic<bool>& stop) {
+std::string dotted(std::uint32_t networkOrder) {
+    in_addr address{};
+    address.s_addr = networkOrder;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFinder& finder) {
     std::vector<SlotSettings> chosen;
-    // Refused here, once, rather than by every projector's discovery again and again.
-    if (!options.interfaceName.empty() && ::if_nametoindex(options.interfaceName.c_str()) == 0) {
-        throw std::invalid_argument("no network interface " + options.interfaceName);
-    }
     if (!options.allProjectors) {
         for (std::size_t i = 0; i < options.projectors.size(); ++i) {
-            chosen.push_back({options.projectors[i], options.interfaceName, options.placements[i]});
+            chosen.push_back({options.projectors[i], options.placements[i]});
+        }
+        if (chosen.empty()) {
+            chosen.push_back({}); // whichever answers first
         }
         return chosen;
     }
-    UdpSocket socket(0);
-    socket.enableBroadcast();
-    socket.bind(0);
-    Discovery discovery(socket, ProjectorChoice{{}, options.interfaceName});
-    for (const FoundProjector& found : discovery.collect(kAllWindow, &stop)) {
-        // By address: names may repeat or be empty.
-        chosen.push_back({found.info.deviceAddress, options.interfaceName, options.allPlacement});
+    for (const FoundProjector& found : finder.collect(kAllWindow)) {
+        // By the address it answers from: names may repeat or be empty, and the address a
+        // device announces may be another.
+        chosen.push_back({dotted(found.source), options.allPlacement});
     }
     if (chosen.empty()) {
         throw std::runtime_error("no projector answered within 1 s");
@@ -85,17 +90,18 @@ Needs needs(std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
 
 // Renders when every playing projector wants a frame, or kGatherWait after the first
 // did. The bell only saves polling: what the senders want is read from them.
-bool gather(WantBell& bell, std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
+bool gather(const Doorbell& wants, std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
+    std::uint32_t seen = wants.rings();
     Needs now = needs(slots);
     if (!now.any) {
-        (void)bell.waitUntil(Clock::now() + kGatherPoll);
+        wants.waitPast(seen, Clock::now() + kGatherPoll);
+        seen = wants.rings();
         now = needs(slots);
     }
     const Clock::time_point deadline = Clock::now() + kGatherWait;
-    while (now.any && !now.all) {
-        if (!bell.waitUntil(deadline) && Clock::now() >= deadline) {
-            break;
-        }
+    while (now.any && !now.all && Clock::now() < deadline) {
+        wants.waitPast(seen, deadline);
+        seen = wants.rings();
         now = needs(slots);
     }
     return now.any;
@@ -116,69 +122,85 @@ private:
     std::vector<std::uint64_t> before;
 };
 
-} // namespace
-
-bool wantsSeveralProjectors(const Options& options) {
-    return options.allProjectors || options.projectors.size() > 1 ||
-           std::any_of(options.placements.begin(), options.placements.end(),
-                       [](const Placement& p) { return !p.identity(); }) ||
-           !options.statusTo.empty();
-}
-
-void runMultiLaserMode(const ShowObjects& show, const Options& options, float intensity) {
-    const StopSignals signals;
-    const std::atomic<bool>& stop = signals.stopRequested();
-    std::vector<SlotSettings> chosen;
-    try {
-        chosen = chooseProjectors(options, stop);
-    } catch (const DiscoveryCancelled&) {
+// The copy of a frame that goes on the wire to one projector: placed, and ending on a
+// dark sample at its last position, so that what a device holds always ends dark
+// whatever becomes of the stream. Room is kept for the dark lead the sender puts before
+// it, so that the sender allocates nothing.
+void wireCopy(const Placement& placement, const std::vector<LaserSample>& samples,
+              std::vector<LaserSample>& copy) {
+    placeSamples(placement, samples, copy);
+    if (copy.empty()) {
         return;
     }
+    copy.reserve(copy.size() + 1 + kPacingReserve);
+    const LaserSample last = copy.back();
+    if (last.r != 0 || last.g != 0 || last.b != 0) {
+        copy.push_back(LaserSample{last.x, last.y, 0, 0, 0});
+    }
+}
+
+} // namespace
+
+LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity) {
+    const ShowSources sources{*show.gAnimation, *show.gRemapTable, *show.gTimeline};
+    auto buffers = std::make_shared<ShowFrameBuffers>(); // kept: steady frames do not allocate
+    return [&show, sources, buffers, intensity](std::vector<LaserSample>& samples, glm::vec2 beam,
+                                                double& showSeconds) {
+        showSeconds = remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
+        const ColorFrame& frame = renderShowFrame(sources, showSeconds, *buffers);
+        return buildLaserFramePath(frame, samples, beam, intensity).beamPosition;
+    };
+}
+
+void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBuilder build) {
+    const StopSignals signals;
+    const std::atomic<bool>& stop = signals.stopRequested();
+    ProjectorFinder finder(options.interfaceName, stop);
+    std::vector<SlotSettings> chosen = chooseProjectors(options, finder);
     StatusSender statusSender(options.statusTo);
-    WantBell bell;
-    FrameBell frameBell; // one wake for all senders, once every copy is up
+    EventLog events;
+    Doorbell wants;
+    Doorbell frames; // one wake for all senders, once every copy is up
     std::vector<std::unique_ptr<ProjectorSlot>> slots;
     for (SlotSettings& settings : chosen) {
-        if (options.verbosity >= 0) {
-            std::fprintf(stderr, "projector: %s\n", settings.wanted.c_str());
-        }
-        slots.push_back(
-            std::make_unique<ProjectorSlot>(std::move(settings), stop, bell, frameBell));
+        slots.push_back(std::make_unique<ProjectorSlot>(std::move(settings),
+                                                        static_cast<std::uint16_t>(slots.size()),
+                                                        stop, finder, events, wants, frames));
     }
-    const ShowSources sources{*show.gAnimation, *show.gRemapTable, *show.gTimeline};
-    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
+    // Made once the list is complete (it reads it), gone before the slots are.
+    EventPrinter printer(events, [&slots](std::uint16_t index) {
+        return index < slots.size() ? slots[index]->label() : std::string("?");
+    });
     std::vector<LaserSample> samples;
     glm::vec2 beam{0.0f, 0.0f};
     const Clock::time_point start = Clock::now();
     StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
     ShowHealth health;
     SampleRates rates(slots.size());
-    std::uint64_t frames = 0;
+    std::uint64_t framesDrawn = 0;
     Clock::time_point lastReading = start;
     Clock::time_point nextHealth = start + kHealthPeriod;
     while (!stop.load()) {
-        if (gather(bell, slots)) {
-            health.showSeconds = remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
-            const ColorFrame& frame = renderShowFrame(sources, health.showSeconds, buffers);
-            beam = buildLaserFramePath(frame, samples, beam, intensity).beamPosition;
+        if (gather(wants, slots)) {
+            beam = build(samples, beam, health.showSeconds);
             for (const auto& slot : slots) {
                 if (slot->live()) {
-                    placeSamples(slot->placement(), samples, slot->scratch());
+                    wireCopy(slot->placement(), samples, slot->scratch());
                     slot->frames().publish(slot->scratch());
                 }
             }
-            frameBell.ring();
-            ++frames;
+            frames.ring();
+            ++framesDrawn;
         }
         const Clock::time_point now = Clock::now();
         const bool lineDue = statusLine.due(now);
         if (!lineDue && now < nextHealth) {
             continue;
         }
-        // Also while no projector plays and nothing is rendered.
+        // Also while no projector plays and nothing is drawn.
         health.showSeconds = remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
         const double seconds = std::chrono::duration<double>(now - lastReading).count();
-        health.framesPerSecond = seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0;
+        health.framesPerSecond = seconds > 0.0 ? static_cast<double>(framesDrawn) / seconds : 0.0;
         health.entry = show.gTimeline->selectedIndex(health.showSeconds);
         health.effectKind = effectKind(show.gTimeline->effectAt(health.showSeconds));
         describeClock(show.gTimeProvider.get(), health);
@@ -190,7 +212,7 @@ void runMultiLaserMode(const ShowObjects& show, const Options& options, float in
                                          reading.stats.bufferFree, reading.stats.impliedUnderruns,
                                          reading.state});
         }
-        frames = 0;
+        framesDrawn = 0;
         lastReading = now;
         if (now >= nextHealth) {
             statusSender.send(health);
@@ -203,6 +225,7 @@ void runMultiLaserMode(const ShowObjects& show, const Options& options, float in
     for (const auto& slot : slots) {
         slot->finish();
     }
+    printer.flush();
 }
 
 } // namespace lumarok

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "laser/laser_sample.hpp"
+
+#include <glm/vec2.hpp>
+
+#include <functional>
+#include <vector>
+
+namespace lumarok {
+
+class ShowObjects;
+struct Options;
+
+// Draws the frame for the show time now into `samples` (emptied and refilled), the
+// beam starting where the last frame left it; returns where it ends. `showSeconds`
+// receives the show time drawn.
+using LaserFrameBuilder = std::function<glm::vec2(std::vector<LaserSample>& samples, glm::vec2 beam,
+                                                  double& showSeconds)>;
+
+// The bundled show's frames at the clock's show time, with this colour intensity. The
+// show objects must outlive it.
+[[nodiscard]] LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity);
+
+// Laser mode, on one projector or many: one stream per projector (link, pacing, sender,
+// safety rules, lost and found), one render per show time handed to every stream that
+// plays, each placed and sent by its own sender, and one status for all. A projector
+// lost mid-show goes dark and is looked for again while the others play on; the show
+// never gives up on a projector. Ends on a stop signal with every projector dark and
+// switched off. `build` draws each frame.
+void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBuilder build);
+
+} // namespace lumarok

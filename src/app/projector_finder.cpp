@@ -1,0 +1,148 @@
+#include "app/projector_finder.hpp"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace lumarok {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// How long one discovery runs for the wanted projectors before it looks whether
+// they changed.
+constexpr auto kDiscoveryWindow = std::chrono::milliseconds(250);
+
+std::string dotted(std::uint32_t networkOrder) {
+    in_addr address{};
+    address.s_addr = networkOrder;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+bool matches(const std::string& wanted, const FoundProjector& found) {
+    return wanted.empty() || wanted == found.info.deviceName ||
+           wanted == found.info.deviceAddress || wanted == dotted(found.source);
+}
+
+} // namespace
+
+ProjectorFinder::ProjectorFinder(std::string interface, const std::atomic<bool>& stopSignal)
+    : interfaceName(std::move(interface)), stop(stopSignal), socket(0) {
+    if (!interfaceName.empty() && ::if_nametoindex(interfaceName.c_str()) == 0) {
+        throw std::invalid_argument("no network interface " + interfaceName);
+    }
+    bindCommandPort(socket);
+    thread = std::thread(&ProjectorFinder::run, this);
+}
+
+ProjectorFinder::~ProjectorFinder() {
+    {
+        const std::lock_guard lock(mutex);
+        ending.store(true);
+    }
+    changed.notify_all();
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+std::optional<std::vector<std::string>> ProjectorFinder::wantedNow() {
+    std::vector<std::string> wanted;
+    bool any = false;
+    for (const std::string& word : waiting) {
+        if (const auto answered = found.find(word);
+            answered != found.end() && !answered->second.empty()) {
+            continue; // handed out, not yet taken
+        }
+        any = any || word.empty();
+        if (std::find(wanted.begin(), wanted.end(), word) == wanted.end()) {
+            wanted.push_back(word);
+        }
+    }
+    if (wanted.empty()) {
+        return std::nullopt;
+    }
+    if (any) {
+        return std::vector<std::string>{}; // any projector: ask everyone
+    }
+    return wanted;
+}
+
+void ProjectorFinder::run() {
+    std::unique_lock lock(mutex);
+    while (!ending.load() && !stop.load()) {
+        const std::optional<std::vector<std::string>> wanted = wantedNow();
+        if (!wanted) {
+            changed.wait_for(lock, kDiscoveryWindow);
+            continue;
+        }
+        lock.unlock();
+        std::vector<FoundProjector> heard;
+        try {
+            Discovery discovery(socket, ProjectorChoice{*wanted, interfaceName});
+            const Clock::time_point end = Clock::now() + kDiscoveryWindow;
+            while (std::optional<FoundProjector> answer = discovery.next(end, &ending)) {
+                heard.push_back(std::move(*answer));
+            }
+        } catch (const DiscoveryCancelled&) {
+        }
+        lock.lock();
+        for (FoundProjector& answer : heard) {
+            if (playing.contains(answer.source)) {
+                continue;
+            }
+            for (const std::string& word : waiting) {
+                if (matches(word, answer)) {
+                    found[word].push_back(answer);
+                }
+            }
+        }
+        changed.notify_all();
+    }
+}
+
+std::optional<FoundProjector> ProjectorFinder::find(const std::string& wanted,
+                                                    const std::atomic<bool>& cancel) {
+    std::unique_lock lock(mutex);
+    waiting.insert(wanted);
+    changed.notify_all();
+    std::optional<FoundProjector> result;
+    while (!result && !cancel.load() && !stop.load() && !ending.load()) {
+        auto& answers = found[wanted];
+        for (FoundProjector& answer : answers) {
+            if (!playing.contains(answer.source)) {
+                playing.emplace(answer.source, wanted);
+                result = std::move(answer);
+                break;
+            }
+        }
+        answers.clear();
+        if (!result) {
+            changed.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
+    waiting.erase(waiting.find(wanted));
+    return result;
+}
+
+void ProjectorFinder::release(std::uint32_t source) {
+    const std::lock_guard lock(mutex);
+    playing.erase(source);
+}
+
+std::optional<std::string> ProjectorFinder::playingAs(std::uint32_t source) {
+    const std::lock_guard lock(mutex);
+    const auto at = playing.find(source);
+    return at == playing.end() ? std::nullopt : std::optional<std::string>(at->second);
+}
+
+std::vector<FoundProjector> ProjectorFinder::collect(std::chrono::milliseconds duration) {
+    Discovery discovery(socket, ProjectorChoice{{}, interfaceName});
+    return discovery.collect(duration, &stop);
+}
+
+} // namespace lumarok
