@@ -150,7 +150,7 @@ TEST(UdpRelayNetns, DelaysOrDropsEachWay) {
     };
     for (const Case& c : {Case{"100", "0", 200ms}, Case{"0", "100", -1ms}}) {
         SCOPED_TRACE(std::string("delay ") + c.delay + " loss " + c.loss);
-        const std::string out = (dir.path() / "relay.out").string();
+        const std::string out = (dir.path() / (std::string("relay") + c.loss + ".out")).string();
         NetnsProcess relay(pair->device(),
                            {programPath("tools/udp_relay/lumarok-relay"), "--listen", "10.213.0.3",
                             "--device", NetnsPair::kDeviceAddress, "--delay-ms", c.delay, "--loss",
