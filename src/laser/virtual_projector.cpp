@@ -108,6 +108,7 @@ void VirtualProjector::handleSampleData(std::span<const std::byte> datagram,
     const auto frame = std::to_integer<std::uint8_t>(datagram[3]);
     ++totals.packets;
     totals.samples += count;
+    arrived.packet(now, count);
     if (haveMessage && message != static_cast<std::uint8_t>(lastMessage + 1)) {
         ++totals.messageGaps;
     }
@@ -128,6 +129,9 @@ void VirtualProjector::handleSampleData(std::span<const std::byte> datagram,
     if (!haveFrame || current.samples.empty()) {
         current.frameCounter = frame;
         current.firstPacket = now;
+        current.firstPlayed =
+            now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                      static_cast<double>(queued) / config.sampleRate));
     }
     haveFrame = true;
     const std::size_t start = current.samples.size();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "laser/arrival_stats.hpp"
 #include "laser/laser_sample.hpp"
 
 #include <chrono>
@@ -54,6 +55,8 @@ public:
     struct Frame {
         std::uint8_t frameCounter = 0;
         Clock::time_point firstPacket; // arrival of its first packet
+        // When its first sample plays: after what the buffer held when it came.
+        Clock::time_point firstPlayed;
         std::vector<LaserSample> samples;
     };
 
@@ -77,6 +80,8 @@ public:
 
     [[nodiscard]] std::int32_t bufferFree() const;
     [[nodiscard]] const Counts& counts() const { return totals; }
+    // Bursts and rates of the well-formed sample packets.
+    [[nodiscard]] const ArrivalStats& arrivals() const { return arrived; }
     // The last completed frame, or the one being received when none is complete.
     [[nodiscard]] const std::vector<LaserSample>& lastFrame() const;
     [[nodiscard]] bool streaming() const { return isStreaming; }
@@ -90,6 +95,7 @@ private:
     Config config;
     Lies lies;
     Counts totals;
+    ArrivalStats arrived;
     std::int64_t queued = 0;
     double owed = 0.0; // fraction of a sample carried to the next advance
     Clock::time_point lastAdvance{};

@@ -149,5 +149,61 @@ TEST(VirtualProjector, CountsLitStarvedTimeOnlyWhileOnWithALitLastSample) {
     }
 }
 
+TEST(VirtualProjector, CountsBurstsAndTheBusiest100Milliseconds) {
+    struct Arrival {
+        std::chrono::microseconds at;
+        std::size_t samples;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Arrival> arrivals;
+        std::uint64_t burst;
+        std::uint64_t most;
+    };
+    const std::vector<Case> cases{
+        {"three within 0.5 ms of each other, then a pause and two",
+         {{0us, 140}, {200us, 140}, {600us, 140}, {2000us, 140}, {2100us, 140}},
+         3,
+         700},
+        {"0.5 ms apart is no burst", {{0us, 10}, {500us, 10}, {1000us, 10}}, 1, 30},
+        {"the window holds less than 100 ms",
+         {{0us, 100}, {50000us, 120}, {99999us, 130}, {100000us, 140}, {250000us, 50}},
+         2,
+         390},
+    };
+    for (const Case& c : cases) {
+        VirtualProjector projector({"p", 30000, 60000, false});
+        const Clock::time_point t0 = Clock::now();
+        std::uint8_t message = 0;
+        for (const Arrival& a : c.arrivals) {
+            projector.handleSampleData(packet(message++, 0, a.samples), t0 + a.at);
+        }
+        EXPECT_EQ(projector.arrivals().largestBurst(), c.burst) << c.what;
+        EXPECT_EQ(projector.arrivals().maxSamplesInWindow(), c.most) << c.what;
+    }
+    VirtualProjector projector({"p", 30000, 6000, false});
+    projector.handleSampleData(std::vector<std::byte>{std::byte{0x11}}, Clock::now());
+    EXPECT_EQ(projector.arrivals().largestBurst(), 0u) << "a malformed packet is no sample packet";
+}
+
+TEST(VirtualProjector, TellsWhenEachFramesFirstSamplePlays) {
+    VirtualProjector projector({"p", 30000, 6000, false});
+    std::vector<Clock::time_point> played;
+    projector.onFrame([&](const VirtualProjector::Frame& f) { played.push_back(f.firstPlayed); });
+    const Clock::time_point t0 = Clock::now();
+    for (std::uint8_t i = 0; i < 10; ++i) {
+        projector.handleSampleData(packet(i, 0, 140), t0);
+    }
+    // 300 of the 1400 played by then: 1100 ahead of it, 36.67 ms.
+    projector.handleSampleData(packet(10, 1, 140), t0 + 10ms);
+    projector.handleSampleData(packet(11, 2, 140), t0 + 1s); // the buffer ran dry before
+    projector.handleSampleData(packet(12, 3, 140), t0 + 1s);
+    ASSERT_EQ(played.size(), 3u);
+    EXPECT_EQ(played[0], t0);
+    EXPECT_NEAR(std::chrono::duration<double>(played[1] - t0).count(), 0.010 + 1100.0 / 30000,
+                1e-6);
+    EXPECT_EQ(played[2], t0 + 1s);
+}
+
 } // namespace
 } // namespace lumarok

@@ -39,6 +39,7 @@ struct CubeFrame {
     double arrival = 0.0; // steady-clock seconds (kernel receive time)
     std::size_t samples = 0;
     std::uint64_t signature = 0; // of the frame's lit samples
+    double played = 0.0;         // steady-clock seconds its first sample plays
 };
 std::vector<CubeFrame> readFrameLog(const std::string& path);
 // Now on the clock of the frame log's arrival times.

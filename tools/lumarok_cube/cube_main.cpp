@@ -1,5 +1,8 @@
 // lumarok-cube: a virtual projector on UDP ports 45457 and 45458. It answers only by
-// unicast to whoever asked, so it never broadcasts.
+// unicast to whoever asked, so it never broadcasts. By default it holds the player to
+// the protocol's ports: it heeds only datagrams sent from port 45457 and sends its
+// answers and reports to port 45457; --lenient heeds any port and answers to the port
+// a datagram came from.
 #include "cube_options.hpp"
 #include "frame_picture.hpp"
 #include "frame_signature.hpp"
@@ -255,9 +258,10 @@ int run(const Options& options) {
         }
         if (frameLog != nullptr) {
             std::fprintf(
-                frameLog, "%u %.6f %zu %016llx\n", static_cast<unsigned>(frame.frameCounter),
+                frameLog, "%u %.6f %zu %016llx %.6f\n", static_cast<unsigned>(frame.frameCounter),
                 std::chrono::duration<double>(frame.firstPacket.time_since_epoch()).count(),
-                frame.samples.size(), static_cast<unsigned long long>(litSignature(frame.samples)));
+                frame.samples.size(), static_cast<unsigned long long>(litSignature(frame.samples)),
+                std::chrono::duration<double>(frame.firstPlayed.time_since_epoch()).count());
         }
         const std::chrono::duration<double> since = Clock::now() - start;
         if (dump.is_open() && dumped < options.dumpFrames && since.count() >= options.dumpAfter) {
@@ -271,6 +275,7 @@ int run(const Options& options) {
     bool switchedOn = false;
     std::uint64_t discoveryRequests = 0;
     std::uint64_t reportFailures = 0;
+    std::uint64_t foreignPort = 0;
     bool announcedSilence = false;
     const auto reportInterval = std::chrono::milliseconds(options.reportMilliseconds);
     Clock::time_point nextReport = start;
@@ -282,13 +287,29 @@ int run(const Options& options) {
     const auto isRequest = [&](const Datagram& got) {
         return got.length == 1 && buffer[0] == std::byte{0x77};
     };
+    // Strict: a player speaks from its command port and hears there; anything else is
+    // counted and left alone.
+    const auto heeded = [&](const Datagram& got) {
+        if (options.lenient || ntohs(got.source.sin_port) == kCommandPort) {
+            return true;
+        }
+        ++foreignPort;
+        return false;
+    };
+    const auto replyTo = [&](const sockaddr_in& source) {
+        sockaddr_in to = source;
+        if (!options.lenient) {
+            to.sin_port = htons(kCommandPort);
+        }
+        return to;
+    };
     const auto answerRequest = [&](const Datagram& got) {
         ++discoveryRequests;
-        client = got.source;
+        client = replyTo(got.source);
         const std::vector<std::byte> answer =
             projector.deviceInfo(shared ? own.s_addr : ownAddressFacing(got.source));
         ::sendto(command.fd(), answer.data(), answer.size(), 0,
-                 reinterpret_cast<const sockaddr*>(&got.source), sizeof got.source);
+                 reinterpret_cast<const sockaddr*>(&*client), sizeof *client);
         line("discovery from " + dotted(got.source));
     };
     while (gStop == 0) {
@@ -305,18 +326,24 @@ int run(const Options& options) {
                 break;
             }
             // A broadcast that came in on another interface was not meant for us.
-            if (isRequest(*got) && got->interfaceIndex == ownInterface) {
+            if (isRequest(*got) && got->interfaceIndex == ownInterface && heeded(*got)) {
                 answerRequest(*got);
             }
         }
         // Samples before commands: a switch-off must not find samples that came
         // before it still unread, which would look like a buffer run dry.
         while (const std::optional<Datagram> got = receive(data, buffer)) {
+            if (!heeded(*got)) {
+                continue;
+            }
             projector.handleSampleData(std::span<const std::byte>(buffer.data(), got->length),
                                        got->arrival);
-            client = got->source;
+            client = replyTo(got->source);
         }
         while (const std::optional<Datagram> got = receive(command, buffer)) {
+            if (!heeded(*got)) {
+                continue;
+            }
             const std::span<const std::byte> bytes(buffer.data(), got->length);
             if (isRequest(*got)) {
                 answerRequest(*got);
@@ -324,6 +351,7 @@ int run(const Options& options) {
             }
             const std::string switched = projector.handleCommand(bytes, got->arrival);
             if (!switched.empty()) {
+                client = replyTo(got->source);
                 switchedOn = switched.ends_with(" on");
                 if (!switchedOn) {
                     switchedOffAt = got->arrival;
@@ -402,6 +430,9 @@ int run(const Options& options) {
         {"lit_starved_ms",
          static_cast<std::uint64_t>(
              std::chrono::duration_cast<std::chrono::milliseconds>(counts.litStarved).count())},
+        {"largest_burst", projector.arrivals().largestBurst()},
+        {"max_samples_100ms", projector.arrivals().maxSamplesInWindow()},
+        {"foreign_port", foreignPort},
     };
     for (const auto& [name, value] : lines) {
         std::printf("%s %llu\n", name, static_cast<unsigned long long>(value));

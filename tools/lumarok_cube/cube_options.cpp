@@ -7,11 +7,15 @@ namespace lumarok::cube {
 const char* const kUsage =
     "usage: lumarok-cube [options]\n"
     "A virtual projector: answers discovery on UDP 45457, plays sample packets from\n"
-    "UDP 45458 in real time and reports its free buffer to the player.\n"
+    "UDP 45458 in real time and reports its free buffer to the player. It heeds only\n"
+    "datagrams sent from port 45457 (the others are counted in foreign_port) and sends\n"
+    "its device informations and buffer reports to port 45457 of the player.\n"
     "  --name NAME          device name sent in discovery answers (lumarok-cube)\n"
     "  --address ADDR       listen on this own IPv4 address only and answer broadcasts\n"
     "                       only from its interface, so that several virtual\n"
     "                       projectors share one namespace (default: all addresses)\n"
+    "  --lenient            heed datagrams from any port and answer to the port they\n"
+    "                       came from, for players that listen on a port of their own\n"
     "  --sample-rate N      samples per second played (30000)\n"
     "  --buffer-size N      buffer size in samples (6000)\n"
     "  --report-ms N        interval of buffer-free reports in ms (10)\n"
@@ -35,13 +39,16 @@ const char* const kUsage =
     "  --dump-after S       only frames completed S seconds after start (0)\n"
     "  --dump-frames N      at most N frames (100)\n"
     "  --frame-log PATH     one line per frame: frame counter, arrival of its first\n"
-    "                       packet (monotonic seconds), samples, signature of the lit part\n"
+    "                       packet (monotonic seconds), samples, signature of the lit part,\n"
+    "                       when its first sample plays (monotonic seconds)\n"
     "On exit it prints counts, one per line: packets, frames, samples, underruns,\n"
     "overflows, dropped_samples, malformed, message_gaps, frame_gaps, switch_commands,\n"
     "discovery_requests, report_failures, out_of_range_samples (a field above 4095),\n"
     "last_sample_lit (1 when the last sample received is lit), switched_off_at_us\n"
     "(arrival of the last switch-off on the monotonic clock, 0 if none), lit_starved_ms\n"
-    "(time its buffer stood empty while on with a lit last sample).\n";
+    "(time its buffer stood empty while on with a lit last sample), largest_burst (most\n"
+    "sample packets in a row less than 0.5 ms apart), max_samples_100ms (most samples\n"
+    "received in any 100 ms), foreign_port (datagrams ignored for their source port).\n";
 
 namespace {
 
@@ -76,6 +83,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (option == "--name") {
             options.projector.name = value();
+        } else if (option == "--lenient") {
+            options.lenient = true;
         } else if (option == "--address") {
             options.address = value();
         } else if (option == "--sample-rate") {

@@ -23,6 +23,7 @@ struct Options {
     int reportBurst = 1;         // reports sent each interval (a flood when large)
     int infoEveryMs = 0;         // unsolicited DeviceInfo while switched on; 0: never
     int infoBytes = 0;           // those cut to this many bytes; 0: whole
+    bool lenient = false;        // answer to any source port and heed any; else 45457 only
     bool help = false;
 };
 
