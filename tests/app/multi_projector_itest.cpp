@@ -48,10 +48,10 @@ public:
         const std::string base = file(std::string(kNames[i]) + tag);
         cubes[i].reset();
         cubes[i].emplace(pair->device(),
-                         std::vector<std::string>{
-                             programPath("tools/lumarok_cube/lumarok-cube"), "--name", kNames[i],
-                             "--address", kAddresses[i], "--lenient", "--progress", "--dump",
-                             base + ".jsonl", "--dump-after", "3", "--dump-frames", "400"},
+                         std::vector<std::string>{programPath("tools/lumarok_cube/lumarok-cube"),
+                                                  "--name", kNames[i], "--address", kAddresses[i],
+                                                  "--progress", "--dump", base + ".jsonl",
+                                                  "--dump-after", "3", "--dump-frames", "400"},
                          base + ".out", base + ".err");
         if (!waitForText(base + ".out", "listening", 10s)) {
             throw std::runtime_error(readFile(base + ".err"));

@@ -44,17 +44,14 @@ class ThreeCubes {
 public:
     static constexpr std::array<const char*, 3> kNames{"alpha", "beta", "gamma"};
 
-    // lenient: for a player that still lists from a port of its own.
-    ThreeCubes(const NetnsStar& star, const TempDir& folder, bool lenient = false) : dir(folder) {
+    ThreeCubes(const NetnsStar& star, const TempDir& folder) : dir(folder) {
         const std::array<std::string, 3> where{star.deviceA(), star.deviceB(), star.routed()};
         for (std::size_t i = 0; i < kNames.size(); ++i) {
-            std::vector<std::string> argv{programPath("tools/lumarok_cube/lumarok-cube"), "--name",
-                                          kNames[i]};
-            if (lenient) {
-                argv.emplace_back("--lenient");
-            }
-            cubes[i].emplace(where[i], argv, out(i),
-                             dir.path() / (std::string(kNames[i]) + ".err"));
+            cubes[i].emplace(
+                where[i],
+                std::vector<std::string>{programPath("tools/lumarok_cube/lumarok-cube"), "--name",
+                                         kNames[i]},
+                out(i), dir.path() / (std::string(kNames[i]) + ".err"));
         }
         for (std::size_t i = 0; i < kNames.size(); ++i) {
             if (!waitForText(out(i), "listening", 10s)) {
@@ -83,7 +80,7 @@ std::vector<std::string> player(const std::vector<std::string>& arguments) {
 TEST(ProjectorChoiceNetns, ListsWhatEachDiscoveryReaches) {
     MAKE_STAR(star);
     const TempDir dir;
-    const ThreeCubes cubes(*star, dir, true);
+    const ThreeCubes cubes(*star, dir);
     struct Case {
         std::vector<std::string> options;
         std::vector<std::string> listed; // line starts, in order of address
@@ -190,7 +187,7 @@ TEST(ProjectorChoiceNetns, TwoVirtualProjectorsShareANamespaceByAddress) {
         cubes.push_back(std::make_unique<NetnsProcess>(
             pair->device(),
             std::vector<std::string>{programPath("tools/lumarok_cube/lumarok-cube"), "--name", name,
-                                     "--address", address, "--lenient"},
+                                     "--address", address},
             out, dir.path() / (std::string(name) + ".err")));
         ASSERT_TRUE(waitForText(out, "listening", 10s))
             << readFile(dir.path() / (std::string(name) + ".err"));
