@@ -170,7 +170,8 @@ bool ProjectorSlot::playOnce(bool after) {
     {
         isLive.store(true); // before the sender's first request, so that it is heard
         LaserSender sender(current, handoff, stop, log, index, settings.realtime);
-        const std::uint64_t reportsAtStart = current.stats().deviceReports;
+        // Anything the device says, believed or not, shows that it is there.
+        const std::uint64_t reportsAtStart = current.stats().datagramsHeard;
         std::uint64_t reports = reportsAtStart;
         std::uint64_t stalls = current.stats().stalls;
         Clock::time_point heard = Clock::now();
@@ -185,8 +186,8 @@ bool ProjectorSlot::playOnce(bool after) {
             const Clock::time_point at = Clock::now();
             // While the network refuses the stream nothing can be heard: the stream keeps
             // its place and waits for the network instead of counting the device lost.
-            if (now.deviceReports != reports || now.sendFailing) {
-                reports = now.deviceReports;
+            if (now.datagramsHeard != reports || now.sendFailing) {
+                reports = now.datagramsHeard;
                 heard = at;
             }
             if (now.stalls != stalls) {

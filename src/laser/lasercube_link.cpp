@@ -261,6 +261,7 @@ void LaserCubeLink::readReports(bool wait) {
     inbox->drain([this](const HeardDatagram& datagram) {
         // The socket is connected, but a datagram that came before it was is dropped.
         if (datagram.source == deviceSource) {
+            datagramsHeard.fetch_add(1);
             handleDatagram(datagram.bytes, datagram.heard);
         }
     });
@@ -503,6 +504,7 @@ LinkStats LaserCubeLink::stats() const {
     s.samplesSent = samplesSent.load();
     s.packetsSent = packetsSent.load();
     s.deviceReports = deviceReports.load();
+    s.datagramsHeard = datagramsHeard.load();
     s.ignoredReports = ignoredReports.load();
     s.impliedUnderruns = impliedUnderruns.load();
     s.stalls = stalls.load();

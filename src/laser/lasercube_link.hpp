@@ -27,6 +27,7 @@ struct LinkStats {
     std::uint64_t samplesSent = 0;
     std::uint64_t packetsSent = 0;
     std::uint64_t deviceReports = 0;    // buffer reports and informations heeded
+    std::uint64_t datagramsHeard = 0;   // anything from the device, heeded or not
     std::uint64_t ignoredReports = 0;   // implausible numbers, short informations
     std::uint64_t impliedUnderruns = 0; // reports of an empty buffer after a fuller one
     std::uint64_t stalls = 0;
@@ -130,6 +131,7 @@ private:
     std::atomic<std::uint64_t> samplesSent{0};
     std::atomic<std::uint64_t> packetsSent{0};
     std::atomic<std::uint64_t> deviceReports{0};
+    std::atomic<std::uint64_t> datagramsHeard{0};
     std::atomic<std::uint64_t> ignoredReports{0};
     std::atomic<std::uint64_t> impliedUnderruns{0};
     std::atomic<std::uint64_t> stalls{0};
