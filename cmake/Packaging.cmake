@@ -4,12 +4,14 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lumarok)
 set(CPACK_PACKAGE_VENDOR "The Lumarok developers")
-set(CPACK_PACKAGE_CONTACT "The Lumarok developers <lumarok@localhost>")
+set(CPACK_PACKAGE_CONTACT "The Lumarok developers <developers@lumarok.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+# Everything but the service (see Install.cmake), in one package.
+set(CPACK_COMPONENTS_ALL Unspecified)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
