@@ -13,7 +13,7 @@ install(TARGETS lumarok RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # the program as ../share/lumarok/demo, so any prefix or an unpacked package works.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/ DESTINATION ${CMAKE_INSTALL_DATADIR}/lumarok/demo)
 
-# Manual pages: docs/man/<page>.1 with @VERSION@ filled in.
+# Manual pages: docs/man/<page>.1 with @PROJECT_VERSION@ filled in.
 foreach(page lumarok lumarok-cube)
     configure_file(${PROJECT_SOURCE_DIR}/docs/man/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1
         @ONLY)
@@ -22,5 +22,21 @@ endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lumarok.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The service: a systemd unit that plays the show with the settings of the example
+# configuration file (a conffile in /etc when the prefix is /usr, as Debian's build
+# passes it), run by the system user that the sysusers.d file creates. The unit names
+# the configured paths, so the cpack package, which moves the prefix to /usr, leaves
+# the component "service" out; debian/ builds the package with the service.
+set(LUMAROK_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING "Where the systemd unit goes")
+set(LUMAROK_SYSUSERS_DIR lib/sysusers.d CACHE STRING "Where the sysusers.d file goes")
+configure_file(${PROJECT_SOURCE_DIR}/packaging/lumarok.service.in
+    ${PROJECT_BINARY_DIR}/packaging/lumarok.service @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/lumarok.service
+    DESTINATION ${LUMAROK_SYSTEMD_UNIT_DIR} COMPONENT service)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lumarok.sysusers
+    DESTINATION ${LUMAROK_SYSUSERS_DIR} RENAME lumarok.conf COMPONENT service)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lumarok.toml
+    DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/lumarok COMPONENT service)
+
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
     DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -9,7 +9,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     # libraries
     libglm-dev nlohmann-json3-dev libglut-dev libgl-dev libx11-dev libpulse-dev libcairo2-dev
-    libltc-dev
+    libltc-dev libtomlplusplus-dev
     # tests, benchmarks, the clang build and libFuzzer
     libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3
     # the Debian package and its test: dependencies computed by dpkg-shlibdeps, which

@@ -1,5 +1,7 @@
 #include "app/command_line.hpp"
 
+#include "app/config_file.hpp"
+
 #include <getopt.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <net/if.h>
+#include <set>
 
 namespace lumarok {
 
@@ -51,6 +54,7 @@ enum Code : int {
     kFrom,
     kTo,
     kStatusTo,
+    kConfig,
 };
 
 constexpr const char* kShortOptions = ":hVi:qv";
@@ -80,6 +84,7 @@ constexpr option kLongOptions[] = {
     {"from", required_argument, nullptr, kFrom},
     {"to", required_argument, nullptr, kTo},
     {"status-to", required_argument, nullptr, kStatusTo},
+    {"config", required_argument, nullptr, kConfig},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -260,6 +265,9 @@ void applyOption(Options& options, int code, const std::string& name, const char
     case kTo:
         options.toSeconds = readSeconds(value, name);
         break;
+    case kConfig:
+        options.configFile = requireNonEmpty(value, name);
+        break;
     default:
         throw UsageError("unhandled option " + name); // a table row without a case
     }
@@ -306,9 +314,22 @@ void refuseConflicts(const Options& options) {
     }
 }
 
-} // namespace
+// The long name of what getopt_long returned, e.g. "intensity" for -i.
+std::string longName(int code, int longIndex) {
+    if (longIndex >= 0) {
+        return kLongOptions[longIndex].name;
+    }
+    for (const option& entry : kLongOptions) {
+        if (entry.name != nullptr && entry.val == code) {
+            return entry.name;
+        }
+    }
+    return {};
+}
 
-Options parseOptions(const std::vector<std::string>& arguments) {
+// The options in `arguments`, without the checks of options against each other; the
+// long names of those given go to `given`.
+Options readOptions(const std::vector<std::string>& arguments, std::set<std::string>& given) {
     std::vector<std::string> words{"lumarok"};
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         // getopt attaches an optional value only as --ltc=SOURCE; take "--ltc SOURCE" too.
@@ -350,11 +371,49 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             throw UsageError("option '" + missing + "' needs a value");
         }
         applyOption(options, code, spelling(code, longIndex), optarg, intensitySeen);
+        given.insert(longName(code, longIndex));
     }
     if (optind < argc) {
         // getopt has moved the words it did not take to the end.
         throw UsageError("unexpected argument '" +
                          std::string(argv[static_cast<std::size_t>(optind)]) + "'");
+    }
+    return options;
+}
+
+// The file's settings as option words ahead of the command line's, so that one parser
+// reads both and a later option acts as it always does. A key the command line gives
+// is left out: for a repeatable option the command line's list replaces the file's,
+// and the first -i, which counts, is the command line's. Each setting is read alone
+// first, so that a value the parser refuses is reported with its file and line.
+std::vector<std::string> withConfigFile(const std::string& path,
+                                        const std::vector<std::string>& arguments,
+                                        const std::set<std::string>& onCommandLine) {
+    std::vector<std::string> words;
+    for (const ConfigSetting& setting : readConfigFile(path)) {
+        if (onCommandLine.contains(setting.key)) {
+            continue;
+        }
+        try {
+            std::set<std::string> unused;
+            (void)readOptions(setting.words, unused);
+        } catch (const std::exception& e) {
+            throw UsageError(setting.where + ": " + setting.key + ": " + e.what());
+        }
+        words.insert(words.end(), setting.words.begin(), setting.words.end());
+    }
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return words;
+}
+
+} // namespace
+
+Options parseOptions(const std::vector<std::string>& arguments) {
+    std::set<std::string> given;
+    Options options = readOptions(arguments, given);
+    if (!options.configFile.empty()) {
+        std::set<std::string> all;
+        options = readOptions(withConfigFile(options.configFile, arguments, given), all);
     }
     refuseConflicts(options);
     return options;
@@ -396,6 +455,9 @@ const char* usageText() {
            "  --fps N, --from S, --to S  frame rate (default 30) and clock-time span of an export\n"
            "                          (default the whole show)\n"
            "  --display NAME          X display for the preview window\n"
+           "  --config FILE           read settings from this TOML file first: the long\n"
+           "                          option names as keys (laser = true, intensity = 20,\n"
+           "                          projector = [\"left\", \"right\"]); the command line wins\n"
            "  -q, --quiet             errors only\n"
            "  -v, --verbose           more detail while playing\n"
            "  -h, --help              this text\n"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/placement.hpp"
-#include "app/status_sender.hpp"
+#include "app/status_target.hpp"
 #include "clock/address_range.hpp"
 
 #include <cstdint>
@@ -31,8 +31,9 @@ public:
 // Everything the command line says. Fields are plain values with their defaults, so a
 // new option is one field, one table row and one case in parseOptions.
 struct Options {
-    bool help = false;    // -h, --help
-    bool version = false; // -V, --version
+    bool help = false;      // -h, --help
+    bool version = false;   // -V, --version
+    std::string configFile; // --config FILE: settings read before the command line
 
     // Show
     std::string showFolder;              // --show DIR; empty: ./data, else the installed demo
@@ -73,8 +74,11 @@ struct Options {
 
 // Reads the arguments after the program name. Long options take "--name value" or
 // "--name=value"; -osc, -laser and -display are also accepted with one dash. The first
-// -i counts, as it always has. Throws UsageError for anything it cannot act on, and the
-// errors of readFloat for a -i value without a number.
+// -i counts, as it always has. With --config FILE the file's settings (config_file.hpp)
+// come first and the command line wins: an option it gives replaces the file's key,
+// a repeatable one the file's whole list. Throws UsageError for anything it cannot act
+// on (naming file and line for a setting of the file), and the errors of readFloat for
+// a -i value on the command line without a number.
 [[nodiscard]] Options parseOptions(const std::vector<std::string>& arguments);
 
 // The --help text, ending with a newline.

@@ -1,11 +1,6 @@
 #include "app/status_sender.hpp"
 
-#include <arpa/inet.h>
-
 #include <bit>
-#include <charconv>
-#include <stdexcept>
-#include <system_error>
 
 namespace lumarok {
 
@@ -40,32 +35,6 @@ std::int32_t clampedInt(std::uint64_t value) {
 
 } // namespace
 
-StatusTarget parseStatusTarget(const std::string& text) {
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos) {
-        throw std::invalid_argument("--status-to takes HOST:PORT, not '" + text + "'");
-    }
-    StatusTarget target{text.substr(0, colon), 0};
-    in_addr address{};
-    if (::inet_pton(AF_INET, target.host.c_str(), &address) != 1) {
-        throw std::invalid_argument("--status-to wants a numeric IPv4 address, not '" +
-                                    target.host + "'");
-    }
-    const std::uint32_t host = ntohl(address.s_addr);
-    if (host == 0xFFFFFFFFu || host == 0 || (host >> 28) == 0xEu) {
-        throw std::invalid_argument("--status-to sends to one host, not to '" + target.host + "'");
-    }
-    const std::string port = text.substr(colon + 1);
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
-    if (port.empty() || error != std::errc{} || end != port.data() + port.size() || value == 0 ||
-        value > 65535) {
-        throw std::invalid_argument("--status-to wants a port from 1 to 65535, not '" + port + "'");
-    }
-    target.port = static_cast<std::uint16_t>(value);
-    return target;
-}
-
 std::vector<std::byte> statusMessage(const ShowHealth& health) {
     OscWriter out;
     out.text("/lumarok/status");
@@ -91,7 +60,7 @@ std::vector<std::byte> statusMessage(const ShowHealth& health) {
 }
 
 StatusSender::StatusSender(const std::vector<StatusTarget>& chosen)
-    : targets(chosen), complaints(chosen.size(), RateLimitedLine(std::chrono::seconds(10))) {
+    : targets(chosen), complaint(std::chrono::seconds(10)) {
     if (!targets.empty()) {
         socket.emplace(1); // non-blocking: the show never waits for the desk
     }
@@ -102,12 +71,12 @@ void StatusSender::send(const ShowHealth& health) {
         return;
     }
     const std::vector<std::byte> message = statusMessage(health);
-    for (std::size_t i = 0; i < targets.size(); ++i) {
+    for (const StatusTarget& target : targets) {
         try {
-            socket->sendTo(targets[i].host, targets[i].port, message);
+            socket->sendTo(target.host, target.port, message);
         } catch (const std::exception& e) {
-            complaints[i].print("status to " + targets[i].host + ":" +
-                                std::to_string(targets[i].port) + " not sent: " + e.what());
+            complaint.print("status to " + target.host + ":" + std::to_string(target.port) +
+                            " not sent: " + e.what());
         }
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/show_health.hpp"
+#include "app/status_target.hpp"
 #include "clock/udp_socket.hpp"
 #include "laser/device_checks.hpp"
 
@@ -12,15 +13,6 @@
 
 namespace lumarok {
 
-// Where --status-to sends: a numeric IPv4 address and a UDP port.
-struct StatusTarget {
-    std::string host;
-    std::uint16_t port = 0;
-};
-
-// Reads "HOST:PORT" (dotted IPv4 address, port 1..65535); throws std::invalid_argument.
-[[nodiscard]] StatusTarget parseStatusTarget(const std::string& text);
-
 // The OSC message /lumarok/status for one reading. Arguments, in order:
 //   f show time (s), s clock source (steady|osc|ltc), i clock live (1|0),
 //   i entry, f frames/s, i projector count N, then N times:
@@ -30,7 +22,8 @@ struct StatusTarget {
 
 // Sends the status to every target, unicast only (the socket may not broadcast) and
 // without ever waiting: a full socket buffer or an unreachable desk loses that message,
-// with at most one line per target every 10 s. Thread: one.
+// with at most one line every 10 s for all targets together (it names the last target
+// that failed and how many failures it holds back). Thread: one.
 class StatusSender {
 public:
     explicit StatusSender(const std::vector<StatusTarget>& targets);
@@ -39,7 +32,7 @@ public:
 private:
     std::vector<StatusTarget> targets;
     std::optional<UdpSocket> socket; // none without targets
-    std::vector<RateLimitedLine> complaints;
+    RateLimitedLine complaint;
 };
 
 } // namespace lumarok

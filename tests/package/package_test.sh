@@ -56,5 +56,7 @@ grep -q '"samples":\[{' "$scratch/empty/x.json" || fail "x.json holds no laser s
 for page in lumarok lumarok-cube; do
     warnings="$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1" 2>&1 >/dev/null)"
     [ -z "$warnings" ] || fail "man $page: $warnings"
+    grep -q "^\.TH .* \"Lumarok $version\"" "$root/usr/share/man/man1/$page.1" ||
+        fail "man $page does not carry version $version"
 done
 echo "package: installed programs, demo show and manual pages work"
