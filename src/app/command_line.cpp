@@ -51,6 +51,10 @@ enum Code : int {
     kFrom,
     kTo,
     kStatusTo,
+    kIlda,
+    kIldaFps,
+    kLoop,
+    kListFrames,
 };
 
 constexpr const char* kShortOptions = ":hVi:qv";
@@ -80,6 +84,10 @@ constexpr option kLongOptions[] = {
     {"from", required_argument, nullptr, kFrom},
     {"to", required_argument, nullptr, kTo},
     {"status-to", required_argument, nullptr, kStatusTo},
+    {"ilda", required_argument, nullptr, kIlda},
+    {"ilda-fps", required_argument, nullptr, kIldaFps},
+    {"loop", no_argument, nullptr, kLoop},
+    {"list-frames", required_argument, nullptr, kListFrames},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -260,6 +268,21 @@ void applyOption(Options& options, int code, const std::string& name, const char
     case kTo:
         options.toSeconds = readSeconds(value, name);
         break;
+    case kIlda:
+        options.ildaFiles.push_back(requireNonEmpty(value, name));
+        break;
+    case kIldaFps:
+        options.ildaFps = readSeconds(value, name);
+        if (*options.ildaFps <= 0.0) {
+            throw UsageError(name + " needs a positive number of frames per second");
+        }
+        break;
+    case kLoop:
+        options.loop = true;
+        break;
+    case kListFrames:
+        options.listFrames = requireNonEmpty(value, name);
+        break;
     default:
         throw UsageError("unhandled option " + name); // a table row without a case
     }
@@ -273,9 +296,20 @@ void refuseConflicts(const Options& options) {
         throw UsageError("--out is for --render only");
     }
     const int modes = (options.renderSeconds ? 1 : 0) + (options.laser ? 1 : 0) +
-                      (options.listProjectors ? 1 : 0);
+                      (options.listProjectors ? 1 : 0) + (options.listFrames.empty() ? 0 : 1);
     if (modes > 1) {
-        throw UsageError("choose one of --render, --laser and --list-projectors");
+        throw UsageError("choose one of --render, --laser, --list-projectors and --list-frames");
+    }
+    if (!options.listFrames.empty() &&
+        (!options.exportIlda.empty() || !options.ildaFiles.empty() || options.osc || options.ltc)) {
+        throw UsageError("--list-frames prints a file's frames; it goes with no other mode");
+    }
+    if (options.ildaFiles.empty() && (options.ildaFps || options.loop)) {
+        throw UsageError("--ilda-fps and --loop go with --ilda");
+    }
+    if (!options.ildaFiles.empty() && (!options.showFolder.empty() || options.listProjectors)) {
+        throw UsageError("--ilda plays ILDA files instead of a show; give no --show or "
+                         "--list-projectors with it");
     }
     if (options.renderSeconds && options.osc) {
         throw UsageError("--render takes its clock time from the command line, not from --osc");
@@ -351,10 +385,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         }
         applyOption(options, code, spelling(code, longIndex), optarg, intensitySeen);
     }
-    if (optind < argc) {
-        // getopt has moved the words it did not take to the end.
-        throw UsageError("unexpected argument '" +
-                         std::string(argv[static_cast<std::size_t>(optind)]) + "'");
+    // getopt has moved the words it did not take to the end: more files for --ilda.
+    for (int i = optind; i < argc; ++i) {
+        const std::string word = argv[static_cast<std::size_t>(i)];
+        if (options.ildaFiles.empty() || word.empty()) {
+            throw UsageError("unexpected argument '" + word + "'");
+        }
+        options.ildaFiles.push_back(word);
     }
     refuseConflicts(options);
     return options;
@@ -368,6 +405,8 @@ const char* usageText() {
            "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json|FILE.ild [-i "
            "PERCENT]\n"
            "       lumarok --export-ilda FILE.ild [--fps N] [--from S] [--to S] [-i PERCENT]\n"
+           "       lumarok --ilda FILE.ild... [--ilda-fps N] [--loop] [any mode above]\n"
+           "       lumarok --list-frames FILE.ild\n"
            "       lumarok -h|--help | -V|--version\n"
            "\n"
            "  (no option)             play the show in a preview window (needs a display;\n"
@@ -395,6 +434,11 @@ const char* usageText() {
            "  --export-ilda FILE      write the show as an ILDA file (with --fps, --from, --to)\n"
            "  --fps N, --from S, --to S  frame rate (default 30) and clock-time span of an export\n"
            "                          (default the whole show)\n"
+           "  --ilda FILE...          play these ILDA files in order instead of the show\n"
+           "  --ilda-fps N            ILDA frames per second on the show clock (default 30)\n"
+           "  --loop                  start the ILDA files again after the last frame\n"
+           "                          (without it the beam stays dark)\n"
+           "  --list-frames FILE      print each section of an ILDA file, one line each\n"
            "  --display NAME          X display for the preview window\n"
            "  -q, --quiet             errors only\n"
            "  -v, --verbose           more detail while playing\n"

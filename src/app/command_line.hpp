@@ -69,12 +69,19 @@ struct Options {
     std::optional<double> fps;         // --fps N (frames per second, > 0)
     std::optional<double> fromSeconds; // --from S
     std::optional<double> toSeconds;   // --to S
+
+    // ILDA files
+    std::vector<std::string> ildaFiles; // --ilda FILE..., played in order instead of the show
+    std::optional<double> ildaFps;      // --ilda-fps N (> 0; default 30)
+    bool loop = false;                  // --loop: the list starts again after its end
+    std::string listFrames;             // --list-frames FILE
 };
 
 // Reads the arguments after the program name. Long options take "--name value" or
 // "--name=value"; -osc, -laser and -display are also accepted with one dash. The first
-// -i counts, as it always has. Throws UsageError for anything it cannot act on, and the
-// errors of readFloat for a -i value without a number.
+// -i counts, as it always has. Words that are no option are more files for --ilda. Throws
+// UsageError for anything it cannot act on, and the errors of readFloat for a -i value without a
+// number.
 [[nodiscard]] Options parseOptions(const std::vector<std::string>& arguments);
 
 // The --help text, ending with a newline.

@@ -5,6 +5,8 @@
 #include "app/effect_kind.hpp"
 #include "app/headless_render.hpp"
 #include "app/ilda_export.hpp"
+#include "app/ilda_show.hpp"
+#include "app/laser_frame.hpp"
 #include "app/laser_loop.hpp"
 #include "app/laser_sender.hpp"
 #include "app/laser_status.hpp"
@@ -29,6 +31,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -132,7 +135,10 @@ private:
 // which darkens the beam where it is, and the link, which switches the device off;
 // then the caller releases the show objects in shutdown order, or the error ends
 // the program.
-void runLaserMode(const ShowObjects& show, const Options& options, float intensity) {
+// `ildaFrames`, when given, replaces the bundled show: the show objects then hold
+// only the clock.
+void runLaserMode(const ShowObjects& show, const Options& options, float intensity,
+                  const ClockFrameBuilder& ildaFrames = {}) {
     const StopSignals signals;
     std::optional<LaserCubeLink> link;
     try {
@@ -143,7 +149,8 @@ void runLaserMode(const ShowObjects& show, const Options& options, float intensi
     tell(options, "projector: " + link->name() + " at " + link->address());
     FrameHandoff handoff;
     LaserSender sender(*link, handoff, signals.stopRequested());
-    const ShowSources sources = sourcesOf(show);
+    const std::optional<ShowSources> sources =
+        ildaFrames ? std::nullopt : std::optional<ShowSources>(sourcesOf(show));
     RenderStallForTests stallForTests;
     const auto start = StatusLine::Clock::now();
     StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
@@ -158,8 +165,12 @@ void runLaserMode(const ShowObjects& show, const Options& options, float intensi
         StopFlags{&signals.stopRequested(), &sender.failed()},
         [&](std::vector<LaserSample>& samples, glm::vec2 beamPosition) {
             stallForTests.maybeStall();
+            // Where laser mode picks its frame builder: ILDA files (--ilda) or the show.
+            if (ildaFrames) {
+                return ildaFrames(show.gTimeProvider->getTime(), samples, beamPosition);
+            }
             status.showSeconds = currentShowTime(show);
-            const ColorFrame& frame = renderShowFrame(sources, status.showSeconds, buffers);
+            const ColorFrame& frame = renderShowFrame(*sources, status.showSeconds, buffers);
             const glm::vec2 end =
                 buildLaserFramePath(frame, samples, beamPosition, intensity).beamPosition;
             rates.frameSent(0);
@@ -185,11 +196,10 @@ void runLaserMode(const ShowObjects& show, const Options& options, float intensi
     sender.finish();
 }
 
-int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {
-    const ShowSources sources = sourcesOf(show);
-    glm::vec2 gPreviewBeamPosition{0.0f, 0.0f};
-    double showTime = 0.0;
-    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
+// The preview window with the options' X display.
+int runPreviewWindow(const Options& options, const char* program,
+                     const std::function<void(std::vector<LaserSample>&)>& renderFrame,
+                     const ReadoutFunction& readout) {
     // freeglut reads the X options from its own argument vector; only -display is passed.
     std::vector<std::string> words{program};
     if (!options.display.empty()) {
@@ -201,16 +211,43 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
     }
     argv.push_back(nullptr);
     int argc = static_cast<int>(words.size());
+    return runPreview(argc, argv.data(), renderFrame, readout);
+}
+
+int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {
+    const ShowSources sources = sourcesOf(show);
+    glm::vec2 gPreviewBeamPosition{0.0f, 0.0f};
+    double showTime = 0.0;
+    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
     const ReadoutSources readout{show.gTimeline.get(), show.gTimeProvider.get(),
                                  show.gAudioCapture.get()};
-    return runPreview(
-        argc, argv.data(),
+    return runPreviewWindow(
+        options, program,
         [&](std::vector<LaserSample>& samples) {
             showTime = currentShowTime(show);
             const ColorFrame& frame = renderShowFrame(sources, showTime, buffers);
             gPreviewBeamPosition = buildPreviewPath(frame, samples, gPreviewBeamPosition);
         },
         [&](double framesPerSecond) { return readoutLines(readout, showTime, framesPerSecond); });
+}
+
+int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& options,
+                   const char* program) {
+    glm::vec2 beam{0.0f, 0.0f};
+    double clockSeconds = 0.0;
+    return runPreviewWindow(
+        options, program,
+        [&](std::vector<LaserSample>& samples) {
+            clockSeconds = clock.getTime();
+            beam = ilda.buildFrame(clockSeconds, samples, beam);
+        },
+        [&](double framesPerSecond) {
+            const std::optional<std::size_t> frame = ilda.frameAt(clockSeconds);
+            char line[64];
+            std::snprintf(line, sizeof line, "clock %.2f s  %.0f frames/s", clockSeconds,
+                          framesPerSecond);
+            return std::vector<std::string>{line, frame ? ilda.describe(*frame) : "dark"};
+        });
 }
 
 // freeglut aborts the process when it cannot open a display; say why instead.
@@ -241,6 +278,34 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
     return provider;
 }
 
+// ILDA files in the preview or on one projector; the show objects hold only the clock.
+int runIldaShow(IldaShow& ilda, const Options& options, const char* program) {
+    if (options.laser && wantsSeveralProjectors(options)) {
+        throw UsageError("--ilda plays on one projector for now; give one --projector");
+    }
+    float intensity = kPreviewIntensity;
+    if (options.laser) {
+        intensity = laserIntensity(options);
+    } else {
+        requireDisplay(options);
+    }
+    ilda.setIntensity(intensity);
+    ShowObjects show;
+    show.gTimeProvider = makeTimeProvider(options);
+    int status = 0;
+    if (options.laser) {
+        runLaserMode(
+            show, options, intensity,
+            [&ilda](double clockSeconds, std::vector<LaserSample>& samples, glm::vec2 beam) {
+                return ilda.buildFrame(clockSeconds, samples, beam);
+            });
+    } else {
+        status = runIldaPreview(ilda, *show.gTimeProvider, options, program);
+    }
+    show.shutdown();
+    return status;
+}
+
 int run(int argc, char** argv) {
     const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {
@@ -254,9 +319,28 @@ int run(int argc, char** argv) {
     if (options.listProjectors) {
         return listProjectors(options);
     }
+    if (!options.listFrames.empty()) {
+        listIldaFrames(options.listFrames, stdout, stderr);
+        return 0;
+    }
+    if (options.renderSeconds) {
+        (void)renderFormatOf(options.renderOut); // a bad name fails before the data is read
+    }
+    std::optional<IldaShow> ilda;
+    if (!options.ildaFiles.empty()) {
+        const std::vector<std::filesystem::path> files(options.ildaFiles.begin(),
+                                                       options.ildaFiles.end());
+        ilda.emplace(
+            files,
+            IldaShowSettings{options.ildaFps.value_or(30.0), options.loop, options.intensity},
+            options.verbosity >= 0 ? stderr : nullptr);
+    }
     if (options.renderSeconds) {
         RenderRequest request{*options.renderSeconds, options.renderOut, options.intensity};
-        (void)renderFormatOf(request.out); // a bad name fails before the data is read
+        if (ilda) {
+            renderIldaHeadless(*ilda, request);
+            return 0;
+        }
         const std::filesystem::path folder = findShowFolder(options.showFolder, ownExecutable());
         ShowObjects show;
         show.load(folder, false, {});
@@ -267,10 +351,22 @@ int run(int argc, char** argv) {
         IldaExportRequest request{options.exportIlda, options.fps.value_or(30.0),
                                   options.fromSeconds.value_or(0.0), options.toSeconds,
                                   options.intensity};
+        const StopSignals signals; // Ctrl-C ends the export with the old file in place
+        if (ilda) {
+            exportIldaFrames(
+                [&ilda](double clockSeconds, std::vector<LaserSample>& samples, glm::vec2 beam) {
+                    return ilda->buildFrame(clockSeconds, samples, beam);
+                },
+                ilda->endSeconds(), request, stderr, &signals.stopRequested());
+            return 0;
+        }
         ShowObjects show;
         show.load(findShowFolder(options.showFolder, ownExecutable()), false, {});
-        exportIlda(sourcesOf(show), request, stderr);
+        exportIlda(sourcesOf(show), request, stderr, &signals.stopRequested());
         return 0;
+    }
+    if (ilda) {
+        return runIldaShow(*ilda, options, argv[0]);
     }
     float intensity = kDefaultIntensity;
     if (options.laser) {
