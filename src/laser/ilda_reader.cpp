@@ -80,8 +80,10 @@ public:
             fail(stopReason.empty() ? "no frame in the file" : "no frame: " + stopReason);
         }
         if (!stopReason.empty()) {
-            warn(stopReason + "; playing the " + std::to_string(file.frames.size()) +
-                 " frames before it");
+            const std::size_t n = file.frames.size();
+            warn(stopReason + "; playing " +
+                 (n == 1 ? "the one frame" : "the " + std::to_string(n) + " frames") +
+                 " before it");
         }
         if (thinnedFrames > 0) {
             warn(firstThinned +
