@@ -26,6 +26,7 @@
 #include "laser/lasercube_link.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -242,11 +243,16 @@ int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& opt
             beam = ilda.buildFrame(clockSeconds, samples, beam);
         },
         [&](double framesPerSecond) {
+            // The readout's font has capitals only.
             const std::optional<std::size_t> frame = ilda.frameAt(clockSeconds);
-            char line[64];
-            std::snprintf(line, sizeof line, "clock %.2f s  %.0f frames/s", clockSeconds,
-                          framesPerSecond);
-            return std::vector<std::string>{line, frame ? ilda.describe(*frame) : "dark"};
+            std::string playing = frame ? ilda.describe(*frame) : "dark";
+            std::transform(playing.begin(), playing.end(), playing.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            char clockLine[32];
+            std::snprintf(clockLine, sizeof clockLine, "CLOCK %.2f S", clockSeconds);
+            char rate[32];
+            std::snprintf(rate, sizeof rate, "%.0f FRAMES/S", framesPerSecond);
+            return std::vector<std::string>{clockLine, playing, rate};
         });
 }
 
