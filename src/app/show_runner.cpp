@@ -243,16 +243,16 @@ int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& opt
             beam = ilda.buildFrame(clockSeconds, samples, beam);
         },
         [&](double framesPerSecond) {
-            // The readout's font has capitals only.
+            // The show's readout without timeline, the frame in its place (in capitals,
+            // the font's only letters); the clock time is the show time here.
+            std::vector<std::string> lines =
+                readoutLines({nullptr, &clock, nullptr}, clockSeconds, framesPerSecond);
             const std::optional<std::size_t> frame = ilda.frameAt(clockSeconds);
             std::string playing = frame ? ilda.describe(*frame) : "dark";
             std::transform(playing.begin(), playing.end(), playing.begin(),
                            [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-            char clockLine[32];
-            std::snprintf(clockLine, sizeof clockLine, "CLOCK %.2f S", clockSeconds);
-            char rate[32];
-            std::snprintf(rate, sizeof rate, "%.0f FRAMES/S", framesPerSecond);
-            return std::vector<std::string>{clockLine, playing, rate};
+            lines.insert(lines.begin() + 2, playing);
+            return lines;
         });
 }
 
