@@ -50,6 +50,10 @@ std::string headerText(std::span<const std::uint8_t> field) {
     return text;
 }
 
+std::string byteCount(std::size_t n) {
+    return n == 1 ? "1 byte" : std::to_string(n) + " bytes";
+}
+
 // Bytes a record of the format takes; nothing for a format whose size is unknown.
 std::optional<std::size_t> recordBytes(int format) {
     switch (format) {
@@ -122,8 +126,8 @@ private:
         const bool signed_ = left >= kHeaderBytes && bytes[at] == 'I' && bytes[at + 1] == 'L' &&
                              bytes[at + 2] == 'D' && bytes[at + 3] == 'A';
         if (!signed_) {
-            stopReason = std::to_string(left) + " bytes at byte " + std::to_string(at) +
-                         " are no ILDA section (" + frameText() + ")";
+            stopReason = "no ILDA section at byte " + std::to_string(at) + " (" + byteCount(left) +
+                         " left, where " + frameText() + " would start)";
             return false;
         }
         Header header;
@@ -135,7 +139,9 @@ private:
         if (header.records == 0) {
             const std::size_t after = left - kHeaderBytes;
             if (after > 0) {
-                warn(std::to_string(after) + " bytes after the closing header are ignored");
+                warn("the " + byteCount(after) + " after the closing header that follows " +
+                     "frame " + std::to_string(file.frames.size() - 1) +
+                     (after == 1 ? " is ignored" : " are ignored"));
             }
             return false;
         }
