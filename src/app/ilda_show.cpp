@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace lumarok {
 
@@ -43,7 +44,11 @@ IldaShow::IldaShow(const std::vector<std::filesystem::path>& files,
             frames.push_back({points.size() + file.frames[k].firstPoint, file.frames[k].pointCount,
                               fileNames.size(), k});
         }
-        points.insert(points.end(), file.points.begin(), file.points.end());
+        if (points.empty()) {
+            points = std::move(file.points); // one file: no copy
+        } else {
+            points.insert(points.end(), file.points.begin(), file.points.end());
+        }
         fileNames.push_back(path.string());
     }
     setIntensity(settings.intensity);
