@@ -2,10 +2,10 @@
 
 namespace lumarok {
 
-// The "Suggested Default Color Palette" of the ILDA Image Data Transfer Format
-// Specification, revision 011 (2014), Appendix A: saturated hues plus white (0 red,
-// 16 yellow, 24 green, 31 cyan, 40 blue, 48 magenta, 56 white). Most files without a
-// palette of their own, the ILDA test pattern among them, assume it.
+// Source: the "Suggested Default Color Palette" in Appendix A of the International Laser
+// Display Association's ILDA Image Data Transfer Format, revision 011 (2014): saturated
+// hues plus white (0 red, 16 yellow, 24 green, 31 cyan, 40 blue, 48 magenta, 56 white).
+// Most files without a palette of their own, the ILDA test pattern among them, assume it.
 const std::array<IldaColor, kIldaDefaultPaletteSize>& ildaDefaultPalette() {
     static constexpr std::array<IldaColor, kIldaDefaultPaletteSize> kPalette{{
         {255, 0, 0},     {255, 16, 0},    {255, 32, 0},    {255, 48, 0},    // 0
