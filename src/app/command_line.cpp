@@ -55,6 +55,10 @@ enum Code : int {
     kTo,
     kStatusTo,
     kConfig,
+    kIlda,
+    kIldaFps,
+    kLoop,
+    kListFrames,
 };
 
 constexpr const char* kShortOptions = ":hVi:qv";
@@ -85,6 +89,10 @@ constexpr option kLongOptions[] = {
     {"to", required_argument, nullptr, kTo},
     {"status-to", required_argument, nullptr, kStatusTo},
     {"config", required_argument, nullptr, kConfig},
+    {"ilda", required_argument, nullptr, kIlda},
+    {"ilda-fps", required_argument, nullptr, kIldaFps},
+    {"loop", no_argument, nullptr, kLoop},
+    {"list-frames", required_argument, nullptr, kListFrames},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -268,6 +276,21 @@ void applyOption(Options& options, int code, const std::string& name, const char
     case kConfig:
         options.configFile = requireNonEmpty(value, name);
         break;
+    case kIlda:
+        options.ildaFiles.push_back(requireNonEmpty(value, name));
+        break;
+    case kIldaFps:
+        options.ildaFps = readSeconds(value, name);
+        if (*options.ildaFps <= 0.0) {
+            throw UsageError(name + " needs a positive number of frames per second");
+        }
+        break;
+    case kLoop:
+        options.loop = true;
+        break;
+    case kListFrames:
+        options.listFrames = requireNonEmpty(value, name);
+        break;
     default:
         throw UsageError("unhandled option " + name); // a table row without a case
     }
@@ -281,9 +304,20 @@ void refuseConflicts(const Options& options) {
         throw UsageError("--out is for --render only");
     }
     const int modes = (options.renderSeconds ? 1 : 0) + (options.laser ? 1 : 0) +
-                      (options.listProjectors ? 1 : 0);
+                      (options.listProjectors ? 1 : 0) + (options.listFrames.empty() ? 0 : 1);
     if (modes > 1) {
-        throw UsageError("choose one of --render, --laser and --list-projectors");
+        throw UsageError("choose one of --render, --laser, --list-projectors and --list-frames");
+    }
+    if (!options.listFrames.empty() &&
+        (!options.exportIlda.empty() || !options.ildaFiles.empty() || options.osc || options.ltc)) {
+        throw UsageError("--list-frames prints a file's frames; it goes with no other mode");
+    }
+    if (options.ildaFiles.empty() && (options.ildaFps || options.loop)) {
+        throw UsageError("--ilda-fps and --loop go with --ilda");
+    }
+    if (!options.ildaFiles.empty() && (!options.showFolder.empty() || options.listProjectors)) {
+        throw UsageError("--ilda plays ILDA files instead of a show; give no --show or "
+                         "--list-projectors with it");
     }
     if (options.renderSeconds && options.osc) {
         throw UsageError("--render takes its clock time from the command line, not from --osc");
@@ -373,10 +407,13 @@ Options readOptions(const std::vector<std::string>& arguments, std::set<std::str
         applyOption(options, code, spelling(code, longIndex), optarg, intensitySeen);
         given.insert(longName(code, longIndex));
     }
-    if (optind < argc) {
-        // getopt has moved the words it did not take to the end.
-        throw UsageError("unexpected argument '" +
-                         std::string(argv[static_cast<std::size_t>(optind)]) + "'");
+    // getopt has moved the words it did not take to the end: more files for --ilda.
+    for (int i = optind; i < argc; ++i) {
+        const std::string word = argv[static_cast<std::size_t>(i)];
+        if (options.ildaFiles.empty() || word.empty()) {
+            throw UsageError("unexpected argument '" + word + "'");
+        }
+        options.ildaFiles.push_back(word);
     }
     return options;
 }
@@ -427,6 +464,8 @@ const char* usageText() {
            "       lumarok --render SECONDS --out FILE.png|FILE.svg|FILE.json|FILE.ild [-i "
            "PERCENT]\n"
            "       lumarok --export-ilda FILE.ild [--fps N] [--from S] [--to S] [-i PERCENT]\n"
+           "       lumarok --ilda FILE.ild... [--ilda-fps N] [--loop] [any mode above]\n"
+           "       lumarok --list-frames FILE.ild\n"
            "       lumarok -h|--help | -V|--version\n"
            "\n"
            "  (no option)             play the show in a preview window (needs a display;\n"
@@ -454,6 +493,11 @@ const char* usageText() {
            "  --export-ilda FILE      write the show as an ILDA file (with --fps, --from, --to)\n"
            "  --fps N, --from S, --to S  frame rate (default 30) and clock-time span of an export\n"
            "                          (default the whole show)\n"
+           "  --ilda FILE...          play these ILDA files in order instead of the show\n"
+           "  --ilda-fps N            ILDA frames per second on the show clock (default 30)\n"
+           "  --loop                  start the ILDA files again after the last frame\n"
+           "                          (without it the beam stays dark)\n"
+           "  --list-frames FILE      print each section of an ILDA file, one line each\n"
            "  --display NAME          X display for the preview window\n"
            "  --config FILE           read settings from this TOML file first: the long\n"
            "                          option names as keys (laser = true, intensity = 20,\n"

@@ -70,15 +70,22 @@ struct Options {
     std::optional<double> fps;         // --fps N (frames per second, > 0)
     std::optional<double> fromSeconds; // --from S
     std::optional<double> toSeconds;   // --to S
+
+    // ILDA files
+    std::vector<std::string> ildaFiles; // --ilda FILE..., played in order instead of the show
+    std::optional<double> ildaFps;      // --ilda-fps N (> 0; default 30)
+    bool loop = false;                  // --loop: the list starts again after its end
+    std::string listFrames;             // --list-frames FILE
 };
 
 // Reads the arguments after the program name. Long options take "--name value" or
 // "--name=value"; -osc, -laser and -display are also accepted with one dash. The first
-// -i counts, as it always has. With --config FILE the file's settings (config_file.hpp)
-// come first and the command line wins: an option it gives replaces the file's key,
-// a repeatable one the file's whole list. Throws UsageError for anything it cannot act
-// on (naming file and line for a setting of the file), and the errors of readFloat for
-// a -i value on the command line without a number.
+// -i counts, as it always has. Words that are no option are more files for --ilda. With
+// --config FILE the file's settings (config_file.hpp) come first and the command line wins:
+// an option it gives replaces the file's key, a repeatable one the file's whole list.
+// Throws UsageError for anything it cannot act on (naming file and line for a setting of
+// the file), and the errors of readFloat for a -i value on the command line without a
+// number.
 [[nodiscard]] Options parseOptions(const std::vector<std::string>& arguments);
 
 // The --help text, ending with a newline.

@@ -1,6 +1,8 @@
 #include "app/headless_render.hpp"
 
+#include "app/ilda_show.hpp"
 #include "app/laser_frame.hpp"
+#include "app/replacing_file.hpp"
 #include "app/sample_image.hpp"
 #include "clock/remap_time.hpp"
 #include "laser/ilda_writer.hpp"
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -37,13 +40,44 @@ RenderFormat renderFormatOf(const std::filesystem::path& file) {
 
 namespace {
 
-void writeText(const std::filesystem::path& file, const std::string& text) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
+// Writes through a file beside the target, so that a failed write leaves the old one.
+template <typename Write> void writeReplacing(const std::filesystem::path& file, Write&& write) {
+    ReplacingFile output(file);
+    try {
+        write(output.temporaryPath());
+    } catch (const std::runtime_error&) {
         throw std::runtime_error("cannot write " + file.string());
     }
+    output.commit();
+}
+
+void writeText(const std::filesystem::path& file, const std::string& text) {
+    writeReplacing(file, [&](const std::filesystem::path& temporary) {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out) {
+            throw std::runtime_error("cannot write " + temporary.string());
+        }
+    });
+}
+
+void writePng(const std::vector<LaserSample>& samples, const std::filesystem::path& file) {
+    writeReplacing(
+        file, [&](const std::filesystem::path& temporary) { writePreviewPng(samples, temporary); });
+}
+
+// One ILDA frame; an empty one gets a blanked point where the beam stands.
+void writeIldaFrame(std::vector<LaserSample>& samples, glm::vec2 beam,
+                    const std::filesystem::path& file) {
+    if (samples.empty()) {
+        samples.push_back(darkSampleAt(beam)); // a frame needs one point
+    }
+    writeReplacing(file, [&](const std::filesystem::path& temporary) {
+        IldaWriter writer(temporary, 1);
+        writer.writeFrame(samples);
+        writer.finish();
+    });
 }
 
 nlohmann::json sampleList(const std::vector<LaserSample>& samples) {
@@ -65,7 +99,7 @@ void renderHeadless(const ShowSources& sources, const RenderRequest& request) {
     switch (format) {
     case RenderFormat::png:
         buildPreviewPath(frame, samples, beamStart);
-        writePreviewPng(samples, request.out);
+        writePng(samples, request.out);
         return;
     case RenderFormat::svg:
         buildPreviewPath(frame, samples, beamStart);
@@ -86,14 +120,39 @@ void renderHeadless(const ShowSources& sources, const RenderRequest& request) {
     }
     case RenderFormat::ilda: {
         const LaserPath path = buildLaserFramePath(frame, samples, beamStart, request.intensity);
-        if (samples.empty()) {
-            samples.push_back(darkSampleAt(path.beamPosition)); // a frame needs one point
-        }
-        IldaWriter writer(request.out, 1);
-        writer.writeFrame(samples);
-        writer.finish();
+        writeIldaFrame(samples, path.beamPosition, request.out);
         return;
     }
+    }
+}
+
+void renderIldaHeadless(IldaShow& show, const RenderRequest& request) {
+    const RenderFormat format = renderFormatOf(request.out);
+    const bool picture = format == RenderFormat::png || format == RenderFormat::svg;
+    show.setIntensity(picture ? kPreviewIntensity : request.intensity);
+    std::vector<LaserSample> samples;
+    const glm::vec2 beam = show.buildFrame(request.clockSeconds, samples, glm::vec2(0.0f));
+    switch (format) {
+    case RenderFormat::png:
+        writePng(samples, request.out);
+        return;
+    case RenderFormat::svg:
+        writeText(request.out, previewSvg(samples));
+        return;
+    case RenderFormat::json: {
+        const std::optional<std::size_t> frame = show.frameAt(request.clockSeconds);
+        const nlohmann::json document{
+            {"frame", frame ? nlohmann::json(show.describe(*frame)) : nlohmann::json(nullptr)},
+            {"clockTime", request.clockSeconds},
+            {"intensity", request.intensity},
+            {"samples", sampleList(samples)},
+        };
+        writeText(request.out, document.dump() + "\n");
+        return;
+    }
+    case RenderFormat::ilda:
+        writeIldaFrame(samples, beam, request.out);
+        return;
     }
 }
 

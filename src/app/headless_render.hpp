@@ -20,8 +20,14 @@ struct RenderRequest {
 
 // Writes the show as it stands at the clock time, computed as the preview does, for
 // a beam that starts at (0, 0). Pictures show the preview's path (spacing 25,
-// intensity 1); .json holds the laser loop's samples, .ild the same as one ILDA frame. Throws
-// naming the file on write failures.
+// intensity 1); .json holds the laser loop's samples, .ild the same as one ILDA frame. The
+// file is written beside the target and put in place when complete. Throws naming the
+// file on write failures, and for a target that is not a regular file.
 void renderHeadless(const ShowSources& sources, const RenderRequest& request);
+
+class IldaShow;
+// The same for ILDA files: the frame playing at the clock time, beam from (0, 0); .json
+// names the frame ("FILE frame N", null while dark) instead of a timeline entry.
+void renderIldaHeadless(IldaShow& show, const RenderRequest& request);
 
 } // namespace lumarok

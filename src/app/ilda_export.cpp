@@ -2,6 +2,7 @@
 
 #include "anim/animation.hpp"
 #include "app/laser_frame.hpp"
+#include "app/replacing_file.hpp"
 #include "clock/remap_time.hpp"
 #include "laser/ilda_writer.hpp"
 
@@ -103,9 +104,10 @@ std::size_t ildaFrameCount(double fromSeconds, double toSeconds, double framesPe
                                                              : static_cast<std::size_t>(count);
 }
 
-void exportIlda(const ShowSources& sources, const IldaExportRequest& request, std::FILE* progress) {
-    const double to = request.toSeconds.value_or(
-        clockTimeForShowTime(sources.remapTable, showEndSeconds(sources)));
+void exportIldaFrames(const ClockFrameBuilder& build, double defaultTo,
+                      const IldaExportRequest& request, std::FILE* progress,
+                      const std::atomic<bool>* stop) {
+    const double to = request.toSeconds.value_or(defaultTo);
     const std::size_t count = ildaFrameCount(request.fromSeconds, to, request.framesPerSecond);
     if (count == 0) {
         char end[64];
@@ -117,14 +119,18 @@ void exportIlda(const ShowSources& sources, const IldaExportRequest& request, st
         throw std::invalid_argument("the export needs more than 65535 frames, the most an ILDA "
                                     "file holds; shorten it with --from/--to or lower --fps");
     }
-    IldaWriter writer(request.out, count);
+    ReplacingFile output(request.out);
+    IldaWriter writer(output.temporaryPath(), count, request.out);
     ProgressLine line(progress, count);
     std::vector<LaserSample> samples;
     glm::vec2 beam{0.0f, 0.0f};
     for (std::size_t k = 0; k < count; ++k) {
+        if (stop != nullptr && stop->load()) {
+            throw std::runtime_error("export interrupted; " + request.out.string() +
+                                     " is left as it was");
+        }
         const double clock = request.fromSeconds + static_cast<double>(k) / request.framesPerSecond;
-        const ColorFrame frame = renderShowFrame(sources, remapTime(sources.remapTable, clock));
-        beam = buildLaserFramePath(frame, samples, beam, request.intensity).beamPosition;
+        beam = build(clock, samples, beam);
         if (samples.empty()) {
             samples.push_back(darkSampleAt(beam));
         }
@@ -132,7 +138,18 @@ void exportIlda(const ShowSources& sources, const IldaExportRequest& request, st
         line.update(k + 1);
     }
     writer.finish();
+    output.commit();
     line.done();
+}
+
+void exportIlda(const ShowSources& sources, const IldaExportRequest& request, std::FILE* progress,
+                const std::atomic<bool>* stop) {
+    exportIldaFrames(
+        [&](double clock, std::vector<LaserSample>& samples, glm::vec2 beam) {
+            const ColorFrame frame = renderShowFrame(sources, remapTime(sources.remapTable, clock));
+            return buildLaserFramePath(frame, samples, beam, request.intensity).beamPosition;
+        },
+        clockTimeForShowTime(sources.remapTable, showEndSeconds(sources)), request, progress, stop);
 }
 
 } // namespace lumarok

@@ -2,10 +2,15 @@
 
 #include "app/show_frame.hpp"
 
+#include <glm/vec2.hpp>
+
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace lumarok {
 
@@ -29,11 +34,24 @@ struct IldaExportRequest {
 [[nodiscard]] std::size_t ildaFrameCount(double fromSeconds, double toSeconds,
                                          double framesPerSecond);
 
-// Writes the laser loop's frames at those clock times as an ILDA file, each frame's blank
-// move starting where the previous frame ended (the first from (0, 0), as --render does).
-// A frame without samples becomes one blanked point where the beam stands. Reports
-// progress on `progress` (may be null) about once a second. Throws on a range that is
-// empty or longer than the format's 65535 frames, and on write errors.
-void exportIlda(const ShowSources& sources, const IldaExportRequest& request, std::FILE* progress);
+// Fills the samples of the frame at a clock time for a beam starting at the given
+// drawing-space position; returns where the beam ends.
+using ClockFrameBuilder =
+    std::function<glm::vec2(double clockSeconds, std::vector<LaserSample>&, glm::vec2 beam)>;
+
+// Writes the frames at those clock times as an ILDA file, each frame's blank move
+// starting where the previous frame ended (the first from (0, 0), as --render does);
+// `defaultTo` is the end without --to. A frame without samples becomes one blanked
+// point where the beam stands. The file is written beside the target and put in place
+// only when complete. Reports progress on `progress` (may be null) about once a
+// second. Throws on a range that is empty or longer than the format's 65535 frames,
+// on write errors, and when `stop` (may be null) is raised, leaving the target as it was.
+void exportIldaFrames(const ClockFrameBuilder& build, double defaultTo,
+                      const IldaExportRequest& request, std::FILE* progress,
+                      const std::atomic<bool>* stop);
+
+// The bundled show's laser-loop frames, up to the show's end by default.
+void exportIlda(const ShowSources& sources, const IldaExportRequest& request, std::FILE* progress,
+                const std::atomic<bool>* stop = nullptr);
 
 } // namespace lumarok

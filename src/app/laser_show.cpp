@@ -197,12 +197,19 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
         if (!lineDue && now < nextHealth) {
             continue;
         }
-        // Also while no projector plays and nothing is drawn.
-        health.showSeconds = remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
+        // Also while no projector plays and nothing is drawn. Without a timeline (ILDA files)
+        // the show time is the clock's.
+        const double clockSeconds = show.gTimeProvider->getTime();
+        health.showSeconds =
+            show.gRemapTable ? remapTime(*show.gRemapTable, clockSeconds) : clockSeconds;
         const double seconds = std::chrono::duration<double>(now - lastReading).count();
         health.framesPerSecond = seconds > 0.0 ? static_cast<double>(framesDrawn) / seconds : 0.0;
-        health.entry = show.gTimeline->selectedIndex(health.showSeconds);
-        health.effectKind = effectKind(show.gTimeline->effectAt(health.showSeconds));
+        if (show.gTimeline) {
+            health.entry = show.gTimeline->selectedIndex(health.showSeconds);
+            health.effectKind = effectKind(show.gTimeline->effectAt(health.showSeconds));
+        } else {
+            health.effectKind = "ilda";
+        }
         describeClock(show.gTimeProvider.get(), health);
         health.projectors.clear();
         for (std::size_t i = 0; i < slots.size(); ++i) {

@@ -5,6 +5,8 @@
 #include "app/headless_render.hpp"
 #include "app/ilda_export.hpp"
 #include "app/laser_show.hpp"
+#include "app/ilda_show.hpp"
+#include "app/laser_frame.hpp"
 #include "app/preview_window.hpp"
 #include "app/readout.hpp"
 #include "app/show_folder.hpp"
@@ -19,11 +21,13 @@
 #include "laser/discovery.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -86,11 +90,10 @@ float laserIntensity(const Options& options) {
     return options.intensity;
 }
 
-int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {
-    const ShowSources sources = sourcesOf(show);
-    glm::vec2 gPreviewBeamPosition{0.0f, 0.0f};
-    double showTime = 0.0;
-    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
+// The preview window with the options' X display.
+int runPreviewWindow(const Options& options, const char* program,
+                     const std::function<void(std::vector<LaserSample>&)>& renderFrame,
+                     const ReadoutFunction& readout) {
     // freeglut reads the X options from its own argument vector; only -display is passed.
     std::vector<std::string> words{program};
     if (!options.display.empty()) {
@@ -102,16 +105,48 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
     }
     argv.push_back(nullptr);
     int argc = static_cast<int>(words.size());
+    return runPreview(argc, argv.data(), renderFrame, readout);
+}
+
+int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {
+    const ShowSources sources = sourcesOf(show);
+    glm::vec2 gPreviewBeamPosition{0.0f, 0.0f};
+    double showTime = 0.0;
+    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
     const ReadoutSources readout{show.gTimeline.get(), show.gTimeProvider.get(),
                                  show.gAudioCapture.get()};
-    return runPreview(
-        argc, argv.data(),
+    return runPreviewWindow(
+        options, program,
         [&](std::vector<LaserSample>& samples) {
             showTime = currentShowTime(show);
             const ColorFrame& frame = renderShowFrame(sources, showTime, buffers);
             gPreviewBeamPosition = buildPreviewPath(frame, samples, gPreviewBeamPosition);
         },
         [&](double framesPerSecond) { return readoutLines(readout, showTime, framesPerSecond); });
+}
+
+int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& options,
+                   const char* program) {
+    glm::vec2 beam{0.0f, 0.0f};
+    double clockSeconds = 0.0;
+    return runPreviewWindow(
+        options, program,
+        [&](std::vector<LaserSample>& samples) {
+            clockSeconds = clock.getTime();
+            beam = ilda.buildFrame(clockSeconds, samples, beam);
+        },
+        [&](double framesPerSecond) {
+            // The show's readout without timeline, the frame in its place (in capitals,
+            // the font's only letters); the clock time is the show time here.
+            std::vector<std::string> lines =
+                readoutLines({nullptr, &clock, nullptr}, clockSeconds, framesPerSecond);
+            const std::optional<std::size_t> frame = ilda.frameAt(clockSeconds);
+            std::string playing = frame ? ilda.describe(*frame) : "dark";
+            std::transform(playing.begin(), playing.end(), playing.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            lines.insert(lines.begin() + 2, playing);
+            return lines;
+        });
 }
 
 // freeglut aborts the process when it cannot open a display; say why instead.
@@ -142,6 +177,33 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
     return provider;
 }
 
+// ILDA files in the preview or on the projectors; the show objects hold only the clock.
+int runIldaShow(IldaShow& ilda, const Options& options, const char* program) {
+    float intensity = kPreviewIntensity;
+    if (options.laser) {
+        intensity = laserIntensity(options);
+    } else {
+        requireDisplay(options);
+    }
+    ilda.setIntensity(intensity);
+    ShowObjects show;
+    show.gTimeProvider = makeTimeProvider(options);
+    int status = 0;
+    if (options.laser) {
+        runLaserShow(show, options,
+                     [&ilda, &show](std::vector<LaserSample>& samples, glm::vec2 beam,
+                                    double& shownSeconds) {
+                         // An ILDA show's time is the clock's: it has no remap table.
+                         shownSeconds = show.gTimeProvider->getTime();
+                         return ilda.buildFrame(shownSeconds, samples, beam);
+                     });
+    } else {
+        status = runIldaPreview(ilda, *show.gTimeProvider, options, program);
+    }
+    show.shutdown();
+    return status;
+}
+
 int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {
@@ -155,9 +217,28 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     if (options.listProjectors) {
         return listProjectors(options);
     }
+    if (!options.listFrames.empty()) {
+        listIldaFrames(options.listFrames, stdout, stderr);
+        return 0;
+    }
+    if (options.renderSeconds) {
+        (void)renderFormatOf(options.renderOut); // a bad name fails before the data is read
+    }
+    std::optional<IldaShow> ilda;
+    if (!options.ildaFiles.empty()) {
+        const std::vector<std::filesystem::path> files(options.ildaFiles.begin(),
+                                                       options.ildaFiles.end());
+        ilda.emplace(
+            files,
+            IldaShowSettings{options.ildaFps.value_or(30.0), options.loop, options.intensity},
+            options.verbosity >= 0 ? stderr : nullptr);
+    }
     if (options.renderSeconds) {
         RenderRequest request{*options.renderSeconds, options.renderOut, options.intensity};
-        (void)renderFormatOf(request.out); // a bad name fails before the data is read
+        if (ilda) {
+            renderIldaHeadless(*ilda, request);
+            return 0;
+        }
         const std::filesystem::path folder = findShowFolder(options.showFolder, ownExecutable());
         ShowObjects show;
         show.load(folder, false, {});
@@ -168,10 +249,22 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
         IldaExportRequest request{options.exportIlda, options.fps.value_or(30.0),
                                   options.fromSeconds.value_or(0.0), options.toSeconds,
                                   options.intensity};
+        const StopSignals signals; // Ctrl-C ends the export with the old file in place
+        if (ilda) {
+            exportIldaFrames(
+                [&ilda](double clockSeconds, std::vector<LaserSample>& samples, glm::vec2 beam) {
+                    return ilda->buildFrame(clockSeconds, samples, beam);
+                },
+                ilda->endSeconds(), request, stderr, &signals.stopRequested());
+            return 0;
+        }
         ShowObjects show;
         show.load(findShowFolder(options.showFolder, ownExecutable()), false, {});
-        exportIlda(sourcesOf(show), request, stderr);
+        exportIlda(sourcesOf(show), request, stderr, &signals.stopRequested());
         return 0;
+    }
+    if (ilda) {
+        return runIldaShow(*ilda, options, argv[0]);
     }
     float intensity = kDefaultIntensity;
     if (options.laser) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace lumarok {
 
@@ -32,15 +33,16 @@ std::uint8_t ildaColorLevel(std::uint16_t level) {
     return static_cast<std::uint8_t>((v * 255 + 2047) / 4095);
 }
 
-IldaWriter::IldaWriter(const std::filesystem::path& file, std::size_t totalFrames_)
-    : path(file), totalFrames(totalFrames_) {
+IldaWriter::IldaWriter(const std::filesystem::path& file, std::size_t totalFrames_,
+                       std::filesystem::path shownName)
+    : path(shownName.empty() ? file : std::move(shownName)), totalFrames(totalFrames_) {
     if (totalFrames == 0 || totalFrames > kMaxCount) {
         throw std::invalid_argument("an ILDA file holds 1 to 65535 frames, not " +
                                     std::to_string(totalFrames));
     }
     out.open(file, std::ios::binary | std::ios::trunc);
     if (!out) {
-        throw std::runtime_error("cannot write " + file.string());
+        throw std::runtime_error("cannot write " + path.string());
     }
 }
 

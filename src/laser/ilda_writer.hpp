@@ -22,9 +22,11 @@ namespace lumarok {
 // A sample whose three levels are 0 is written blanked.
 class IldaWriter final {
 public:
-    // Creates (truncates) the file; throws std::runtime_error naming it when it cannot.
+    // Creates (truncates) the file; throws std::runtime_error naming it (or `shownName`,
+    // when given, as the file the user knows) when it cannot.
     // `totalFrames` goes into every header and must be 1..65535.
-    IldaWriter(const std::filesystem::path& file, std::size_t totalFrames);
+    IldaWriter(const std::filesystem::path& file, std::size_t totalFrames,
+               std::filesystem::path shownName = {});
 
     // Appends the next frame. Throws std::invalid_argument for an empty frame, one of
     // more than 65535 samples or one beyond `totalFrames`; std::runtime_error on write errors.

@@ -122,6 +122,15 @@ TEST(CommandLine, SeveralProjectorsTakeEachAPlacementAndStatusTargets) {
     EXPECT_FLOAT_EQ(all.allPlacement.scale, 0.5f);
 }
 
+TEST(CommandLine, WordsAfterTheOptionsAreMoreIldaFiles) {
+    const Options options =
+        parseOptions({"--ilda", "a.ild", "-laser", "b.ild", "--ilda=c.ild", "--loop", "d.ild"});
+    EXPECT_EQ(options.ildaFiles, (std::vector<std::string>{"a.ild", "c.ild", "b.ild", "d.ild"}));
+    EXPECT_TRUE(options.loop && options.laser);
+    EXPECT_EQ(parseOptions({"--ilda", "a", "--ilda-fps=12.5"}).ildaFps, 12.5);
+    EXPECT_EQ(parseOptions({"--list-frames", "x.ild"}).listFrames, "x.ild");
+}
+
 TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
     const Args bad[] = {
         {"--bogus"},
@@ -169,6 +178,12 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
         {"-laser", "--status-to", "desk:9000"},
         {"-laser", "--status-to", "255.255.255.255:9000"},
         {"-laser", "--status-to", "127.0.0.1:0"},
+        {"--ilda-fps", "30"},
+        {"--loop"},
+        {"--ilda", "a.ild", "--ilda-fps", "0"},
+        {"--ilda", "a.ild", "--show", "data"},
+        {"--list-frames", "a.ild", "--ilda", "b.ild"},
+        {"--list-frames", "a.ild", "-laser"},
     };
     for (const Args& args : bad) {
         EXPECT_THROW((void)parseOptions(args), UsageError) << args.front() << " " << args.size();

@@ -8,8 +8,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -219,6 +223,80 @@ TEST_F(IldaExport, RangesTheFormatCannotHoldAreRefused) {
         EXPECT_NE(r.exitCode, 0);
         EXPECT_EQ(r.err.rfind("lumarok: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+// The export played back with --ilda: frame k at clock k / 30 carries the export's
+// samples after a blank move from (0, 0), positions exact and colours within one step of
+// the file's 8 bits; the first frame matches --render of the show itself.
+TEST_F(IldaExport, PlayedBackWithIldaGivesTheSameSamples) {
+    ASSERT_EQ(lumarok({"--export-ilda", "show.ild", "--from", "60", "--to", "60.1", "-i", "100"})
+                  .exitCode,
+              0);
+    const std::vector<IldaSection> sections = readIlda(read("show.ild"));
+    ASSERT_EQ(sections.size(), 4u);
+    const nlohmann::json shown = render(60.0, "100");
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        char clock[40];
+        std::snprintf(clock, sizeof clock, "%.17g", k / 30.0);
+        const test::ProcessResult r =
+            lumarok({"--ilda", "show.ild", "--render", clock, "--out", "back.json", "-i", "100"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const nlohmann::json document = nlohmann::json::parse(read("back.json"));
+        EXPECT_EQ(document["frame"], "show.ild frame " + std::to_string(k));
+        const nlohmann::json& back = document["samples"];
+        const std::vector<IldaRecord>& points = sections[static_cast<std::size_t>(k)].points;
+        ASSERT_GE(back.size(), points.size());
+        const std::size_t leadIn = back.size() - points.size();
+        for (std::size_t i = 0; i < leadIn; ++i) {
+            EXPECT_FALSE(isLit(back[i])) << i;
+        }
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const nlohmann::json& sample = back[leadIn + i];
+            expectRecordsMatch(expectedRecord(sample), points[i]);
+            if (k == 0) { // the export's first frame is the render's, sample for sample
+                ASSERT_EQ(points.size(), shown.size());
+                EXPECT_EQ(sample["x"], shown[i]["x"]);
+                EXPECT_EQ(sample["y"], shown[i]["y"]);
+                for (const char* c : {"r", "g", "b"}) {
+                    EXPECT_LE(std::abs(sample[c].get<int>() - shown[i][c].get<int>()), 8);
+                }
+            }
+        }
+    }
+    const test::ProcessResult listed = lumarok({"--list-frames", "show.ild"});
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 3);
+    EXPECT_EQ(listed.out.rfind("frame 0: format 5, ", 0), 0u) << listed.out;
+}
+
+// A write that fails halfway (a file-size limit) leaves the previous file whole and no
+// partial one beside it; an output that is a FIFO is refused at once with one line.
+TEST_F(IldaExport, AFailedExportLeavesThePreviousFile) {
+    test::writeFile((dir.path() / "show.ild").string(), "previous");
+    test::ProcessOptions options;
+    options.workingDirectory = dir.path();
+    const test::ProcessResult r = test::runProcess(
+        "/usr/bin/prlimit",
+        {"--fsize=20000", test::programPath("lumarok"), "--export-ilda", "show.ild", "--to", "5"},
+        options);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(r.err, "lumarok: cannot write show.ild\n");
+    EXPECT_EQ(read("show.ild"), "previous");
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {
+        EXPECT_TRUE(entry.path().filename() == "show.ild" || entry.path().filename() == "data")
+            << entry.path();
+    }
+    ASSERT_EQ(mkfifo((dir.path() / "pipe.json").c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--export-ilda", "pipe.json", "--to", "1"},
+          std::vector<std::string>{"--render", "1", "--out", "pipe.json"}}) {
+        const test::ProcessResult refused = lumarok(args);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_EQ(refused.err,
+                  "lumarok: cannot write pipe.json: it is a FIFO, not a regular file\n");
     }
 }
 
