@@ -114,9 +114,14 @@ TEST(IldaLaserNetns, PlaysTheFrameTheOscClockNamesAndFollowsAJump) {
     std::vector<int> seen; // which expected frame each lit frame is, in order
     std::ifstream in(log);
     for (std::string line; std::getline(in, line);) {
-        const std::vector<Sample> lit = litPart(nlohmann::json::parse(line)["samples"]);
+        std::vector<Sample> lit = litPart(nlohmann::json::parse(line)["samples"]);
         if (lit.empty()) {
             continue; // a dark fill
+        }
+        // On the wire a frame ends on a dark sample where its last one stands.
+        const Sample& last = lit.back();
+        if (last[2] + last[3] + last[4] == 0 && lit.size() == expected.front().size() + 1) {
+            lit.pop_back();
         }
         const auto found = std::find(expected.begin(), expected.end(), lit);
         ASSERT_NE(found, expected.end()) << line;
