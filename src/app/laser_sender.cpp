@@ -155,16 +155,17 @@ void LaserSender::feedDark(std::size_t count) {
     (void)output.sendUnpaced(dark);
 }
 
-void LaserSender::padToReserve(std::vector<LaserSample>& frame) {
+std::size_t LaserSender::padToReserve(std::vector<LaserSample>& frame) {
     const std::int32_t queued = output.queuedSamples();
     const std::int32_t reserve = pacingReserve(output.bufferSize());
     if (queued < 0 || queued >= reserve) {
-        return;
+        return 0;
     }
     // Within the room the renderer reserved: no allocation here.
     const auto pad = std::min<std::size_t>(static_cast<std::size_t>(reserve - queued),
                                            frame.capacity() - frame.size());
     frame.insert(frame.begin(), pad, lastPosition);
+    return pad;
 }
 
 void LaserSender::feed() {
@@ -179,8 +180,8 @@ void LaserSender::feed() {
             feedDark(kEmptyFrameDarkSamples); // nothing to draw: dark for a while
             continue;
         }
-        padToReserve(frame);
-        const SendOutcome outcome = output.sendFrame(frame, stop, FrameStart::now);
+        const std::size_t lead = padToReserve(frame);
+        const SendOutcome outcome = output.sendFrame(frame, stop, FrameStart::now, lead);
         lastPosition = darkAt(frame.back());
         sentFrame.store(true);
         if (outcome == SendOutcome::stalled || outcome == SendOutcome::interrupted) {

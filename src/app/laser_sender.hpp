@@ -75,7 +75,8 @@ private:
     // Takes the next frame, waiting for it until the device is down to the low-water
     // mark; false when it did not come in time, or on a stop.
     bool awaitFrame(std::vector<LaserSample>& frame);
-    void padToReserve(std::vector<LaserSample>& frame);
+    // Leads the frame with dark samples up to the reserve; returns how many.
+    std::size_t padToReserve(std::vector<LaserSample>& frame);
     void post(StreamEvent kind, const char* text);
     void stopAndJoin();
 

@@ -165,11 +165,6 @@ DisplayConnection requireDisplay(int argc, char** argv) {
     return display;
 }
 
-bool statsWanted() {
-    const char* value = std::getenv("LUMAROK_PREVIEW_STATS");
-    return value != nullptr && std::strcmp(value, "1") == 0;
-}
-
 void printStats(const PreviewRun& run) {
     const double seconds = std::chrono::duration<double>(run.lastFrame - run.firstFrame).count();
     // Rate over the intervals between the first and the last frame, so window
@@ -192,7 +187,7 @@ public:
 
 int runPreview(int& argc, char** argv,
                const std::function<void(std::vector<LaserSample>&)>& renderFrame,
-               const ReadoutFunction& readout) {
+               const ReadoutFunction& readout, bool reportRate) {
     if (gPreviewRun != nullptr) {
         throw std::logic_error("the preview window is already running");
     }
@@ -218,7 +213,7 @@ int runPreview(int& argc, char** argv,
     glutKeyboardFunc(keyboard);
     glutMainLoop();
 
-    if (statsWanted()) {
+    if (reportRate) {
         printStats(run);
     }
     if (run.failure) {

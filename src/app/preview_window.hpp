@@ -22,14 +22,14 @@ using ReadoutFunction = std::function<std::vector<std::string>(double framesPerS
 //
 // Throws std::runtime_error, before any window exists, when no X display with
 // GLX can be opened. An exception thrown by `renderFrame` ends the event loop
-// and is rethrown here once the loop has returned. With the environment
-// variable LUMAROK_PREVIEW_STATS=1 the frame count and rate go to stderr on exit.
+// and is rethrown here once the loop has returned. With `reportRate` the frame count and
+// rate go to stderr on exit.
 //
 // Thread: main thread only; not reentrant.
 inline constexpr double kPreviewFrameCap = 120.0;
 
 int runPreview(int& argc, char** argv,
                const std::function<void(std::vector<LaserSample>&)>& renderFrame,
-               const ReadoutFunction& readout = {});
+               const ReadoutFunction& readout = {}, bool reportRate = false);
 
 } // namespace lumarok

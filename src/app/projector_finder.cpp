@@ -4,6 +4,7 @@
 #include <net/if.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 namespace lumarok {
@@ -92,7 +93,8 @@ void ProjectorFinder::run() {
         }
         lock.lock();
         for (FoundProjector& answer : heard) {
-            if (playing.contains(answer.source)) {
+            if (const auto played = playing.find(answer.source); played != playing.end()) {
+                tellSamePlaysOnce(answer, played->second);
                 continue;
             }
             for (const std::string& word : waiting) {
@@ -102,6 +104,17 @@ void ProjectorFinder::run() {
             }
         }
         changed.notify_all();
+    }
+}
+
+void ProjectorFinder::tellSamePlaysOnce(const FoundProjector& answer, const std::string& playedAs) {
+    for (const std::string& word : waiting) {
+        if (word != playedAs && !word.empty() && matches(word, answer) &&
+            toldSame.insert(word).second) {
+            std::fprintf(stderr,
+                         "lumarok: projector %s is the one at %s that plays as %s; it plays once\n",
+                         word.c_str(), dotted(answer.source).c_str(), playedAs.c_str());
+        }
     }
 }
 

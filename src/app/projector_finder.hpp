@@ -46,6 +46,8 @@ public:
 
 private:
     void run();
+    // A device that plays already answered a word another slot waits for. Under mutex.
+    void tellSamePlaysOnce(const FoundProjector& answer, const std::string& playedAs);
     // The words to ask for (empty: any projector), or nothing to ask. Under the mutex.
     [[nodiscard]] std::optional<std::vector<std::string>> wantedNow();
 
@@ -57,6 +59,7 @@ private:
     std::multiset<std::string> waiting;                       // under mutex
     std::map<std::string, std::vector<FoundProjector>> found; // under mutex, by wanted
     std::map<std::uint32_t, std::string> playing;             // under mutex
+    std::set<std::string> toldSame;                           // under mutex
     std::atomic<bool> ending{false};
     std::thread thread;
 };

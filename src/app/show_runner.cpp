@@ -105,7 +105,7 @@ int runPreviewWindow(const Options& options, const char* program,
     }
     argv.push_back(nullptr);
     int argc = static_cast<int>(words.size());
-    return runPreview(argc, argv.data(), renderFrame, readout);
+    return runPreview(argc, argv.data(), renderFrame, readout, options.verbosity > 0);
 }
 
 int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {

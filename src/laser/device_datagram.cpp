@@ -1,6 +1,8 @@
 #include "laser/device_datagram.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <string>
 
 namespace lumarok {
@@ -55,6 +57,20 @@ DeviceInfo parseDeviceInfo(std::span<const std::byte> datagram) {
     info.infoByte37 = static_cast<std::int32_t>(byteAt(datagram, 37));
     info.deviceName = textAt(datagram, 38, datagram.size());
     return info;
+}
+
+DeviceNumbers parseDeviceNumbers(std::span<const std::byte> datagram) {
+    DeviceNumbers numbers;
+    numbers.sampleRate = static_cast<std::int32_t>(u32At(datagram, 10));
+    numbers.bufferFree = static_cast<std::int32_t>(u16At(datagram, 19));
+    numbers.bufferMax = static_cast<std::int32_t>(u16At(datagram, 21));
+    // The bytes in wire order are the address in network byte order.
+    std::array<std::uint8_t, 4> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(byteAt(datagram, 32 + i));
+    }
+    std::memcpy(&numbers.address, bytes.data(), bytes.size());
+    return numbers;
 }
 
 std::int32_t parseBufferFree(std::span<const std::byte> datagram) {

@@ -31,6 +31,16 @@ struct DeviceInfo {
 
 // Bytes beyond the end of a short datagram read as zero; nothing past it is read.
 DeviceInfo parseDeviceInfo(std::span<const std::byte> datagram);
+
+// The numbers of a device information that steer a stream, read without allocating (on
+// the real-time sender's thread).
+struct DeviceNumbers {
+    std::int32_t sampleRate = 0;
+    std::int32_t bufferFree = 0;
+    std::int32_t bufferMax = 0;
+    std::uint32_t address = 0; // network byte order, as the device states it
+};
+DeviceNumbers parseDeviceNumbers(std::span<const std::byte> datagram);
 std::int32_t parseBufferFree(std::span<const std::byte> datagram);
 
 // What one datagram from the device means to a link that has found its device.

@@ -39,8 +39,11 @@ public:
     virtual ~LaserOutput() = default;
     // Sends one frame paced against the device's buffer. Every wait inside ends
     // within 20 ms of `stop` being raised. Throws on errors that do not recover.
+    // The first `darkLead` samples are dark ones that lead the frame; where lead and
+    // frame do not fit one burst together, the lead goes out as a burst of its own, so
+    // that a burst the device holds ends where a frame ends: dark.
     virtual SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop,
-                                  FrameStart start) = 0;
+                                  FrameStart start, std::size_t darkLead) = 0;
     // Sends at once without pacing or retries (dark fills, the dark frame on the way
     // out), within the wire's burst limits; false when the network refused it.
     virtual bool sendUnpaced(std::span<const LaserSample> samples) = 0;

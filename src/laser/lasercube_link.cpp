@@ -81,11 +81,6 @@ std::string dottedAddress(std::uint32_t networkOrder) {
     return text.data();
 }
 
-std::uint32_t parseDotted(const std::string& text) {
-    in_addr address{};
-    return ::inet_pton(AF_INET, text.c_str(), &address) == 1 ? address.s_addr : 0;
-}
-
 } // namespace
 
 LaserCubeLink::LaserCubeLink(const FoundProjector& found, EventLog& events, std::uint16_t index,
@@ -171,7 +166,7 @@ bool LaserCubeLink::switchOff() {
 }
 
 void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram, Clock::time_point heard) {
-    const DeviceInfo info = parseDeviceInfo(datagram);
+    const DeviceNumbers info = parseDeviceNumbers(datagram);
     // Implausible numbers keep the last good ones (the defaults before any).
     if (plausibleSampleRate(info.sampleRate)) {
         sampleRate.store(info.sampleRate);
@@ -188,9 +183,8 @@ void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram, Clock:
     }
     handleBufferFree(info.bufferFree, heard);
     // Where the stream goes was settled at discovery; a datagram cannot move it.
-    const std::uint32_t named = parseDotted(info.deviceAddress);
-    if (named != 0 && named != deviceSource && inbox) {
-        post(StreamEvent::namesOtherAddress, named, deviceSource);
+    if (info.address != 0 && info.address != deviceSource && inbox) {
+        post(StreamEvent::namesOtherAddress, info.address, deviceSource);
     }
 }
 
@@ -210,9 +204,12 @@ void LaserCubeLink::handleBufferFree(std::int32_t free, Clock::time_point heard)
 }
 
 void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram, Clock::time_point heard) {
-    const DeviceDatagram parsed = parseDeviceDatagram(datagram, kStreamingInfoMinimum);
-    switch (parsed.kind) {
-    case DeviceDatagram::Kind::deviceInfo:
+    if (datagram.empty()) {
+        return;
+    }
+    // Read in place: this may run on the real-time sender's thread.
+    switch (std::to_integer<std::uint8_t>(datagram[0])) {
+    case kDeviceInfoTag:
         if (datagram.size() < kFullInfoBytes) {
             ignoredReports.fetch_add(1);
             post(StreamEvent::shortInfo, static_cast<std::int64_t>(datagram.size()));
@@ -220,14 +217,13 @@ void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram, Clock::t
         }
         handleDeviceInfo(datagram, heard);
         break;
-    case DeviceDatagram::Kind::bufferFree:
-        handleBufferFree(parsed.bufferFree, heard);
-        break;
-    case DeviceDatagram::Kind::ignored:
-        if (!datagram.empty() && std::to_integer<std::uint8_t>(datagram[0]) == kDeviceInfoTag) {
-            ignoredReports.fetch_add(1);
-            post(StreamEvent::shortInfo, static_cast<std::int64_t>(datagram.size()));
+    case kBufferFreeTag:
+        // A report cut short would read as a full device.
+        if (datagram.size() >= 4) {
+            handleBufferFree(parseBufferFree(datagram), heard);
         }
+        break;
+    default:
         break;
     }
 }
@@ -393,10 +389,25 @@ std::size_t LaserCubeLink::samplesWithRoom(std::size_t frameSamples, bool onlyAt
     return free >= static_cast<std::int64_t>(group) ? group : 0;
 }
 
-SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const StopFlags& stop,
-                                     FrameStart start) {
-    if (samples.empty()) {
+SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> whole, const StopFlags& stop,
+                                     FrameStart start, std::size_t darkLead) {
+    if (whole.empty()) {
         return SendOutcome::sent;
+    }
+    std::span<const LaserSample> samples = whole;
+    const auto packetsFor = [](std::size_t count) {
+        return (count + kMaxSamplesPerPacket - 1) / kMaxSamplesPerPacket;
+    };
+    darkLead = std::min(darkLead, whole.size());
+    if (darkLead > 0 &&
+        packetsFor(darkLead) + packetsFor(whole.size() - darkLead) > WireLimits::kMaxBurstPackets) {
+        // The dark lead on its own, then the frame in a burst of its own.
+        if (!sendPackets(whole.first(darkLead), stop, true)) {
+            ++counters.frameCounter;
+            return SendOutcome::stopped;
+        }
+        wire.endBurst();
+        samples = whole.subspan(darkLead);
     }
     SendOutcome outcome = SendOutcome::sent;
     std::size_t sent = 0;
@@ -465,7 +476,7 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> samples, const
     }
     // A cut frame still ends here, so the next one is told apart; one of which
     // nothing went out was no frame.
-    if (sent > 0) {
+    if (sent > 0 || samples.size() != whole.size()) {
         ++counters.frameCounter;
     }
     if (outcome == SendOutcome::sent && stalled) {

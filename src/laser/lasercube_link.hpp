@@ -63,7 +63,7 @@ public:
     // Sends one frame; may sleep to let the device catch up. Transient network errors
     // are retried until they clear or a stop comes; any other error throws.
     SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop,
-                          FrameStart start) override;
+                          FrameStart start, std::size_t darkLead = 0) override;
     bool sendUnpaced(std::span<const LaserSample> samples) override;
     // Sends the switch-off now instead of at destruction (once it went out); false when
     // the network refused it.

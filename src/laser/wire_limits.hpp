@@ -29,6 +29,8 @@ public:
                                 std::int32_t capacity, Clock::time_point now);
     // The first `sampleCounts.size()` packets went out at `now`.
     void sent(std::span<const std::size_t> sampleCounts, Clock::time_point now);
+    // The next packet starts a burst of its own (after the gap).
+    void endBurst() { burstPackets = kMaxBurstPackets; }
 
 private:
     void refill(std::int32_t sampleRate, std::int32_t capacity, Clock::time_point now);

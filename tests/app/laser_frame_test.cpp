@@ -132,8 +132,8 @@ public:
     std::int32_t queued = -1; // what queuedSamples says
     std::atomic<bool> failSends{false};
 
-    SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags&,
-                          FrameStart start) override {
+    SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags&, FrameStart start,
+                          std::size_t) override {
         if (failSends) {
             throw std::runtime_error("sendto failed: Operation not permitted");
         }

@@ -161,10 +161,9 @@ protected:
     // bind is started again.
     std::unique_ptr<ChildProcess> startShow() {
         ChildOptions options;
-        options.argv = {programPath("lumarok"), "-osc"};
+        options.argv = {programPath("lumarok"), "-osc", "-v"}; // -v: the frame rate at the end
         options.workingDirectory = sourceDir(); // the show reads ./data
         options.setEnv = {{"DISPLAY", x_->display()},
-                          {"LUMAROK_PREVIEW_STATS", "1"},
                           {"ASAN_OPTIONS", asanOptions()}};
         ChildOptions wait;
         wait.argv = {programPath("lumarok-xsend"), "-display", x_->display(), kTitle, "wait", "60"};

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
             while (!gStop.load() &&
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() <
                        seconds) {
-                (void)link.sendFrame(frame, {}, lumarok::FrameStart::paced);
+                (void)link.sendFrame(frame, {}, lumarok::FrameStart::paced, 0);
                 ++frames;
             }
         }

@@ -22,7 +22,6 @@ done
 probe="$build/lumarok-preview-probe"
 xsend="$build/lumarok-xsend"
 [ -x "$probe" ] && [ -x "$xsend" ] || { echo "build $build first" >&2; exit 1; }
-export LUMAROK_PREVIEW_STATS=1
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
 xvfb=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
 
@@ -42,7 +41,7 @@ if [ "$show" -eq 1 ]; then
     # Port 8666 is fixed; when another program holds it the start is retried.
     # Run inside xvfb-run (a sh script, which drops exported bash functions).
     measure_show='
-        "$1" -osc 2>&1 >/dev/null &
+        "$1" -osc -v 2>&1 >/dev/null &
         pid=$!
         "$2" "single triangle" wait 30 || { kill $pid 2>/dev/null; exit 1; }
         end=$((SECONDS + $4))
