@@ -157,7 +157,7 @@ void LaserSender::feedDark(std::size_t count) {
 
 std::size_t LaserSender::padToReserve(std::vector<LaserSample>& frame) {
     const std::int32_t queued = output.queuedSamples();
-    const std::int32_t reserve = pacingReserve(output.bufferSize());
+    const std::int32_t reserve = output.reserve();
     if (queued < 0 || queued >= reserve) {
         return 0;
     }
@@ -170,7 +170,7 @@ std::size_t LaserSender::padToReserve(std::vector<LaserSample>& frame) {
 
 void LaserSender::feed() {
     std::vector<LaserSample> frame;
-    while (waitUntilQueued(pacingReserve(output.bufferSize()), kLongestRoomWait)) {
+    while (waitUntilQueued(output.reserve(), kLongestRoomWait)) {
         handoff.want();
         if (!awaitFrame(frame)) {
             feedDark(kDarkFillSamples); // the frame is late: keep the device fed, dark

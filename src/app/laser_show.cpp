@@ -132,7 +132,8 @@ void wireCopy(const Placement& placement, const std::vector<LaserSample>& sample
     if (copy.empty()) {
         return;
     }
-    copy.reserve(copy.size() + 1 + kPacingReserve);
+    // The lead is at most the reserve, which a slow network raises above kPacingReserve.
+    copy.reserve(copy.size() + 1 + 3 * kPacingReserve);
     const LaserSample last = copy.back();
     if (last.r != 0 || last.g != 0 || last.b != 0) {
         copy.push_back(LaserSample{last.x, last.y, 0, 0, 0});

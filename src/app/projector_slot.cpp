@@ -21,6 +21,8 @@ constexpr auto kWatchPeriod = std::chrono::milliseconds(50);
 constexpr auto kQuietAfter = std::chrono::milliseconds(250);
 // A link that cannot be made (no socket) is tried again after this.
 constexpr auto kRetryAfter = std::chrono::seconds(1);
+// How often the device is asked for its information while it reports.
+constexpr auto kAskEvery = std::chrono::seconds(2);
 // Waiting this long for the projector is told in one line.
 constexpr auto kTellWaitingAfter = std::chrono::milliseconds(300);
 
@@ -195,8 +197,9 @@ bool ProjectorSlot::playOnce(bool after) {
                 stalledAt = at;
             }
             // Quiet for a while: is it there at all? One that stopped reporting but still
-            // answers plays on, paced on the estimate.
-            if (at - heard > kQuietAfter && at - asked > kQuietAfter) {
+            // answers plays on, paced on the estimate. Asked now and then besides, to time
+            // the round trip the pacing allows for.
+            if ((at - heard > kQuietAfter && at - asked > kQuietAfter) || at - asked > kAskEvery) {
                 current.askForInformation();
                 asked = at;
             }

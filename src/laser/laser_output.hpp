@@ -1,6 +1,7 @@
 #pragma once
 
 #include "laser/laser_sample.hpp"
+#include "laser/pacing.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -58,6 +59,8 @@ public:
     [[nodiscard]] virtual std::int32_t playRate() { return 0; }
     // Samples the device's buffer holds.
     [[nodiscard]] virtual std::int32_t bufferSize() { return 6000; }
+    // Samples the device is kept above (the pacing reserve, and more on a slow network).
+    [[nodiscard]] virtual std::int32_t reserve() { return pacingReserve(bufferSize()); }
 };
 
 } // namespace lumarok

@@ -149,6 +149,7 @@ bool LaserCubeLink::sendSwitches(std::uint8_t state) {
 
 void LaserCubeLink::askForInformation() {
     const std::array<std::byte, 1> request{std::byte{kDeviceInfoTag}};
+    askedAt.store(Clock::now().time_since_epoch().count());
     try {
         socket.sendTo(deviceAddress, kCommandPort, request);
     } catch (const std::system_error&) {
@@ -165,7 +166,38 @@ bool LaserCubeLink::switchOff() {
     return sent;
 }
 
+void LaserCubeLink::measureRoundTrip(Clock::time_point heard) {
+    const Clock::rep asked = askedAt.exchange(0);
+    const auto trip = heard - Clock::time_point(Clock::duration(asked));
+    // An answer a second late is no reading of the network, nor one heard before asking.
+    if (asked == 0 || trip < Clock::duration::zero() || trip > std::chrono::seconds(1)) {
+        return;
+    }
+    roundTrips[roundTripReadings++ % roundTrips.size()] =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(trip).count();
+    // The least of the recent readings: queueing on the way only ever adds.
+    const std::size_t kept = std::min(roundTripReadings, roundTrips.size());
+    roundTripNs.store(*std::min_element(roundTrips.begin(), roundTrips.begin() +
+                                                                static_cast<std::ptrdiff_t>(kept)));
+}
+
+std::chrono::nanoseconds LaserCubeLink::roundTrip() const {
+    return std::chrono::nanoseconds(roundTripNs.load());
+}
+
+std::int32_t LaserCubeLink::reserve() {
+    const std::int32_t max = bufferMax.load();
+    const std::int32_t rate = sampleRate.load();
+    const std::int32_t burst =
+        static_cast<std::int32_t>(WireLimits::kMaxBurstPackets * kMaxSamplesPerPacket);
+    const std::int32_t onTheWay = samplesPlayed(roundTrip() / 2, rate);
+    return std::max(pacingReserve(max), std::min(pacingReserve(max) + onTheWay, max - burst));
+}
+
 void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram, Clock::time_point heard) {
+    if (inbox) {
+        measureRoundTrip(heard);
+    }
     const DeviceNumbers info = parseDeviceNumbers(datagram);
     // Implausible numbers keep the last good ones (the defaults before any).
     if (plausibleSampleRate(info.sampleRate)) {
@@ -200,7 +232,12 @@ void LaserCubeLink::handleBufferFree(std::int32_t free, Clock::time_point heard)
     }
     lastReportedFree = free;
     deviceReports.fetch_add(1);
-    bufferFree.report(free, heard);
+    // The device wrote the report half a round trip before it was heard, and had not yet
+    // received what was sent in the round trip before that.
+    const std::chrono::nanoseconds trip = roundTrip();
+    const auto inFlight = static_cast<std::int32_t>(
+        std::min<std::uint64_t>(history.sentSince(heard - trip), static_cast<std::uint64_t>(max)));
+    bufferFree.report(free - inFlight, heard - trip / 2);
 }
 
 void LaserCubeLink::handleDatagram(std::span<const std::byte> datagram, Clock::time_point heard) {
@@ -263,11 +300,10 @@ void LaserCubeLink::readReports(bool wait) {
     });
 }
 
-std::int32_t LaserCubeLink::burstCapacity() const {
-    const std::int32_t max = bufferMax.load();
+std::int32_t LaserCubeLink::burstCapacity() {
     const auto burst =
         static_cast<std::int32_t>(WireLimits::kMaxBurstPackets * kMaxSamplesPerPacket);
-    return std::min(max, pacingReserve(max) + burst);
+    return std::min(bufferMax.load(), reserve() + burst);
 }
 
 std::size_t LaserCubeLink::sendData(std::span<const std::span<const std::byte>> datagrams,
@@ -291,8 +327,7 @@ std::size_t LaserCubeLink::sendData(std::span<const std::span<const std::byte>> 
             if (failingSince) {
                 // What went out meanwhile may sit in the kernel until the neighbour is
                 // found again: restart from the reserve, not from an empty device.
-                const std::int32_t max = bufferMax.load();
-                bufferFree.report(max - pacingReserve(max));
+                bufferFree.report(bufferMax.load() - reserve());
                 post(StreamEvent::sendWorksAgain,
                      std::chrono::duration_cast<std::chrono::milliseconds>(now - *failingSince)
                          .count());
@@ -341,7 +376,7 @@ std::size_t LaserCubeLink::countSent(std::span<const std::size_t> sampleCounts) 
     std::size_t total = 0;
     for (const std::size_t samples : sampleCounts) {
         bufferFree.bufferFree.fetch_sub(static_cast<std::int32_t>(samples));
-        samplesSent.fetch_add(samples);
+        history.record(Clock::now(), samplesSent.fetch_add(samples) + samples);
         packetsSent.fetch_add(1);
         ++counters.messageCounter;
         total += samples;
@@ -379,7 +414,7 @@ std::size_t LaserCubeLink::samplesWithRoom(std::size_t frameSamples, bool onlyAt
     const std::int32_t free = freeNow();
     // A device that says it is full (or never makes room) then gets only what its
     // pacing allows, however small the frame.
-    if (onlyAtReserve && needsPacing(free, bufferMax.load())) {
+    if (onlyAtReserve && needsPacing(free, bufferMax.load(), reserve())) {
         return 0;
     }
     if (free >= static_cast<std::int64_t>(frameSamples)) {
@@ -434,7 +469,7 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> whole, const S
             };
             const PaceResult paced = paceBeforePacket(
                 bufferFree, max, rate, sleepThenRead, [] { return Clock::now(); },
-                [&] { return stop.raised(); }, drain + kStallMargin);
+                [&] { return stop.raised(); }, drain + kStallMargin, nullptr, reserve());
             idleCredit.restart(bufferFree, Clock::now());
             if (paced == PaceResult::stopped) {
                 outcome = SendOutcome::stopped;
@@ -522,6 +557,7 @@ LinkStats LaserCubeLink::stats() const {
     s.bufferFree = bufferFree.bufferFree.load();
     s.bufferMax = bufferMax.load();
     s.sampleRate = sampleRate.load();
+    s.roundTripMicroseconds = roundTripNs.load() / 1000;
     s.sendFailing = sendFailing.load();
     return s;
 }

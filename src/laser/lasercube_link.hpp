@@ -8,6 +8,7 @@
 #include "laser/laser_sample.hpp"
 #include "laser/pacing.hpp"
 #include "laser/sample_packets.hpp"
+#include "laser/send_history.hpp"
 #include "laser/wire_limits.hpp"
 
 #include <array>
@@ -34,6 +35,7 @@ struct LinkStats {
     std::int32_t bufferFree = 0; // the current estimate
     std::int32_t bufferMax = 0;
     std::int32_t sampleRate = 0;
+    std::int64_t roundTripMicroseconds = 0; // as last measured; 0 until then
     bool sendFailing = false; // transient send errors right now
 };
 
@@ -72,6 +74,11 @@ public:
     [[nodiscard]] std::int32_t queuedSamples() override;
     [[nodiscard]] std::int32_t playRate() override { return sampleRate.load(); }
     [[nodiscard]] std::int32_t bufferSize() override { return bufferMax.load(); }
+    // The pacing reserve plus what the device plays while a packet is on its way to it,
+    // so that a slow network does not starve it; room for a burst is kept above it.
+    [[nodiscard]] std::int32_t reserve() override;
+    // The round trip to the device as last measured (zero until then).
+    [[nodiscard]] std::chrono::nanoseconds roundTrip() const;
 
     // Asks the device for its information (the discovery request, to its address): a
     // device that stopped reporting but still answers is not lost. Thread: any but the
@@ -104,13 +111,15 @@ private:
     using Clock = std::chrono::steady_clock;
     void handleDeviceInfo(std::span<const std::byte> datagram, Clock::time_point heard);
     void handleBufferFree(std::int32_t free, Clock::time_point heard);
+    // A request for the device's information answered: one more round-trip reading.
+    void measureRoundTrip(Clock::time_point heard);
     void handleDatagram(std::span<const std::byte> datagram, Clock::time_point heard);
     // Reads every device datagram waiting; from the sending or the receive thread. The
     // sender passes `wait` false and skips the read when the other thread is at it.
     void readReports(bool wait);
     void receiveLoop();
     void post(StreamEvent kind, std::int64_t a = 0, std::int64_t b = 0) const;
-    [[nodiscard]] std::int32_t burstCapacity() const;
+    [[nodiscard]] std::int32_t burstCapacity();
 
     EventLog& log;
     std::uint16_t stream;
@@ -146,6 +155,12 @@ private:
     bool stalled = false;                          // sending thread only
     std::optional<Clock::time_point> failingSince; // sending thread only
     bool resumed = false; // sending thread only: sends work again since the frame began
+
+    SendHistory history;                       // written by the sending thread
+    std::atomic<Clock::rep> askedAt{0};        // the last information request, 0 once answered
+    std::array<std::int64_t, 8> roundTrips{};  // nanoseconds, newest readings; under readMutex
+    std::size_t roundTripReadings = 0;         // under readMutex
+    std::atomic<std::int64_t> roundTripNs{0};  // the least of the readings kept
 
     Doorbell quiet; // wakes the receive thread to end it
     std::thread receiveThread;

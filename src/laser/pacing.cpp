@@ -4,10 +4,10 @@
 
 namespace lumarok {
 
-bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax) {
+bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax, std::int32_t reserve) {
     // 64 bits: a bufferMax near the bottom of the range must not wrap the threshold.
     return static_cast<std::int64_t>(bufferFree) <
-           static_cast<std::int64_t>(bufferMax) - pacingReserve(bufferMax);
+           static_cast<std::int64_t>(bufferMax) - (reserve < 0 ? pacingReserve(bufferMax) : reserve);
 }
 
 std::chrono::microseconds pacingSleep(std::int64_t samples, std::int32_t sampleRate) {

@@ -19,7 +19,9 @@ inline constexpr std::int32_t kPacingReserve = 1500;
 // whatever the device reports.
 inline constexpr std::chrono::milliseconds kLongestPacingSleep{20};
 
-[[nodiscard]] bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax);
+// Whether the device holds more than `reserve` samples (by default pacingReserve).
+[[nodiscard]] bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax,
+                               std::int32_t reserve = -1);
 // Time the device needs to play `samples` samples, rounded up to a whole microsecond
 // and capped at kLongestPacingSleep; 0 when the rate is unknown (0 or negative),
 // which means no pacing at all.
@@ -86,12 +88,16 @@ enum class PaceResult { ready, stopped, stalled };
 template <typename Sleep, typename Now, typename Stopped>
 PaceResult paceBeforePacket(BufferEstimate& estimate, std::int32_t bufferMax,
                             std::int32_t sampleRate, Sleep&& sleep, Now&& now, Stopped&& stopped,
-                            std::chrono::nanoseconds stallAfter, int* sleeps = nullptr) {
+                            std::chrono::nanoseconds stallAfter, int* sleeps = nullptr,
+                            std::int32_t reserve = -1) {
+    if (reserve < 0) {
+        reserve = pacingReserve(bufferMax);
+    }
     std::chrono::nanoseconds waited{0};
     while (sampleRate > 0) {
         const std::uint32_t serial = estimate.reportSerial.load();
         std::int32_t free = estimate.bufferFree.load();
-        if (!needsPacing(free, bufferMax)) {
+        if (!needsPacing(free, bufferMax, reserve)) {
             break;
         }
         if (stopped()) {
@@ -100,8 +106,8 @@ PaceResult paceBeforePacket(BufferEstimate& estimate, std::int32_t bufferMax,
         if (waited > stallAfter) {
             return PaceResult::stalled;
         }
-        const std::int64_t shortfall = static_cast<std::int64_t>(bufferMax) -
-                                       pacingReserve(bufferMax) - static_cast<std::int64_t>(free);
+        const std::int64_t shortfall =
+            static_cast<std::int64_t>(bufferMax) - reserve - static_cast<std::int64_t>(free);
         const std::chrono::nanoseconds elapsed = sleep(pacingSleep(shortfall, sampleRate));
         waited += elapsed;
         if (sleeps != nullptr) {

@@ -274,6 +274,7 @@ int run(const Options& options) {
     Clock::time_point switchedOffAt{};
     bool switchedOn = false;
     std::uint64_t discoveryRequests = 0;
+    std::uint64_t informationRequests = 0; // requests while streaming to the one asking
     std::uint64_t reportFailures = 0;
     std::uint64_t foreignPort = 0;
     bool announcedSilence = false;
@@ -304,13 +305,18 @@ int run(const Options& options) {
         return to;
     };
     const auto answerRequest = [&](const Datagram& got) {
-        ++discoveryRequests;
+        // From the player it streams from: a question about its state, not a search.
+        const bool asking = projector.streaming() && client &&
+                            client->sin_addr.s_addr == got.source.sin_addr.s_addr;
+        ++(asking ? informationRequests : discoveryRequests);
         client = replyTo(got.source);
         const std::vector<std::byte> answer =
             projector.deviceInfo(shared ? own.s_addr : ownAddressFacing(got.source));
         ::sendto(command.fd(), answer.data(), answer.size(), 0,
                  reinterpret_cast<const sockaddr*>(&*client), sizeof *client);
-        line("discovery from " + dotted(got.source));
+        if (!asking) {
+            line("discovery from " + dotted(got.source));
+        }
     };
     while (gStop == 0) {
         // A tick, not a wait on the sockets: every datagram carries the time it
@@ -420,6 +426,7 @@ int run(const Options& options) {
         {"frame_gaps", counts.frameGaps},
         {"switch_commands", counts.switchCommands},
         {"discovery_requests", discoveryRequests},
+        {"information_requests", informationRequests},
         {"report_failures", reportFailures},
         {"out_of_range_samples", outOfRange},
         {"last_sample_lit", projector.lastSampleLit() ? 1u : 0u},
