@@ -127,7 +127,7 @@ bool LaserSender::awaitFrame(std::vector<LaserSample>& frame) {
         if (stop.raised()) {
             return false;
         }
-        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(kLowWaterSamples);
+        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(lowWater());
         if (untilLow.count() <= 0) {
             return false;
         }
@@ -145,7 +145,7 @@ void LaserSender::feedDark(std::size_t count) {
         if (stop.raised()) {
             return;
         }
-        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(kLowWaterSamples);
+        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(lowWater());
         if (untilLow.count() <= 0) {
             break;
         }
@@ -153,6 +153,11 @@ void LaserSender::feedDark(std::size_t count) {
     }
     dark.assign(count, lastPosition);
     (void)output.sendUnpaced(dark);
+}
+
+std::int32_t LaserSender::lowWater() {
+    // What is on its way to the device counts as queued but does not play yet.
+    return kLowWaterSamples + output.reserve() - pacingReserve(output.bufferSize());
 }
 
 std::size_t LaserSender::padToReserve(std::vector<LaserSample>& frame) {

@@ -75,6 +75,8 @@ private:
     // Takes the next frame, waiting for it until the device is down to the low-water
     // mark; false when it did not come in time, or on a stop.
     bool awaitFrame(std::vector<LaserSample>& frame);
+    // The low-water mark, raised by what a slow network keeps on its way.
+    std::int32_t lowWater();
     // Leads the frame with dark samples up to the reserve; returns how many.
     std::size_t padToReserve(std::vector<LaserSample>& frame);
     void post(StreamEvent kind, const char* text);

@@ -128,6 +128,7 @@ Discovery::Discovery(UdpSocket& requests, ProjectorChoice wanted)
 }
 
 void Discovery::sendRound() {
+    lastRound = Clock::now();
     std::vector<std::pair<std::string, int>> failures;
     for (const std::uint32_t address : directAddresses) {
         if (const int error = sendRequest(socket.nativeHandle(), address, interfaceIndex, {})) {
@@ -200,6 +201,9 @@ bool Discovery::receiveWanted(std::chrono::milliseconds timeout, FoundProjector&
     found.datagram.assign(datagram.begin(), datagram.end());
     found.source = source.sin_addr.s_addr;
     found.sourcePort = ntohs(source.sin_port);
+    // Rounds are 250 ms apart: an answer within that is (nearly always) to the last one.
+    const Clock::duration sinceRound = Clock::now() - lastRound;
+    found.roundTrip = sinceRound < kRequestInterval ? sinceRound : Clock::duration::zero();
     // Some devices do not know their own address; the reply's source is as good.
     if (found.info.deviceAddress == "0.0.0.0") {
         found.info.deviceAddress = dotted(found.source);

@@ -36,6 +36,9 @@ struct FoundProjector {
     std::vector<std::byte> datagram;
     std::uint32_t source = 0;     // network byte order
     std::uint16_t sourcePort = 0; // the port it answered from, host byte order
+    // From the last request to the answer: the round trip, as long as it answered that
+    // request (zero when it came after a later one).
+    std::chrono::nanoseconds roundTrip{0};
 };
 
 // Makes a new socket the one discovery asks and hears on: bound to the device
@@ -75,6 +78,7 @@ private:
     void sendRound();
     bool receiveWanted(std::chrono::milliseconds timeout, FoundProjector& found);
     std::chrono::steady_clock::time_point nextRound{};
+    std::chrono::steady_clock::time_point lastRound{};
     [[nodiscard]] bool wanted(const FoundProjector& found) const;
 
     UdpSocket& socket;

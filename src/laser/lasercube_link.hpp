@@ -120,6 +120,8 @@ private:
     void receiveLoop();
     void post(StreamEvent kind, std::int64_t a = 0, std::int64_t b = 0) const;
     [[nodiscard]] std::int32_t burstCapacity();
+    // Samples a second the wire may carry to the device.
+    [[nodiscard]] std::int32_t allowedRate() const;
 
     EventLog& log;
     std::uint16_t stream;
@@ -132,6 +134,7 @@ private:
     std::string deviceAddress;
     std::string deviceName;
     std::uint32_t deviceSource = 0; // network byte order; the only source heard
+    std::uint32_t namedAtDiscovery = 0; // the address its first information named
     PacketCounters counters;
     std::array<SampleDataBuffer, UdpSocket::kMaxBatch> packetBuffers{};
     std::atomic<bool> stopRequested{false};

@@ -57,10 +57,11 @@ void IdleCredit::credit(BufferEstimate& estimate, std::int32_t bufferMax, std::i
     if (!started) {
         return;
     }
-    // After a report, the device's own count is newer than this sender's: credit from it.
+    // After a report, the estimate is the device's own count as of when it wrote it:
+    // credit from then (a report that took long on the way was written long ago).
     const bool reported = estimate.reportSerial.load() != serial;
     creditPlayed(estimate, bufferMax, sampleRate,
-                 now - (reported ? std::max(since, estimate.lastReport()) : since));
+                 now - (reported ? estimate.lastReport() : since));
 }
 
 void IdleCredit::restart(const BufferEstimate& estimate, Clock::time_point now) {
