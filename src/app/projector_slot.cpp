@@ -178,6 +178,7 @@ bool ProjectorSlot::playOnce(bool after) {
         std::uint64_t stalls = current.stats().stalls;
         Clock::time_point heard = Clock::now();
         Clock::time_point asked{};
+        Clock::time_point watched = Clock::now();
         Clock::time_point stalledAt{};
         while (!stopping() && !sender.failed().load()) {
             std::this_thread::sleep_for(kWatchPeriod);
@@ -186,6 +187,12 @@ bool ProjectorSlot::playOnce(bool after) {
             }
             const LinkStats now = current.stats();
             const Clock::time_point at = Clock::now();
+            // This watch was itself kept from running (the process stopped, the machine
+            // suspended): silence meanwhile says nothing about the device.
+            if (at - watched > 10 * kWatchPeriod) {
+                heard = at;
+            }
+            watched = at;
             // While the network refuses the stream nothing can be heard: the stream keeps
             // its place and waits for the network instead of counting the device lost.
             if (now.datagramsHeard != reports || now.sendFailing) {
