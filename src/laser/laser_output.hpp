@@ -34,24 +34,28 @@ enum class SendOutcome {
 };
 
 // Where the laser sender puts its samples: a projector link, or a stand-in in tests.
-// Thread: the sending thread only.
+// Thread: the sending thread only, which may be real-time: no operation takes a lock
+// another thread can hold, allocates or writes text. Each says whether it may block.
 class LaserOutput {
 public:
     virtual ~LaserOutput() = default;
-    // Sends one frame paced against the device's buffer. Every wait inside ends
-    // within 20 ms of `stop` being raised. Throws on errors that do not recover.
+    // May block (pacing sleeps, sends): sends one frame paced against the device's buffer.
+    // Every wait inside ends within 20 ms of `stop` being raised. Throws on errors that
+    // do not recover.
     // The first `darkLead` samples are dark ones that lead the frame; where lead and
     // frame do not fit one burst together, the lead goes out as a burst of its own, so
     // that a burst the device holds ends where a frame ends: dark.
     virtual SendOutcome sendFrame(std::span<const LaserSample> samples, const StopFlags& stop,
                                   FrameStart start, std::size_t darkLead) = 0;
-    // Sends at once without pacing or retries (dark fills, the dark frame on the way
-    // out), within the wire's burst limits; false when the network refused it.
+    // May block (a burst gap, a millisecond or so; the sends): sends at once without pacing
+    // or retries (dark fills, the dark frame on the way out), within the wire's burst
+    // limits; false when the network refused it.
     virtual bool sendUnpaced(std::span<const LaserSample> samples) = 0;
-    // Switches the device off; once it went out, later calls do nothing. False when the
-    // network refused it.
+    // May block (the sends): switches the device off; once it went out, later calls do
+    // nothing. False when the network refused it.
     virtual bool switchOff() = 0;
-    // How long until the device is estimated to hold only `samples` samples.
+    // The rest never block (a look at the device's reports is skipped while another
+    // thread reads them). How long until the device is estimated to hold only `samples`.
     [[nodiscard]] virtual std::chrono::nanoseconds timeUntilQueued(std::int32_t samples) = 0;
     // Samples the device is estimated to hold now; -1 when not known.
     [[nodiscard]] virtual std::int32_t queuedSamples() { return -1; }
