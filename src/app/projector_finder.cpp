@@ -82,28 +82,33 @@ void ProjectorFinder::run() {
             continue;
         }
         lock.unlock();
-        std::vector<FoundProjector> heard;
         try {
             Discovery discovery(socket, ProjectorChoice{*wanted, interfaceName});
             const Clock::time_point end = Clock::now() + kDiscoveryWindow;
+            // Each answer is handed out as it comes: the show starts on it at once.
             while (std::optional<FoundProjector> answer = discovery.next(end, &ending)) {
-                heard.push_back(std::move(*answer));
+                const std::lock_guard handing(mutex);
+                deliver(*answer);
+                changed.notify_all();
+                if (!wantedNow()) {
+                    break;
+                }
             }
         } catch (const DiscoveryCancelled&) {
         }
         lock.lock();
-        for (FoundProjector& answer : heard) {
-            if (const auto played = playing.find(answer.source); played != playing.end()) {
-                tellSamePlaysOnce(answer, played->second);
-                continue;
-            }
-            for (const std::string& word : waiting) {
-                if (matches(word, answer)) {
-                    found[word].push_back(answer);
-                }
-            }
+    }
+}
+
+void ProjectorFinder::deliver(const FoundProjector& answer) {
+    if (const auto played = playing.find(answer.source); played != playing.end()) {
+        tellSamePlaysOnce(answer, played->second);
+        return;
+    }
+    for (const std::string& word : waiting) {
+        if (matches(word, answer)) {
+            found[word].push_back(answer);
         }
-        changed.notify_all();
     }
 }
 

@@ -46,6 +46,8 @@ public:
 
 private:
     void run();
+    // Hands an answer to whoever waits for that projector. Under mutex.
+    void deliver(const FoundProjector& answer);
     // A device that plays already answered a word another slot waits for. Under mutex.
     void tellSamePlaysOnce(const FoundProjector& answer, const std::string& playedAs);
     // The words to ask for (empty: any projector), or nothing to ask. Under the mutex.
