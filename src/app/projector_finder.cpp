@@ -78,7 +78,8 @@ void ProjectorFinder::run() {
     while (!ending.load() && !stop.load()) {
         const std::optional<std::vector<std::string>> wanted = wantedNow();
         if (!wanted) {
-            changed.wait_for(lock, kDiscoveryWindow);
+            // Woken by whoever starts to wait, or when the finder goes.
+            changed.wait_for(lock, std::chrono::seconds(1));
             continue;
         }
         lock.unlock();

@@ -16,7 +16,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How often the watch looks at the link.
-constexpr auto kWatchPeriod = std::chrono::milliseconds(50);
+constexpr auto kWatchPeriod = std::chrono::milliseconds(100);
 // Silent this long while playing: stalled, not yet lost.
 constexpr auto kQuietAfter = std::chrono::milliseconds(250);
 // A link that cannot be made (no socket) is tried again after this.
@@ -189,7 +189,7 @@ bool ProjectorSlot::playOnce(bool after) {
             const Clock::time_point at = Clock::now();
             // This watch was itself kept from running (the process stopped, the machine
             // suspended): silence meanwhile says nothing about the device.
-            if (at - watched > 10 * kWatchPeriod) {
+            if (at - watched > 5 * kWatchPeriod) {
                 heard = at;
             }
             watched = at;
