@@ -177,7 +177,8 @@ bool ProjectorSlot::playOnce(bool after) {
         std::uint64_t reports = reportsAtStart;
         std::uint64_t stalls = current.stats().stalls;
         Clock::time_point heard = Clock::now();
-        Clock::time_point asked{};
+        // Discovery timed the round trip just now: the first question can wait.
+        Clock::time_point asked = Clock::now();
         Clock::time_point watched = Clock::now();
         Clock::time_point stalledAt{};
         while (!stopping() && !sender.failed().load()) {

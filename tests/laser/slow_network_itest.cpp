@@ -72,12 +72,20 @@ std::optional<Played> play(const std::vector<std::string>& cubeOptions,
         GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";      \
     }
 
-TEST(SlowNetworkNetns, PacingHoldsWithFiftyMillisecondsEachWayAndATenthLost) {
-    for (const std::vector<std::string>& relay :
-         {std::vector<std::string>{"--delay-ms", "50"},
-          std::vector<std::string>{"--delay-ms", "50", "--loss", "10", "--seed", "7"}}) {
-        const std::string what = relay.size() > 2 ? "50 ms, 10 % lost" : "50 ms";
-        const std::optional<Played> run = play({}, relay, 6.0);
+TEST(SlowNetworkNetns, PacingHoldsWithFiftyMillisecondsEachWayATenthLostOrASmallBuffer) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> cube;
+        std::vector<std::string> relay;
+    };
+    const std::vector<Case> cases{
+        {"50 ms", {}, {"--delay-ms", "50"}},
+        {"50 ms, 10 % lost", {}, {"--delay-ms", "50", "--loss", "10", "--seed", "7"}},
+        {"2,000 samples at 20,000/s", {"--buffer-size", "2000", "--sample-rate", "20000"}, {}},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.what;
+        const std::optional<Played> run = play(c.cube, c.relay, 6.0);
         SKIP_WITHOUT_NETNS(run);
         EXPECT_LE(cubeCount(run->cube, "underruns"), underrunAllowance()) << what << run->cube;
         EXPECT_EQ(cubeCount(run->cube, "overflows"), 0) << what << run->cube;
