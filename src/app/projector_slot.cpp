@@ -183,6 +183,9 @@ bool ProjectorSlot::playOnce(bool after) {
         Clock::time_point stalledAt{};
         while (!stopping() && !sender.failed().load()) {
             std::this_thread::sleep_for(kWatchPeriod);
+            if (stopping() || sender.failed().load()) {
+                break; // the sender has switched the device off already
+            }
             if (sender.sentAFrame()) {
                 lockMemoryOnce();
             }

@@ -141,7 +141,7 @@ void expectDarkStop(const PlayedShow& run, const std::string& what, bool dropOut
     EXPECT_EQ(cubeCount(run.cube, "malformed"), 0) << run.cube;
     EXPECT_LE(cubeCount(run.cube, "message_gaps"), lost) << run.cube;
     EXPECT_LE(cubeCount(run.cube, "frame_gaps"), lost) << run.cube;
-    EXPECT_EQ(cubeCount(run.cube, "discovery_requests"), 1) << "never rediscovered";
+    EXPECT_EQ(cubeCount(run.cube, "discovery_requests"), 1) << "never rediscovered\n" << run.cube;
     EXPECT_EQ(run.errors.find(" lost "), std::string::npos) << run.errors;
     EXPECT_LE(wireRate(run.cube), 30000.0 * 1.03) << "at most the device's rate\n" << run.cube;
     EXPECT_LE(cubeCount(run.cube, "largest_burst"), 16) << run.cube;
