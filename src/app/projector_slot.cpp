@@ -140,6 +140,10 @@ bool ProjectorSlot::playOnce(bool after) {
     std::unique_ptr<LaserCubeLink> made;
     try {
         made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);
+        const VenueEntry* entry =
+            settings.venue ? settings.venue->find(made->name(), made->address()) : nullptr;
+        corrected.store(std::make_shared<const ProjectorCorrection>(
+            settings.placement, entry, settings.venue ? settings.venue->path : ""));
     } catch (...) {
         finder.release(source);
         throw;

@@ -167,7 +167,7 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
         {"--export-ilda", "a.ild", "--laser"},
         {"--osc", "--ltc"},
         {"-laser", "--projector", "a:flip-z"},
-        {"-laser", "--projector", "a:rotate=45"},
+        {"-laser", "--projector", "a:rotate=1e9"},
         {"-laser", "--projector", "a:scale=0"},
         {"-laser", "--projector", "a:"},
         {"-laser", "--projector", ":flip-x"},

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "app/placement.hpp"
+#include "app/static_guard.hpp"
+#include "app/venue_stages.hpp"
+#include "app/venue_zones.hpp"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumarok {
+
+// Bounds on what a venue file may ask, so that a frame's zones are always checked
+// within its time.
+inline constexpr std::size_t kMaxZonePoints = 1000;
+inline constexpr std::size_t kMaxZones = 64;
+
+// One [projector.KEY] table: KEY is the name a projector reports or its address.
+struct VenueEntry {
+    std::string key;
+    std::string where; // "FILE:LINE" of the table, for messages
+    std::optional<Placement> placement;
+    std::optional<std::array<OutputPoint, 4>> corners;
+    ColourBalance colour; // its intensity from the entry's `intensity`
+    std::vector<Zone> zones;
+    StaticGuardSettings staticGuard;
+};
+
+struct Venue {
+    std::string path;
+    std::vector<VenueEntry> projectors;
+    // The entry for a projector known by any of these words (empty ones never match).
+    [[nodiscard]] const VenueEntry* find(const std::string& name,
+                                         const std::string& address = {}) const;
+};
+
+// Reads a venue file. Throws UsageError "FILE:LINE: KEY: what is wrong" for a file that
+// cannot be read or is not TOML, an unknown key, a value of the wrong type or out of
+// range (NaN and infinities included), corners that are no convex four-sided figure,
+// or a zone beyond the bounds above.
+[[nodiscard]] Venue readVenueFile(const std::string& path);
+
+} // namespace lumarok
