@@ -267,8 +267,15 @@ VenueEntry entryOf(const Place& place, const std::string& key, const toml::node&
             if (zones.size() > kMaxZones) {
                 here.fail("takes at most " + std::to_string(kMaxZones) + " zones");
             }
+            std::size_t points = 0;
             for (std::size_t i = 0; i < zones.size(); ++i) {
-                entry.zones.push_back(zoneOf(here.at(std::to_string(i), zones[i]), zones[i]));
+                const Place zonePlace = here.at(std::to_string(i), zones[i]);
+                entry.zones.push_back(zoneOf(zonePlace, zones[i]));
+                points += entry.zones.back().points.size();
+                if (points > kMaxZonePoints) {
+                    zonePlace.fail("the zones of a projector take at most " +
+                                   std::to_string(kMaxZonePoints) + " points together");
+                }
             }
         }
     }

@@ -52,44 +52,122 @@ bool onOutline(const Zone& zone, OutputPoint p) {
     return false;
 }
 
-// Where along a -> b (0..1, ends excluded) the line meets a fencing outline.
-void crossings(std::span<const Zone> zones, OutputPoint a, OutputPoint b, std::vector<double>& ts) {
+OutputPoint along(OutputPoint a, OutputPoint b, double t) {
+    return {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+}
+
+struct Cut {
+    double t;
+    std::size_t zone;
+};
+
+// Scratch lists of one pass, kept so that steady frames do not allocate.
+struct Scratch {
+    std::vector<Cut> cuts;
+    std::vector<char> inside;
+};
+
+// Splits a -> b where it crosses fencing outlines: `ends` gets where each stretch ends
+// (the last at 1) and `allowed` whether a lit beam may be there. Where a line only
+// crosses outlines cleanly, each crossing turns its zone's inside over (even-odd); a
+// line through a corner, along an edge or from an outline is judged stretch by
+// stretch instead, by the midpoint of each.
+void stretches(std::span<const Zone> zones, OutputPoint a, OutputPoint b, Scratch& scratch,
+               std::vector<double>& ends, std::vector<char>& allowed) {
+    std::vector<Cut>& cuts = scratch.cuts;
+    cuts.clear();
+    ends.clear();
+    allowed.clear();
     const double rx = b.x - a.x;
     const double ry = b.y - a.y;
-    for (const Zone& zone : zones) {
-        if (!fences(zone)) {
+    bool awkward = rx == 0.0 && ry == 0.0;
+    for (std::size_t z = 0; z < zones.size() && !awkward; ++z) {
+        if (!fences(zones[z])) {
             continue;
         }
-        const std::vector<OutputPoint>& v = zone.points;
+        const std::vector<OutputPoint>& v = zones[z].points;
         for (std::size_t i = 0, j = v.size() - 1; i < v.size(); j = i++) {
             const OutputPoint q = v[j];
             const double sx = v[i].x - q.x;
             const double sy = v[i].y - q.y;
-            const double denominator = rx * sy - ry * sx;
             const double qx = q.x - a.x;
             const double qy = q.y - a.y;
+            const double denominator = rx * sy - ry * sx;
             if (denominator == 0.0) {
-                // Parallel: where an edge on the same line starts and ends.
-                const double squared = rx * rx + ry * ry;
-                if (qx * ry - qy * rx == 0.0 && squared > 0.0) {
-                    ts.push_back((qx * rx + qy * ry) / squared);
-                    ts.push_back(((v[i].x - a.x) * rx + (v[i].y - a.y) * ry) / squared);
-                }
+                awkward = awkward || qx * ry - qy * rx == 0.0; // on the same line
                 continue;
             }
             const double t = (qx * sy - qy * sx) / denominator;
             const double u = (qx * ry - qy * rx) / denominator;
-            if (u >= 0.0 && u <= 1.0) {
-                ts.push_back(t);
+            if (u < 0.0 || u > 1.0 || t < 0.0 || t > 1.0) {
+                continue;
             }
+            if (u == 0.0 || u == 1.0 || t == 0.0 || t == 1.0) {
+                awkward = true;
+                break;
+            }
+            cuts.push_back({t, z});
         }
     }
-    std::erase_if(ts, [](double t) { return !(t > 0.0 && t < 1.0); });
-    std::sort(ts.begin(), ts.end());
-}
-
-OutputPoint along(OutputPoint a, OutputPoint b, double t) {
-    return {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+    std::sort(cuts.begin(), cuts.end(), [](const Cut& x, const Cut& y) { return x.t < y.t; });
+    if (awkward) {
+        for (std::size_t z = 0; z < zones.size(); ++z) {
+            if (!fences(zones[z])) {
+                continue;
+            }
+            const std::vector<OutputPoint>& v = zones[z].points;
+            for (std::size_t i = 0, j = v.size() - 1; i < v.size(); j = i++) {
+                // Where the line meets each edge's ends and crosses it, ends of a -> b kept out.
+                const double squared = rx * rx + ry * ry;
+                if (squared > 0.0) {
+                    ends.push_back(((v[j].x - a.x) * rx + (v[j].y - a.y) * ry) / squared);
+                }
+            }
+        }
+        for (const Cut& cut : cuts) {
+            ends.push_back(cut.t);
+        }
+        std::erase_if(ends, [](double t) { return !(t > 0.0 && t < 1.0); });
+        std::sort(ends.begin(), ends.end());
+        ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
+        ends.push_back(1.0);
+        double from = 0.0;
+        for (const double t : ends) {
+            allowed.push_back(mayBeLit(zones, along(a, b, (from + t) / 2.0)) ? 1 : 0);
+            from = t;
+        }
+        return;
+    }
+    std::vector<char>& in = scratch.inside;
+    in.assign(zones.size(), 0);
+    for (std::size_t z = 0; z < zones.size(); ++z) {
+        in[z] = fences(zones[z]) && inside(zones[z], a) ? 1 : 0;
+    }
+    const auto judge = [&] {
+        bool keepIns = false;
+        bool inKeepIn = false;
+        for (std::size_t z = 0; z < zones.size(); ++z) {
+            if (zones[z].kind == ZoneKind::keepOut && in[z] != 0) {
+                return false;
+            }
+            if (zones[z].kind == ZoneKind::keepIn) {
+                keepIns = true;
+                inKeepIn = inKeepIn || in[z] != 0;
+            }
+        }
+        return !keepIns || inKeepIn;
+    };
+    double from = 0.0;
+    for (const Cut& cut : cuts) {
+        if (cut.t > from) { // outlines crossed at one point make no stretch between them
+            ends.push_back(cut.t);
+            allowed.push_back(judge() ? 1 : 0);
+            from = cut.t;
+        }
+        in[cut.zone] ^= 1;
+    }
+    ends.push_back(1.0);
+    allowed.push_back(judge() ? 1 : 0);
 }
 
 LaserSample sampleAt(OutputPoint p, const LaserSample& colour) {
@@ -99,15 +177,31 @@ LaserSample sampleAt(OutputPoint p, const LaserSample& colour) {
     return s;
 }
 
+// Stretches and their verdicts, with the lists they need.
+struct Pass {
+    Scratch scratch;
+    std::vector<double> ends;
+    std::vector<char> allowed;
+    // Whether a lit beam may run the whole way from a to b.
+    bool clear(std::span<const Zone> zones, OutputPoint a, OutputPoint b) {
+        if (!mayBeLit(zones, a) || !mayBeLit(zones, b)) {
+            return false;
+        }
+        stretches(zones, a, b, scratch, ends, allowed);
+        return std::all_of(allowed.begin(), allowed.end(), [](char ok) { return ok != 0; });
+    }
+};
+
 // Appends s after the last sample so that the rule holds whatever rounding did: a lit
 // line that would break it becomes a dark move between the two points.
-void pushSafely(std::span<const Zone> zones, std::vector<LaserSample>& out, LaserSample s) {
+void pushSafely(std::span<const Zone> zones, Pass& pass, std::vector<LaserSample>& out,
+                LaserSample s) {
     if (lit(s) && !mayBeLit(zones, at(s))) {
         s = dark(s);
     }
     if (!out.empty()) {
         const LaserSample last = out.back();
-        if ((lit(last) || lit(s)) && !mayDrawLit(zones, at(last), at(s))) {
+        if ((lit(last) || lit(s)) && !pass.clear(zones, at(last), at(s))) {
             if (lit(last)) {
                 out.push_back(dark(last));
             }
@@ -137,27 +231,16 @@ bool mayBeLit(std::span<const Zone> zones, OutputPoint point) {
 }
 
 bool mayDrawLit(std::span<const Zone> zones, OutputPoint a, OutputPoint b) {
-    if (!mayBeLit(zones, a) || !mayBeLit(zones, b)) {
-        return false;
-    }
-    std::vector<double> ts;
-    crossings(zones, a, b, ts);
-    double from = 0.0;
-    ts.push_back(1.0);
-    for (const double t : ts) {
-        if (t > from && !mayBeLit(zones, along(a, b, (from + t) / 2.0))) {
-            return false;
-        }
-        from = t;
-    }
-    return true;
+    Pass pass;
+    return pass.clear(zones, a, b);
 }
 
 void applyZones(std::span<const Zone> zones, std::span<const LaserSample> in,
                 std::vector<LaserSample>& out) {
     out.clear();
     out.reserve(in.size() + in.size() / 8);
-    std::vector<double> ts;
+    Pass pass;
+    Pass check; // for the samples inserted at crossings
     for (LaserSample s : in) {
         for (const Zone& zone : zones) {
             if (zone.kind == ZoneKind::attenuate && inside(zone, at(s))) {
@@ -170,37 +253,36 @@ void applyZones(std::span<const Zone> zones, std::span<const LaserSample> in,
         if (lit(s) && !mayBeLit(zones, at(s))) {
             s = dark(s);
         }
-        if (out.empty() || (!lit(out.back()) && !lit(s)) ||
-            mayDrawLit(zones, at(out.back()), at(s))) {
+        if (out.empty() || (!lit(out.back()) && !lit(s))) {
+            out.push_back(s);
+            continue;
+        }
+        const LaserSample last = out.back();
+        const OutputPoint a = at(last);
+        const OutputPoint b = at(s);
+        stretches(zones, a, b, pass.scratch, pass.ends, pass.allowed);
+        if (std::all_of(pass.allowed.begin(), pass.allowed.end(),
+                        [](char ok) { return ok != 0; })) {
             out.push_back(s);
             continue;
         }
         // Lit where allowed, dark where not, switching at each crossing.
-        const LaserSample last = out.back();
         const LaserSample colour = lit(s) ? s : last;
-        const OutputPoint a = at(last);
-        const OutputPoint b = at(s);
-        ts.clear();
-        crossings(zones, a, b, ts);
-        ts.push_back(1.0);
-        double from = 0.0;
         bool wasAllowed = lit(last);
-        for (const double t : ts) {
-            if (!(t > from)) {
-                continue;
-            }
-            const bool allowed = mayBeLit(zones, along(a, b, (from + t) / 2.0));
+        double from = 0.0;
+        for (std::size_t k = 0; k < pass.ends.size(); ++k) {
+            const bool allowed = pass.allowed[k] != 0;
             if (allowed != wasAllowed && from > 0.0) {
                 const LaserSample crossing = sampleAt(along(a, b, from), colour);
-                pushSafely(zones, out, allowed ? dark(crossing) : crossing);
-                pushSafely(zones, out, allowed ? crossing : dark(crossing));
+                pushSafely(zones, check, out, allowed ? dark(crossing) : crossing);
+                pushSafely(zones, check, out, allowed ? crossing : dark(crossing));
             } else if (allowed != wasAllowed && !allowed) {
-                pushSafely(zones, out, dark(last)); // the first stretch already leaves
+                pushSafely(zones, check, out, dark(last)); // the first stretch already leaves
             }
             wasAllowed = allowed;
-            from = t;
+            from = pass.ends[k];
         }
-        pushSafely(zones, out, wasAllowed ? s : dark(s));
+        pushSafely(zones, check, out, wasAllowed ? s : dark(s));
     }
 }
 
