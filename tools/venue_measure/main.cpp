@@ -1,8 +1,9 @@
 // Plays the demo show's laser frames back to back as one projector at 30,000 samples/s
 // takes them (each frame's time is the previous one's plus its length), through the
 // default static-beam guard, and prints the longest time its lit samples stayed within
-// the guard's square and where; then the time the zones stage takes per frame with a
-// zone of kMaxZonePoints points and with kMaxZones of them. Usage:
+// the guard's square and where, and the frame whose lit samples span the smallest
+// square; then the time the zones stage takes per frame for keep-out stars of several
+// sizes and counts, up to the bounds a venue file may ask. Usage:
 // lumarok_venue_measure [DATA_DIR]
 #include "app/ilda_export.hpp"
 #include "app/laser_frame.hpp"
