@@ -97,13 +97,13 @@ bool flag(const Place& place, const toml::node& node) {
 constexpr double kLowest = -4095.0;
 constexpr double kHighest = 8190.0;
 
-OutputPoint point(const Place& place, const toml::node& node) {
+OutputPoint point(const Place& place, const toml::node& node, double low = kLowest,
+                  double high = kHighest) {
     const toml::array* pair = node.as_array();
     if (pair == nullptr || pair->size() != 2) {
         place.fail("takes a point [x, y]");
     }
-    return {number(place, (*pair)[0], kLowest, kHighest),
-            number(place, (*pair)[1], kLowest, kHighest)};
+    return {number(place, (*pair)[0], low, high), number(place, (*pair)[1], low, high)};
 }
 
 const toml::array& arrayOf(const Place& place, const toml::node& node) {
@@ -130,7 +130,7 @@ Placement placementOf(const Place& place, const toml::node& node) {
         } else if (key == "scale") {
             placement.scale = static_cast<float>(number(here, value, 1e-6, 16.0));
         } else {
-            const OutputPoint offset = point(here, value);
+            const OutputPoint offset = point(here, value, -8190.0, 8190.0);
             placement.offsetX = static_cast<float>(offset.x);
             placement.offsetY = static_cast<float>(offset.y);
         }
@@ -282,10 +282,20 @@ VenueEntry entryOf(const Place& place, const std::string& key, const toml::node&
     return entry;
 }
 
+// A venue file is a few kilobytes; anything near this is no venue file.
+constexpr std::uintmax_t kLargestFile = 16u << 20;
+
 std::string readWhole(const std::string& path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
         throw UsageError("--venue: '" + path + "' is a folder, not a file");
+    }
+    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error)) {
+        throw UsageError("--venue: '" + path + "' is not a regular file");
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > kLargestFile) {
+        throw UsageError("--venue: '" + path + "' is larger than 16 MiB");
     }
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -301,9 +311,12 @@ std::string readWhole(const std::string& path) {
 } // namespace
 
 const VenueEntry* Venue::find(const std::string& name, const std::string& address) const {
-    for (const VenueEntry& entry : projectors) {
-        if ((!name.empty() && entry.key == name) || (!address.empty() && entry.key == address)) {
-            return &entry;
+    // By name first: a table for the name wins over one for the address.
+    for (const std::string* word : {&name, &address}) {
+        for (const VenueEntry& entry : projectors) {
+            if (!word->empty() && entry.key == *word) {
+                return &entry;
+            }
         }
     }
     return nullptr;

@@ -33,7 +33,8 @@ struct VenueEntry {
 struct Venue {
     std::string path;
     std::vector<VenueEntry> projectors;
-    // The entry for a projector known by any of these words (empty ones never match).
+    // The entry for a projector by its name, else by its address (empty words never
+    // match).
     [[nodiscard]] const VenueEntry* find(const std::string& name,
                                          const std::string& address = {}) const;
 };
