@@ -132,14 +132,17 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
 }
 
 int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& options,
-                   const char* program) {
+                   const char* program, const ProjectorCorrection& correction) {
     glm::vec2 beam{0.0f, 0.0f};
     double clockSeconds = 0.0;
+    std::vector<LaserSample> built;
     return runPreviewWindow(
         options, program,
         [&](std::vector<LaserSample>& samples) {
             clockSeconds = clock.getTime();
-            beam = ilda.buildFrame(clockSeconds, samples, beam);
+            beam = ilda.buildFrame(clockSeconds, built, beam);
+            correction.apply(built, samples);
+            appendZoneOutlines(correction.zones(), samples);
         },
         [&](double framesPerSecond) {
             // The show's readout without timeline, the frame in its place (in capitals,
@@ -185,7 +188,7 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
 
 // ILDA files in the preview or on the projectors; the show objects hold only the clock.
 int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
-                const std::shared_ptr<const Venue>& venue) {
+                const std::shared_ptr<const Venue>& venue, const ProjectorCorrection& named) {
     float intensity = kPreviewIntensity;
     if (options.laser) {
         intensity = laserIntensity(options);
@@ -207,7 +210,7 @@ int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
             },
             venue);
     } else {
-        status = runIldaPreview(ilda, *show.gTimeProvider, options, program);
+        status = runIldaPreview(ilda, *show.gTimeProvider, options, program, named);
     }
     show.shutdown();
     return status;
@@ -279,7 +282,7 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
         return 0;
     }
     if (ilda) {
-        return runIldaShow(*ilda, options, argv[0], venue);
+        return runIldaShow(*ilda, options, argv[0], venue, named);
     }
     float intensity = kDefaultIntensity;
     if (options.laser) {
