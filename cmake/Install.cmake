@@ -40,3 +40,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/lumarok.toml
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# An example venue file (--venue), neutral, beside the demo show.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/venue.toml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lumarok/demo)

@@ -59,6 +59,7 @@ enum Code : int {
     kIldaFps,
     kLoop,
     kListFrames,
+    kVenue,
 };
 
 constexpr const char* kShortOptions = ":hVi:qv";
@@ -93,6 +94,7 @@ constexpr option kLongOptions[] = {
     {"ilda-fps", required_argument, nullptr, kIldaFps},
     {"loop", no_argument, nullptr, kLoop},
     {"list-frames", required_argument, nullptr, kListFrames},
+    {"venue", required_argument, nullptr, kVenue},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -291,6 +293,9 @@ void applyOption(Options& options, int code, const std::string& name, const char
     case kListFrames:
         options.listFrames = requireNonEmpty(value, name);
         break;
+    case kVenue:
+        options.venueFile = requireNonEmpty(value, name);
+        break;
     default:
         throw UsageError("unhandled option " + name); // a table row without a case
     }
@@ -342,6 +347,15 @@ void refuseConflicts(const Options& options) {
     }
     if (!options.statusTo.empty() && !options.laser) {
         throw UsageError("--status-to goes with --laser");
+    }
+    const bool toFile = options.renderSeconds || !options.exportIlda.empty();
+    if (!options.venueFile.empty() && toFile &&
+        (options.projectors.size() != 1 || options.allProjectors)) {
+        throw UsageError("--venue with --render or --export-ilda needs one --projector NAME: "
+                         "the projector whose samples to write");
+    }
+    if (!options.venueFile.empty() && (options.listProjectors || !options.listFrames.empty())) {
+        throw UsageError("--venue goes with --laser, --render, --export-ilda or the preview");
     }
     if (options.osc && options.ltc) {
         throw UsageError("--osc and --ltc choose different clocks; give one of them");
@@ -480,8 +494,11 @@ const char* usageText() {
            "  --list-projectors       list the projectors that answer discovery, then exit\n"
            "  --projector NAME|ADDR[:PLACEMENT]  play on this projector; repeat it for\n"
            "                          several, or give 'all' (every one that answers within\n"
-           "                          1 s); PLACEMENT: flip-x,flip-y,rotate=DEG,scale=F,\n"
-           "                          offset=DX:DY (drawing units)\n"
+           "                          1 s); PLACEMENT: flip-x,flip-y,rotate=DEG (any angle),\n"
+           "                          scale=F,offset=DX:DY (drawing units)\n"
+           "  --venue FILE            per-projector zones, corners, colours and static-beam\n"
+           "                          guard from this TOML file (with --render, --export-ilda\n"
+           "                          or the preview: for the one --projector named)\n"
            "  --status-to HOST:PORT   send /lumarok/status over OSC each second (repeatable)\n"
            "  --interface IFNAME      discover projectors through this interface only\n"
            "  --audio-source NAME     capture this audio source (default: monitor of the\n"

@@ -61,6 +61,7 @@ struct Options {
     bool allProjectors = false;          // --projector all[:PLACEMENT]
     Placement allPlacement;              // for each of them
     std::string interfaceName;           // --interface IFNAME
+    std::string venueFile;               // --venue FILE: zones, corners, colours per projector
     std::vector<StatusTarget> statusTo;  // --status-to HOST:PORT, repeatable
 
     // Time code and export (parsed here, acted on elsewhere)

@@ -37,6 +37,7 @@ const std::map<std::string_view, Kind> kKeys = {
     {"ltc", Kind::SwitchOrText},   {"export-ilda", Kind::Text},
     {"fps", Kind::Number},         {"from", Kind::Number},
     {"to", Kind::Number},          {"status-to", Kind::TextList},
+    {"venue", Kind::Text},
 };
 
 const char* expected(Kind kind) {

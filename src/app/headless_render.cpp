@@ -2,6 +2,7 @@
 
 #include "app/ilda_show.hpp"
 #include "app/laser_frame.hpp"
+#include "app/projector_correction.hpp"
 #include "app/replacing_file.hpp"
 #include "app/sample_image.hpp"
 #include "clock/remap_time.hpp"
@@ -88,6 +89,18 @@ nlohmann::json sampleList(const std::vector<LaserSample>& samples) {
     return list;
 }
 
+// The samples that projector is sent: corrected, through a guard that starts now.
+void correct(const RenderRequest& request, std::vector<LaserSample>& samples) {
+    if (request.correction == nullptr) {
+        return;
+    }
+    std::vector<LaserSample> corrected;
+    request.correction->apply(samples, corrected);
+    StaticGuard guard(request.correction->staticGuard());
+    (void)guard.apply(corrected, StaticGuard::Clock::time_point{});
+    samples = std::move(corrected);
+}
+
 } // namespace
 
 void renderHeadless(const ShowSources& sources, const RenderRequest& request) {
@@ -99,14 +112,17 @@ void renderHeadless(const ShowSources& sources, const RenderRequest& request) {
     switch (format) {
     case RenderFormat::png:
         buildPreviewPath(frame, samples, beamStart);
+        correct(request, samples);
         writePng(samples, request.out);
         return;
     case RenderFormat::svg:
         buildPreviewPath(frame, samples, beamStart);
+        correct(request, samples);
         writeText(request.out, previewSvg(samples));
         return;
     case RenderFormat::json: {
         const LaserPath path = buildLaserFramePath(frame, samples, beamStart, request.intensity);
+        correct(request, samples);
         const nlohmann::json document{
             {"entry", sources.timeline.selectedIndex(showTime)},
             {"clockTime", request.clockSeconds},
@@ -120,6 +136,7 @@ void renderHeadless(const ShowSources& sources, const RenderRequest& request) {
     }
     case RenderFormat::ilda: {
         const LaserPath path = buildLaserFramePath(frame, samples, beamStart, request.intensity);
+        correct(request, samples);
         writeIldaFrame(samples, path.beamPosition, request.out);
         return;
     }
@@ -132,6 +149,7 @@ void renderIldaHeadless(IldaShow& show, const RenderRequest& request) {
     show.setIntensity(picture ? kPreviewIntensity : request.intensity);
     std::vector<LaserSample> samples;
     const glm::vec2 beam = show.buildFrame(request.clockSeconds, samples, glm::vec2(0.0f));
+    correct(request, samples);
     switch (format) {
     case RenderFormat::png:
         writePng(samples, request.out);

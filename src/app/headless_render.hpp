@@ -12,10 +12,14 @@ enum class RenderFormat { png, svg, json, ilda };
 // throws std::invalid_argument for any other.
 [[nodiscard]] RenderFormat renderFormatOf(const std::filesystem::path& file);
 
+class ProjectorCorrection;
+
 struct RenderRequest {
     double clockSeconds = 0.0;
     std::filesystem::path out;
     float intensity = 0.1f; // laser samples (.json) only; pictures use the preview's 1.0
+    // One projector's correction and static-beam guard, for every format (may be null).
+    const ProjectorCorrection* correction = nullptr;
 };
 
 // Writes the show as it stands at the clock time, computed as the preview does, for

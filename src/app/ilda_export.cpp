@@ -2,6 +2,7 @@
 
 #include "anim/animation.hpp"
 #include "app/laser_frame.hpp"
+#include "app/projector_correction.hpp"
 #include "app/replacing_file.hpp"
 #include "clock/remap_time.hpp"
 #include "laser/ilda_writer.hpp"
@@ -123,6 +124,9 @@ void exportIldaFrames(const ClockFrameBuilder& build, double defaultTo,
     IldaWriter writer(output.temporaryPath(), count, request.out);
     ProgressLine line(progress, count);
     std::vector<LaserSample> samples;
+    std::vector<LaserSample> corrected;
+    StaticGuard guard(request.correction != nullptr ? request.correction->staticGuard()
+                                                    : StaticGuardSettings{0.0, 1});
     glm::vec2 beam{0.0f, 0.0f};
     for (std::size_t k = 0; k < count; ++k) {
         if (stop != nullptr && stop->load()) {
@@ -131,6 +135,14 @@ void exportIldaFrames(const ClockFrameBuilder& build, double defaultTo,
         }
         const double clock = request.fromSeconds + static_cast<double>(k) / request.framesPerSecond;
         beam = build(clock, samples, beam);
+        if (request.correction != nullptr) {
+            request.correction->apply(samples, corrected);
+            (void)guard.apply(corrected,
+                              StaticGuard::Clock::time_point{} +
+                                  std::chrono::duration_cast<StaticGuard::Clock::duration>(
+                                      std::chrono::duration<double>(clock)));
+            samples.swap(corrected);
+        }
         if (samples.empty()) {
             samples.push_back(darkSampleAt(beam));
         }

@@ -22,12 +22,17 @@ namespace lumarok {
 // the remap table, walking its segments in file order (slope one outside them).
 [[nodiscard]] double clockTimeForShowTime(const RemapTable& table, double showSeconds);
 
+class ProjectorCorrection;
+
 struct IldaExportRequest {
     std::filesystem::path out;
     double framesPerSecond = 30.0;
     double fromSeconds = 0.0;        // clock time of frame 0
     std::optional<double> toSeconds; // clock time, excluded; default: the show's end
     float intensity = 0.1f;
+    // One projector's correction, and its static-beam guard on the frames' clock times
+    // (may be null).
+    const ProjectorCorrection* correction = nullptr;
 };
 
 // Frames at clock times from, from + 1/fps, ... while below `to`.

@@ -9,6 +9,7 @@
 #include "app/show_frame.hpp"
 #include "app/show_health.hpp"
 #include "app/show_objects.hpp"
+#include "app/static_guard.hpp"
 #include "app/status_sender.hpp"
 #include "app/stop_signals.hpp"
 #include "clock/remap_time.hpp"
@@ -49,21 +50,22 @@ std::string dotted(std::uint32_t networkOrder) {
     return text;
 }
 
-std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFinder& finder) {
+std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFinder& finder,
+                                           const std::shared_ptr<const Venue>& venue) {
     std::vector<SlotSettings> chosen;
     if (!options.allProjectors) {
         for (std::size_t i = 0; i < options.projectors.size(); ++i) {
-            chosen.push_back({options.projectors[i], options.placements[i]});
+            chosen.push_back({options.projectors[i], options.placements[i], venue});
         }
         if (chosen.empty()) {
-            chosen.push_back({}); // whichever answers first
+            chosen.push_back({{}, {}, venue}); // whichever answers first
         }
         return chosen;
     }
     for (const FoundProjector& found : finder.collect(kAllWindow)) {
         // By the address it answers from: names may repeat or be empty, and the address a
         // device announces may be another.
-        chosen.push_back({dotted(found.source), options.allPlacement});
+        chosen.push_back({dotted(found.source), options.allPlacement, venue});
     }
     if (chosen.empty()) {
         throw std::runtime_error("no projector answered within 1 s");
@@ -122,15 +124,18 @@ private:
     std::vector<std::uint64_t> before;
 };
 
-// The copy of a frame that goes on the wire to one projector: placed, and ending on a
-// dark sample at its last position, so that what a device holds always ends dark
-// whatever becomes of the stream. Room is kept for the dark lead the sender puts before
-// it, so that the sender allocates nothing.
-void wireCopy(const Placement& placement, const std::vector<LaserSample>& samples,
-              std::vector<LaserSample>& copy) {
-    placeSamples(placement, samples, copy);
+// The copy of a frame that goes on the wire to one projector: corrected for it (placed,
+// corners, colour, zones), through its static-beam guard, and ending on a dark sample
+// at its last position, so that what a device holds always ends dark whatever becomes
+// of the stream. Room is kept for the dark lead the sender puts before it, so that the
+// sender allocates nothing.
+StaticGuard::Change wireCopy(const ProjectorCorrection& correction, StaticGuard& guard,
+                             const std::vector<LaserSample>& samples,
+                             std::vector<LaserSample>& copy, Clock::time_point now) {
+    correction.apply(samples, copy);
+    const StaticGuard::Change change = guard.apply(copy, now);
     if (copy.empty()) {
-        return;
+        return change;
     }
     // The lead is at most the reserve, which a slow network raises above kPacingReserve.
     copy.reserve(copy.size() + 1 + 3 * kPacingReserve);
@@ -138,6 +143,38 @@ void wireCopy(const Placement& placement, const std::vector<LaserSample>& sample
     if (last.r != 0 || last.g != 0 || last.b != 0) {
         copy.push_back(LaserSample{last.x, last.y, 0, 0, 0});
     }
+    return change;
+}
+
+// The renderer's own part of a projector: the correction it last took from the slot
+// and the guard that goes with it (anew with each new correction, i.e. each new link).
+struct RenderSide {
+    std::shared_ptr<const ProjectorCorrection> correction;
+    StaticGuard guard;
+};
+
+void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSample>& samples) {
+    std::shared_ptr<const ProjectorCorrection> current = slot.correction();
+    if (!current) {
+        return; // not found yet: nothing to publish to
+    }
+    if (current != side.correction) {
+        side.guard = StaticGuard(current->staticGuard());
+        side.correction = std::move(current);
+    }
+    const StaticGuard::Change change =
+        wireCopy(*side.correction, side.guard, samples, slot.scratch(), Clock::now());
+    if (change == StaticGuard::Change::tripped) {
+        std::fprintf(stderr,
+                     "lumarok: projector %s: the lit beam stayed within %g %% for %d ms; dark "
+                     "until the picture spreads again\n",
+                     slot.label().c_str(), side.correction->staticGuard().size,
+                     side.correction->staticGuard().afterMs);
+    } else if (change == StaticGuard::Change::released) {
+        std::fprintf(stderr, "lumarok: projector %s: the picture spreads again; lit\n",
+                     slot.label().c_str());
+    }
+    slot.frames().publish(slot.scratch());
 }
 
 } // namespace
@@ -153,11 +190,12 @@ LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity) {
     };
 }
 
-void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBuilder build) {
+void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBuilder build,
+                  std::shared_ptr<const Venue> venue) {
     const StopSignals signals;
     const std::atomic<bool>& stop = signals.stopRequested();
     ProjectorFinder finder(options.interfaceName, stop);
-    std::vector<SlotSettings> chosen = chooseProjectors(options, finder);
+    std::vector<SlotSettings> chosen = chooseProjectors(options, finder, venue);
     StatusSender statusSender(options.statusTo);
     EventLog events;
     Doorbell wants;
@@ -178,16 +216,16 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
     ShowHealth health;
     SampleRates rates(slots.size());
+    std::vector<RenderSide> sides(slots.size());
     std::uint64_t framesDrawn = 0;
     Clock::time_point lastReading = start;
     Clock::time_point nextHealth = start + kHealthPeriod;
     while (!stop.load()) {
         if (gather(wants, slots)) {
             beam = build(samples, beam, health.showSeconds);
-            for (const auto& slot : slots) {
-                if (slot->live()) {
-                    wireCopy(slot->placement(), samples, slot->scratch());
-                    slot->frames().publish(slot->scratch());
+            for (std::size_t i = 0; i < slots.size(); ++i) {
+                if (slots[i]->live()) {
+                    copyFor(*slots[i], sides[i], samples);
                 }
             }
             frames.ring();

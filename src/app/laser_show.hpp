@@ -5,12 +5,14 @@
 #include <glm/vec2.hpp>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace lumarok {
 
 class ShowObjects;
 struct Options;
+struct Venue;
 
 // Draws the frame for the show time now into `samples` (emptied and refilled), the
 // beam starting where the last frame left it; returns where it ends. `showSeconds`
@@ -27,7 +29,9 @@ using LaserFrameBuilder = std::function<glm::vec2(std::vector<LaserSample>& samp
 // plays, each placed and sent by its own sender, and one status for all. A projector
 // lost mid-show goes dark and is looked for again while the others play on; the show
 // never gives up on a projector. Ends on a stop signal with every projector dark and
-// switched off. `build` draws each frame.
-void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBuilder build);
+// switched off. `build` draws each frame. Each projector's copy is corrected by its
+// entry of `venue` (may be null) and watched by its static-beam guard.
+void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBuilder build,
+                  std::shared_ptr<const Venue> venue = nullptr);
 
 } // namespace lumarok

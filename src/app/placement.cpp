@@ -15,6 +15,7 @@ constexpr float kCentre = 2047.0f;
 // Beyond these the picture is nowhere near the projector's range: a typing error.
 constexpr float kLargestScale = 16.0f;
 constexpr float kLargestOffset = 8190.0f;
+constexpr double kPi = 3.14159265358979323846;
 
 const char* const kForms = " (flip-x, flip-y, rotate=DEG, scale=F, offset=DX:DY)";
 
@@ -57,19 +58,9 @@ void readWord(const std::string& word, Placement& placement, unsigned& seen) {
         throw std::invalid_argument("placement '" + key + "' needs a value" + kForms);
     }
     if (bit == 4u) {
-        const float degrees = readNumber(value, word);
-        const float turns = degrees / 90.0f;
-        if (turns != std::floor(turns) || std::fabs(degrees) > 3600.0f) {
-            throw std::invalid_argument("rotate takes a multiple of 90 degrees, not '" + value +
-                                        "'");
-        }
-        placement.quarterTurns = ((static_cast<int>(turns) % 4) + 4) % 4;
+        setTurn(placement, readNumber(value, word));
     } else if (bit == 8u) {
         placement.scale = readNumber(value, word);
-        if (!(placement.scale > 0.0f && placement.scale <= kLargestScale)) {
-            throw std::invalid_argument("scale takes a number above 0 and up to 16, not '" + value +
-                                        "'");
-        }
     } else {
         const std::size_t colon = value.find(':');
         if (colon == std::string::npos) {
@@ -77,14 +68,36 @@ void readWord(const std::string& word, Placement& placement, unsigned& seen) {
         }
         placement.offsetX = readNumber(value.substr(0, colon), word);
         placement.offsetY = readNumber(value.substr(colon + 1), word);
-        if (std::fabs(placement.offsetX) > kLargestOffset ||
-            std::fabs(placement.offsetY) > kLargestOffset) {
-            throw std::invalid_argument("offset moves the picture out of sight: '" + value + "'");
-        }
     }
+    checkPlacement(placement);
 }
 
 } // namespace
+
+void setTurn(Placement& placement, double degrees) {
+    if (!std::isfinite(degrees) || std::fabs(degrees) > 3600.0) {
+        throw std::invalid_argument("rotate takes degrees from -3600 to 3600");
+    }
+    const double turns = degrees / 90.0;
+    placement.quarterTurns = 0;
+    placement.turnDegrees = 0.0f;
+    if (turns == std::floor(turns)) {
+        placement.quarterTurns = ((static_cast<int>(turns) % 4) + 4) % 4;
+        return;
+    }
+    const double within = std::fmod(std::fmod(degrees, 360.0) + 360.0, 360.0);
+    placement.turnDegrees = static_cast<float>(within);
+}
+
+void checkPlacement(const Placement& placement) {
+    if (!(placement.scale > 0.0f && placement.scale <= kLargestScale)) {
+        throw std::invalid_argument("scale takes a number above 0 and up to 16");
+    }
+    if (!(std::fabs(placement.offsetX) <= kLargestOffset &&
+          std::fabs(placement.offsetY) <= kLargestOffset)) {
+        throw std::invalid_argument("offset moves the picture out of sight (at most 8190)");
+    }
+}
 
 Placement parsePlacement(const std::string& text) {
     Placement placement;
@@ -126,6 +139,14 @@ void placeSamples(const Placement& placement, std::span<const LaserSample> sampl
             const float dy = y - kCentre;
             x = kCentre - dy;
             y = kCentre + dx;
+        }
+        if (placement.turnDegrees != 0.0f) {
+            // Any other angle, in double so that the result is exact to its rounding.
+            const double angle = static_cast<double>(placement.turnDegrees) * kPi / 180.0;
+            const double dx = x - kCentre;
+            const double dy = y - kCentre;
+            x = static_cast<float>(kCentre + dx * std::cos(angle) - dy * std::sin(angle));
+            y = static_cast<float>(kCentre + dx * std::sin(angle) + dy * std::cos(angle));
         }
         x = kCentre + (x - kCentre) * placement.scale + placement.offsetX;
         y = kCentre + (y - kCentre) * placement.scale + placement.offsetY;

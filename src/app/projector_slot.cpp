@@ -4,6 +4,8 @@
 #include "app/projector_finder.hpp"
 #include "laser/realtime.hpp"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -42,6 +44,14 @@ void lockMemoryOnce() {
             std::fprintf(stderr, "lumarok: %s\n", refused);
         }
     });
+}
+
+std::string dotted(std::uint32_t networkOrder) {
+    in_addr address{};
+    address.s_addr = networkOrder;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
 }
 
 } // namespace
@@ -141,6 +151,12 @@ bool ProjectorSlot::playOnce(bool after) {
     const std::uint32_t source = found->source;
     std::unique_ptr<LaserCubeLink> made;
     try {
+        // Chosen before the link switches the projector on: a venue entry that cannot
+        // go with the command line leaves it untouched.
+        const VenueEntry* entry =
+            settings.venue ? settings.venue->find(found->info.deviceName, dotted(source)) : nullptr;
+        corrected.store(std::make_shared<const ProjectorCorrection>(
+            settings.placement, entry, settings.venue ? settings.venue->path : ""));
         made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);
     } catch (...) {
         finder.release(source);

@@ -2,6 +2,7 @@
 
 #include "app/frame_handoff.hpp"
 #include "app/placement.hpp"
+#include "app/projector_correction.hpp"
 #include "laser/event_log.hpp"
 #include "laser/laser_sample.hpp"
 #include "laser/lasercube_link.hpp"
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,6 +29,8 @@ enum class ProjectorState { waiting, playing, stalled, lost };
 struct SlotSettings {
     std::string wanted; // name or address to discover (and rediscover) it by; empty: any
     Placement placement;
+    // Its entry is chosen by the name or address the device reports once found.
+    std::shared_ptr<const Venue> venue;
     bool realtime = true; // sender and receive threads ask for real-time scheduling
 };
 
@@ -45,7 +49,7 @@ struct SlotReading {
 // in one line and looked for again, while the others play on. The same rules hold for
 // a show of one projector. The renderer publishes frames to frames() while live().
 // Thread: construct, finish and destroy on the owner's thread; frames(), scratch()
-// and placement() from the render thread; read() and label() from any.
+// and correction() from the render thread; read() and label() from any.
 class ProjectorSlot {
 public:
     static constexpr std::chrono::seconds kLostAfter{1};
@@ -58,7 +62,11 @@ public:
 
     [[nodiscard]] bool live() const { return isLive.load(); }
     FrameHandoff& frames() { return handoff; }
-    [[nodiscard]] const Placement& placement() const { return settings.placement; }
+    // What the renderer does to this projector's copy: set once the device is found
+    // (its venue entry is chosen by its name or address), before live().
+    [[nodiscard]] std::shared_ptr<const ProjectorCorrection> correction() const {
+        return corrected.load();
+    }
     std::vector<LaserSample>& scratch() { return placed; }
     [[nodiscard]] SlotReading read() const;
     // "NAME at ADDRESS" once found, else the word it was chosen by.
@@ -83,7 +91,8 @@ private:
     std::atomic<ProjectorState> state{ProjectorState::waiting};
     FrameHandoff handoff;
     std::vector<LaserSample> placed; // render thread only
-    mutable std::mutex linkMutex;    // guards the three below (never the sender's)
+    std::atomic<std::shared_ptr<const ProjectorCorrection>> corrected;
+    mutable std::mutex linkMutex; // guards the three below (never the sender's)
     const LaserCubeLink* link = nullptr;
     std::string name;
     std::string address;

@@ -4,10 +4,11 @@
 #include "app/command_line.hpp"
 #include "app/headless_render.hpp"
 #include "app/ilda_export.hpp"
-#include "app/laser_show.hpp"
 #include "app/ilda_show.hpp"
 #include "app/laser_frame.hpp"
+#include "app/laser_show.hpp"
 #include "app/preview_window.hpp"
+#include "app/projector_correction.hpp"
 #include "app/readout.hpp"
 #include "app/show_folder.hpp"
 #include "app/show_frame.hpp"
@@ -108,11 +109,13 @@ int runPreviewWindow(const Options& options, const char* program,
     return runPreview(argc, argv.data(), renderFrame, readout, options.verbosity > 0);
 }
 
-int runPreviewMode(const ShowObjects& show, const Options& options, const char* program) {
+int runPreviewMode(const ShowObjects& show, const Options& options, const char* program,
+                   const ProjectorCorrection& correction) {
     const ShowSources sources = sourcesOf(show);
     glm::vec2 gPreviewBeamPosition{0.0f, 0.0f};
     double showTime = 0.0;
     ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
+    std::vector<LaserSample> corrected;
     const ReadoutSources readout{show.gTimeline.get(), show.gTimeProvider.get(),
                                  show.gAudioCapture.get()};
     return runPreviewWindow(
@@ -120,20 +123,26 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
         [&](std::vector<LaserSample>& samples) {
             showTime = currentShowTime(show);
             const ColorFrame& frame = renderShowFrame(sources, showTime, buffers);
-            gPreviewBeamPosition = buildPreviewPath(frame, samples, gPreviewBeamPosition);
+            gPreviewBeamPosition = buildPreviewPath(frame, corrected, gPreviewBeamPosition);
+            // The named projector's picture, with its zones.
+            correction.apply(corrected, samples);
+            appendZoneOutlines(correction.zones(), samples);
         },
         [&](double framesPerSecond) { return readoutLines(readout, showTime, framesPerSecond); });
 }
 
 int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& options,
-                   const char* program) {
+                   const char* program, const ProjectorCorrection& correction) {
     glm::vec2 beam{0.0f, 0.0f};
     double clockSeconds = 0.0;
+    std::vector<LaserSample> built;
     return runPreviewWindow(
         options, program,
         [&](std::vector<LaserSample>& samples) {
             clockSeconds = clock.getTime();
-            beam = ilda.buildFrame(clockSeconds, samples, beam);
+            beam = ilda.buildFrame(clockSeconds, built, beam);
+            correction.apply(built, samples);
+            appendZoneOutlines(correction.zones(), samples);
         },
         [&](double framesPerSecond) {
             // The show's readout without timeline, the frame in its place (in capitals,
@@ -178,7 +187,8 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
 }
 
 // ILDA files in the preview or on the projectors; the show objects hold only the clock.
-int runIldaShow(IldaShow& ilda, const Options& options, const char* program) {
+int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
+                const std::shared_ptr<const Venue>& venue, const ProjectorCorrection& named) {
     float intensity = kPreviewIntensity;
     if (options.laser) {
         intensity = laserIntensity(options);
@@ -190,15 +200,17 @@ int runIldaShow(IldaShow& ilda, const Options& options, const char* program) {
     show.gTimeProvider = makeTimeProvider(options);
     int status = 0;
     if (options.laser) {
-        runLaserShow(show, options,
-                     [&ilda, &show](std::vector<LaserSample>& samples, glm::vec2 beam,
-                                    double& shownSeconds) {
-                         // An ILDA show's time is the clock's: it has no remap table.
-                         shownSeconds = show.gTimeProvider->getTime();
-                         return ilda.buildFrame(shownSeconds, samples, beam);
-                     });
+        runLaserShow(
+            show, options,
+            [&ilda, &show](std::vector<LaserSample>& samples, glm::vec2 beam,
+                           double& shownSeconds) {
+                // An ILDA show's time is the clock's: it has no remap table.
+                shownSeconds = show.gTimeProvider->getTime();
+                return ilda.buildFrame(shownSeconds, samples, beam);
+            },
+            venue);
     } else {
-        status = runIldaPreview(ilda, *show.gTimeProvider, options, program);
+        status = runIldaPreview(ilda, *show.gTimeProvider, options, program, named);
     }
     show.shutdown();
     return status;
@@ -224,6 +236,12 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     if (options.renderSeconds) {
         (void)renderFormatOf(options.renderOut); // a bad name fails before the data is read
     }
+    // Read and checked before anything starts or is sent.
+    const std::shared_ptr<const Venue> venue = venueOf(options);
+    // Laser mode picks each projector's entry by the name it reports, once found.
+    const ProjectorCorrection named =
+        options.laser ? ProjectorCorrection{} : namedCorrection(options, venue.get());
+    const ProjectorCorrection* toFile = options.projectors.size() == 1 ? &named : nullptr;
     std::optional<IldaShow> ilda;
     if (!options.ildaFiles.empty()) {
         const std::vector<std::filesystem::path> files(options.ildaFiles.begin(),
@@ -234,7 +252,7 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
             options.verbosity >= 0 ? stderr : nullptr);
     }
     if (options.renderSeconds) {
-        RenderRequest request{*options.renderSeconds, options.renderOut, options.intensity};
+        RenderRequest request{*options.renderSeconds, options.renderOut, options.intensity, toFile};
         if (ilda) {
             renderIldaHeadless(*ilda, request);
             return 0;
@@ -246,9 +264,9 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
         return 0;
     }
     if (!options.exportIlda.empty()) {
-        IldaExportRequest request{options.exportIlda, options.fps.value_or(30.0),
-                                  options.fromSeconds.value_or(0.0), options.toSeconds,
-                                  options.intensity};
+        IldaExportRequest request{
+            options.exportIlda, options.fps.value_or(30.0), options.fromSeconds.value_or(0.0),
+            options.toSeconds,  options.intensity,          toFile};
         const StopSignals signals; // Ctrl-C ends the export with the old file in place
         if (ilda) {
             exportIldaFrames(
@@ -264,7 +282,7 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
         return 0;
     }
     if (ilda) {
-        return runIldaShow(*ilda, options, argv[0]);
+        return runIldaShow(*ilda, options, argv[0], venue, named);
     }
     float intensity = kDefaultIntensity;
     if (options.laser) {
@@ -280,9 +298,9 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     int status = 0;
     if (options.laser) {
         LaserFrameBuilder build = showFrameBuilder(show, intensity);
-        runLaserShow(show, options, wrap ? wrap(std::move(build)) : std::move(build));
+        runLaserShow(show, options, wrap ? wrap(std::move(build)) : std::move(build), venue);
     } else {
-        status = runPreviewMode(show, options, argv[0]);
+        status = runPreviewMode(show, options, argv[0], named);
     }
     show.shutdown();
     return status;

@@ -167,7 +167,7 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
         {"--export-ilda", "a.ild", "--laser"},
         {"--osc", "--ltc"},
         {"-laser", "--projector", "a:flip-z"},
-        {"-laser", "--projector", "a:rotate=45"},
+        {"-laser", "--projector", "a:rotate=1e9"},
         {"-laser", "--projector", "a:scale=0"},
         {"-laser", "--projector", "a:"},
         {"-laser", "--projector", ":flip-x"},
@@ -184,6 +184,9 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
         {"--ilda", "a.ild", "--show", "data"},
         {"--list-frames", "a.ild", "--ilda", "b.ild"},
         {"--list-frames", "a.ild", "-laser"},
+        {"--render", "1", "--out", "a.json", "--venue", "v.toml"},
+        {"--export-ilda", "a.ild", "--venue", "v.toml", "--projector", "all"},
+        {"--list-projectors", "--venue", "v.toml"},
     };
     for (const Args& args : bad) {
         EXPECT_THROW((void)parseOptions(args), UsageError) << args.front() << " " << args.size();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,9 +18,9 @@ TEST(Placement, WordsAreReadInAnyOrderAndFaultsAreRefused) {
     EXPECT_FLOAT_EQ(p.offsetX, -10.5f);
     EXPECT_FLOAT_EQ(p.offsetY, 20.0f);
     EXPECT_TRUE(parsePlacement("rotate=360").identity());
-    for (const char* bad : {"", "flip-x,", "flip-x,flip-x", "flip-x=1", "rotate=45", "rotate",
-                            "rotate=1e9", "scale=0", "scale=-1", "scale=nan", "scale=17",
-                            "offset=3", "offset=1:x", "offset=9000:0", "mirror"}) {
+    for (const char* bad :
+         {"", "flip-x,", "flip-x,flip-x", "flip-x=1", "rotate", "rotate=1e9", "scale=0", "scale=-1",
+          "scale=nan", "scale=17", "offset=3", "offset=1:x", "offset=9000:0", "mirror"}) {
         EXPECT_THROW((void)parsePlacement(bad), std::invalid_argument) << bad;
     }
 }
@@ -53,6 +54,22 @@ TEST(Placement, MovesSamplesInDrawingUnitsAndDarkensWhatLeavesTheRange) {
         EXPECT_EQ((std::vector<int>{s.x, s.y, s.r, s.g, s.b}),
                   (std::vector<int>{c.out.x, c.out.y, c.out.r, c.out.g, c.out.b}))
             << c.placement;
+    }
+}
+
+// Any angle: the point turns about the centre as cos/sin say, to within rounding.
+TEST(Placement, TurnsByAnyAngleAboutTheCentre) {
+    for (const double degrees : {12.5, -30.0, 45.0, 200.25}) {
+        const double angle = degrees * 3.14159265358979323846 / 180.0;
+        const double x = 3000.0 - 2047.0; // drawing units from the centre
+        const double y = 1500.0 - 2047.0;
+        const long wantX = std::lround(2047.0 + x * std::cos(angle) - y * std::sin(angle));
+        const long wantY = std::lround(2047.0 + x * std::sin(angle) + y * std::cos(angle));
+        std::vector<LaserSample> placed;
+        placeSamples(parsePlacement("rotate=" + std::to_string(degrees)),
+                     std::vector<LaserSample>{at(3000, 1500)}, placed);
+        EXPECT_NEAR(4095 - placed[0].x, wantX, 1) << degrees;
+        EXPECT_NEAR(4095 - placed[0].y, wantY, 1) << degrees;
     }
 }
 

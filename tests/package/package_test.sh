@@ -25,7 +25,7 @@ echo "package: $(basename "$deb"), $(du -k "$deb" | cut -f1) KiB"
 listing="$(dpkg -c "$deb" | awk '{print $6}')"
 for path in ./usr/bin/lumarok ./usr/bin/lumarok-cube \
     ./usr/share/lumarok/demo/split_map.json ./usr/share/lumarok/demo/Sequence.txt \
-    ./usr/share/lumarok/demo/remap.txt \
+    ./usr/share/lumarok/demo/remap.txt ./usr/share/lumarok/demo/venue.toml \
     ./usr/share/man/man1/lumarok.1 ./usr/share/man/man1/lumarok-cube.1 \
     ./usr/share/applications/lumarok.desktop \
     ./usr/share/doc/lumarok/LICENSE ./usr/share/doc/lumarok/README.md; do

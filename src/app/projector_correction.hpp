@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/placement.hpp"
+#include "app/static_guard.hpp"
+#include "app/venue_file.hpp"
+#include "laser/laser_sample.hpp"
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace lumarok {
+
+// Everything one projector does to the shared frame on its way out, in this order:
+// placement, corners, colour, zones. Built once from the command line's placement and
+// the projector's venue entry (either may be absent); laser mode, --render and
+// --export-ilda all use apply(), so that they give the same samples. The static-beam
+// guard, which needs the time, follows it (staticGuard() gives its settings).
+// Thread: apply() from one thread at a time (it keeps a scratch list).
+class ProjectorCorrection {
+public:
+    ProjectorCorrection() = default;
+    // Throws UsageError when both give a placement.
+    ProjectorCorrection(const Placement& commandLine, const VenueEntry* entry,
+                        const std::string& venuePath = {});
+
+    void apply(std::span<const LaserSample> in, std::vector<LaserSample>& out) const;
+    [[nodiscard]] const StaticGuardSettings& staticGuard() const { return guard; }
+    [[nodiscard]] const std::vector<Zone>& zones() const { return fences; }
+
+private:
+    Placement placement;
+    std::optional<CornerMap> corners;
+    ColourBalance colour;
+    std::vector<Zone> fences;
+    StaticGuardSettings guard;
+    mutable std::vector<LaserSample> scratch;
+};
+
+struct Options;
+
+// The venue file of --venue, read and checked before anything starts (null without
+// one). A projector named on the command line with a placement that its entry also
+// gives is a UsageError.
+[[nodiscard]] std::shared_ptr<const Venue> venueOf(const Options& options);
+
+// For --render, --export-ilda and the preview: the correction of the one --projector
+// named, with its entry of `venue` (which must have one); without --projector none.
+[[nodiscard]] ProjectorCorrection namedCorrection(const Options& options, const Venue* venue);
+
+// Outlines of the zones as samples for the preview: a dark move to each outline's
+// first point, then the outline lit (keep-out red, keep-in green, attenuate yellow).
+void appendZoneOutlines(std::span<const Zone> zones, std::vector<LaserSample>& samples);
+
+} // namespace lumarok
