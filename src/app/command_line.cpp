@@ -59,6 +59,11 @@ enum Code : int {
     kIldaFps,
     kLoop,
     kListFrames,
+    kClockTimeout,
+    kControlPort,
+    kControlAddress,
+    kControlFrom,
+    kAtEnd,
 };
 
 constexpr const char* kShortOptions = ":hVi:qv";
@@ -93,6 +98,11 @@ constexpr option kLongOptions[] = {
     {"ilda-fps", required_argument, nullptr, kIldaFps},
     {"loop", no_argument, nullptr, kLoop},
     {"list-frames", required_argument, nullptr, kListFrames},
+    {"clock-timeout", required_argument, nullptr, kClockTimeout},
+    {"control-port", required_argument, nullptr, kControlPort},
+    {"control-address", required_argument, nullptr, kControlAddress},
+    {"control-from", required_argument, nullptr, kControlFrom},
+    {"at-end", required_argument, nullptr, kAtEnd},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -117,12 +127,12 @@ double readSeconds(const std::string& text, const std::string& option) {
     return value;
 }
 
-std::uint16_t readPort(const std::string& text) {
+std::uint16_t readPort(const std::string& text, const std::string& option = "--osc-port") {
     unsigned value = 0;
     const char* const last = text.data() + text.size();
     const auto [end, error] = std::from_chars(text.data(), last, value);
     if (text.empty() || error != std::errc{} || end != last || value > 65535) {
-        throw UsageError("invalid --osc-port '" + text + "' (0 to 65535 expected)");
+        throw UsageError("invalid " + option + " '" + text + "' (0 to 65535 expected)");
     }
     return static_cast<std::uint16_t>(value);
 }
@@ -235,6 +245,32 @@ void applyOption(Options& options, int code, const std::string& name, const char
     case kOscFrom:
         options.oscFrom.push_back(readRange(value, name));
         break;
+    case kClockTimeout:
+        options.clockTimeout = readSeconds(value, name);
+        if (options.clockTimeout < 0.0) {
+            throw UsageError(name + " needs 0 (hold the last time) or more seconds");
+        }
+        break;
+    case kControlPort:
+        options.controlPort = readPort(value, name);
+        break;
+    case kControlAddress: {
+        const AddressRange host = readRange(value, name);
+        if (host.prefixLength != 32) {
+            throw UsageError(name + " takes one address, not a range");
+        }
+        options.controlAddress = value;
+        break;
+    }
+    case kControlFrom:
+        options.controlFrom.push_back(readRange(value, name));
+        break;
+    case kAtEnd:
+        options.atEnd = parseAtEnd(requireNonEmpty(value, name));
+        if (!options.atEnd) {
+            throw UsageError(name + " takes hold, dark or loop, not '" + value + "'");
+        }
+        break;
     case kListProjectors:
         options.listProjectors = true;
         break;
@@ -326,6 +362,21 @@ void refuseConflicts(const Options& options) {
     if (!options.osc && (options.oscPort != kDefaultOscPort || !options.oscAddress.empty() ||
                          !options.oscFrom.empty())) {
         throw UsageError("--osc-port, --osc-address and --osc-from need --osc");
+    }
+    if (options.clockTimeout > 0.0 && !options.osc && !options.ltc) {
+        throw UsageError("--clock-timeout goes with --osc or --ltc");
+    }
+    if (!options.controlPort && (!options.controlAddress.empty() || !options.controlFrom.empty())) {
+        throw UsageError("--control-address and --control-from need --control-port");
+    }
+    if (options.controlPort && !options.laser) {
+        throw UsageError("--control-port goes with --laser (the preview takes b, + and -)");
+    }
+    if (options.loop && options.atEnd && *options.atEnd != AtEnd::loop) {
+        throw UsageError("--loop is --at-end loop; give one of them");
+    }
+    if (options.atEnd && (options.renderSeconds || !options.exportIlda.empty())) {
+        throw UsageError("--at-end is for playing; --render and --export-ilda draw given times");
     }
     if (options.fromSeconds && options.toSeconds && *options.toSeconds <= *options.fromSeconds) {
         throw UsageError("--to must be later than --from");
@@ -475,6 +526,14 @@ const char* usageText() {
            "  --osc-port N            UDP port for /Time (default 8666)\n"
            "  --osc-address ADDR      local address to listen on (default all interfaces)\n"
            "  --osc-from ADDR[/LEN]   accept /Time only from these senders (repeatable)\n"
+           "  --clock-timeout SECONDS with --osc or --ltc: dark after this long without time\n"
+           "                          (default 0: hold the last time for ever)\n"
+           "  --at-end hold|dark|loop after the show's end: hold the last entry (default;\n"
+           "                          dark for --ilda), dark, or start again (steady clock)\n"
+           "  --control-port N        take live control over OSC on this UDP port (laser\n"
+           "                          mode): /lumarok/blackout, /lumarok/intensity, ...\n"
+           "  --control-address ADDR  local address for control (default all interfaces)\n"
+           "  --control-from ADDR[/LEN]  take control only from these senders (repeatable)\n"
            "  -laser, --laser         play the show on a laser projector on the network\n"
            "  -i, --intensity PERCENT laser colour intensity in percent (default 10)\n"
            "  --list-projectors       list the projectors that answer discovery, then exit\n"

@@ -40,6 +40,10 @@ public:
     // The projector at this source already plays, under the word it was chosen by.
     [[nodiscard]] std::optional<std::string> playingAs(std::uint32_t source);
 
+    // "NAME at ADDRESS" of every projector heard within the last few seconds, playing
+    // or not, in order of address: what did answer while one is waited for.
+    [[nodiscard]] std::vector<std::string> answering();
+
     // Every projector that answers within `duration`, one per source, in order of
     // address (before any find()).
     std::vector<FoundProjector> collect(std::chrono::milliseconds duration);
@@ -57,6 +61,11 @@ private:
     std::multiset<std::string> waiting;                       // under mutex
     std::map<std::string, std::vector<FoundProjector>> found; // under mutex, by wanted
     std::map<std::uint32_t, std::string> playing;             // under mutex
+    struct Heard {
+        std::string label;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::map<std::uint32_t, Heard> heardFrom; // under mutex, by source in host order
     std::atomic<bool> ending{false};
     std::thread thread;
 };
