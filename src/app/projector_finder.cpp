@@ -166,7 +166,8 @@ std::vector<std::string> ProjectorFinder::answering() {
     const Clock::time_point since = Clock::now() - kAnsweringWindow;
     std::vector<std::string> labels;
     for (const auto& [source, heard] : heardFrom) {
-        if (heard.at >= since) {
+        // One that plays answers its link, no longer the finder: it counts while it plays.
+        if (heard.at >= since || playing.contains(htonl(source))) {
             labels.push_back(heard.label);
         }
     }

@@ -40,8 +40,8 @@ public:
     // The projector at this source already plays, under the word it was chosen by.
     [[nodiscard]] std::optional<std::string> playingAs(std::uint32_t source);
 
-    // "NAME at ADDRESS" of every projector heard within the last few seconds, playing
-    // or not, in order of address: what did answer while one is waited for.
+    // "NAME at ADDRESS" of every projector heard within the last few seconds or playing,
+    // in order of address: what did answer while one is waited for.
     [[nodiscard]] std::vector<std::string> answering();
 
     // Every projector that answers within `duration`, one per source, in order of
