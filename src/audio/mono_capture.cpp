@@ -213,12 +213,16 @@ void MonoCapture::captureLoop(std::promise<void> started) {
                     announced = true;
                     started.set_value();
                 }
+                if (session.recording && !isRecording.load()) {
+                    isRecording.store(true);
+                }
                 if (session.recording && lost) {
                     lost = false;
                     std::fprintf(stderr, "lumarok: timecode capture of %s recording again\n",
                                  label.c_str());
                 }
             }
+            isRecording.store(false);
             if (!announced) {
                 failure = session.failure;
                 break;

@@ -176,6 +176,10 @@ std::optional<double> LtcTimeProvider::secondsSinceFrame() const {
     return static_cast<double>(nowNs - anchorNs) / 1e9;
 }
 
+bool LtcTimeProvider::recording() const {
+    return capture->recording();
+}
+
 std::optional<LtcRate> LtcTimeProvider::rate() const {
     const std::lock_guard lock(anchorMutex);
     return heardRate;

@@ -37,6 +37,8 @@ public:
     [[nodiscard]] double getTime() override;
     // Thread: any. Seconds since the last frame decoded ended; none before the first.
     [[nodiscard]] std::optional<double> secondsSinceFrame() const;
+    // Thread: any. Whether the audio source is being recorded now.
+    [[nodiscard]] bool recording() const;
     // Thread: any. The rate last heard; none before the first frame.
     [[nodiscard]] std::optional<LtcRate> rate() const;
     // "LTC timecode on SOURCE (free-wheels 2.0 s over drop-outs)", for the start-up line.
