@@ -423,6 +423,8 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
     const std::vector<Step> script{
         {5.0, "outside", message("/lumarok/intensity", ",f", floatArgument(50.0f)), true},
         {5.7, "half", message("/lumarok/intensity", ",f", floatArgument(50.0f))},
+        {6.0, "status", message("/lumarok/status", ",", {})},
+        // On the /Time port: with -osc control is taken there too.
         {6.4, "over", message("/lumarok/intensity", ",f", floatArgument(150.0f))},
         {7.1, "blackout", message("/lumarok/blackout", ",i", intArgument(1))},
         {7.8, "light", message("/lumarok/blackout", ",i", intArgument(0))},
@@ -431,9 +433,11 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
         {11.2, "end", {}},
     };
     std::atomic<bool> scriptDone{false};
+    std::string statusReply; // the answer to /lumarok/status, as bytes
     NetnsWorker operatorDesk(rig->netns().player(), [&](const std::atomic<bool>& stop) {
         const UdpSender local;
         const UdpSender outside(NetnsPair::kPlayerAddress);
+        const UdpSender asker("127.0.0.1");
         const double start = now();
         bool clockOn = true;
         std::size_t next = 0;
@@ -444,6 +448,10 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
                 const Step& step = script[next++];
                 if (step.outside) {
                     outside.send(NetnsPair::kPlayerAddress, 9100, oscBytes(step.message));
+                } else if (step.name == "status") {
+                    asker.send("127.0.0.1", 9100, oscBytes(step.message));
+                } else if (step.name == "over") {
+                    local.send("127.0.0.1", 8666, oscBytes(step.message));
                 } else if (!step.message.empty()) {
                     local.send("127.0.0.1", 9100, oscBytes(step.message));
                 } else {
@@ -458,6 +466,8 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
             }
             std::this_thread::sleep_for(2ms);
         }
+        const std::vector<std::uint8_t> reply = asker.receive(100ms);
+        statusReply.assign(reply.begin(), reply.end());
         scriptDone = true;
     });
     rig->startPlayer({"-osc", "-i", "40", "--clock-timeout", "1", "--control-port", "9100",
@@ -477,6 +487,10 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
               std::string::npos)
         << errors;
     EXPECT_EQ(linesWith(errors, "control: master level"), 2u) << errors;
+    // Answered to the asker's address and port: the status with two found, one waiting.
+    EXPECT_EQ(statusReply.rfind("/lumarok/status", 0), 0u) << statusReply.size();
+    EXPECT_NE(statusReply.find("nobody"), std::string::npos);
+    EXPECT_EQ(statusReply.find("waiting", statusReply.find("nobody")) != std::string::npos, true);
     EXPECT_EQ(linesWith(errors, "control: blackout"), 2u) << errors;
     EXPECT_EQ(linesWith(errors, "lumarok: clock: no /Time for"), 1u) << errors;
     EXPECT_EQ(linesWith(errors, "(answering: none)"), 0u) << errors;
