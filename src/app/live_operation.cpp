@@ -69,7 +69,10 @@ void LiveOperation::afterFrame() {
 }
 
 void LiveOperation::applyTo(ProjectorSlot& slot, std::vector<LaserSample>& copy) const {
-    float scale = control.state().scaleFor(slot.wanted(), slot.read().name);
+    const ShowControl& light = control.state();
+    // The device's name is read (under the slot's lock) only when a projector is dark.
+    float scale = light.someProjectorDark() ? light.scaleFor(slot.wanted(), slot.read().name)
+                                            : light.scaleFor(slot.wanted(), {});
     if (clockReading.clockState == ClockState::stale) {
         scale = 0.0f;
     }

@@ -67,7 +67,10 @@ std::string ShowControl::apply(const ControlCommand& command) {
                        : "control: blackout off, the light is back";
     case ControlCommand::Kind::intensity: {
         // Above 100 % would lift the light over what the operator started with.
-        const float wanted = std::isfinite(command.percent) ? command.percent : 0.0f;
+        const float wanted = command.percent;
+        if (!std::isfinite(wanted)) {
+            return {};
+        }
         const float level = std::clamp(wanted, 0.0f, 100.0f);
         if (level == levelPercent) {
             return {};

@@ -43,6 +43,7 @@ public:
     // word it was chosen by): 0 while blacked out, else the master level.
     [[nodiscard]] float scaleFor(const std::string& name, const std::string& otherName) const;
     [[nodiscard]] bool blackout() const { return allDark; }
+    [[nodiscard]] bool someProjectorDark() const { return !darkProjectors.empty(); }
     // Percent of -i, 0 to 100.
     [[nodiscard]] float level() const { return levelPercent; }
     // "blackout" or "level 50%" for the status line; empty when the light is as started.
