@@ -400,9 +400,9 @@ std::pair<int, int> brightnessBetween(const std::vector<TimedFrame>& frames, dou
     return range;
 }
 
-// Live control and the clock's timeout on two projectors, as an operator meets them:
-// each step is sent from the player's namespace and read back from what each projector
-// received. The times measured are printed, not asserted (a shared machine); what is
+// Live control, the clock's timeout and the show's end on two projectors, as an operator
+// meets them: each step is sent from the player's namespace and read back from what each
+// projector received. The times measured are printed, not asserted (a shared machine); what is
 // asserted is what the light was well clear of each step.
 TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
     MAKE_CUBES(rig);
@@ -430,7 +430,8 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
         {7.8, "light", message("/lumarok/blackout", ",i", intArgument(0))},
         {8.5, "clock stops", {}},
         {10.5, "clock back", {}},
-        {11.2, "end", {}},
+        {11.2, "past the end", {}}, // a /Time after the show's end (232.4 s)
+        {11.8, "end", {}},
     };
     std::atomic<bool> scriptDone{false};
     std::string statusReply; // the answer to /lumarok/status, as bytes
@@ -440,6 +441,7 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
         const UdpSender asker("127.0.0.1");
         const double start = now();
         bool clockOn = true;
+        float clockSeconds = 12.0f;
         std::size_t next = 0;
         double nextTime = 0.0;
         while (!stop && next < script.size()) {
@@ -455,13 +457,14 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
                 } else if (!step.message.empty()) {
                     local.send("127.0.0.1", 9100, oscBytes(step.message));
                 } else {
-                    clockOn = step.name == "clock back";
+                    clockOn = step.name != "clock stops";
+                    clockSeconds = step.name == "past the end" ? 240.0f : 12.0f;
                 }
                 const std::lock_guard lock(timesMutex);
                 sentAt[step.name] = now();
             }
             if (clockOn && t >= nextTime) {
-                local.send("127.0.0.1", 8666, oscTime(12.0f));
+                local.send("127.0.0.1", 8666, oscTime(clockSeconds));
                 nextTime = t + 0.02;
             }
             std::this_thread::sleep_for(2ms);
@@ -470,9 +473,9 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
         statusReply.assign(reply.begin(), reply.end());
         scriptDone = true;
     });
-    rig->startPlayer({"-osc", "-i", "40", "--clock-timeout", "1", "--control-port", "9100",
-                      "--control-from", "127.0.0.1", "--projector", "one", "--projector", "two",
-                      "--projector", "nobody"});
+    rig->startPlayer({"-osc", "-i", "40", "--clock-timeout", "1", "--at-end", "dark",
+                      "--control-port", "9100", "--control-from", "127.0.0.1", "--projector", "one",
+                      "--projector", "two", "--projector", "nobody"});
     while (!scriptDone) {
         std::this_thread::sleep_for(50ms);
     }
@@ -520,7 +523,8 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
         EXPECT_EQ(brightnessBetween(frames, sentAt["clock stops"] + 1.3, sentAt["clock back"]),
                   std::make_pair(-1, 0))
             << what << ": dark once the clock timed out";
-        EXPECT_EQ(after("clock back", "end"), std::make_pair(base, base)) << what;
+        EXPECT_EQ(after("clock back", "past the end"), std::make_pair(base, base)) << what;
+        EXPECT_EQ(after("past the end", "end"), std::make_pair(-1, 0)) << what << ": --at-end dark";
         EXPECT_EQ(brightnessBetween(frames, 0.0, 1e12).second, base) << what << ": never above -i";
 
         // The figures, for the record.
