@@ -30,9 +30,8 @@ TerminalRelay::TerminalRelay() {
     terminal = ::dup(STDERR_FILENO);
     pipeRead = ends[0];
     if (sameTerminal(STDERR_FILENO, STDOUT_FILENO)) {
+        // Its buffering stays as it was (the program flushes what it prints there).
         savedStdout = ::dup(STDOUT_FILENO);
-        // A pipe would make stdout fully buffered: lines are to come as they are written.
-        std::setvbuf(stdout, nullptr, _IOLBF, 0);
         ::dup2(ends[1], STDOUT_FILENO);
     }
     ::dup2(ends[1], STDERR_FILENO);
