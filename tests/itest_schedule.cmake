@@ -11,7 +11,7 @@
 set(laser_suites "LaserSafety|LaserFaults|ShowSoak|BrokenShowData|MultiProjector|.*Netns")
 set(osc_port_suites "ShowPreview|PreviewShow")
 set(parallel_suites "ProjectorChoiceNetns|RenderedShow|RenderedDemoShow|HostileShowData|IldaExport|PreviewWindow|\
-AudioCaptureWithServer|AudioCaptureWithoutServer|OscSend|LtcShow|LtcFollowing")
+AudioCaptureWithServer|AudioCaptureWithoutServer|OscSend|LtcShow|LtcFollowing|LtcRestart")
 
 foreach(test IN LISTS lumarok_itests_TESTS)
     # "Suite.Case", "Prefix/Suite.Case/Parameter"

@@ -60,6 +60,11 @@ enum Code : int {
     kLoop,
     kListFrames,
     kVenue,
+    kClockTimeout,
+    kControlPort,
+    kControlAddress,
+    kControlFrom,
+    kAtEnd,
 };
 
 constexpr const char* kShortOptions = ":hVi:qv";
@@ -95,6 +100,11 @@ constexpr option kLongOptions[] = {
     {"loop", no_argument, nullptr, kLoop},
     {"list-frames", required_argument, nullptr, kListFrames},
     {"venue", required_argument, nullptr, kVenue},
+    {"clock-timeout", required_argument, nullptr, kClockTimeout},
+    {"control-port", required_argument, nullptr, kControlPort},
+    {"control-address", required_argument, nullptr, kControlAddress},
+    {"control-from", required_argument, nullptr, kControlFrom},
+    {"at-end", required_argument, nullptr, kAtEnd},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -119,12 +129,12 @@ double readSeconds(const std::string& text, const std::string& option) {
     return value;
 }
 
-std::uint16_t readPort(const std::string& text) {
+std::uint16_t readPort(const std::string& text, const std::string& option = "--osc-port") {
     unsigned value = 0;
     const char* const last = text.data() + text.size();
     const auto [end, error] = std::from_chars(text.data(), last, value);
     if (text.empty() || error != std::errc{} || end != last || value > 65535) {
-        throw UsageError("invalid --osc-port '" + text + "' (0 to 65535 expected)");
+        throw UsageError("invalid " + option + " '" + text + "' (0 to 65535 expected)");
     }
     return static_cast<std::uint16_t>(value);
 }
@@ -237,6 +247,32 @@ void applyOption(Options& options, int code, const std::string& name, const char
     case kOscFrom:
         options.oscFrom.push_back(readRange(value, name));
         break;
+    case kClockTimeout:
+        options.clockTimeout = readSeconds(value, name);
+        if (options.clockTimeout < 0.0) {
+            throw UsageError(name + " needs 0 (hold the last time) or more seconds");
+        }
+        break;
+    case kControlPort:
+        options.controlPort = readPort(value, name);
+        break;
+    case kControlAddress: {
+        const AddressRange host = readRange(value, name);
+        if (host.prefixLength != 32) {
+            throw UsageError(name + " takes one address, not a range");
+        }
+        options.controlAddress = value;
+        break;
+    }
+    case kControlFrom:
+        options.controlFrom.push_back(readRange(value, name));
+        break;
+    case kAtEnd:
+        options.atEnd = parseAtEnd(requireNonEmpty(value, name));
+        if (!options.atEnd) {
+            throw UsageError(name + " takes hold, dark or loop, not '" + value + "'");
+        }
+        break;
     case kListProjectors:
         options.listProjectors = true;
         break;
@@ -331,6 +367,21 @@ void refuseConflicts(const Options& options) {
     if (!options.osc && (options.oscPort != kDefaultOscPort || !options.oscAddress.empty() ||
                          !options.oscFrom.empty())) {
         throw UsageError("--osc-port, --osc-address and --osc-from need --osc");
+    }
+    if (options.clockTimeout > 0.0 && !options.osc && !options.ltc) {
+        throw UsageError("--clock-timeout goes with --osc or --ltc");
+    }
+    if (!options.controlPort && (!options.controlAddress.empty() || !options.controlFrom.empty())) {
+        throw UsageError("--control-address and --control-from need --control-port");
+    }
+    if (options.controlPort && !options.laser) {
+        throw UsageError("--control-port goes with --laser (the preview takes b, + and -)");
+    }
+    if (options.loop && options.atEnd && *options.atEnd != AtEnd::loop) {
+        throw UsageError("--loop is --at-end loop; give one of them");
+    }
+    if (options.atEnd && (options.renderSeconds || !options.exportIlda.empty())) {
+        throw UsageError("--at-end is for playing; --render and --export-ilda draw given times");
     }
     if (options.fromSeconds && options.toSeconds && *options.toSeconds <= *options.fromSeconds) {
         throw UsageError("--to must be later than --from");
@@ -483,12 +534,21 @@ const char* usageText() {
            "       lumarok -h|--help | -V|--version\n"
            "\n"
            "  (no option)             play the show in a preview window (needs a display;\n"
-           "                          h toggles the readout, Esc or q end it)\n"
+           "                          h toggles the readout, b a blackout, + and - the\n"
+           "                          master level; Esc or q end it)\n"
            "  --show DIR              the show's folder (default ./data, else the installed demo)\n"
            "  -osc, --osc             follow OSC /Time messages instead of the steady clock\n"
            "  --osc-port N            UDP port for /Time (default 8666)\n"
            "  --osc-address ADDR      local address to listen on (default all interfaces)\n"
            "  --osc-from ADDR[/LEN]   accept /Time only from these senders (repeatable)\n"
+           "  --clock-timeout SECONDS with --osc or --ltc: dark after this long without time\n"
+           "                          (default 0: hold the last time for ever)\n"
+           "  --at-end hold|dark|loop after the show's end: hold the last entry (default;\n"
+           "                          dark for --ilda), dark, or start again (steady clock)\n"
+           "  --control-port N        take live control over OSC on this UDP port (laser\n"
+           "                          mode): /lumarok/blackout, /lumarok/intensity, ...\n"
+           "  --control-address ADDR  local address for control (default all interfaces)\n"
+           "  --control-from ADDR[/LEN]  take control only from these senders (repeatable)\n"
            "  -laser, --laser         play the show on a laser projector on the network\n"
            "  -i, --intensity PERCENT laser colour intensity in percent (default 10)\n"
            "  --list-projectors       list the projectors that answer discovery, then exit\n"

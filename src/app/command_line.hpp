@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/placement.hpp"
+#include "app/show_end.hpp"
 #include "app/status_target.hpp"
 #include "clock/address_range.hpp"
 
@@ -53,6 +54,15 @@ struct Options {
     std::uint16_t oscPort = kDefaultOscPort; // --osc-port N (0: the system picks one)
     std::string oscAddress;                  // --osc-address ADDR; empty: all interfaces
     std::vector<AddressRange> oscFrom;       // --osc-from ADDR[/PREFIX], repeatable
+    double clockTimeout = 0.0; // --clock-timeout SECONDS: dark after this long without time
+
+    // Live control (laser mode)
+    std::optional<std::uint16_t> controlPort; // --control-port N; none: no control socket
+    std::string controlAddress;               // --control-address ADDR; empty: all
+    std::vector<AddressRange> controlFrom;    // --control-from ADDR[/PREFIX], repeatable
+
+    // The show's end: --at-end hold|dark|loop; none: hold for a show, dark for ILDA files
+    std::optional<AtEnd> atEnd;
 
     // Projectors (parsed here, acted on by the laser link)
     bool listProjectors = false;         // --list-projectors

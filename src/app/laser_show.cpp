@@ -4,6 +4,7 @@
 #include "app/effect_kind.hpp"
 #include "app/laser_frame.hpp"
 #include "app/laser_status.hpp"
+#include "app/live_operation.hpp"
 #include "app/projector_finder.hpp"
 #include "app/projector_slot.hpp"
 #include "app/show_frame.hpp"
@@ -153,7 +154,8 @@ struct RenderSide {
     StaticGuard guard;
 };
 
-void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSample>& samples) {
+void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSample>& samples,
+             const LiveOperation& operation) {
     std::shared_ptr<const ProjectorCorrection> current = slot.correction();
     if (!current) {
         return; // not found yet: nothing to publish to
@@ -174,17 +176,23 @@ void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSampl
         std::fprintf(stderr, "lumarok: projector %s: the picture spreads again; lit\n",
                      slot.label().c_str());
     }
+    operation.applyTo(slot, slot.scratch()); // live blackout and master level
     slot.frames().publish(slot.scratch());
 }
 
 } // namespace
 
-LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity) {
+LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity, ShowEnd end) {
     const ShowSources sources{*show.gAnimation, *show.gRemapTable, *show.gTimeline};
     auto buffers = std::make_shared<ShowFrameBuffers>(); // kept: steady frames do not allocate
-    return [&show, sources, buffers, intensity](std::vector<LaserSample>& samples, glm::vec2 beam,
-                                                double& showSeconds) {
-        showSeconds = remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
+    return [&show, sources, buffers, intensity, end](std::vector<LaserSample>& samples,
+                                                     glm::vec2 beam, double& showSeconds) {
+        const EndedClock clock = atShowEnd(end, show.gTimeProvider->getTime());
+        showSeconds = remapTime(*show.gRemapTable, clock.clockSeconds);
+        if (clock.dark) {
+            samples.clear();
+            return beam;
+        }
         const ColorFrame& frame = renderShowFrame(sources, showSeconds, *buffers);
         return buildLaserFramePath(frame, samples, beam, intensity).beamPosition;
     };
@@ -213,6 +221,7 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     std::vector<LaserSample> samples;
     glm::vec2 beam{0.0f, 0.0f};
     const Clock::time_point start = Clock::now();
+    LiveOperation operation(options, *show.gTimeProvider, start);
     StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
     ShowHealth health;
     SampleRates rates(slots.size());
@@ -222,18 +231,22 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     Clock::time_point nextHealth = start + kHealthPeriod;
     while (!stop.load()) {
         if (gather(wants, slots)) {
+            operation.beforeFrame();
             beam = build(samples, beam, health.showSeconds);
+            operation.afterFrame();
             for (std::size_t i = 0; i < slots.size(); ++i) {
                 if (slots[i]->live()) {
-                    copyFor(*slots[i], sides[i], samples);
+                    copyFor(*slots[i], sides[i], samples, operation);
                 }
             }
             frames.ring();
             ++framesDrawn;
         }
         const Clock::time_point now = Clock::now();
+        operation.beforeFrame(); // also while nothing is drawn
+        operation.tellWaiting(slots, finder, now);
         const bool lineDue = statusLine.due(now);
-        if (!lineDue && now < nextHealth) {
+        if (!lineDue && now < nextHealth && !operation.statusAsked()) {
             continue;
         }
         // Also while no projector plays and nothing is drawn. Without a timeline (ILDA files)
@@ -249,7 +262,8 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
         } else {
             health.effectKind = "ilda";
         }
-        describeClock(show.gTimeProvider.get(), health);
+        operation.afterFrame();
+        operation.describe(health);
         health.projectors.clear();
         for (std::size_t i = 0; i < slots.size(); ++i) {
             const SlotReading reading = slots[i]->read();
@@ -260,6 +274,7 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
         }
         framesDrawn = 0;
         lastReading = now;
+        operation.answer(health);
         if (now >= nextHealth) {
             statusSender.send(health);
             nextHealth = now + kHealthPeriod;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/show_end.hpp"
 #include "laser/laser_sample.hpp"
 
 #include <glm/vec2.hpp>
@@ -20,9 +21,10 @@ struct Venue;
 using LaserFrameBuilder = std::function<glm::vec2(std::vector<LaserSample>& samples, glm::vec2 beam,
                                                   double& showSeconds)>;
 
-// The bundled show's frames at the clock's show time, with this colour intensity. The
-// show objects must outlive it.
-[[nodiscard]] LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity);
+// The bundled show's frames at the clock's show time, with this colour intensity, and
+// after the show's end as `end` says (dark: no samples). The show objects must outlive it.
+[[nodiscard]] LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity,
+                                                 ShowEnd end = {});
 
 // Laser mode, on one projector or many: one stream per projector (link, pacing, sender,
 // safety rules, lost and found), one render per show time handed to every stream that

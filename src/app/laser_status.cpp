@@ -1,5 +1,7 @@
 #include "app/laser_status.hpp"
 
+#include "app/terminal_relay.hpp"
+
 #include <array>
 #include <cmath>
 
@@ -19,27 +21,34 @@ int writeShowHead(std::span<char> out, double showSeconds, std::size_t entry, co
 }
 
 StatusLine::StatusLine(std::FILE* stream, Style chosen, Clock::duration every,
-                       Clock::time_point start)
-    : out(stream), style(chosen), period(every), next(start + every) {}
+                       Clock::time_point start, std::unique_ptr<TerminalRelay> terminalRelay)
+    : out(stream), style(chosen), period(every), next(start + every),
+      relay(std::move(terminalRelay)) {}
 
 StatusLine StatusLine::forStderr(bool quiet, Clock::time_point start) {
     if (quiet) {
         return {stderr, Style::off, kPlainPeriod, start};
     }
     if (::isatty(STDERR_FILENO) == 1) {
-        return {stderr, Style::terminal, kTerminalPeriod, start};
+        return {stderr, Style::terminal, kTerminalPeriod, start, std::make_unique<TerminalRelay>()};
     }
     return {stderr, Style::plain, kPlainPeriod, start};
 }
 
 StatusLine::~StatusLine() {
+    if (relay) {
+        relay.reset(); // ends the status line itself
+        return;
+    }
     if (style == Style::terminal && shown) {
         std::fputc('\n', out);
     }
 }
 
 void StatusLine::show(const std::string& line, Clock::time_point now) {
-    if (style == Style::terminal) {
+    if (relay) {
+        relay->show(line);
+    } else if (style == Style::terminal) {
         // Back to the line's start, then clear what a longer earlier line left.
         std::fprintf(out, "\r%s\x1b[K", line.c_str());
     } else if (style == Style::plain) {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "app/terminal_relay.hpp"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -15,7 +18,8 @@ int writeShowHead(std::span<char> out, double showSeconds, std::size_t entry, co
                   double framesPerSecond);
 
 // Where and how often the status goes: rewritten in place at most twice a second on
-// a terminal, otherwise one plain line per period. Thread: one.
+// a terminal, otherwise one plain line per period. On stderr's terminal every other
+// line written meanwhile comes above it, never into it. Thread: one.
 class StatusLine {
 public:
     using Clock = std::chrono::steady_clock;
@@ -23,7 +27,8 @@ public:
     static constexpr auto kTerminalPeriod = std::chrono::milliseconds(500);
     static constexpr auto kPlainPeriod = std::chrono::seconds(10);
 
-    StatusLine(std::FILE* out, Style style, Clock::duration period, Clock::time_point start);
+    StatusLine(std::FILE* out, Style style, Clock::duration period, Clock::time_point start,
+               std::unique_ptr<TerminalRelay> relay = nullptr);
     // On stderr: off when quiet, terminal style when stderr is one, plain otherwise.
     static StatusLine forStderr(bool quiet, Clock::time_point start);
     // Leaves the terminal line with a line break, so later messages start afresh.
@@ -42,6 +47,7 @@ private:
     Clock::duration period;
     Clock::time_point next;
     bool shown = false;
+    std::unique_ptr<TerminalRelay> relay; // stderr's terminal only
 };
 
 } // namespace lumarok

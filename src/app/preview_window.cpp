@@ -1,5 +1,7 @@
 #include "app/preview_window.hpp"
 
+#include "app/show_control.hpp"
+
 #include "app/preview_vertices.hpp"
 #include "app/readout.hpp"
 
@@ -29,6 +31,7 @@ struct PreviewRun {
     const std::function<void(std::vector<LaserSample>&)>* renderFrame = nullptr;
     const ReadoutFunction* readout = nullptr;
     bool readoutShown = true;
+    ShowControl control; // b, + and -: the light as live control sets it
     // Frames per second over the last whole second, for the readout.
     double framesPerSecond = 0.0;
     std::uint64_t framesAtRateStart = 0;
@@ -77,6 +80,34 @@ void countRate(PreviewRun& run, std::chrono::steady_clock::time_point now) {
     }
 }
 
+void dim(std::vector<LaserSample>& samples, float scale) {
+    if (scale >= 1.0f) {
+        return;
+    }
+    for (LaserSample& s : samples) {
+        s.r = static_cast<std::uint16_t>(static_cast<float>(s.r) * scale);
+        s.g = static_cast<std::uint16_t>(static_cast<float>(s.g) * scale);
+        s.b = static_cast<std::uint16_t>(static_cast<float>(s.b) * scale);
+    }
+}
+
+// One key of live control; the change is told as control's changes are.
+void control(PreviewRun& run, unsigned char key) {
+    ControlCommand command;
+    if (key == 'b' || key == 'B') {
+        command.kind = ControlCommand::Kind::blackout;
+        command.on = !run.control.blackout();
+    } else {
+        command.kind = ControlCommand::Kind::intensity;
+        const float step = key == '-' ? -ShowControl::kLevelStep : ShowControl::kLevelStep;
+        command.percent = run.control.level() + step;
+    }
+    const std::string line = run.control.apply(command);
+    if (!line.empty()) {
+        std::fprintf(stderr, "lumarok: %s (preview key %c)\n", line.c_str(), key);
+    }
+}
+
 void display() {
     PreviewRun* run = gPreviewRun;
     if (run == nullptr || run->failure) {
@@ -86,6 +117,7 @@ void display() {
         // The frame is computed before any GL call so that a failure leaves
         // no glBegin open.
         (*run->renderFrame)(run->samples);
+        dim(run->samples, run->control.scaleFor({}, {}));
         buildPreviewSegments(run->samples, run->vertices);
         if (run->readout != nullptr && *run->readout && run->readoutShown) {
             appendReadoutSegments((*run->readout)(run->framesPerSecond), run->vertices);
@@ -122,6 +154,9 @@ void keyboard(unsigned char key, int /*x*/, int /*y*/) {
         glutLeaveMainLoop();
     } else if ((key == 'h' || key == 'H') && gPreviewRun != nullptr) {
         gPreviewRun->readoutShown = !gPreviewRun->readoutShown;
+    } else if ((key == 'b' || key == 'B' || key == '+' || key == '=' || key == '-') &&
+               gPreviewRun != nullptr) {
+        control(*gPreviewRun, key);
     }
 }
 

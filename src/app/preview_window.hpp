@@ -14,7 +14,9 @@ using ReadoutFunction = std::function<std::vector<std::string>(double framesPerS
 // Opens the 1024 x 1024 window "single triangle" and redraws it continuously, at most
 // kPreviewFrameCap times a second, until the window is closed or Esc / q is pressed;
 // then returns 0. With a `readout`, its lines are written over the show in the vector
-// font; h hides and shows them (shown at start).
+// font; h hides and shows them (shown at start). b toggles a blackout, + and - move
+// the master level in steps of 10 % (never above the start), each change one line on
+// stderr.
 //
 // `renderFrame` fills the sample list for the current show time; the list is
 // kept and handed back on every redraw. argc/argv go to glutInit, which may

@@ -15,6 +15,8 @@ using Clock = std::chrono::steady_clock;
 // How long one discovery runs for the wanted projectors before it looks whether
 // they changed.
 constexpr auto kDiscoveryWindow = std::chrono::milliseconds(250);
+// How long an answer counts as a projector that answers.
+constexpr auto kAnsweringWindow = std::chrono::seconds(3);
 
 std::string dotted(std::uint32_t networkOrder) {
     in_addr address{};
@@ -27,6 +29,18 @@ std::string dotted(std::uint32_t networkOrder) {
 bool matches(const std::string& wanted, const FoundProjector& found) {
     return wanted.empty() || wanted == found.info.deviceName ||
            wanted == found.info.deviceAddress || wanted == dotted(found.source);
+}
+
+// Names are broadcast for either way: asking everyone then lets every answer be heard
+// (and named while a mistyped one is waited for); an address is asked directly.
+std::vector<std::string> askFor(const std::vector<std::string>& wanted) {
+    for (const std::string& word : wanted) {
+        in_addr address{};
+        if (::inet_pton(AF_INET, word.c_str(), &address) == 1) {
+            return wanted;
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -84,7 +98,7 @@ void ProjectorFinder::run() {
         }
         lock.unlock();
         try {
-            Discovery discovery(socket, ProjectorChoice{*wanted, interfaceName});
+            Discovery discovery(socket, ProjectorChoice{askFor(*wanted), interfaceName});
             const Clock::time_point end = Clock::now() + kDiscoveryWindow;
             // Each answer is handed out as it comes: the show starts on it at once.
             while (std::optional<FoundProjector> answer = discovery.next(end, &ending)) {
@@ -102,6 +116,10 @@ void ProjectorFinder::run() {
 }
 
 void ProjectorFinder::deliver(const FoundProjector& answer) {
+    const std::string& name = answer.info.deviceName;
+    heardFrom[ntohl(answer.source)] = {
+        (name.empty() ? std::string("(no name)") : name) + " at " + dotted(answer.source),
+        Clock::now()};
     if (const auto played = playing.find(answer.source); played != playing.end()) {
         tellSamePlaysOnce(answer, played->second);
         return;
@@ -157,6 +175,19 @@ std::optional<std::string> ProjectorFinder::playingAs(std::uint32_t source) {
     const std::lock_guard lock(mutex);
     const auto at = playing.find(source);
     return at == playing.end() ? std::nullopt : std::optional<std::string>(at->second);
+}
+
+std::vector<std::string> ProjectorFinder::answering() {
+    const std::lock_guard lock(mutex);
+    const Clock::time_point since = Clock::now() - kAnsweringWindow;
+    std::vector<std::string> labels;
+    for (const auto& [source, heard] : heardFrom) {
+        // One that plays answers its link, no longer the finder: it counts while it plays.
+        if (heard.at >= since || playing.contains(htonl(source))) {
+            labels.push_back(heard.label);
+        }
+    }
+    return labels;
 }
 
 std::vector<FoundProjector> ProjectorFinder::collect(std::chrono::milliseconds duration) {

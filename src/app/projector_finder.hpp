@@ -40,6 +40,10 @@ public:
     // The projector at this source already plays, under the word it was chosen by.
     [[nodiscard]] std::optional<std::string> playingAs(std::uint32_t source);
 
+    // "NAME at ADDRESS" of every projector heard within the last few seconds or playing,
+    // in order of address: what did answer while one is waited for.
+    [[nodiscard]] std::vector<std::string> answering();
+
     // Every projector that answers within `duration`, one per source, in order of
     // address (before any find()).
     std::vector<FoundProjector> collect(std::chrono::milliseconds duration);
@@ -62,6 +66,11 @@ private:
     std::map<std::string, std::vector<FoundProjector>> found; // under mutex, by wanted
     std::map<std::uint32_t, std::string> playing;             // under mutex
     std::set<std::string> toldSame;                           // under mutex
+    struct Heard {
+        std::string label;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::map<std::uint32_t, Heard> heardFrom; // under mutex, by source in host order
     std::atomic<bool> ending{false};
     std::thread thread;
 };

@@ -7,9 +7,11 @@
 #include "app/ilda_show.hpp"
 #include "app/laser_frame.hpp"
 #include "app/laser_show.hpp"
+#include "app/live_operation.hpp"
 #include "app/preview_window.hpp"
 #include "app/projector_correction.hpp"
 #include "app/readout.hpp"
+#include "app/show_end.hpp"
 #include "app/show_folder.hpp"
 #include "app/show_frame.hpp"
 #include "app/show_objects.hpp"
@@ -20,6 +22,8 @@
 #include "clock/osc_time_provider.hpp"
 #include "clock/remap_time.hpp"
 #include "laser/discovery.hpp"
+
+#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cctype>
@@ -43,10 +47,6 @@ namespace {
 
 ShowSources sourcesOf(const ShowObjects& show) {
     return {*show.gAnimation, *show.gRemapTable, *show.gTimeline};
-}
-
-double currentShowTime(const ShowObjects& show) {
-    return remapTime(*show.gRemapTable, show.gTimeProvider->getTime());
 }
 
 // Start-up lines for the operator; -q leaves only errors.
@@ -73,6 +73,29 @@ int listProjectors(const Options& options) {
     }
     for (const FoundProjector& projector : found) {
         std::puts(describeProjector(projector).c_str());
+    }
+    if (found.empty() && !options.projectors.empty()) {
+        // Name what did answer: a mistyped name is then plain to see.
+        Discovery everyone(socket, ProjectorChoice{{}, options.interfaceName});
+        std::vector<std::string> answering;
+        try {
+            for (const FoundProjector& other :
+                 everyone.collect(kListingTime, &signals.stopRequested())) {
+                const std::string& name = other.info.deviceName;
+                in_addr address{};
+                address.s_addr = other.source;
+                answering.push_back((name.empty() ? std::string("(no name)") : name) + " at " +
+                                    inet_ntoa(address));
+            }
+        } catch (const DiscoveryCancelled&) {
+            return 1;
+        }
+        std::string wanted;
+        for (const std::string& word : options.projectors) {
+            wanted += (wanted.empty() ? "" : ", ") + word;
+        }
+        std::fprintf(stderr, "lumarok: %s\n", waitingForLine(wanted, answering).c_str());
+        return 1;
     }
     if (found.empty()) {
         std::fputs("lumarok: no projector answered within 1.5 s\n", stderr);
@@ -109,9 +132,17 @@ int runPreviewWindow(const Options& options, const char* program,
     return runPreview(argc, argv.data(), renderFrame, readout, options.verbosity > 0);
 }
 
+// Where the show ends on the clock, and what follows (--at-end).
+ShowEnd showEndFor(const ShowSources& sources, const Options& options) {
+    return {options.atEnd.value_or(AtEnd::hold),
+            clockTimeForShowTime(sources.remapTable, showEndSeconds(sources)),
+            !options.osc && !options.ltc};
+}
+
 int runPreviewMode(const ShowObjects& show, const Options& options, const char* program,
                    const ProjectorCorrection& correction) {
     const ShowSources sources = sourcesOf(show);
+    const ShowEnd end = showEndFor(sources, options);
     glm::vec2 gPreviewBeamPosition{0.0f, 0.0f};
     double showTime = 0.0;
     ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
@@ -121,7 +152,12 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
     return runPreviewWindow(
         options, program,
         [&](std::vector<LaserSample>& samples) {
-            showTime = currentShowTime(show);
+            const EndedClock clock = atShowEnd(end, show.gTimeProvider->getTime());
+            showTime = remapTime(*show.gRemapTable, clock.clockSeconds);
+            if (clock.dark) {
+                samples.clear();
+                return;
+            }
             const ColorFrame& frame = renderShowFrame(sources, showTime, buffers);
             gPreviewBeamPosition = buildPreviewPath(frame, corrected, gPreviewBeamPosition);
             // The named projector's picture, with its zones.
@@ -129,6 +165,16 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
             appendZoneOutlines(correction.zones(), samples);
         },
         [&](double framesPerSecond) { return readoutLines(readout, showTime, framesPerSecond); });
+}
+
+// ILDA files end dark (or loop, in the show's settings); --at-end hold keeps their last
+// frame instead.
+double ildaClock(const IldaShow& ilda, const Options& options, double clockSeconds) {
+    const double end = ilda.endSeconds();
+    if (options.atEnd == AtEnd::hold && ilda.frameCount() > 0 && clockSeconds >= end) {
+        return end - 0.5 / options.ildaFps.value_or(30.0);
+    }
+    return clockSeconds;
 }
 
 int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& options,
@@ -139,7 +185,7 @@ int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& opt
     return runPreviewWindow(
         options, program,
         [&](std::vector<LaserSample>& samples) {
-            clockSeconds = clock.getTime();
+            clockSeconds = ildaClock(ilda, options, clock.getTime());
             beam = ilda.buildFrame(clockSeconds, built, beam);
             correction.apply(built, samples);
             appendZoneOutlines(correction.zones(), samples);
@@ -202,10 +248,10 @@ int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
     if (options.laser) {
         runLaserShow(
             show, options,
-            [&ilda, &show](std::vector<LaserSample>& samples, glm::vec2 beam,
-                           double& shownSeconds) {
+            [&ilda, &show, &options](std::vector<LaserSample>& samples, glm::vec2 beam,
+                                     double& shownSeconds) {
                 // An ILDA show's time is the clock's: it has no remap table.
-                shownSeconds = show.gTimeProvider->getTime();
+                shownSeconds = ildaClock(ilda, options, show.gTimeProvider->getTime());
                 return ilda.buildFrame(shownSeconds, samples, beam);
             },
             venue);
@@ -246,10 +292,11 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     if (!options.ildaFiles.empty()) {
         const std::vector<std::filesystem::path> files(options.ildaFiles.begin(),
                                                        options.ildaFiles.end());
-        ilda.emplace(
-            files,
-            IldaShowSettings{options.ildaFps.value_or(30.0), options.loop, options.intensity},
-            options.verbosity >= 0 ? stderr : nullptr);
+        ilda.emplace(files,
+                     IldaShowSettings{options.ildaFps.value_or(30.0),
+                                      options.loop || options.atEnd == AtEnd::loop,
+                                      options.intensity},
+                     options.verbosity >= 0 ? stderr : nullptr);
     }
     if (options.renderSeconds) {
         RenderRequest request{*options.renderSeconds, options.renderOut, options.intensity, toFile};
@@ -297,7 +344,8 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     show.gTimeProvider = makeTimeProvider(options);
     int status = 0;
     if (options.laser) {
-        LaserFrameBuilder build = showFrameBuilder(show, intensity);
+        LaserFrameBuilder build =
+            showFrameBuilder(show, intensity, showEndFor(sourcesOf(show), options));
         runLaserShow(show, options, wrap ? wrap(std::move(build)) : std::move(build), venue);
     } else {
         status = runPreviewMode(show, options, argv[0], named);

@@ -42,6 +42,7 @@ std::vector<std::byte> statusMessage(const ShowHealth& health) {
     for (std::size_t i = 0; i < health.projectors.size(); ++i) {
         tags += "sfiis";
     }
+    tags += "s";
     out.text(tags);
     out.float32(static_cast<float>(health.showSeconds));
     out.text(health.clockSource);
@@ -56,6 +57,7 @@ std::vector<std::byte> statusMessage(const ShowHealth& health) {
         out.int32(clampedInt(p.underruns));
         out.text(stateName(p.state));
     }
+    out.text(clockStateName(health.clockState));
     return std::move(out.bytes);
 }
 

@@ -17,7 +17,9 @@ namespace lumarok {
 //   f show time (s), s clock source (steady|osc|ltc), i clock live (1|0),
 //   i entry, f frames/s, i projector count N, then N times:
 //   s name, f samples/s, i device free space (samples), i underruns inferred,
-//   s state (waiting|playing|stalled|lost).
+//   s state (waiting|playing|stalled|lost),
+// then s clock state (live|waiting|stale): "clock live" is 1 only while it is live, so
+// a reader of the older message sees a waiting or stale clock as one giving no time.
 [[nodiscard]] std::vector<std::byte> statusMessage(const ShowHealth& health);
 
 // Sends the status to every target, unicast only (the socket may not broadcast) and

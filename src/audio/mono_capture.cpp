@@ -17,6 +17,8 @@ namespace {
 
 constexpr pa_usec_t kChunkMicroseconds = 5000; // how often the server wakes us
 constexpr auto kStartTimeout = std::chrono::seconds(5);
+// Between two tries to reach the audio server again.
+constexpr auto kReconnectWait = std::chrono::milliseconds(100);
 
 // One connection; lives on the capture thread's stack, touched only by that thread.
 struct Session {
@@ -185,38 +187,65 @@ void MonoCapture::captureLoop(std::promise<void> started) {
             }
         } unpublish{*this};
 
-        Session session;
-        session.consumer = &consumer;
-        session.source = label;
-        session.sampleRateHz = sampleRateHz;
-        session.context.reset(pa_context_new(pa_mainloop_get_api(mainloop.get()), "lumarok"));
-        if (!session.context) {
-            throw std::runtime_error("cannot create a connection context");
-        }
-        pa_context_set_state_callback(session.context.get(), onContextState, &session);
-        if (pa_context_connect(session.context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) <
-            0) {
-            throw std::runtime_error(session.serverError());
-        }
-        // Blocks in poll until the server sends something or the destructor wakes us.
-        while (!stopRequested.load() && session.failure.empty()) {
-            if (pa_mainloop_iterate(mainloop.get(), 1, nullptr) < 0) {
-                session.fail("the audio main loop stopped");
+        // Once recording, a lost server (restarted, say) is connected to again, as the
+        // audio-reactive capture does: one line when it goes, one when it is back.
+        bool lost = false;
+        while (!stopRequested.load()) {
+            Session session;
+            session.consumer = &consumer;
+            session.source = label;
+            session.sampleRateHz = sampleRateHz;
+            session.context.reset(pa_context_new(pa_mainloop_get_api(mainloop.get()), "lumarok"));
+            if (!session.context) {
+                throw std::runtime_error("cannot create a connection context");
             }
-            if (session.recording && !announced) {
-                announced = true;
-                started.set_value();
+            pa_context_set_state_callback(session.context.get(), onContextState, &session);
+            if (pa_context_connect(session.context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN,
+                                   nullptr) < 0) {
+                session.fail(session.serverError());
+            }
+            // Blocks in poll until the server sends something or the destructor wakes us.
+            while (!stopRequested.load() && session.failure.empty()) {
+                if (pa_mainloop_iterate(mainloop.get(), 1, nullptr) < 0) {
+                    session.fail("the audio main loop stopped");
+                }
+                if (session.recording && !announced) {
+                    announced = true;
+                    started.set_value();
+                }
+                if (session.recording && !isRecording.load()) {
+                    isRecording.store(true);
+                }
+                if (session.recording && lost) {
+                    lost = false;
+                    std::fprintf(stderr, "lumarok: timecode capture of %s recording again\n",
+                                 label.c_str());
+                }
+            }
+            isRecording.store(false);
+            if (!announced) {
+                failure = session.failure;
+                break;
+            }
+            if (!session.failure.empty() && !lost) {
+                lost = true;
+                std::fprintf(stderr, "lumarok: timecode capture stopped: %s; reconnecting\n",
+                             session.failure.c_str());
+            }
+            if (!stopRequested.load()) {
+                // Short: a restarted server is back within a fraction of a second.
+                pa_mainloop_prepare(mainloop.get(),
+                                    static_cast<int>(kReconnectWait.count() * 1000));
+                pa_mainloop_poll(mainloop.get());
+                pa_mainloop_dispatch(mainloop.get());
             }
         }
-        failure = session.failure;
     } catch (const std::exception& e) {
         failure = e.what();
     }
     if (!announced) {
         started.set_exception(std::make_exception_ptr(
             std::runtime_error(failure.empty() ? "recording stopped" : failure)));
-    } else if (!failure.empty()) {
-        std::fprintf(stderr, "lumarok: timecode capture stopped: %s\n", failure.c_str());
     }
 }
 

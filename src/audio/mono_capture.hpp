@@ -32,6 +32,8 @@ public:
     MonoCapture(const MonoCapture&) = delete;
     MonoCapture& operator=(const MonoCapture&) = delete;
 
+    // Thread: any. Whether the server records for us now (false while reconnecting).
+    [[nodiscard]] bool recording() const { return isRecording.load(); }
     // The source as named to the server ("@DEFAULT_SOURCE@" for the default).
     [[nodiscard]] const std::string& sourceLabel() const { return label; }
 
@@ -43,6 +45,7 @@ private:
     const Consumer consumer;
     const std::string threadName;
     std::atomic<bool> stopRequested{false};
+    std::atomic<bool> isRecording{false};
     // Published by the capture thread while its loop exists, so the destructor can wake it.
     pa_mainloop* loop = nullptr;
     std::mutex loopMutex;

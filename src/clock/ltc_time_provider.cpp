@@ -113,11 +113,25 @@ void LtcTimeProvider::decode(std::span<const float> samples) {
         ltc_frame_to_time(&time, &frame.ltc, 0);
         const Timecode timecode{time.hours, time.mins, time.secs, time.frame};
         const double endSeconds = timecodeSeconds(timecode, rate) + 1.0 / rate.framesPerSecond();
+        const std::int64_t endNs = d.steadyNsAt(frame.off_end + 1);
         {
             const std::lock_guard lock(anchorMutex);
+            // A frame cut by a drop-out, or the one after the last heard, is the old
+            // timecode decoded late: behind the clock it would pull it back.
+            const bool late = length >= kLongestFrame ||
+                              (endSeconds >= anchorSeconds &&
+                               endSeconds - anchorSeconds <= 2.0 / rate.framesPerSecond());
+            if (anchored && late) {
+                const double elapsed = static_cast<double>(endNs - anchorNs) / 1e9;
+                // A frame's worth of slack: arrival jitter is not a step back.
+                if (endSeconds + 1.0 / rate.framesPerSecond() <
+                    anchorSeconds + std::min(elapsed, freewheelSeconds)) {
+                    continue;
+                }
+            }
             anchored = true;
             anchorSeconds = endSeconds;
-            anchorNs = d.steadyNsAt(frame.off_end + 1);
+            anchorNs = endNs;
             heardRate = rate;
         }
         if (d.reportedRate != rate) {
@@ -151,6 +165,19 @@ double LtcTimeProvider::getTime() {
                      freewheelSeconds, held);
     }
     return held;
+}
+
+std::optional<double> LtcTimeProvider::secondsSinceFrame() const {
+    const std::int64_t nowNs = steadyNowNs();
+    const std::lock_guard lock(anchorMutex);
+    if (!anchored) {
+        return std::nullopt;
+    }
+    return static_cast<double>(nowNs - anchorNs) / 1e9;
+}
+
+bool LtcTimeProvider::recording() const {
+    return capture->recording();
 }
 
 std::optional<LtcRate> LtcTimeProvider::rate() const {

@@ -18,7 +18,9 @@ class MonoCapture;
 // sets the clock to the time at that frame's end; between frames, and for
 // `freewheelSeconds` after the signal stops, the clock runs on the steady clock. After
 // that it holds (and says so once on stderr) until timecode comes back. A relocation
-// is followed with the first frame decoded after it.
+// is followed with the first frame decoded after it, except that a frame cut by a
+// drop-out (decoded only once sound returns) never moves the clock backwards. The
+// recording reconnects when the audio server goes and comes back.
 class LtcTimeProvider final : public TimeProvider {
 public:
     static constexpr double kFreewheelSeconds = 2.0;
@@ -33,6 +35,10 @@ public:
 
     // Thread: the show's main thread. 0 before the first frame.
     [[nodiscard]] double getTime() override;
+    // Thread: any. Seconds since the last frame decoded ended; none before the first.
+    [[nodiscard]] std::optional<double> secondsSinceFrame() const;
+    // Thread: any. Whether the audio source is being recorded now.
+    [[nodiscard]] bool recording() const;
     // Thread: any. The rate last heard; none before the first frame.
     [[nodiscard]] std::optional<LtcRate> rate() const;
     // "LTC timecode on SOURCE (free-wheels 2.0 s over drop-outs)", for the start-up line.

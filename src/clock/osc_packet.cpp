@@ -106,8 +106,10 @@ float readTimeArgument(char tag, const std::byte* argument, const std::byte* end
     return finiteSeconds(seconds);
 }
 
-// Returns 1 when the message was a "/Time" whose time was stored, else 0.
-int handleMessage(const std::byte* begin, const std::byte* end, float& lastTime) {
+// Returns 1 when the message was a "/Time" whose time was stored, else 0; any other
+// message goes to `other` when there is one.
+int handleMessage(const std::byte* begin, const std::byte* end, float& lastTime,
+                  const OscMessageVisitor* other) {
     if (remaining(begin, end) < 4) {
         throw OSCPP::UnderrunError();
     }
@@ -119,6 +121,10 @@ int handleMessage(const std::byte* begin, const std::byte* end, float& lastTime)
     // The address region is at least four bytes and the tag string follows it, so six
     // bytes are readable here.
     if (std::memcmp(begin, kTimeAddress, sizeof kTimeAddress) != 0) {
+        if (other != nullptr) {
+            (*other)(OscMessageView{reinterpret_cast<const char*>(begin),
+                                    static_cast<char>(tags[1]), arguments, end});
+        }
         return 0;
     }
     const char firstTag = static_cast<char>(tags[1]);
@@ -129,7 +135,8 @@ int handleMessage(const std::byte* begin, const std::byte* end, float& lastTime)
     return 1;
 }
 
-int handleBundle(const PacketView& bundle, float& lastTime, int depth) {
+int handleBundle(const PacketView& bundle, float& lastTime, int depth,
+                 const OscMessageVisitor* other) {
     if (depth >= kMaxBundleDepth) {
         throw OSCPP::ParseError("Bundles nested too deeply");
     }
@@ -151,9 +158,9 @@ int handleBundle(const PacketView& bundle, float& lastTime, int depth) {
         }
         const PacketView element = makePacketView(at, static_cast<std::size_t>(size));
         if (element.isBundle) {
-            stored += handleBundle(element, lastTime, depth + 1);
+            stored += handleBundle(element, lastTime, depth + 1, other);
         } else {
-            stored += handleMessage(element.begin, element.end, lastTime);
+            stored += handleMessage(element.begin, element.end, lastTime, other);
         }
         at = element.end;
     }
@@ -173,9 +180,23 @@ PacketView makePacketView(const std::byte* begin, std::size_t size) {
 
 int handlePacket(const PacketView& packet, float& lastTime) {
     if (packet.isBundle) {
-        return handleBundle(packet, lastTime, 0);
+        return handleBundle(packet, lastTime, 0, nullptr);
     }
-    return handleMessage(packet.position, packet.end, lastTime);
+    return handleMessage(packet.position, packet.end, lastTime, nullptr);
+}
+
+int visitPacket(const PacketView& packet, float& lastTime, const OscMessageVisitor& other) {
+    if (packet.isBundle) {
+        return handleBundle(packet, lastTime, 0, &other);
+    }
+    return handleMessage(packet.position, packet.end, lastTime, &other);
+}
+
+float numberArgument(const OscMessageView& message) {
+    if (message.firstTag == '\0') {
+        throw OSCPP::UnderrunError();
+    }
+    return readTimeArgument(message.firstTag, message.argument, message.end);
 }
 
 } // namespace lumarok

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <exception>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -52,5 +53,23 @@ struct PacketView {
 // OSCPP::ParseError, OSCPP::UnderrunError or std::runtime_error("Unaligned pointer") on malformed
 // input; lastTime then holds what the messages before the fault set. Never reads outside the view.
 int handlePacket(const PacketView& packet, float& lastTime);
+
+// One message of a packet: its address and its first argument, if any.
+struct OscMessageView {
+    const char* address = nullptr; // zero-terminated, within the packet
+    char firstTag = '\0';          // '\0' when the message has no argument
+    const std::byte* argument = nullptr;
+    const std::byte* end = nullptr;
+};
+
+// The first argument as a number (float32, int32, float64 or int64; NaN and infinity
+// refused). Throws as handlePacket does.
+[[nodiscard]] float numberArgument(const OscMessageView& message);
+
+// Walks one packet as handlePacket does, storing "/Time" the same way, and hands every
+// other message to `other` (which may throw the parser's errors). Returns how many
+// "/Time" messages it stored.
+using OscMessageVisitor = std::function<void(const OscMessageView&)>;
+int visitPacket(const PacketView& packet, float& lastTime, const OscMessageVisitor& other);
 
 } // namespace lumarok

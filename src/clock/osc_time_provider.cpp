@@ -89,14 +89,30 @@ void OscTimeProvider::receiveAll() {
         }
         buffer[received.length] = std::byte{0};
         try {
-            timeMessages += static_cast<std::uint64_t>(
-                handlePacket(makePacketView(buffer.data(), received.length), lastTime));
+            const PacketView packet = makePacketView(buffer.data(), received.length);
+            const int times = others ? visitPacket(packet, lastTime,
+                                                   [&](const OscMessageView& message) {
+                                                       others(message, received.sourceAddress,
+                                                              received.sourcePort);
+                                                   })
+                                     : handlePacket(packet, lastTime);
+            if (times > 0) {
+                timeMessages += static_cast<std::uint64_t>(times);
+                lastTimeAt = std::chrono::steady_clock::now();
+            }
         } catch (const OSCPP::Error& error) {
             drop(error.what());
         } catch (const std::runtime_error& error) {
             drop(error.what());
         }
     }
+}
+
+std::optional<double> OscTimeProvider::secondsSinceTime() const {
+    if (timeMessages == 0) {
+        return std::nullopt;
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - lastTimeAt).count();
 }
 
 void OscTimeProvider::drop(const char* why) {

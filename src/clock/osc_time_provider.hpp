@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clock/address_range.hpp"
+#include "clock/osc_packet.hpp"
 #include "clock/time_provider.hpp"
 #include "clock/udp_socket.hpp"
 
@@ -8,6 +9,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +43,13 @@ public:
     [[nodiscard]] std::string listenText() const;
     // True once a /Time message has set the time.
     [[nodiscard]] bool timeReceived() const { return timeMessages != 0; }
+    // Seconds on the steady clock since the last /Time message; none before the first.
+    [[nodiscard]] std::optional<double> secondsSinceTime() const;
+    // Every other message from an allowed sender goes here (with the sender's address
+    // and port), on the thread that calls getTime.
+    using OtherMessages =
+        std::function<void(const OscMessageView&, std::uint32_t source, std::uint16_t port)>;
+    void passOtherMessages(OtherMessages handler) { others = std::move(handler); }
     // Datagrams dropped as malformed or too long since construction.
     [[nodiscard]] std::uint64_t droppedDatagrams() const { return dropped; }
     // Datagrams dropped because their sender is not allowed.
@@ -61,6 +71,8 @@ private:
     UdpSocket socket;
     float lastTime = 0.0F;
     std::uint64_t timeMessages = 0;
+    std::chrono::steady_clock::time_point lastTimeAt;
+    OtherMessages others;
     std::uint64_t dropped = 0;
     std::uint64_t receiveErrors = 0;
     std::uint64_t refused = 0;

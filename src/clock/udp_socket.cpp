@@ -181,7 +181,8 @@ ReceiveResult UdpSocket::receive(std::span<std::byte> buffer) {
         return ReceiveResult{0, errno, false, 0};
     }
     const auto length = static_cast<std::size_t>(received);
-    return ReceiveResult{length, 0, length > buffer.size(), ntohl(source.sin_addr.s_addr)};
+    return ReceiveResult{length, 0, length > buffer.size(), ntohl(source.sin_addr.s_addr),
+                         ntohs(source.sin_port)};
 }
 
 void UdpSocket::setReceiveTimeout(std::chrono::milliseconds timeout) {

@@ -18,6 +18,7 @@ struct ReceiveResult {
     int error = 0;
     bool truncated = false;
     std::uint32_t sourceAddress = 0; // the sender's IPv4 address, host byte order
+    std::uint16_t sourcePort = 0;    // the sender's port, host byte order
 };
 
 // One IPv4 UDP socket, owned from construction to destruction; neither copied nor moved.

@@ -104,6 +104,16 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
     EXPECT_FALSE(osc.oscFrom[0].contains(0x0B000000u));
     EXPECT_TRUE(osc.oscFrom[1].contains(0xC0A80007u));
     EXPECT_FALSE(osc.oscFrom[1].contains(0xC0A80008u));
+
+    const Options live = parseOptions({"-laser", "--ltc", "--clock-timeout=2.5", "--control-port",
+                                       "9100", "--control-address=127.0.0.1", "--control-from",
+                                       "10.0.0.0/8", "--at-end", "loop"});
+    EXPECT_DOUBLE_EQ(live.clockTimeout, 2.5);
+    EXPECT_EQ(live.controlPort, std::optional<std::uint16_t>(9100));
+    EXPECT_EQ(live.controlAddress, "127.0.0.1");
+    ASSERT_EQ(live.controlFrom.size(), 1u);
+    EXPECT_EQ(live.controlFrom[0].text(), "10.0.0.0/8");
+    EXPECT_EQ(live.atEnd, std::optional<AtEnd>(AtEnd::loop));
 }
 
 TEST(CommandLine, SeveralProjectorsTakeEachAPlacementAndStatusTargets) {
@@ -187,6 +197,15 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
         {"--render", "1", "--out", "a.json", "--venue", "v.toml"},
         {"--export-ilda", "a.ild", "--venue", "v.toml", "--projector", "all"},
         {"--list-projectors", "--venue", "v.toml"},
+        {"-osc", "--clock-timeout", "-1"},
+        {"--clock-timeout", "2"},
+        {"-laser", "--control-from", "10.0.0.1"},
+        {"--control-port", "9100"},
+        {"-laser", "--control-port", "70000"},
+        {"-laser", "--control-port", "9100", "--control-address", "10.0.0.0/8"},
+        {"--at-end", "stop"},
+        {"--ilda", "a.ild", "--loop", "--at-end", "dark"},
+        {"--export-ilda", "a.ild", "--at-end", "dark"},
     };
     for (const Args& args : bad) {
         EXPECT_THROW((void)parseOptions(args), UsageError) << args.front() << " " << args.size();

@@ -1,4 +1,5 @@
 #include "app/laser_status.hpp"
+#include "app/terminal_relay.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,10 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace lumarok {
 namespace {
@@ -53,6 +58,54 @@ TEST(LaserStatus, LinesComeAtMostOncePerPeriodInTheirStyle) {
         }
         EXPECT_EQ(contents(file.get()), c.expected) << static_cast<int>(c.style);
     }
+}
+
+} // namespace
+} // namespace lumarok
+
+namespace lumarok {
+namespace {
+
+// Restores stderr whatever the test does in between.
+class StderrOnto {
+public:
+    explicit StderrOnto(int fd) : saved(::dup(STDERR_FILENO)) { ::dup2(fd, STDERR_FILENO); }
+    ~StderrOnto() {
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+    StderrOnto(const StderrOnto&) = delete;
+    StderrOnto& operator=(const StderrOnto&) = delete;
+
+private:
+    int saved;
+};
+
+TEST(LaserStatus, ALineWrittenToStderrComesAboveTheStatusLineNeverIntoIt) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw); // the bytes as written, no \r added
+    ::tcsetattr(slave, TCSANOW, &raw);
+    {
+        const StderrOnto onto(slave);
+        TerminalRelay relay;
+        relay.show("show 0:01.0  entry 1");
+        std::fputs("lumarok: a message\n", stderr);
+        std::fputs("and half a line", stderr);
+    }
+    ::close(slave);
+    std::string text;
+    char chunk[256];
+    for (ssize_t got = 0; (got = ::read(master, chunk, sizeof chunk)) > 0;) {
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(master);
+    const std::string status = "\rshow 0:01.0  entry 1\x1b[K";
+    EXPECT_EQ(text, status + "\r\x1b[Klumarok: a message\n" + status + "\r\x1b[Kand half a line\n" +
+                        status + "\n");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Several projectors on one show: two virtual projectors side by side in one device
 // namespace (own addresses), the player in another, both made here.
+#include "clock/osc_bytes.hpp"
 #include "support/laser_show.hpp"
 #include "support/paths.hpp"
 
@@ -12,7 +13,9 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -44,14 +47,14 @@ public:
     }
     std::string file(const std::string& name) const { return (dir.path() / name).string(); }
     // Starts (or restarts) projector i with its own logs; waits until it listens.
-    void startCube(std::size_t i, const std::string& tag = "") {
+    void startCube(std::size_t i, const std::string& tag = "", const char* dumpFrames = "400") {
         const std::string base = file(std::string(kNames[i]) + tag);
         cubes[i].reset();
         cubes[i].emplace(pair->device(),
                          std::vector<std::string>{programPath("tools/lumarok_cube/lumarok-cube"),
                                                   "--name", kNames[i], "--address", kAddresses[i],
                                                   "--progress", "--dump", base + ".jsonl",
-                                                  "--dump-after", "3", "--dump-frames", "400",
+                                                  "--dump-after", "3", "--dump-frames", dumpFrames,
                                                   lenient ? "--lenient" : "--progress"},
                          base + ".out", base + ".err");
         if (!waitForText(base + ".out", "listening", 10s)) {
@@ -332,8 +335,9 @@ TEST(MultiProjector, ALostProjectorIsReportedDarkAndBackWhileTheOtherPlaysOnAndT
     EXPECT_NEAR(static_cast<double>(statuses.size()), runFor, 3.0);
     std::vector<std::string> statesOfTwo;
     for (const Status& s : statuses) {
-        ASSERT_EQ(s.types, "fsiifisfiissfiis");
-        ASSERT_EQ(s.args.size(), 16u);
+        ASSERT_EQ(s.types, "fsiifisfiissfiiss");
+        ASSERT_EQ(s.args.size(), 17u);
+        EXPECT_EQ(s.args[16], "live");
         EXPECT_EQ(s.args[1], "steady");
         EXPECT_EQ(s.args[2], "1");
         EXPECT_EQ(s.args[5], "2");
@@ -353,6 +357,209 @@ TEST(MultiProjector, ALostProjectorIsReportedDarkAndBackWhileTheOtherPlaysOnAndT
     EXPECT_EQ(statesOfTwo, (std::vector<std::string>{"playing", "lost", "playing"}));
     const Status& last = statuses.back();
     EXPECT_GT(std::stod(last.args[7]), 20000.0) << "samples/s of one";
+}
+
+} // namespace
+} // namespace lumarok::test
+
+namespace lumarok::test {
+namespace {
+
+std::vector<std::uint8_t> oscBytes(const Bytes& bytes) {
+    std::vector<std::uint8_t> out;
+    for (const std::byte b : bytes) {
+        out.push_back(static_cast<std::uint8_t>(b));
+    }
+    return out;
+}
+
+struct TimedFrame {
+    double received = 0.0;
+    int brightest = 0; // the largest colour value of the frame
+};
+
+std::vector<TimedFrame> timedFrames(const std::string& path) {
+    std::vector<TimedFrame> frames;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const json frame = json::parse(line);
+        TimedFrame timed{frame["received"].get<double>(), 0};
+        for (const Sample& s : frame["samples"].get<std::vector<Sample>>()) {
+            timed.brightest = std::max({timed.brightest, s[2], s[3], s[4]});
+        }
+        frames.push_back(timed);
+    }
+    return frames;
+}
+
+// The brightest colour of the frames received in [from, to): {least of the lit ones,
+// most}; -1 for none. (A late frame is covered by a dark fill: not a change of light.)
+std::pair<int, int> brightnessBetween(const std::vector<TimedFrame>& frames, double from,
+                                      double to) {
+    std::pair<int, int> range{-1, -1};
+    for (const TimedFrame& f : frames) {
+        if (f.received >= from && f.received < to) {
+            if (f.brightest > 0) {
+                range.first = range.first < 0 ? f.brightest : std::min(range.first, f.brightest);
+            }
+            range.second = std::max(range.second, f.brightest);
+        }
+    }
+    return range;
+}
+
+// Live control, the clock's timeout and the show's end on two projectors, as an operator
+// meets them: each step is sent from the player's namespace and read back from what each
+// projector received. The times measured are printed, not asserted (a shared machine); what is
+// asserted is what the light was well clear of each step.
+TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
+    MAKE_CUBES(rig);
+    rig->startCube(0, "", "2000");
+    rig->startCube(1, "", "2000");
+    std::mutex timesMutex;
+    std::map<std::string, double> sentAt; // steady seconds, as the projectors count
+    const auto now = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    struct Step {
+        double at; // seconds after the script starts
+        std::string name;
+        Bytes message; // empty: a clock step
+        bool outside = false;
+    };
+    const std::vector<Step> script{
+        {5.0, "outside", message("/lumarok/intensity", ",f", floatArgument(50.0f)), true},
+        {5.7, "half", message("/lumarok/intensity", ",f", floatArgument(50.0f))},
+        {6.0, "status", message("/lumarok/status", ",", {})},
+        // On the /Time port: with -osc control is taken there too.
+        {6.4, "over", message("/lumarok/intensity", ",f", floatArgument(150.0f))},
+        {7.1, "blackout", message("/lumarok/blackout", ",i", intArgument(1))},
+        {7.8, "light", message("/lumarok/blackout", ",i", intArgument(0))},
+        {8.5, "clock stops", {}},
+        {10.5, "clock back", {}},
+        {11.2, "past the end", {}}, // a /Time after the show's end (232.4 s)
+        {11.8, "end", {}},
+    };
+    std::atomic<bool> scriptDone{false};
+    std::string statusReply; // the answer to /lumarok/status, as bytes
+    NetnsWorker operatorDesk(rig->netns().player(), [&](const std::atomic<bool>& stop) {
+        const UdpSender local;
+        const UdpSender outside(NetnsPair::kPlayerAddress);
+        const UdpSender asker("127.0.0.1");
+        const double start = now();
+        bool clockOn = true;
+        float clockSeconds = 12.0f;
+        std::size_t next = 0;
+        double nextTime = 0.0;
+        while (!stop && next < script.size()) {
+            const double t = now() - start;
+            if (t >= script[next].at) {
+                const Step& step = script[next++];
+                if (step.outside) {
+                    outside.send(NetnsPair::kPlayerAddress, 9100, oscBytes(step.message));
+                } else if (step.name == "status") {
+                    asker.send("127.0.0.1", 9100, oscBytes(step.message));
+                } else if (step.name == "over") {
+                    local.send("127.0.0.1", 8666, oscBytes(step.message));
+                } else if (!step.message.empty()) {
+                    local.send("127.0.0.1", 9100, oscBytes(step.message));
+                } else {
+                    clockOn = step.name != "clock stops";
+                    clockSeconds = step.name == "past the end" ? 240.0f : 12.0f;
+                }
+                const std::lock_guard lock(timesMutex);
+                sentAt[step.name] = now();
+            }
+            if (clockOn && t >= nextTime) {
+                local.send("127.0.0.1", 8666, oscTime(clockSeconds));
+                nextTime = t + 0.02;
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        const std::vector<std::uint8_t> reply = asker.receive(100ms);
+        statusReply.assign(reply.begin(), reply.end());
+        scriptDone = true;
+    });
+    rig->startPlayer({"-osc", "-i", "40", "--clock-timeout", "1", "--at-end", "dark",
+                      "--control-port", "9100", "--control-from", "127.0.0.1", "--projector", "one",
+                      "--projector", "two", "--projector", "nobody"});
+    while (!scriptDone) {
+        std::this_thread::sleep_for(50ms);
+    }
+    operatorDesk.finish();
+    rig->player->signal(SIGTERM);
+    EXPECT_EQ(rig->player->wait(10s), 0) << readFile(rig->file("player.err"));
+    std::this_thread::sleep_for(200ms);
+    const std::string errors = readFile(rig->file("player.err"));
+    EXPECT_NE(errors.find("control from 10.213.0.1 refused"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("waiting for projector nobody\u2026 (answering: one at 10.213.0.2, "
+                          "two at 10.213.0.3)"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(linesWith(errors, "control: master level"), 2u) << errors;
+    // Answered to the asker's address and port: the status with two found, one waiting.
+    EXPECT_EQ(statusReply.rfind("/lumarok/status", 0), 0u) << statusReply.size();
+    EXPECT_NE(statusReply.find("nobody"), std::string::npos);
+    EXPECT_EQ(statusReply.find("waiting", statusReply.find("nobody")) != std::string::npos, true);
+    EXPECT_EQ(linesWith(errors, "control: blackout"), 2u) << errors;
+    EXPECT_EQ(linesWith(errors, "lumarok: clock: no /Time for"), 1u) << errors;
+    EXPECT_EQ(linesWith(errors, "(answering: none)"), 0u) << errors;
+
+    const std::lock_guard lock(timesMutex);
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+        const std::string what = kNames[i];
+        expectDarkAndOff(rig->stopCube(i), what);
+        const std::vector<TimedFrame> frames =
+            timedFrames(rig->file(std::string(kNames[i]) + ".jsonl"));
+        const double outside = sentAt["outside"];
+        const auto [baseLeast, base] = brightnessBetween(frames, outside - 1.0, outside);
+        ASSERT_GT(base, 0) << what;
+        EXPECT_EQ(baseLeast, base) << what << ": one picture, one brightness";
+        // Well clear of each step: 100 ms after it.
+        const auto after = [&](const char* step, const char* until) {
+            return brightnessBetween(frames, sentAt[step] + 0.1, sentAt[until]);
+        };
+        EXPECT_EQ(after("outside", "half"), std::make_pair(base, base)) << what;
+        const auto [halfLeast, half] = after("half", "over");
+        EXPECT_NEAR(halfLeast, base / 2, 1) << what;
+        EXPECT_NEAR(half, base / 2, 1) << what;
+        EXPECT_EQ(after("over", "blackout"), std::make_pair(base, base)) << what;
+        EXPECT_EQ(brightnessBetween(frames, sentAt["blackout"] + 0.02, sentAt["light"]).second, 0)
+            << what << ": blackout within 20 ms";
+        EXPECT_EQ(after("light", "clock stops"), std::make_pair(base, base)) << what;
+        EXPECT_EQ(brightnessBetween(frames, sentAt["clock stops"] + 1.3, sentAt["clock back"]),
+                  std::make_pair(-1, 0))
+            << what << ": dark once the clock timed out";
+        EXPECT_EQ(after("clock back", "past the end"), std::make_pair(base, base)) << what;
+        EXPECT_EQ(after("past the end", "end"), std::make_pair(-1, 0)) << what << ": --at-end dark";
+        EXPECT_EQ(brightnessBetween(frames, 0.0, 1e12).second, base) << what << ": never above -i";
+
+        // The figures, for the record.
+        double lastLit = 0.0;
+        double blackAfter = 0.0;
+        double firstDark = 0.0;
+        double backLit = 0.0;
+        for (const TimedFrame& f : frames) {
+            if (f.received >= sentAt["blackout"] && f.received < sentAt["light"] &&
+                f.brightest > 0) {
+                lastLit = f.received - sentAt["blackout"];
+            }
+            if (blackAfter == 0.0 && f.received >= sentAt["blackout"] && f.brightest == 0) {
+                blackAfter = f.received - sentAt["blackout"];
+            }
+            if (firstDark == 0.0 && f.received >= sentAt["clock stops"] && f.brightest == 0) {
+                firstDark = f.received - sentAt["clock stops"];
+            }
+            if (backLit == 0.0 && f.received >= sentAt["clock back"] && f.brightest > 0) {
+                backLit = f.received - sentAt["clock back"];
+            }
+        }
+        std::printf("%s: blackout: last lit frame %.1f ms after it (0: none), first dark "
+                    "frame %.1f ms after it; dark %.3f s after the clock stopped (timeout 1 s); "
+                    "lit %.1f ms after it came back\n",
+                    what.c_str(), lastLit * 1e3, blackAfter * 1e3, firstDark, backLit * 1e3);
+    }
 }
 
 } // namespace

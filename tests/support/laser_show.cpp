@@ -1,5 +1,7 @@
 #include "support/laser_show.hpp"
 
+#include <poll.h>
+
 #include "support/paths.hpp"
 
 #include <algorithm>
@@ -148,6 +150,17 @@ void UdpSender::send(const char* address, std::uint16_t port,
     // A full socket buffer only loses this datagram; senders here are floods or clocks.
     (void)::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                    sizeof to);
+}
+
+std::vector<std::uint8_t> UdpSender::receive(std::chrono::milliseconds timeout) const {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(timeout.count())) <= 0) {
+        return {};
+    }
+    std::vector<std::uint8_t> bytes(2048);
+    const ssize_t got = ::recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT);
+    bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return bytes;
 }
 
 NetnsWorker::NetnsWorker(const std::string& netns,

@@ -72,6 +72,8 @@ public:
     UdpSender& operator=(const UdpSender&) = delete;
     void send(const char* address, std::uint16_t port,
               const std::vector<std::uint8_t>& bytes) const;
+    // One datagram that came to this socket, waiting at most `timeout`; empty if none.
+    [[nodiscard]] std::vector<std::uint8_t> receive(std::chrono::milliseconds timeout) const;
 
 private:
     int fd;
