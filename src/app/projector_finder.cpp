@@ -117,9 +117,9 @@ void ProjectorFinder::run() {
 
 void ProjectorFinder::deliver(const FoundProjector& answer) {
     const std::string& name = answer.info.deviceName;
-    heardFrom[ntohl(answer.source)] = {
-        (name.empty() ? std::string("(no name)") : name) + " at " + dotted(answer.source),
-        Clock::now()};
+    heardFrom[ntohl(answer.source)] = {(name.empty() ? std::string("(no name)") : name) + " at " +
+                                           dotted(answer.source),
+                                       Clock::now()};
     if (const auto played = playing.find(answer.source); played != playing.end()) {
         tellSamePlaysOnce(answer, played->second);
         return;

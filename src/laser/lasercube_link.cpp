@@ -187,8 +187,8 @@ void LaserCubeLink::measureRoundTrip(Clock::time_point heard) {
         std::chrono::duration_cast<std::chrono::nanoseconds>(trip).count();
     // The least of the recent readings: queueing on the way only ever adds.
     const std::size_t kept = std::min(roundTripReadings, roundTrips.size());
-    roundTripNs.store(*std::min_element(roundTrips.begin(), roundTrips.begin() +
-                                                                static_cast<std::ptrdiff_t>(kept)));
+    roundTripNs.store(*std::min_element(roundTrips.begin(),
+                                        roundTrips.begin() + static_cast<std::ptrdiff_t>(kept)));
 }
 
 std::chrono::nanoseconds LaserCubeLink::roundTrip() const {

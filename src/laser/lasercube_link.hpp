@@ -36,7 +36,7 @@ struct LinkStats {
     std::int32_t bufferMax = 0;
     std::int32_t sampleRate = 0;
     std::int64_t roundTripMicroseconds = 0; // as last measured; 0 until then
-    bool sendFailing = false; // transient send errors right now
+    bool sendFailing = false;               // transient send errors right now
 };
 
 // Drives one projector that discovery found: switches it on, streams sample frames paced
@@ -133,7 +133,7 @@ private:
     // Written at construction, read only after.
     std::string deviceAddress;
     std::string deviceName;
-    std::uint32_t deviceSource = 0; // network byte order; the only source heard
+    std::uint32_t deviceSource = 0;     // network byte order; the only source heard
     std::uint32_t namedAtDiscovery = 0; // the address its first information named
     PacketCounters counters;
     std::array<SampleDataBuffer, UdpSocket::kMaxBatch> packetBuffers{};
@@ -159,11 +159,11 @@ private:
     std::optional<Clock::time_point> failingSince; // sending thread only
     bool resumed = false; // sending thread only: sends work again since the frame began
 
-    SendHistory history;                       // written by the sending thread
-    std::atomic<Clock::rep> askedAt{0};        // the last information request, 0 once answered
-    std::array<std::int64_t, 8> roundTrips{};  // nanoseconds, newest readings; under readMutex
-    std::size_t roundTripReadings = 0;         // under readMutex
-    std::atomic<std::int64_t> roundTripNs{0};  // the least of the readings kept
+    SendHistory history;                      // written by the sending thread
+    std::atomic<Clock::rep> askedAt{0};       // the last information request, 0 once answered
+    std::array<std::int64_t, 8> roundTrips{}; // nanoseconds, newest readings; under readMutex
+    std::size_t roundTripReadings = 0;        // under readMutex
+    std::atomic<std::int64_t> roundTripNs{0}; // the least of the readings kept
 
     Doorbell quiet; // wakes the receive thread to end it
     std::thread receiveThread;

@@ -7,7 +7,8 @@ namespace lumarok {
 bool needsPacing(std::int32_t bufferFree, std::int32_t bufferMax, std::int32_t reserve) {
     // 64 bits: a bufferMax near the bottom of the range must not wrap the threshold.
     return static_cast<std::int64_t>(bufferFree) <
-           static_cast<std::int64_t>(bufferMax) - (reserve < 0 ? pacingReserve(bufferMax) : reserve);
+           static_cast<std::int64_t>(bufferMax) -
+               (reserve < 0 ? pacingReserve(bufferMax) : reserve);
 }
 
 std::chrono::microseconds pacingSleep(std::int64_t samples, std::int32_t sampleRate) {
@@ -60,8 +61,7 @@ void IdleCredit::credit(BufferEstimate& estimate, std::int32_t bufferMax, std::i
     // After a report, the estimate is the device's own count as of when it wrote it:
     // credit from then (a report that took long on the way was written long ago).
     const bool reported = estimate.reportSerial.load() != serial;
-    creditPlayed(estimate, bufferMax, sampleRate,
-                 now - (reported ? estimate.lastReport() : since));
+    creditPlayed(estimate, bufferMax, sampleRate, now - (reported ? estimate.lastReport() : since));
 }
 
 void IdleCredit::restart(const BufferEstimate& estimate, Clock::time_point now) {

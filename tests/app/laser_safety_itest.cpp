@@ -237,7 +237,9 @@ TEST(LaserSafety, WhateverBreaksTheStreamTheDeviceStarvesDarkAndThePlayerNeverGi
     rig->startPlayer({"-laser"});
     ASSERT_TRUE(rig->waitForDiscovery(20s)) << rig->playerErrors();
     const std::string player = "ip -n " + rig->netns().player() + " ";
-    const auto playing = [&](double seconds) { sleepUntilCube(*rig, rig->cubeSeconds() + seconds); };
+    const auto playing = [&](double seconds) {
+        sleepUntilCube(*rig, rig->cubeSeconds() + seconds);
+    };
     const auto rate = [&] {
         const std::vector<CubeProgress> lines = progressLines(rig->cubeOutput());
         const CubeProgress& a = lines.at(lines.size() - 3);
@@ -269,7 +271,8 @@ TEST(LaserSafety, WhateverBreaksTheStreamTheDeviceStarvesDarkAndThePlayerNeverGi
     EXPECT_EQ(cubeCount(cube, "last_sample_lit"), 0) << cube;
     EXPECT_LE(cubeCount(cube, "largest_burst"), 16) << cube;
     const std::string errors = rig->playerErrors();
-    EXPECT_NE(errors.find("failed (Network is unreachable); retrying"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("failed (Network is unreachable); retrying"), std::string::npos)
+        << errors;
     EXPECT_NE(errors.find("works again"), std::string::npos) << errors;
 }
 

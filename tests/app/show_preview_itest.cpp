@@ -162,9 +162,8 @@ protected:
     std::unique_ptr<ChildProcess> startShow() {
         ChildOptions options;
         options.argv = {programPath("lumarok"), "-osc", "-v"}; // -v: the frame rate at the end
-        options.workingDirectory = sourceDir(); // the show reads ./data
-        options.setEnv = {{"DISPLAY", x_->display()},
-                          {"ASAN_OPTIONS", asanOptions()}};
+        options.workingDirectory = sourceDir();                // the show reads ./data
+        options.setEnv = {{"DISPLAY", x_->display()}, {"ASAN_OPTIONS", asanOptions()}};
         ChildOptions wait;
         wait.argv = {programPath("lumarok-xsend"), "-display", x_->display(), kTitle, "wait", "60"};
         const auto deadline = std::chrono::steady_clock::now() + 180s;

@@ -145,7 +145,8 @@ int main(int argc, char** argv) {
             samples.assign(scene.begin(), scene.end());
         };
         int passOnCount = static_cast<int>(options.passOn.size()) - 1;
-        const int status = lumarok::runPreview(passOnCount, options.passOn.data(), render, {}, true);
+        const int status =
+            lumarok::runPreview(passOnCount, options.passOn.data(), render, {}, true);
         std::printf("probe: event loop returned after %d frames\n", frame);
         return status;
     } catch (const std::exception& error) {
