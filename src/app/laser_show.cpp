@@ -13,6 +13,7 @@
 #include "app/static_guard.hpp"
 #include "app/status_sender.hpp"
 #include "app/stop_signals.hpp"
+#include "clock/address_range.hpp"
 #include "clock/remap_time.hpp"
 #include "clock/time_provider.hpp"
 #include "laser/event_log.hpp"
@@ -43,14 +44,6 @@ constexpr auto kHealthPeriod = std::chrono::seconds(1);
 // stop are seen while no projector plays.
 constexpr auto kGatherPoll = std::chrono::milliseconds(100);
 
-std::string dotted(std::uint32_t networkOrder) {
-    in_addr address{};
-    address.s_addr = networkOrder;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFinder& finder,
                                            const std::shared_ptr<const Venue>& venue) {
     std::vector<SlotSettings> chosen;
@@ -66,7 +59,7 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFind
     for (const FoundProjector& found : finder.collect(kAllWindow)) {
         // By the address it answers from: names may repeat or be empty, and the address a
         // device announces may be another.
-        chosen.push_back({dotted(found.source), options.allPlacement, venue});
+        chosen.push_back({dottedAddress(ntohl(found.source)), options.allPlacement, venue});
     }
     if (chosen.empty()) {
         throw std::runtime_error("no projector answered within 1 s");

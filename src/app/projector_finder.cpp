@@ -1,5 +1,7 @@
 #include "app/projector_finder.hpp"
 
+#include "clock/address_range.hpp"
+
 #include <arpa/inet.h>
 #include <net/if.h>
 
@@ -18,17 +20,9 @@ constexpr auto kDiscoveryWindow = std::chrono::milliseconds(250);
 // How long an answer counts as a projector that answers.
 constexpr auto kAnsweringWindow = std::chrono::seconds(3);
 
-std::string dotted(std::uint32_t networkOrder) {
-    in_addr address{};
-    address.s_addr = networkOrder;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 bool matches(const std::string& wanted, const FoundProjector& found) {
     return wanted.empty() || wanted == found.info.deviceName ||
-           wanted == found.info.deviceAddress || wanted == dotted(found.source);
+           wanted == found.info.deviceAddress || wanted == dottedAddress(ntohl(found.source));
 }
 
 // Names are broadcast for either way: asking everyone then lets every answer be heard
@@ -118,7 +112,7 @@ void ProjectorFinder::run() {
 void ProjectorFinder::deliver(const FoundProjector& answer) {
     const std::string& name = answer.info.deviceName;
     heardFrom[ntohl(answer.source)] = {(name.empty() ? std::string("(no name)") : name) + " at " +
-                                           dotted(answer.source),
+                                           dottedAddress(ntohl(answer.source)),
                                        Clock::now()};
     if (const auto played = playing.find(answer.source); played != playing.end()) {
         tellSamePlaysOnce(answer, played->second);
@@ -135,9 +129,9 @@ void ProjectorFinder::tellSamePlaysOnce(const FoundProjector& answer, const std:
     for (const std::string& word : waiting) {
         if (word != playedAs && !word.empty() && matches(word, answer) &&
             toldSame.insert(word).second) {
-            std::fprintf(stderr,
-                         "lumarok: projector %s is the one at %s that plays as %s; it plays once\n",
-                         word.c_str(), dotted(answer.source).c_str(), playedAs.c_str());
+            std::fprintf(
+                stderr, "lumarok: projector %s is the one at %s that plays as %s; it plays once\n",
+                word.c_str(), dottedAddress(ntohl(answer.source)).c_str(), playedAs.c_str());
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "app/laser_sender.hpp"
 #include "app/projector_finder.hpp"
+#include "clock/address_range.hpp"
 #include "laser/realtime.hpp"
 
 #include <arpa/inet.h>
@@ -44,14 +45,6 @@ void lockMemoryOnce() {
             std::fprintf(stderr, "lumarok: %s\n", refused);
         }
     });
-}
-
-std::string dotted(std::uint32_t networkOrder) {
-    in_addr address{};
-    address.s_addr = networkOrder;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
 }
 
 } // namespace
@@ -154,7 +147,9 @@ bool ProjectorSlot::playOnce(bool after) {
         // Chosen before the link switches the projector on: a venue entry that cannot
         // go with the command line leaves it untouched.
         const VenueEntry* entry =
-            settings.venue ? settings.venue->find(found->info.deviceName, dotted(source)) : nullptr;
+            settings.venue
+                ? settings.venue->find(found->info.deviceName, dottedAddress(ntohl(source)))
+                : nullptr;
         corrected.store(std::make_shared<const ProjectorCorrection>(
             settings.placement, entry, settings.venue ? settings.venue->path : ""));
         made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);

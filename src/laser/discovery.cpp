@@ -1,5 +1,7 @@
 #include "laser/discovery.hpp"
 
+#include "clock/address_range.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -67,14 +69,6 @@ std::vector<Interface> broadcastInterfaces(const std::string& only) {
     return found;
 }
 
-std::string dotted(std::uint32_t networkOrder) {
-    in_addr address{};
-    address.s_addr = networkOrder;
-    std::array<char, INET_ADDRSTRLEN> text{};
-    ::inet_ntop(AF_INET, &address, text.data(), text.size());
-    return text.data();
-}
-
 // Sends one request; with a non-zero interface index the datagram leaves through that
 // interface from `local`. Returns 0 or the errno of the failure.
 int sendRequest(int handle, std::uint32_t destination, unsigned interfaceIndex, in_addr local) {
@@ -132,7 +126,7 @@ void Discovery::sendRound() {
     std::vector<std::pair<std::string, int>> failures;
     for (const std::uint32_t address : directAddresses) {
         if (const int error = sendRequest(socket.nativeHandle(), address, interfaceIndex, {})) {
-            failures.emplace_back(dotted(address), error);
+            failures.emplace_back(dottedAddress(ntohl(address)), error);
         }
     }
     // Projectors chosen only by address need no broadcast.
@@ -206,7 +200,7 @@ bool Discovery::receiveWanted(std::chrono::milliseconds timeout, FoundProjector&
     found.roundTrip = sinceRound < kRequestInterval ? sinceRound : Clock::duration::zero();
     // Some devices do not know their own address; the reply's source is as good.
     if (found.info.deviceAddress == "0.0.0.0") {
-        found.info.deviceAddress = dotted(found.source);
+        found.info.deviceAddress = dottedAddress(ntohl(found.source));
     }
     return wanted(found);
 }
@@ -215,7 +209,7 @@ bool Discovery::wanted(const FoundProjector& found) const {
     if (choice.projectors.empty()) {
         return true;
     }
-    const std::string source = dotted(found.source);
+    const std::string source = dottedAddress(ntohl(found.source));
     return std::any_of(choice.projectors.begin(), choice.projectors.end(),
                        [&](const std::string& projector) {
                            return projector == found.info.deviceName ||
@@ -306,7 +300,7 @@ std::string describeProjector(const FoundProjector& found) {
                        i.deviceAddress + "  " + std::to_string(i.sampleRate) +
                        " samples/s  buffer " + std::to_string(i.bufferMax) + " (" +
                        std::to_string(i.bufferFree) + " free)";
-    const std::string source = dotted(found.source);
+    const std::string source = dottedAddress(ntohl(found.source));
     if (source != i.deviceAddress) {
         line += "  answered from " + source;
     }

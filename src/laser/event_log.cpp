@@ -1,5 +1,6 @@
 #include "laser/event_log.hpp"
 
+#include "clock/address_range.hpp"
 #include "laser/device_checks.hpp"
 
 #include <algorithm>
@@ -16,14 +17,6 @@
 namespace lumarok {
 
 namespace {
-
-std::string dotted(std::int64_t networkOrder) {
-    in_addr address{};
-    address.s_addr = static_cast<std::uint32_t>(networkOrder);
-    std::array<char, INET_ADDRSTRLEN> text{};
-    ::inet_ntop(AF_INET, &address, text.data(), text.size());
-    return text.data();
-}
 
 // Complaints that may come thousands of times a second; state changes are always told.
 bool repeats(StreamEvent kind) {
@@ -124,8 +117,9 @@ std::string describeEvent(const LogEvent& e, const std::string& projector) {
     case StreamEvent::shortInfo:
         return "a short projector information (" + a + " bytes) from " + projector + " ignored";
     case StreamEvent::namesOtherAddress:
-        return "projector " + projector + "'s information names " + dotted(e.a) +
-               "; the stream stays with " + dotted(e.b);
+        return "projector " + projector + "'s information names " +
+               dottedAddress(ntohl(static_cast<std::uint32_t>(e.a))) + "; the stream stays with " +
+               dottedAddress(ntohl(static_cast<std::uint32_t>(e.b)));
     case StreamEvent::closingFailed:
         return "the closing dark frame could not be sent to " + projector + ": " + text;
     case StreamEvent::switchOffFailed:

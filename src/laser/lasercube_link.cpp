@@ -1,5 +1,6 @@
 #include "laser/lasercube_link.hpp"
 
+#include "clock/address_range.hpp"
 #include "laser/device_checks.hpp"
 #include "laser/device_datagram.hpp"
 #include "laser/realtime.hpp"
@@ -77,19 +78,11 @@ bool transientSendError(int code) {
            code == ECONNREFUSED;
 }
 
-std::string dottedAddress(std::uint32_t networkOrder) {
-    in_addr address{};
-    address.s_addr = networkOrder;
-    std::array<char, INET_ADDRSTRLEN> text{};
-    ::inet_ntop(AF_INET, &address, text.data(), text.size());
-    return text.data();
-}
-
 } // namespace
 
 LaserCubeLink::LaserCubeLink(const FoundProjector& found, EventLog& events, std::uint16_t index,
                              bool realtime)
-    : log(events), stream(index), socket(0), deviceAddress(dottedAddress(found.source)),
+    : log(events), stream(index), socket(0), deviceAddress(dottedAddress(ntohl(found.source))),
       deviceName(found.info.deviceName), deviceSource(found.source), realtimeReceiver(realtime) {
     // The protocol's one port: the device answers there, whichever port it answers to.
     socket.allowAddressReuse();
