@@ -213,7 +213,7 @@ TEST_F(PreviewWindow, NoUsableDisplayIsOneLineOfErrorNotACrash) {
 }
 
 TEST_F(PreviewWindow, StatisticsReportTheFrameRateOnExit) {
-    auto probe = startProbe({"--seconds", "1.5"});
+    auto probe = startProbe({"--seconds", "1.5", "--stats"});
     ASSERT_EQ(probe->waitFor(30s), 0) << probe->stderrText();
     const std::string report = probe->stderrText();
     std::smatch match;

@@ -32,7 +32,7 @@ printf '%-28s %10s %12s\n' "what" "frames" "frames/s"
 for samples in 0 500 2000 8000 32000; do
     scene=(--scene dense --samples "$samples")
     [ "$samples" -eq 0 ] && scene=(--scene empty)
-    read -r frames rate < <("${xvfb[@]}" "$probe" "${scene[@]}" --seconds "$seconds" 2>&1 >/dev/null | stats)
+    read -r frames rate < <("${xvfb[@]}" "$probe" "${scene[@]}" --seconds "$seconds" --stats 2>&1 >/dev/null | stats)
     printf '%-28s %10s %12s\n' "probe, $samples samples" "$frames" "$rate"
 done
 

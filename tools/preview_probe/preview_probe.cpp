@@ -5,7 +5,7 @@
 //
 // Scenes: shapes (default; see below), empty, single, dense (N samples along a
 // coloured spiral, for measuring), throw (fails on the third frame).
-// --seconds S leaves the event loop after S seconds.
+// --seconds S leaves the event loop after S seconds; --stats prints the frame rate on exit.
 #include "app/preview_window.hpp"
 #include "laser/laser_sample.hpp"
 
@@ -84,6 +84,7 @@ struct Options {
     std::string scene = "shapes";
     int samples = 2000;
     double seconds = 0.0;
+    bool stats = false; // --stats: the frame count and rate on exit
     std::vector<char*> passOn; // program name and the X options for glutInit
 };
 
@@ -99,6 +100,8 @@ Options parse(int argc, char** argv) {
             options.samples = std::stoi(argv[++i]);
         } else if (arg == "--seconds" && hasValue) {
             options.seconds = std::stod(argv[++i]);
+        } else if (arg == "--stats") {
+            options.stats = true;
         } else {
             options.passOn.push_back(argv[i]);
         }
@@ -146,7 +149,7 @@ int main(int argc, char** argv) {
         };
         int passOnCount = static_cast<int>(options.passOn.size()) - 1;
         const int status =
-            lumarok::runPreview(passOnCount, options.passOn.data(), render, {}, true);
+            lumarok::runPreview(passOnCount, options.passOn.data(), render, {}, options.stats);
         std::printf("probe: event loop returned after %d frames\n", frame);
         return status;
     } catch (const std::exception& error) {
