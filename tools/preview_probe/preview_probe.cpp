@@ -1,7 +1,7 @@
 // Opens the preview window with a fixed sample list instead of the show, so
 // that what the window shows can be checked pixel by pixel.
 //
-//   lumarok-preview-probe [--scene NAME] [--samples N] [--seconds S] [X options]
+//   lumarok-preview-probe [--scene NAME] [--samples N] [--seconds S] [--stats] [X options]
 //
 // Scenes: shapes (default; see below), empty, single, dense (N samples along a
 // coloured spiral, for measuring), throw (fails on the third frame).
