@@ -1,4 +1,5 @@
 #include "app/venue_file.hpp"
+#include "app/config_file.hpp"
 
 #include "app/command_line.hpp"
 
@@ -282,32 +283,6 @@ VenueEntry entryOf(const Place& place, const std::string& key, const toml::node&
     return entry;
 }
 
-// A venue file is a few kilobytes; anything near this is no venue file.
-constexpr std::uintmax_t kLargestFile = 16u << 20;
-
-std::string readWhole(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        throw UsageError("--venue: '" + path + "' is a folder, not a file");
-    }
-    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error)) {
-        throw UsageError("--venue: '" + path + "' is not a regular file");
-    }
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error && size > kLargestFile) {
-        throw UsageError("--venue: '" + path + "' is larger than 16 MiB");
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (in) {
-        text << in.rdbuf();
-    }
-    if (!in || in.bad()) {
-        throw UsageError("--venue: cannot read '" + path + "': " + std::strerror(errno));
-    }
-    return text.str();
-}
-
 } // namespace
 
 const VenueEntry* Venue::find(const std::string& name, const std::string& address) const {
@@ -323,7 +298,7 @@ const VenueEntry* Venue::find(const std::string& name, const std::string& addres
 }
 
 Venue readVenueFile(const std::string& path) {
-    const std::string text = readWhole(path);
+    const std::string text = readSettingsText("--venue", path);
     toml::table table;
     try {
         table = toml::parse(text, path);
