@@ -1,7 +1,7 @@
 #include "app/venue_file.hpp"
-#include "app/config_file.hpp"
 
 #include "app/command_line.hpp"
+#include "app/config_file.hpp"
 
 #include <toml++/toml.h>
 
