@@ -89,20 +89,20 @@ void expectCleanStream(const std::string& out) {
 TEST(LaserFaults, SilentProjectorIsPacedOnTheEstimateWithoutStallOrFlood) {
     MAKE_RIG(rig);
     const NoAudioServer noAudio;
-    rig->startCube({"--silent-after", "5"});
+    rig->startCube({"--silent-after", "3"});
     rig->startPlayer({"-laser"});
     ASSERT_TRUE(rig->waitForDiscovery(20s)) << rig->playerErrors();
-    sleepUntilCube(*rig, 17.0);
+    sleepUntilCube(*rig, 11.0);
     EXPECT_EQ(rig->player().wait(0ms), -1) << "the player ended: " << rig->playerErrors();
     EXPECT_EQ(rig->stopPlayer(10s), 0) << rig->playerErrors();
     const std::string out = rig->stopCube();
 
     ASSERT_NE(out.find("reports stopped"), std::string::npos) << out;
     const std::vector<CubeProgress> lines = progressLines(out);
-    // Ten seconds without a single report: the stream goes on at the device's rate.
-    const double silentRate = rateBetween(lines, 6.0, 16.0, &CubeProgress::samples);
+    // Six seconds without a single report: the stream goes on at the device's rate.
+    const double silentRate = rateBetween(lines, 4.0, 10.0, &CubeProgress::samples);
     EXPECT_NEAR(silentRate, 30000.0, 3000.0) << out;
-    EXPECT_GT(rateBetween(lines, 6.0, 16.0, &CubeProgress::frames), 5.0) << out;
+    EXPECT_GT(rateBetween(lines, 4.0, 10.0, &CubeProgress::frames), 5.0) << out;
     expectCleanStream(out);
 }
 

@@ -184,7 +184,7 @@ TEST(LaserSafety, ImplausibleDeviceNumbersAreIgnoredAndTheStreamGoesOnAtTheDevic
         {"--info-every-ms", "20", "--info-bytes", "22"},
     };
     for (const std::vector<std::string>& lie : lies) {
-        const std::optional<PlayedShow> run = playAndStop(lie, 4.0, SIGTERM);
+        const std::optional<PlayedShow> run = playAndStop(lie, 3.0, SIGTERM);
         SKIP_WITHOUT_NETNS(run);
         const std::string what = lie[0] + " " + lie.back();
         expectDarkStop(*run, what);
@@ -209,7 +209,7 @@ TEST(LaserSafety, AProjectorThatNeverMakesRoomOrNamesAnotherAddressNeitherHangsN
         {{"--info-address", "127.0.0.1"}, 27000.0},
     };
     for (const Case& c : cases) {
-        const std::optional<PlayedShow> run = playAndStop(c.lie, 4.0, SIGTERM);
+        const std::optional<PlayedShow> run = playAndStop(c.lie, 3.0, SIGTERM);
         SKIP_WITHOUT_NETNS(run);
         const std::string what = c.lie[0] + " " + c.lie[1];
         expectDarkStop(*run, what);

@@ -85,7 +85,7 @@ TEST(SlowNetworkNetns, PacingHoldsWithFiftyMillisecondsEachWayATenthLostOrASmall
     };
     for (const Case& c : cases) {
         const std::string what = c.what;
-        const std::optional<Played> run = play(c.cube, c.relay, 6.0);
+        const std::optional<Played> run = play(c.cube, c.relay, 4.0);
         SKIP_WITHOUT_NETNS(run);
         EXPECT_LE(cubeCount(run->cube, "underruns"), underrunAllowance()) << what << run->cube;
         EXPECT_EQ(cubeCount(run->cube, "overflows"), 0) << what << run->cube;
