@@ -84,7 +84,7 @@ struct Options {
     std::string scene = "shapes";
     int samples = 2000;
     double seconds = 0.0;
-    bool stats = false; // --stats: the frame count and rate on exit
+    bool stats = false;        // --stats: the frame count and rate on exit
     std::vector<char*> passOn; // program name and the X options for glutInit
 };
 
