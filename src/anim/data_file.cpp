@@ -34,7 +34,9 @@ private:
     int fd;
 };
 
-std::string kindOf(mode_t mode) {
+} // namespace
+
+std::string fileKind(mode_t mode) {
     if (S_ISDIR(mode)) {
         return "a directory";
     }
@@ -47,8 +49,10 @@ std::string kindOf(mode_t mode) {
     if (S_ISSOCK(mode)) {
         return "a socket";
     }
-    return "not a plain file";
+    return "not a regular file";
 }
+
+namespace {
 
 [[noreturn]] void fail(const std::filesystem::path& file, const std::string& why) {
     throw DataError(file.string() + ": " + why);
@@ -57,7 +61,7 @@ std::string kindOf(mode_t mode) {
 void requireRegular(const std::filesystem::path& file, const struct stat& info,
                     std::uintmax_t limit) {
     if (!S_ISREG(info.st_mode)) {
-        fail(file, "not a regular file (" + kindOf(info.st_mode) + ")");
+        fail(file, "not a regular file (" + fileKind(info.st_mode) + ")");
     }
     if (static_cast<std::uintmax_t>(info.st_size) > limit) {
         fail(file, std::to_string(info.st_size) + " bytes, more than the limit of " +

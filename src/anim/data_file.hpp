@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/types.h>
+
 namespace lumarok {
 
 // No show data file may be larger than this. The demo show's largest file has
@@ -21,5 +23,9 @@ std::optional<std::string> readDataFile(const std::filesystem::path& file,
 // Throws DataError naming the file unless it is a regular file within `limit` that
 // can be opened for reading. Reads nothing, and never waits on a FIFO.
 void requireDataFile(const std::filesystem::path& file, std::uintmax_t limit = kMaxDataFileBytes);
+
+// What a file that is not a regular one is, for messages: "a directory", "a FIFO",
+// "a device", "a socket" or "not a regular file".
+[[nodiscard]] std::string fileKind(mode_t mode);
 
 } // namespace lumarok

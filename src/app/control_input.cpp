@@ -40,15 +40,7 @@ std::string ControlInput::listenText() const {
 }
 
 bool ControlInput::allowed(std::uint32_t address) const {
-    if (settings.allowedSenders.empty()) {
-        return true;
-    }
-    for (const AddressRange& range : settings.allowedSenders) {
-        if (range.contains(address)) {
-            return true;
-        }
-    }
-    return false;
+    return allowedBy(settings.allowedSenders, address);
 }
 
 void ControlInput::poll() {

@@ -1,5 +1,7 @@
 #include "app/replacing_file.hpp"
 
+#include "anim/data_file.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,22 +19,6 @@ namespace lumarok {
 
 namespace {
 
-std::string kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) {
-        return "a directory";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO";
-    }
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "a device";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    return "not a regular file";
-}
-
 [[noreturn]] void fail(const std::filesystem::path& target, const std::string& why) {
     throw std::runtime_error("cannot write " + target.string() + ": " + why);
 }
@@ -49,7 +35,7 @@ ReplacingFile::ReplacingFile(std::filesystem::path target_) : target(std::move(t
     struct stat info {};
     if (::stat(target.c_str(), &info) == 0) {
         if (!S_ISREG(info.st_mode)) {
-            fail(target, "it is " + kindOf(info.st_mode) + ", not a regular file");
+            fail(target, "it is " + fileKind(info.st_mode) + ", not a regular file");
         }
         mode = static_cast<unsigned>(info.st_mode) & 07777u;
     } else if (errno == ENOENT) {

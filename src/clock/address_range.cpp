@@ -1,5 +1,7 @@
 #include "clock/address_range.hpp"
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 
 #include <charconv>
@@ -42,6 +44,12 @@ bool AddressRange::contains(std::uint32_t address) const {
 
 std::string AddressRange::text() const {
     return dottedAddress(network) + "/" + std::to_string(prefixLength);
+}
+
+bool allowedBy(const std::vector<AddressRange>& senders, std::uint32_t address) {
+    return senders.empty() ||
+           std::any_of(senders.begin(), senders.end(),
+                       [address](const AddressRange& range) { return range.contains(address); });
 }
 
 std::string dottedAddress(std::uint32_t address) {

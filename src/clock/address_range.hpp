@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lumarok {
 
@@ -15,6 +16,9 @@ struct AddressRange {
     [[nodiscard]] bool contains(std::uint32_t address) const; // host byte order
     [[nodiscard]] std::string text() const;
 };
+
+// Whether a sender may be heard: an empty list lets everyone in. Host byte order.
+[[nodiscard]] bool allowedBy(const std::vector<AddressRange>& senders, std::uint32_t address);
 
 // Dotted text of a host-order IPv4 address.
 [[nodiscard]] std::string dottedAddress(std::uint32_t address);

@@ -34,15 +34,7 @@ std::string OscTimeProvider::listenText() const {
 }
 
 bool OscTimeProvider::senderAllowed(std::uint32_t address) const {
-    if (settings.allowedSenders.empty()) {
-        return true;
-    }
-    for (const AddressRange& range : settings.allowedSenders) {
-        if (range.contains(address)) {
-            return true;
-        }
-    }
-    return false;
+    return allowedBy(settings.allowedSenders, address);
 }
 
 // Anyone on the network could otherwise freeze or blank the show with one datagram; the
