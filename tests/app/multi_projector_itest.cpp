@@ -204,7 +204,7 @@ TEST(MultiProjector, EveryProjectorDrawsTheRenderedFrameAfterItsPlacementAndEnds
         std::vector<std::string> options{"-osc"};
         options.insert(options.end(), c.options.begin(), c.options.end());
         rig->startPlayer(options);
-        std::this_thread::sleep_for(5s);
+        std::this_thread::sleep_for(4s);
         rig->player->signal(SIGTERM);
         EXPECT_EQ(rig->player->wait(10s), 0) << label << readFile(rig->file("player.err"));
         clock.finish();

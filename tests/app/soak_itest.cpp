@@ -15,14 +15,11 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr double kShowSeconds = 232.0;
-#ifdef __SANITIZE_ADDRESS__
-// The sanitizer run checks memory and streaming, not endurance: the same show, faster.
+// The whole show at six times its speed: every entry plays, in 39 s of the suite's time
+// (the endurance runs are the measuring tools').
 constexpr double kSpeed = 6.0;
-#else
-constexpr double kSpeed = 3.0;
-#endif
 
-TEST(ShowSoak, WholeShowAtTripleSpeedStreamsCleanFramesWithFlatMemory) {
+TEST(ShowSoak, WholeShowAtSixTimesItsSpeedStreamsCleanFramesWithFlatMemory) {
     const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
     if (!rig) {
         GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";
