@@ -1,6 +1,7 @@
 #include "app/config_file.hpp"
 
 #include "app/command_line.hpp"
+#include "app/settings_toml.hpp"
 
 #include <toml++/toml.h>
 
@@ -145,6 +146,8 @@ std::optional<std::vector<std::string>> wordsFor(const std::string& key, Kind ki
 
 } // namespace
 
+namespace {
+
 std::string readSettingsText(const std::string& option, const std::string& path) {
     // A settings file is a few kilobytes; anything near this is no settings file.
     constexpr std::uintmax_t kLargestFile = 16u << 20;
@@ -171,15 +174,20 @@ std::string readSettingsText(const std::string& option, const std::string& path)
     return text.str();
 }
 
-std::vector<ConfigSetting> readConfigFile(const std::string& path) {
-    const std::string text = readSettingsText("--config", path);
-    toml::table table;
+} // namespace
+
+toml::table parseSettingsFile(const std::string& option, const std::string& path) {
+    const std::string text = readSettingsText(option, path);
     try {
-        table = toml::parse(text, path);
+        return toml::parse(text, path);
     } catch (const toml::parse_error& e) {
         throw UsageError(path + ":" + std::to_string(e.source().begin.line) + ": " +
                          std::string(e.description()));
     }
+}
+
+std::vector<ConfigSetting> readConfigFile(const std::string& path) {
+    const toml::table table = parseSettingsFile("--config", path);
     std::vector<ConfigSetting> settings;
     for (const auto& [name, node] : table) {
         const auto line = name.source().begin.line;

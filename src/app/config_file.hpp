@@ -21,8 +21,4 @@ struct ConfigSetting {
 // value of the wrong type; the values themselves are the command line parser's to judge.
 [[nodiscard]] std::vector<ConfigSetting> readConfigFile(const std::string& path);
 
-// The whole text of a settings file named by `option` (--config, --venue): a regular
-// file of at most 16 MiB. Throws UsageError naming the option and the file.
-[[nodiscard]] std::string readSettingsText(const std::string& option, const std::string& path);
-
 } // namespace lumarok

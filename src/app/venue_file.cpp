@@ -1,7 +1,7 @@
 #include "app/venue_file.hpp"
 
 #include "app/command_line.hpp"
-#include "app/config_file.hpp"
+#include "app/settings_toml.hpp"
 
 #include <toml++/toml.h>
 
@@ -298,14 +298,7 @@ const VenueEntry* Venue::find(const std::string& name, const std::string& addres
 }
 
 Venue readVenueFile(const std::string& path) {
-    const std::string text = readSettingsText("--venue", path);
-    toml::table table;
-    try {
-        table = toml::parse(text, path);
-    } catch (const toml::parse_error& e) {
-        throw UsageError(path + ":" + std::to_string(e.source().begin.line) + ": " +
-                         std::string(e.description()));
-    }
+    const toml::table table = parseSettingsFile("--venue", path);
     Venue venue{path, {}};
     for (const auto& [name, node] : table) {
         const Place here{path, std::string(name.str()), name.source().begin.line};
