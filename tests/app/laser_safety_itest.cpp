@@ -165,7 +165,7 @@ void expectNeverLitStarved(const std::string& cube, const std::string& what) {
 
 TEST(LaserSafety, EveryStopSignalMidStreamEndsDarkAndSwitchedOffWithin100ms) {
     for (const int signal : {SIGHUP, SIGQUIT, SIGINT, SIGPIPE}) {
-        const std::optional<PlayedShow> run = playAndStop({}, 2.5, signal);
+        const std::optional<PlayedShow> run = playAndStop({}, 3.0, signal);
         SKIP_WITHOUT_NETNS(run);
         expectDarkStop(*run, "signal " + std::to_string(signal));
         expectNeverLitStarved(run->cube, "signal " + std::to_string(signal));
@@ -184,7 +184,7 @@ TEST(LaserSafety, ImplausibleDeviceNumbersAreIgnoredAndTheStreamGoesOnAtTheDevic
         {"--info-every-ms", "20", "--info-bytes", "22"},
     };
     for (const std::vector<std::string>& lie : lies) {
-        const std::optional<PlayedShow> run = playAndStop(lie, 2.5, SIGTERM);
+        const std::optional<PlayedShow> run = playAndStop(lie, 3.0, SIGTERM);
         SKIP_WITHOUT_NETNS(run);
         const std::string what = lie[0] + " " + lie.back();
         expectDarkStop(*run, what);
