@@ -506,12 +506,16 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> whole, const S
             ++count;
         } while (end < samples.size() && count < UdpSocket::kMaxBatch &&
                  ((packet + count) % kPacketsPerWake != 0 || end < atOnce));
-        if (!sendPackets(samples.subspan(sent, end - sent), stop, true)) {
+        const std::size_t darkEnd = endOnDark(samples, sent, end, bufferFree.bufferFree.load());
+        if (!sendPackets(samples.subspan(sent, darkEnd - sent), stop, true)) {
             outcome = SendOutcome::stopped;
             break;
         }
-        sent = end;
+        sent = darkEnd;
         packet += count;
+        if (darkEnd != end) {
+            packet += kPacketsPerWake - packet % kPacketsPerWake; // paced again next
+        }
         if (resumed) {
             // The network is back after the device starved: the rest of this frame is
             // stale, and the device is told dark first.

@@ -21,4 +21,27 @@ std::size_t writeSampleDataPacket(SampleDataBuffer& packet, const PacketCounters
     return kSampleDataHeaderBytes + count * sizeof(LaserSample);
 }
 
+std::size_t endOnDark(std::span<const LaserSample> samples, std::size_t from, std::size_t end,
+                      std::int32_t room) {
+    const auto dark = [](const LaserSample& s) { return s.r == 0 && s.g == 0 && s.b == 0; };
+    if (end >= samples.size() || end <= from || dark(samples[end - 1])) {
+        return end;
+    }
+    // Forward to the next dark sample while the device has room for it ...
+    const auto limit =
+        std::min(samples.size(), from + static_cast<std::size_t>(std::max<std::int32_t>(room, 0)));
+    for (std::size_t at = end; at < limit; ++at) {
+        if (dark(samples[at])) {
+            return at + 1;
+        }
+    }
+    // ... else back to the last one in this part, else as it is.
+    for (std::size_t at = end - 1; at > from; --at) {
+        if (dark(samples[at - 1])) {
+            return at;
+        }
+    }
+    return end;
+}
+
 } // namespace lumarok

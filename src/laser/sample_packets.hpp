@@ -28,6 +28,13 @@ struct PacketCounters {
 std::size_t writeSampleDataPacket(SampleDataBuffer& packet, const PacketCounters& counters,
                                   std::span<const LaserSample> samples);
 
+// Where a part of a frame sent from `from` up to `end` should end instead so that the
+// device, should the sender stall right after it, stands on a dark sample rather than
+// a frozen lit beam: just past the next dark sample within `room` samples of `from`,
+// else just past the last one before `end`, else `end` itself.
+[[nodiscard]] std::size_t endOnDark(std::span<const LaserSample> samples, std::size_t from,
+                                    std::size_t end, std::int32_t room);
+
 // Splits one frame into packets assembled in `packet`. Before each packet
 // `beforePacket()` runs (pacing); `send(bytes, sampleCount)` then sends it.
 // An empty frame sends nothing and leaves the counters alone.

@@ -89,6 +89,29 @@ TEST(SampleData, CountersWrapFrom255ToZero) {
     EXPECT_EQ(counters.frameCounter, 0);
 }
 
+// A part of a frame sent before a pause ends on a dark sample where there is one.
+TEST(SampleData, APartOfAFrameEndsOnADarkSampleWithinTheRoom) {
+    // Lit everywhere but at 3 and 8: "LLLdLLLLdL".
+    std::vector<LaserSample> frame(10, LaserSample{1, 1, 4095, 0, 0});
+    frame[3] = frame[8] = LaserSample{1, 1, 0, 0, 0};
+    struct Case {
+        std::size_t from, end;
+        std::int32_t room;
+        std::size_t expected;
+    };
+    for (const Case& c : {
+             Case{0, 6, 100, 9}, // forward to the dark sample at 8
+             Case{0, 6, 8, 4},   // no room up to 8: back to the one at 3
+             Case{4, 6, 4, 6},   // neither within reach: as it was
+             Case{0, 4, 100, 4}, // already on a dark sample
+             Case{0, 10, 0, 10}, // the frame's end stays its end
+             Case{9, 9, 100, 9}, // nothing to send
+         }) {
+        EXPECT_EQ(endOnDark(frame, c.from, c.end, c.room), c.expected)
+            << c.from << ".." << c.end << " room " << c.room;
+    }
+}
+
 TEST(Pacing, ThresholdAndSleepLength) {
     EXPECT_FALSE(needsPacing(4500, 6000));
     EXPECT_TRUE(needsPacing(4499, 6000));
