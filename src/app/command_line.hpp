@@ -72,7 +72,7 @@ struct Options {
     Placement allPlacement;              // for each of them
     std::string interfaceName;           // --interface IFNAME
     std::string venueFile;               // --venue FILE: zones, corners, colours per projector
-    std::vector<StatusTarget> statusTo;  // --status-to HOST:PORT, repeatable
+    std::vector<Ipv4Endpoint> statusTo;  // --status-to HOST:PORT, repeatable
 
     // Time code and export (parsed here, acted on elsewhere)
     bool ltc = false;                  // --ltc[=SOURCE]

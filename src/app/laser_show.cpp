@@ -13,13 +13,10 @@
 #include "app/static_guard.hpp"
 #include "app/status_sender.hpp"
 #include "app/stop_signals.hpp"
-#include "clock/address_range.hpp"
 #include "clock/remap_time.hpp"
 #include "clock/time_provider.hpp"
 #include "laser/event_log.hpp"
 #include "laser/pacing.hpp"
-
-#include <arpa/inet.h>
 
 #include <algorithm>
 #include <chrono>
@@ -59,7 +56,7 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFind
     for (const FoundProjector& found : finder.collect(kAllWindow)) {
         // By the address it answers from: names may repeat or be empty, and the address a
         // device announces may be another.
-        chosen.push_back({dottedAddress(ntohl(found.source)), options.allPlacement, venue});
+        chosen.push_back({found.source.address.text(), options.allPlacement, venue});
     }
     if (chosen.empty()) {
         throw std::runtime_error("no projector answered within 1 s");

@@ -33,8 +33,9 @@ LiveOperation::LiveOperation(const Options& options, TimeProvider& showClock,
       control(controlSettings(options), options.intensity * 100.0f),
       nextWaitingLine(start + kFirstWaitingLine) {
     if (auto* osc = dynamic_cast<OscTimeProvider*>(&clock)) {
-        osc->passOtherMessages([this](const OscMessageView& message, std::uint32_t source,
-                                      std::uint16_t port) { control.take(message, source, port); });
+        osc->passOtherMessages([this](const OscMessageView& message, Ipv4Endpoint source) {
+            control.take(message, source);
+        });
     }
     if (control.listening() && options.verbosity >= 0) {
         std::fprintf(stderr, "control: OSC on %s\n", control.listenText().c_str());

@@ -1,8 +1,5 @@
 #include "app/projector_finder.hpp"
 
-#include "clock/address_range.hpp"
-
-#include <arpa/inet.h>
 #include <net/if.h>
 
 #include <algorithm>
@@ -22,15 +19,14 @@ constexpr auto kAnsweringWindow = std::chrono::seconds(3);
 
 bool matches(const std::string& wanted, const FoundProjector& found) {
     return wanted.empty() || wanted == found.info.deviceName ||
-           wanted == found.info.deviceAddress || wanted == dottedAddress(ntohl(found.source));
+           wanted == found.info.deviceAddress.text() || wanted == found.source.address.text();
 }
 
 // Names are broadcast for either way: asking everyone then lets every answer be heard
 // (and named while a mistyped one is waited for); an address is asked directly.
 std::vector<std::string> askFor(const std::vector<std::string>& wanted) {
     for (const std::string& word : wanted) {
-        in_addr address{};
-        if (::inet_pton(AF_INET, word.c_str(), &address) == 1) {
+        if (Ipv4Address::parse(word)) {
             return wanted;
         }
     }
@@ -111,10 +107,10 @@ void ProjectorFinder::run() {
 
 void ProjectorFinder::deliver(const FoundProjector& answer) {
     const std::string& name = answer.info.deviceName;
-    heardFrom[ntohl(answer.source)] = {(name.empty() ? std::string("(no name)") : name) + " at " +
-                                           dottedAddress(ntohl(answer.source)),
-                                       Clock::now()};
-    if (const auto played = playing.find(answer.source); played != playing.end()) {
+    const Ipv4Address source = answer.source.address;
+    heardFrom[source] = {(name.empty() ? std::string("(no name)") : name) + " at " + source.text(),
+                         Clock::now()};
+    if (const auto played = playing.find(source); played != playing.end()) {
         tellSamePlaysOnce(answer, played->second);
         return;
     }
@@ -129,9 +125,9 @@ void ProjectorFinder::tellSamePlaysOnce(const FoundProjector& answer, const std:
     for (const std::string& word : waiting) {
         if (word != playedAs && !word.empty() && matches(word, answer) &&
             toldSame.insert(word).second) {
-            std::fprintf(
-                stderr, "lumarok: projector %s is the one at %s that plays as %s; it plays once\n",
-                word.c_str(), dottedAddress(ntohl(answer.source)).c_str(), playedAs.c_str());
+            std::fprintf(stderr,
+                         "lumarok: projector %s is the one at %s that plays as %s; it plays once\n",
+                         word.c_str(), answer.source.address.text().c_str(), playedAs.c_str());
         }
     }
 }
@@ -145,8 +141,8 @@ std::optional<FoundProjector> ProjectorFinder::find(const std::string& wanted,
     while (!result && !cancel.load() && !stop.load() && !ending.load()) {
         auto& answers = found[wanted];
         for (FoundProjector& answer : answers) {
-            if (!playing.contains(answer.source)) {
-                playing.emplace(answer.source, wanted);
+            if (!playing.contains(answer.source.address)) {
+                playing.emplace(answer.source.address, wanted);
                 result = std::move(answer);
                 break;
             }
@@ -160,12 +156,12 @@ std::optional<FoundProjector> ProjectorFinder::find(const std::string& wanted,
     return result;
 }
 
-void ProjectorFinder::release(std::uint32_t source) {
+void ProjectorFinder::release(Ipv4Address source) {
     const std::lock_guard lock(mutex);
     playing.erase(source);
 }
 
-std::optional<std::string> ProjectorFinder::playingAs(std::uint32_t source) {
+std::optional<std::string> ProjectorFinder::playingAs(Ipv4Address source) {
     const std::lock_guard lock(mutex);
     const auto at = playing.find(source);
     return at == playing.end() ? std::nullopt : std::optional<std::string>(at->second);
@@ -177,7 +173,7 @@ std::vector<std::string> ProjectorFinder::answering() {
     std::vector<std::string> labels;
     for (const auto& [source, heard] : heardFrom) {
         // One that plays answers its link, no longer the finder: it counts while it plays.
-        if (heard.at >= since || playing.contains(htonl(source))) {
+        if (heard.at >= since || playing.contains(source)) {
             labels.push_back(heard.label);
         }
     }

@@ -35,10 +35,10 @@ public:
     // that plays nowhere else; it then counts as playing until release(). Nullopt once
     // `cancel` or the stop is raised.
     std::optional<FoundProjector> find(const std::string& wanted, const std::atomic<bool>& cancel);
-    void release(std::uint32_t source);
+    void release(Ipv4Address source);
     [[nodiscard]] const std::string& interface() const { return interfaceName; }
     // The projector at this source already plays, under the word it was chosen by.
-    [[nodiscard]] std::optional<std::string> playingAs(std::uint32_t source);
+    [[nodiscard]] std::optional<std::string> playingAs(Ipv4Address source);
 
     // "NAME at ADDRESS" of every projector heard within the last few seconds or playing,
     // in order of address: what did answer while one is waited for.
@@ -64,13 +64,13 @@ private:
     std::condition_variable changed;
     std::multiset<std::string> waiting;                       // under mutex
     std::map<std::string, std::vector<FoundProjector>> found; // under mutex, by wanted
-    std::map<std::uint32_t, std::string> playing;             // under mutex
+    std::map<Ipv4Address, std::string> playing;               // under mutex
     std::set<std::string> toldSame;                           // under mutex
     struct Heard {
         std::string label;
         std::chrono::steady_clock::time_point at;
     };
-    std::map<std::uint32_t, Heard> heardFrom; // under mutex, by source in host order
+    std::map<Ipv4Address, Heard> heardFrom; // under mutex, by source
     std::atomic<bool> ending{false};
     std::thread thread;
 };

@@ -2,10 +2,7 @@
 
 #include "app/laser_sender.hpp"
 #include "app/projector_finder.hpp"
-#include "clock/address_range.hpp"
 #include "laser/realtime.hpp"
-
-#include <arpa/inet.h>
 
 #include <cstdio>
 #include <exception>
@@ -96,10 +93,10 @@ SlotReading ProjectorSlot::read() const {
 
 std::string ProjectorSlot::label() const {
     const std::lock_guard lock(linkMutex);
-    if (address.empty()) {
+    if (!address) {
         return settings.wanted.empty() ? "(any)" : settings.wanted;
     }
-    return (name.empty() ? settings.wanted : name) + " at " + address;
+    return (name.empty() ? settings.wanted : name) + " at " + address->text();
 }
 
 void ProjectorSlot::run() {
@@ -141,15 +138,13 @@ bool ProjectorSlot::playOnce(bool after) {
     if (!found) {
         return false;
     }
-    const std::uint32_t source = found->source;
+    const Ipv4Address source = found->source.address;
     std::unique_ptr<LaserCubeLink> made;
     try {
         // Chosen before the link switches the projector on: a venue entry that cannot
         // go with the command line leaves it untouched.
         const VenueEntry* entry =
-            settings.venue
-                ? settings.venue->find(found->info.deviceName, dottedAddress(ntohl(source)))
-                : nullptr;
+            settings.venue ? settings.venue->find(found->info.deviceName, source.text()) : nullptr;
         corrected.store(std::make_shared<const ProjectorCorrection>(
             settings.placement, entry, settings.venue ? settings.venue->path : ""));
         made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);
@@ -167,10 +162,12 @@ bool ProjectorSlot::playOnce(bool after) {
     const std::string where = label();
     std::fputs(foundLine(current.name(), current.address()).c_str(), stdout);
     std::fflush(stdout);
-    if (found->info.deviceAddress != "0.0.0.0" && found->info.deviceAddress != address) {
+    const Ipv4Address named = found->info.deviceAddress;
+    if (named != kAnyAddress && named != source) {
+        const std::string from = source.text();
         std::fprintf(stderr,
                      "lumarok: the projector names address %s but answers from %s; using %s\n",
-                     found->info.deviceAddress.c_str(), address.c_str(), address.c_str());
+                     named.text().c_str(), from.c_str(), from.c_str());
     }
     if (after) {
         std::fprintf(stderr, "lumarok: projector %s answers again\n", where.c_str());

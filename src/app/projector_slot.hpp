@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,8 +37,8 @@ struct SlotSettings {
 
 // What the status shows of one projector.
 struct SlotReading {
-    std::string name;    // as the device states it; empty until found
-    std::string address; // empty until found
+    std::string name;                   // as the device states it; empty until found
+    std::optional<Ipv4Address> address; // nullopt until found
     ProjectorState state = ProjectorState::waiting;
     LinkStats stats; // of the current link; zero while none
 };
@@ -95,7 +96,7 @@ private:
     mutable std::mutex linkMutex; // guards the three below (never the sender's)
     const LaserCubeLink* link = nullptr;
     std::string name;
-    std::string address;
+    std::optional<Ipv4Address> address;
     std::thread thread; // last: starts once everything above is ready
 };
 

@@ -23,8 +23,6 @@
 #include "clock/remap_time.hpp"
 #include "laser/discovery.hpp"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -82,10 +80,8 @@ int listProjectors(const Options& options) {
             for (const FoundProjector& other :
                  everyone.collect(kListingTime, &signals.stopRequested())) {
                 const std::string& name = other.info.deviceName;
-                in_addr address{};
-                address.s_addr = other.source;
                 answering.push_back((name.empty() ? std::string("(no name)") : name) + " at " +
-                                    inet_ntoa(address));
+                                    other.source.address.text());
             }
         } catch (const DiscoveryCancelled&) {
             return 1;

@@ -61,7 +61,7 @@ std::vector<std::byte> statusMessage(const ShowHealth& health) {
     return std::move(out.bytes);
 }
 
-StatusSender::StatusSender(const std::vector<StatusTarget>& chosen)
+StatusSender::StatusSender(const std::vector<Ipv4Endpoint>& chosen)
     : targets(chosen), complaint(std::chrono::seconds(10)) {
     if (!targets.empty()) {
         socket.emplace(1); // non-blocking: the show never waits for the desk
@@ -73,12 +73,11 @@ void StatusSender::send(const ShowHealth& health) {
         return;
     }
     const std::vector<std::byte> message = statusMessage(health);
-    for (const StatusTarget& target : targets) {
+    for (const Ipv4Endpoint& target : targets) {
         try {
-            socket->sendTo(target.host, target.port, message);
+            socket->sendTo(target, message);
         } catch (const std::exception& e) {
-            complaint.print("status to " + target.host + ":" + std::to_string(target.port) +
-                            " not sent: " + e.what());
+            complaint.print("status to " + target.text() + " not sent: " + e.what());
         }
     }
 }

@@ -28,11 +28,11 @@ namespace lumarok {
 // that failed and how many failures it holds back). Thread: one.
 class StatusSender {
 public:
-    explicit StatusSender(const std::vector<StatusTarget>& targets);
+    explicit StatusSender(const std::vector<Ipv4Endpoint>& targets);
     void send(const ShowHealth& health);
 
 private:
-    std::vector<StatusTarget> targets;
+    std::vector<Ipv4Endpoint> targets;
     std::optional<UdpSocket> socket; // none without targets
     RateLimitedLine complaint;
 };

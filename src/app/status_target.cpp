@@ -1,22 +1,18 @@
 #include "app/status_target.hpp"
 
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
 #include <cerrno>
 #include <charconv>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
 namespace lumarok {
 
 namespace {
-
-std::uint32_t hostOrder(const sockaddr* address) {
-    return ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
-}
 
 struct IfaddrsDeleter {
     void operator()(ifaddrs* list) const { ::freeifaddrs(list); }
@@ -36,16 +32,17 @@ std::vector<SubnetBroadcast> localSubnetBroadcasts() {
             a->ifa_netmask == nullptr) {
             continue;
         }
-        const std::uint32_t mask = hostOrder(a->ifa_netmask);
+        const std::uint32_t mask = addressOf(a->ifa_netmask).hostOrder();
         if ((~mask & 0xFFFFFFFEu) == 0) { // /31 and /32: every address is a host
             continue;
         }
-        found.push_back({hostOrder(a->ifa_addr) | ~mask, a->ifa_name});
+        found.push_back({Ipv4Address(addressOf(a->ifa_addr).hostOrder() | ~mask), a->ifa_name});
     }
     return found;
 }
 
-std::string statusHostRefusal(std::uint32_t host, const std::vector<SubnetBroadcast>& broadcasts) {
+std::string statusHostRefusal(Ipv4Address address, const std::vector<SubnetBroadcast>& broadcasts) {
+    const std::uint32_t host = address.hostOrder();
     if ((host >> 24) == 0) {
         return "0.0.0.0/8 names no host";
     }
@@ -59,29 +56,29 @@ std::string statusHostRefusal(std::uint32_t host, const std::vector<SubnetBroadc
         return "reserved (240.0.0.0/4)";
     }
     for (const SubnetBroadcast& broadcast : broadcasts) {
-        if (broadcast.address == host) {
+        if (broadcast.address == address) {
             return "the broadcast address of the subnet of " + broadcast.interfaceName;
         }
     }
     return {};
 }
 
-StatusTarget parseStatusTarget(const std::string& text) {
+Ipv4Endpoint parseStatusTarget(const std::string& text) {
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos) {
         throw std::invalid_argument("--status-to takes HOST:PORT, not '" + text + "'");
     }
-    StatusTarget target{text.substr(0, colon), 0};
-    in_addr address{};
-    if (::inet_pton(AF_INET, target.host.c_str(), &address) != 1) {
-        throw std::invalid_argument("--status-to wants a numeric IPv4 address, not '" +
-                                    target.host + "'");
+    const std::string host = text.substr(0, colon);
+    const std::optional<Ipv4Address> address = Ipv4Address::parse(host);
+    if (!address) {
+        throw std::invalid_argument("--status-to wants a numeric IPv4 address, not '" + host + "'");
     }
-    const std::string refusal = statusHostRefusal(ntohl(address.s_addr), localSubnetBroadcasts());
+    const std::string refusal = statusHostRefusal(*address, localSubnetBroadcasts());
     if (!refusal.empty()) {
-        throw std::invalid_argument("--status-to sends to one host, not to '" + target.host +
+        throw std::invalid_argument("--status-to sends to one host, not to '" + host +
                                     "': " + refusal);
     }
+    Ipv4Endpoint target{*address, 0};
     const std::string port = text.substr(colon + 1);
     unsigned value = 0;
     const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);

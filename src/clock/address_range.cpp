@@ -1,9 +1,6 @@
 #include "clock/address_range.hpp"
 
 #include <algorithm>
-
-#include <arpa/inet.h>
-
 #include <charconv>
 #include <stdexcept>
 
@@ -20,8 +17,8 @@ std::uint32_t maskOf(int prefixLength) {
 AddressRange AddressRange::parse(const std::string& text) {
     const std::size_t slash = text.find('/');
     const std::string address = text.substr(0, slash);
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
+    const std::optional<Ipv4Address> parsed = Ipv4Address::parse(address);
+    if (!parsed) {
         throw std::invalid_argument("'" + text + "' is not an IPv4 address[/prefix]");
     }
     AddressRange range;
@@ -34,27 +31,22 @@ AddressRange AddressRange::parse(const std::string& text) {
             throw std::invalid_argument("'" + text + "' has no prefix length from 0 to 32");
         }
     }
-    range.network = ntohl(parsed.s_addr) & maskOf(range.prefixLength);
+    range.network = Ipv4Address(parsed->hostOrder() & maskOf(range.prefixLength));
     return range;
 }
 
-bool AddressRange::contains(std::uint32_t address) const {
-    return (address & maskOf(prefixLength)) == network;
+bool AddressRange::contains(Ipv4Address address) const {
+    return Ipv4Address(address.hostOrder() & maskOf(prefixLength)) == network;
 }
 
 std::string AddressRange::text() const {
-    return dottedAddress(network) + "/" + std::to_string(prefixLength);
+    return network.text() + "/" + std::to_string(prefixLength);
 }
 
-bool allowedBy(const std::vector<AddressRange>& senders, std::uint32_t address) {
+bool allowedBy(const std::vector<AddressRange>& senders, Ipv4Address address) {
     return senders.empty() ||
            std::any_of(senders.begin(), senders.end(),
                        [address](const AddressRange& range) { return range.contains(address); });
-}
-
-std::string dottedAddress(std::uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xffU) + "." +
-           std::to_string((address >> 8) & 0xffU) + "." + std::to_string(address & 0xffU);
 }
 
 } // namespace lumarok

@@ -33,20 +33,20 @@ std::string OscTimeProvider::listenText() const {
            std::to_string(port());
 }
 
-bool OscTimeProvider::senderAllowed(std::uint32_t address) const {
+bool OscTimeProvider::senderAllowed(Ipv4Address address) const {
     return allowedBy(settings.allowedSenders, address);
 }
 
 // Anyone on the network could otherwise freeze or blank the show with one datagram; the
 // operator hears of it, at most once per interval, with the count so far.
-void OscTimeProvider::refuse(std::uint32_t address) {
+void OscTimeProvider::refuse(Ipv4Address address) {
     ++refused;
     const auto now = std::chrono::steady_clock::now();
     if (refusedReported == 0 || now - lastRefusalReport >= kRefusalReportInterval) {
         std::fprintf(stderr,
                      "lumarok: OSC datagram from %s refused (not an --osc-from sender), "
                      "%llu so far\n",
-                     dottedAddress(address).c_str(), static_cast<unsigned long long>(refused));
+                     address.text().c_str(), static_cast<unsigned long long>(refused));
         refusedReported = refused;
         lastRefusalReport = now;
     }
@@ -70,8 +70,8 @@ void OscTimeProvider::receiveAll() {
             }
             return;
         }
-        if (!senderAllowed(received.sourceAddress)) {
-            refuse(received.sourceAddress);
+        if (!senderAllowed(received.source.address)) {
+            refuse(received.source.address);
             continue;
         }
         if (received.truncated) {
@@ -84,8 +84,7 @@ void OscTimeProvider::receiveAll() {
             const PacketView packet = makePacketView(buffer.data(), received.length);
             const int times = others ? visitPacket(packet, lastTime,
                                                    [&](const OscMessageView& message) {
-                                                       others(message, received.sourceAddress,
-                                                              received.sourcePort);
+                                                       others(message, received.source);
                                                    })
                                      : handlePacket(packet, lastTime);
             if (times > 0) {

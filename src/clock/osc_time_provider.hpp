@@ -47,8 +47,7 @@ public:
     [[nodiscard]] std::optional<double> secondsSinceTime() const;
     // Every other message from an allowed sender goes here (with the sender's address
     // and port), on the thread that calls getTime.
-    using OtherMessages =
-        std::function<void(const OscMessageView&, std::uint32_t source, std::uint16_t port)>;
+    using OtherMessages = std::function<void(const OscMessageView&, Ipv4Endpoint source)>;
     void passOtherMessages(OtherMessages handler) { others = std::move(handler); }
     // Datagrams dropped as malformed or too long since construction.
     [[nodiscard]] std::uint64_t droppedDatagrams() const { return dropped; }
@@ -64,8 +63,8 @@ public:
 private:
     void receiveAll();
     void drop(const char* why);
-    [[nodiscard]] bool senderAllowed(std::uint32_t address) const;
-    void refuse(std::uint32_t address);
+    [[nodiscard]] bool senderAllowed(Ipv4Address address) const;
+    void refuse(Ipv4Address address);
 
     OscSettings settings;
     UdpSocket socket;

@@ -4,9 +4,9 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -43,23 +43,6 @@ private:
     bool kept = false;
 };
 
-sockaddr_in ipv4Address(in_addr_t address, std::uint16_t port) {
-    sockaddr_in result{};
-    result.sin_family = AF_INET;
-    result.sin_port = htons(port);
-    result.sin_addr.s_addr = address;
-    return result;
-}
-
-// An unreadable address is refused rather than sent to whatever the field held.
-sockaddr_in sendDestination(const std::string& address, std::uint16_t port) {
-    in_addr target{};
-    if (::inet_pton(AF_INET, address.c_str(), &target) != 1) {
-        throwSystemError(EINVAL, "sendto failed");
-    }
-    return ipv4Address(target.s_addr, port);
-}
-
 } // namespace
 
 int socketUsers() {
@@ -88,7 +71,7 @@ UdpSocket::~UdpSocket() {
 }
 
 void UdpSocket::bind(std::uint16_t port) {
-    const sockaddr_in address = ipv4Address(htonl(INADDR_ANY), port);
+    const sockaddr_in address = socketAddress({kAnyAddress, port});
     if (::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
         throwSystemError(errno, "Bind failed");
     }
@@ -96,14 +79,13 @@ void UdpSocket::bind(std::uint16_t port) {
 
 void UdpSocket::bind(const std::string& address, std::uint16_t port) {
     const std::string shown = (address.empty() ? "0.0.0.0" : address) + ":" + std::to_string(port);
-    in_addr local{};
-    local.s_addr = htonl(INADDR_ANY);
-    if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &local) != 1) {
+    const std::optional<Ipv4Address> local =
+        address.empty() ? kAnyAddress : Ipv4Address::parse(address);
+    if (!local) {
         throw std::system_error(EINVAL, std::system_category(), "Bind failed on " + shown);
     }
-    const sockaddr_in socketAddress = ipv4Address(local.s_addr, port);
-    if (::bind(handle, reinterpret_cast<const sockaddr*>(&socketAddress), sizeof socketAddress) <
-        0) {
+    const sockaddr_in own = socketAddress({*local, port});
+    if (::bind(handle, reinterpret_cast<const sockaddr*>(&own), sizeof own) < 0) {
         throw std::system_error(errno, std::system_category(), "Bind failed on " + shown);
     }
 }
@@ -114,7 +96,7 @@ std::uint16_t UdpSocket::localPort() const {
     if (::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size) < 0) {
         throwSystemError(errno, "getsockname failed");
     }
-    return ntohs(address.sin_port);
+    return endpointOf(address).port;
 }
 
 void UdpSocket::enableBroadcast() {
@@ -131,25 +113,24 @@ void UdpSocket::allowAddressReuse() {
     }
 }
 
-void UdpSocket::connectTo(std::uint32_t address, std::uint16_t port) {
-    const sockaddr_in peer = ipv4Address(address, port);
-    if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) < 0) {
+void UdpSocket::connectTo(Ipv4Endpoint peer) {
+    const sockaddr_in address = socketAddress(peer);
+    if (::connect(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
         throwSystemError(errno, "Cannot connect the socket");
     }
 }
 
-void UdpSocket::sendTo(const std::string& address, std::uint16_t port,
-                       std::span<const std::byte> bytes) {
-    const sockaddr_in destination = sendDestination(address, port);
+void UdpSocket::sendTo(Ipv4Endpoint to, std::span<const std::byte> bytes) {
+    const sockaddr_in destination = socketAddress(to);
     if (::sendto(handle, bytes.data(), bytes.size(), 0,
                  reinterpret_cast<const sockaddr*>(&destination), sizeof destination) < 0) {
         throwSystemError(errno, "sendto failed");
     }
 }
 
-std::size_t UdpSocket::sendBatch(const std::string& address, std::uint16_t port,
+std::size_t UdpSocket::sendBatch(Ipv4Endpoint to,
                                  std::span<const std::span<const std::byte>> datagrams) {
-    sockaddr_in destination = sendDestination(address, port);
+    sockaddr_in destination = socketAddress(to);
     const std::size_t count = std::min(datagrams.size(), kMaxBatch);
     if (count == 0) {
         return 0;
@@ -178,11 +159,10 @@ ReceiveResult UdpSocket::receive(std::span<std::byte> buffer) {
     const ssize_t received = ::recvfrom(handle, buffer.data(), buffer.size(), MSG_TRUNC,
                                         reinterpret_cast<sockaddr*>(&source), &sourceSize);
     if (received < 0) {
-        return ReceiveResult{0, errno, false, 0};
+        return ReceiveResult{0, errno, false, {}};
     }
     const auto length = static_cast<std::size_t>(received);
-    return ReceiveResult{length, 0, length > buffer.size(), ntohl(source.sin_addr.s_addr),
-                         ntohs(source.sin_port)};
+    return ReceiveResult{length, 0, length > buffer.size(), endpointOf(source)};
 }
 
 void UdpSocket::setReceiveTimeout(std::chrono::milliseconds timeout) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clock/ipv4_address.hpp"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -17,8 +19,7 @@ struct ReceiveResult {
     std::size_t length = 0;
     int error = 0;
     bool truncated = false;
-    std::uint32_t sourceAddress = 0; // the sender's IPv4 address, host byte order
-    std::uint16_t sourcePort = 0;    // the sender's port, host byte order
+    Ipv4Endpoint source; // the sender
 };
 
 // One IPv4 UDP socket, owned from construction to destruction; neither copied nor moved.
@@ -35,26 +36,23 @@ public:
 
     // All local IPv4 addresses; port 0 lets the system pick one (see localPort()).
     void bind(std::uint16_t port);
-    // One local IPv4 address (dotted text; empty: all). The error names address and port:
-    // "Bind failed on 127.0.0.1:8666: Address already in use".
+    // One local IPv4 address (dotted text as the user gave it; empty: all). The error names
+    // address and port: "Bind failed on 127.0.0.1:8666: Address already in use".
     void bind(const std::string& address, std::uint16_t port);
     [[nodiscard]] std::uint16_t localPort() const;
     void enableBroadcast();
     // Lets several sockets of this process share a local port (before bind): the sockets
     // of several projector links all live on the device protocol's one port.
     void allowAddressReuse();
-    // Hears only this peer (network byte order address, host order port); sends may
-    // still name other destinations. Among sockets sharing a port, a connected one gets
-    // its peer's datagrams.
-    void connectTo(std::uint32_t address, std::uint16_t port);
-    // address: dotted IPv4 text.
-    void sendTo(const std::string& address, std::uint16_t port, std::span<const std::byte> bytes);
+    // Hears only this peer; sends may still name other destinations. Among sockets
+    // sharing a port, a connected one gets its peer's datagrams.
+    void connectTo(Ipv4Endpoint peer);
+    void sendTo(Ipv4Endpoint to, std::span<const std::byte> bytes);
     // Sends the datagrams in order with one system call (the first kMaxBatch of them);
     // returns how many went out, at least one unless there were none: when the first
     // could not, throws as sendTo does.
     static constexpr std::size_t kMaxBatch = 8;
-    std::size_t sendBatch(const std::string& address, std::uint16_t port,
-                          std::span<const std::span<const std::byte>> datagrams);
+    std::size_t sendBatch(Ipv4Endpoint to, std::span<const std::span<const std::byte>> datagrams);
     // Waits (blocking socket) for one datagram; never throws.
     ReceiveResult receive(std::span<std::byte> buffer);
     // A blocking receive() gives up after this long (zero: wait for ever).

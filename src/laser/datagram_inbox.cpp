@@ -66,9 +66,9 @@ std::size_t DatagramInbox::readBatch() {
 }
 
 HeardDatagram DatagramInbox::datagram(std::size_t index) const {
-    std::uint32_t source = 0;
+    Ipv4Address source;
     if (sources[index].ss_family == AF_INET) {
-        source = reinterpret_cast<const sockaddr_in*>(&sources[index])->sin_addr.s_addr;
+        source = addressOf(reinterpret_cast<const sockaddr*>(&sources[index]));
     }
     return HeardDatagram{std::span<const std::byte>(buffers[index].data(), lengths[index]), source,
                          times[index]};

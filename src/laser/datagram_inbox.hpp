@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clock/ipv4_address.hpp"
+
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -13,7 +15,7 @@ namespace lumarok {
 // One datagram read from the inbox, with when the system received it.
 struct HeardDatagram {
     std::span<const std::byte> bytes; // valid until the next read
-    std::uint32_t source = 0;         // network byte order
+    Ipv4Address source;
     std::chrono::steady_clock::time_point heard;
 };
 

@@ -1,6 +1,5 @@
 #include "laser/lasercube_link.hpp"
 
-#include "clock/address_range.hpp"
 #include "laser/device_checks.hpp"
 #include "laser/device_datagram.hpp"
 #include "laser/realtime.hpp"
@@ -12,9 +11,6 @@
 #include <exception>
 #include <system_error>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 namespace lumarok {
 
 namespace {
@@ -22,26 +18,29 @@ namespace {
 constexpr std::uint16_t kDataPort = 45458;
 constexpr std::uint8_t kSwitchA = 0x78;
 constexpr std::uint8_t kSwitchB = 0x80;
-// The sender reads the device's reports whenever it looks at the buffer (at least
-// every 20 ms while it streams); the receive thread reads them this often besides,
-// so they are heard while nothing is sent.
+// The sender reads the device's reports whenever it looks at the buffer (at
+// least every 20 ms while it streams); the receive thread reads them this often
+// besides, so they are heard while nothing is sent.
 constexpr auto kQuietRead = std::chrono::milliseconds(100);
-// Reads of the device's datagrams closer together than this mostly find nothing, at a
-// system call each; a report read a little later is still credited from when it was
-// heard, so the estimate is no worse for it.
+// Reads of the device's datagrams closer together than this mostly find
+// nothing, at a system call each; a report read a little later is still
+// credited from when it was heard, so the estimate is no worse for it.
 constexpr auto kReadAtMostEvery = std::chrono::milliseconds(2);
 // A device information while streaming must hold every fixed field: a short one
 // would read as rate 0 and buffer 0.
 constexpr std::size_t kFullInfoBytes = 38;
-// Back-off between retries of a failing send, doubling from the first to the last.
+// Back-off between retries of a failing send, doubling from the first to the
+// last.
 constexpr auto kFirstRetry = std::chrono::milliseconds(2);
 constexpr auto kLastRetry = std::chrono::milliseconds(100);
-// Above the device's rate, the wire may carry this share more: what a busy network loses
-// on the way (a tenth of the packets, say) is made up for, and a device whose reports lie
+// Above the device's rate, the wire may carry this share more: what a busy
+// network loses on the way (a tenth of the packets, say) is made up for, and a
+// device whose reports lie
 // ("all free") gets no more than that.
 constexpr double kLossAllowance = 0.12;
-// Packets of a frame sent on one wake-up once pacing is needed: the sleep covers the
-// group's whole shortfall at once (4 x 140 samples, 19 ms at 30000/s).
+// Packets of a frame sent on one wake-up once pacing is needed: the sleep
+// covers the group's whole shortfall at once (4 x 140 samples, 19 ms at
+// 30000/s).
 constexpr std::size_t kPacketsPerWake = 4;
 
 using Clock = std::chrono::steady_clock;
@@ -82,12 +81,13 @@ bool transientSendError(int code) {
 
 LaserCubeLink::LaserCubeLink(const FoundProjector& found, EventLog& events, std::uint16_t index,
                              bool realtime)
-    : log(events), stream(index), socket(0), deviceAddress(dottedAddress(ntohl(found.source))),
-      deviceName(found.info.deviceName), deviceSource(found.source), realtimeReceiver(realtime) {
-    // The protocol's one port: the device answers there, whichever port it answers to.
+    : log(events), stream(index), socket(0), device(found.source.address),
+      deviceName(found.info.deviceName), realtimeReceiver(realtime) {
+    // The protocol's one port: the device answers there, whichever port it
+    // answers to.
     socket.allowAddressReuse();
     socket.bind(kCommandPort);
-    socket.connectTo(found.source, found.sourcePort != 0 ? found.sourcePort : kCommandPort);
+    socket.connectTo({device, found.source.port != 0 ? found.source.port : kCommandPort});
     // The first reading of the round trip, from discovery.
     if (found.roundTrip > std::chrono::nanoseconds::zero()) {
         roundTrips[0] = found.roundTrip.count();
@@ -139,7 +139,7 @@ bool LaserCubeLink::sendSwitches(std::uint8_t state) {
     bool all = true;
     for (const auto* command : {&switchA, &switchA, &switchB, &switchB}) {
         try {
-            socket.sendTo(deviceAddress, kCommandPort, *command);
+            socket.sendTo({device, kCommandPort}, *command);
         } catch (const std::system_error& error) {
             if (!transientSendError(error.code().value())) {
                 throw;
@@ -154,7 +154,7 @@ void LaserCubeLink::askForInformation() {
     const std::array<std::byte, 1> request{std::byte{kDeviceInfoTag}};
     askedAt.store(Clock::now().time_since_epoch().count());
     try {
-        socket.sendTo(deviceAddress, kCommandPort, request);
+        socket.sendTo({device, kCommandPort}, request);
     } catch (const std::system_error&) {
         // The sender tells of a network that refuses the stream.
     }
@@ -172,7 +172,8 @@ bool LaserCubeLink::switchOff() {
 void LaserCubeLink::measureRoundTrip(Clock::time_point heard) {
     const Clock::rep asked = askedAt.exchange(0);
     const auto trip = heard - Clock::time_point(Clock::duration(asked));
-    // An answer a second late is no reading of the network, nor one heard before asking.
+    // An answer a second late is no reading of the network, nor one heard before
+    // asking.
     if (asked == 0 || trip < Clock::duration::zero() || trip > std::chrono::seconds(1)) {
         return;
     }
@@ -217,13 +218,13 @@ void LaserCubeLink::handleDeviceInfo(std::span<const std::byte> datagram, Clock:
         post(StreamEvent::implausibleBuffer, info.bufferMax, bufferMax.load());
     }
     handleBufferFree(info.bufferFree, heard);
-    // Where the stream goes was settled at discovery; a datagram cannot move it (one
-    // that names what discovery heard already was told of then).
+    // Where the stream goes was settled at discovery; a datagram cannot move it
+    // (one that names what discovery heard already was told of then).
     if (!inbox) {
         namedAtDiscovery = info.address;
-    } else if (info.address != 0 && info.address != deviceSource &&
+    } else if (info.address != kAnyAddress && info.address != device &&
                info.address != namedAtDiscovery) {
-        post(StreamEvent::namesOtherAddress, info.address, deviceSource);
+        post(StreamEvent::namesOtherAddress, info.address.hostOrder(), device.hostOrder());
     }
 }
 
@@ -239,8 +240,8 @@ void LaserCubeLink::handleBufferFree(std::int32_t free, Clock::time_point heard)
     }
     lastReportedFree = free;
     deviceReports.fetch_add(1);
-    // The device wrote the report half a round trip before it was heard, and had not yet
-    // received what was sent in the round trip before that.
+    // The device wrote the report half a round trip before it was heard, and had
+    // not yet received what was sent in the round trip before that.
     const std::chrono::nanoseconds trip = roundTrip();
     const auto inFlight = static_cast<std::int32_t>(
         std::min<std::uint64_t>(history.sentSince(heard - trip), static_cast<std::uint64_t>(max)));
@@ -299,8 +300,9 @@ void LaserCubeLink::readReports(bool wait) {
     }
     lastRead = now;
     inbox->drain([this](const HeardDatagram& datagram) {
-        // The socket is connected, but a datagram that came before it was is dropped.
-        if (datagram.source == deviceSource) {
+        // The socket is connected, but a datagram that came before it was is
+        // dropped.
+        if (datagram.source == device) {
             datagramsHeard.fetch_add(1);
             handleDatagram(datagram.bytes, datagram.heard);
         }
@@ -332,7 +334,7 @@ std::size_t LaserCubeLink::sendData(std::span<const std::span<const std::byte>> 
         }
         try {
             const std::size_t sent =
-                socket.sendBatch(deviceAddress, kDataPort, datagrams.first(permit.packets));
+                socket.sendBatch({device, kDataPort}, datagrams.first(permit.packets));
             const Clock::time_point now = Clock::now();
             wire.sent(sampleCounts.first(sent), now);
             if (failingSince) {
@@ -457,15 +459,15 @@ SendOutcome LaserCubeLink::sendFrame(std::span<const LaserSample> whole, const S
     }
     SendOutcome outcome = SendOutcome::sent;
     std::size_t sent = 0;
-    // Sent at once: a frame's samples play when the device gets to them, however early
-    // they came, so only room at the device limits how many go out without pacing.
-    // Only to a device down to the reserve: one that never makes room (or says so)
-    // gets what its pacing allows, however small the frame.
+    // Sent at once: a frame's samples play when the device gets to them, however
+    // early they came, so only room at the device limits how many go out without
+    // pacing. Only to a device down to the reserve: one that never makes room (or
+    // says so) gets what its pacing allows, however small the frame.
     const std::size_t atOnce =
         start == FrameStart::paced ? 0 : samplesWithRoom(samples.size(), true);
     for (std::size_t packet = 0; sent < samples.size();) {
-        // Paced once per group: the pacing leaves the device at most the reserve, and
-        // the rest of the group goes straight out after the first packet.
+        // Paced once per group: the pacing leaves the device at most the reserve,
+        // and the rest of the group goes straight out after the first packet.
         if (packet % kPacketsPerWake == 0 && sent >= atOnce) {
             readReports(false);
             const std::int32_t max = bufferMax.load();

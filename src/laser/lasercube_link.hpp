@@ -86,7 +86,7 @@ public:
     void askForInformation();
 
     [[nodiscard]] const std::string& name() const { return deviceName; }
-    [[nodiscard]] const std::string& address() const { return deviceAddress; }
+    [[nodiscard]] Ipv4Address address() const { return device; }
     [[nodiscard]] LinkStats stats() const;
 
     // Beyond the time the whole buffer takes to drain, before a device is stalled.
@@ -131,10 +131,9 @@ private:
     BufferEstimate bufferFree; // the estimate and the count of device reports
     IdleCredit idleCredit;     // the sender's own: playing time outside pacing
     // Written at construction, read only after.
-    std::string deviceAddress;
+    Ipv4Address device; // where it answered discovery from: the only source heard
     std::string deviceName;
-    std::uint32_t deviceSource = 0;     // network byte order; the only source heard
-    std::uint32_t namedAtDiscovery = 0; // the address its first information named
+    Ipv4Address namedAtDiscovery; // the address its first information named
     PacketCounters counters;
     std::array<SampleDataBuffer, UdpSocket::kMaxBatch> packetBuffers{};
     std::atomic<bool> stopRequested{false};

@@ -4,7 +4,6 @@
 #include "laser/sample_packets.hpp"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstring>
 #include <utility>
 
@@ -25,6 +24,13 @@ void putU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t val
     putU16(bytes, offset + 2, value >> 16);
 }
 
+// In wire order: the first dotted number first.
+void putAddress(std::vector<std::byte>& bytes, std::size_t offset, Ipv4Address address) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<std::byte>((address.hostOrder() >> (24 - 8 * i)) & 0xFFu);
+    }
+}
+
 std::uint32_t wire16(std::int32_t value) {
     return static_cast<std::uint32_t>(std::clamp(value, 0, 65535));
 }
@@ -37,7 +43,7 @@ VirtualProjector::VirtualProjector(Config settings)
 VirtualProjector::VirtualProjector(Config settings, Lies told)
     : config(std::move(settings)), lies(std::move(told)) {}
 
-std::vector<std::byte> VirtualProjector::deviceInfo(std::uint32_t ownAddress) const {
+std::vector<std::byte> VirtualProjector::deviceInfo(Ipv4Address ownAddress) const {
     std::vector<std::byte> info(38, std::byte{0});
     info[0] = std::byte{kDeviceInfoTag};
     info[3] = std::byte{1};
@@ -51,12 +57,10 @@ std::vector<std::byte> VirtualProjector::deviceInfo(std::uint32_t ownAddress) co
            wire16(lies.claimedBufferSize >= 0 ? lies.claimedBufferSize : config.bufferSize));
     const char text[] = "virt";
     std::memcpy(info.data() + 26, text, sizeof text - 1);
-    in_addr claimed{};
-    if (!lies.claimedAddress.empty() &&
-        ::inet_pton(AF_INET, lies.claimedAddress.c_str(), &claimed) == 1) {
-        std::memcpy(info.data() + 32, &claimed.s_addr, 4);
+    if (lies.claimedAddress) {
+        putAddress(info, 32, *lies.claimedAddress);
     } else if (!config.hideAddress) {
-        std::memcpy(info.data() + 32, &ownAddress, 4); // already in wire order
+        putAddress(info, 32, ownAddress);
     }
     for (const char c : config.name) {
         info.push_back(static_cast<std::byte>(c));

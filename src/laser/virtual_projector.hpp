@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock/ipv4_address.hpp"
 #include "laser/arrival_stats.hpp"
 #include "laser/laser_sample.hpp"
 
@@ -7,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,10 +32,10 @@ public:
 
     // Lies for fault tests; < 0 (or empty) tells the truth.
     struct Lies {
-        std::int64_t claimedSampleRate = -1; // DeviceInfo's rate field, up to 0xFFFFFFFF
-        std::int32_t claimedBufferSize = -1; // DeviceInfo's buffer size field
-        std::int32_t reportedFree = -1;      // every free-space report says this
-        std::string claimedAddress;          // the address DeviceInfo names, dotted
+        std::int64_t claimedSampleRate = -1;       // DeviceInfo's rate field, up to 0xFFFFFFFF
+        std::int32_t claimedBufferSize = -1;       // DeviceInfo's buffer size field
+        std::int32_t reportedFree = -1;            // every free-space report says this
+        std::optional<Ipv4Address> claimedAddress; // the address DeviceInfo names
     };
 
     struct Counts {
@@ -63,8 +65,8 @@ public:
     explicit VirtualProjector(Config config);
     VirtualProjector(Config config, Lies lies);
 
-    // The answer to a discovery request; `ownAddress` is in network byte order.
-    [[nodiscard]] std::vector<std::byte> deviceInfo(std::uint32_t ownAddress) const;
+    // The answer to a discovery request, naming `ownAddress` as the device's.
+    [[nodiscard]] std::vector<std::byte> deviceInfo(Ipv4Address ownAddress) const;
     [[nodiscard]] std::vector<std::byte> bufferFreeReport() const;
 
     // A datagram on the command port. Returns the switch command it held, as text

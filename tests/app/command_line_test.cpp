@@ -100,10 +100,10 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
     EXPECT_EQ(osc.oscAddress, "127.0.0.1");
     ASSERT_EQ(osc.oscFrom.size(), 2u);
     EXPECT_EQ(osc.oscFrom[0].text(), "10.0.0.0/8");
-    EXPECT_TRUE(osc.oscFrom[0].contains(0x0AFFFFFFu));
-    EXPECT_FALSE(osc.oscFrom[0].contains(0x0B000000u));
-    EXPECT_TRUE(osc.oscFrom[1].contains(0xC0A80007u));
-    EXPECT_FALSE(osc.oscFrom[1].contains(0xC0A80008u));
+    EXPECT_TRUE(osc.oscFrom[0].contains(Ipv4Address(0x0AFFFFFFu)));
+    EXPECT_FALSE(osc.oscFrom[0].contains(Ipv4Address(0x0B000000u)));
+    EXPECT_TRUE(osc.oscFrom[1].contains(Ipv4Address(0xC0A80007u)));
+    EXPECT_FALSE(osc.oscFrom[1].contains(Ipv4Address(0xC0A80008u)));
 
     const Options live = parseOptions({"-laser", "--ltc", "--clock-timeout=2.5", "--control-port",
                                        "9100", "--control-address=127.0.0.1", "--control-from",
@@ -124,7 +124,7 @@ TEST(CommandLine, SeveralProjectorsTakeEachAPlacementAndStatusTargets) {
     EXPECT_TRUE(o.placements[0].flipX);
     EXPECT_TRUE(o.placements[1].identity());
     ASSERT_EQ(o.statusTo.size(), 2u);
-    EXPECT_EQ(o.statusTo[1].host, "10.0.0.2");
+    EXPECT_EQ(o.statusTo[1].address.text(), "10.0.0.2");
     EXPECT_EQ(o.statusTo[1].port, 9001);
     const Options all = parseOptions({"-laser", "--projector", "all:scale=0.5"});
     EXPECT_TRUE(all.allProjectors);

@@ -40,8 +40,8 @@ std::string summary(const Options& o) {
     out << " all=" << o.allProjectors << " ";
     placement(o.allPlacement);
     out << "interface=" << o.interfaceName << " status=";
-    for (const StatusTarget& target : o.statusTo) {
-        out << target.host << ":" << target.port << ",";
+    for (const Ipv4Endpoint& target : o.statusTo) {
+        out << target.text() << ",";
     }
     out << " ltc=" << o.ltc << "(" << o.ltcSource << ") ilda=" << o.exportIlda
         << " fps=" << o.fps.value_or(-1) << " from=" << o.fromSeconds.value_or(-1)

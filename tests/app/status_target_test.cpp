@@ -11,7 +11,8 @@ namespace lumarok {
 namespace {
 
 TEST(StatusTarget, OnlyOneHostIsATarget) {
-    const std::vector<SubnetBroadcast> subnets{{0xC0A80AFFu, "eth1"}}; // 192.168.10.0/24
+    const std::vector<SubnetBroadcast> subnets{
+        {Ipv4Address(0xC0A80AFFu), "eth1"}}; // 192.168.10.0/24
     const struct {
         std::uint32_t host;
         const char* refusal; // "" when the host is taken
@@ -30,7 +31,7 @@ TEST(StatusTarget, OnlyOneHostIsATarget) {
         {0xC0A80AFFu, "the broadcast address of the subnet of eth1"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(statusHostRefusal(c.host, subnets), c.refusal) << std::hex << c.host;
+        EXPECT_EQ(statusHostRefusal(Ipv4Address(c.host), subnets), c.refusal) << std::hex << c.host;
     }
     // Through this machine's own interfaces: loopback is 127.0.0.0/8 everywhere.
     EXPECT_EQ(parseStatusTarget("127.0.0.1:9000").port, 9000);
@@ -41,7 +42,7 @@ TEST(StatusTarget, OnlyOneHostIsATarget) {
 TEST(StatusSender, SendErrorsOfAllTargetsShareOneLine) {
     // Sending to the loopback subnet's broadcast address from a socket that may not
     // broadcast fails at once, without a datagram leaving.
-    const std::vector<StatusTarget> targets(200, StatusTarget{"127.255.255.255", 9});
+    const std::vector<Ipv4Endpoint> targets(200, Ipv4Endpoint{Ipv4Address(0x7FFFFFFFu), 9});
     StatusSender sender(targets);
     testing::internal::CaptureStderr();
     sender.send(ShowHealth{});

@@ -18,7 +18,9 @@ using namespace lumarok::test;
 // Loopback delivery is complete when sendto returns, so a datagram sent is pending at once.
 class OscTimeProviderTest : public ::testing::Test {
 protected:
-    void send(const Bytes& datagram) { sender.sendTo("127.0.0.1", provider.port(), datagram); }
+    void send(const Bytes& datagram) {
+        sender.sendTo({kLoopbackAddress, provider.port()}, datagram);
+    }
 
     OscTimeProvider provider{0};
     UdpSocket sender{0};
@@ -108,12 +110,12 @@ TEST(OscTimeProvider, TakesTimeOnlyFromAllowedSendersOnItsOwnAddress) {
 
     EXPECT_FALSE(provider.timeReceived());
     for (int i = 0; i < 3; ++i) {
-        stranger.sendTo("127.0.0.1", provider.port(), timeMessage(50.0F));
+        stranger.sendTo({kLoopbackAddress, provider.port()}, timeMessage(50.0F));
     }
     EXPECT_EQ(provider.getTime(), 0.0);
     EXPECT_FALSE(provider.timeReceived());
     EXPECT_EQ(provider.refusedDatagrams(), 3u);
-    allowed.sendTo("127.0.0.1", provider.port(),
+    allowed.sendTo({kLoopbackAddress, provider.port()},
                    message("/Time", ",d", concat({intArgument(0x40340000), intArgument(0)})));
     EXPECT_EQ(provider.getTime(), 20.0);
     EXPECT_TRUE(provider.timeReceived());

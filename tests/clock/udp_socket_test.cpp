@@ -128,7 +128,7 @@ TEST(UdpSocket, SendsAndReceivesOverLoopbackAndReportsCutDatagrams) {
     receiver.setReceiveTimeout(2s);
     UdpSocket sender(0);
 
-    sender.sendTo("127.0.0.1", receiver.localPort(), asBytes("hello"));
+    sender.sendTo({kLoopbackAddress, receiver.localPort()}, asBytes("hello"));
     std::array<std::byte, 8> buffer{};
     ReceiveResult result = receiver.receive(buffer);
     ASSERT_EQ(result.error, 0);
@@ -137,14 +137,14 @@ TEST(UdpSocket, SendsAndReceivesOverLoopbackAndReportsCutDatagrams) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data()), 5), "hello");
 
     const std::string big(2000, 'x');
-    sender.sendTo("127.0.0.1", receiver.localPort(), asBytes(big));
+    sender.sendTo({kLoopbackAddress, receiver.localPort()}, asBytes(big));
     result = receiver.receive(buffer);
     ASSERT_EQ(result.error, 0);
     EXPECT_TRUE(result.truncated);
     EXPECT_EQ(result.length, 2000u);
 
     // The cut datagram is gone as a whole; the next one arrives intact.
-    sender.sendTo("127.0.0.1", receiver.localPort(), asBytes("next"));
+    sender.sendTo({kLoopbackAddress, receiver.localPort()}, asBytes("next"));
     result = receiver.receive(buffer);
     ASSERT_EQ(result.error, 0);
     EXPECT_EQ(result.length, 4u);
@@ -162,8 +162,9 @@ TEST(UdpSocket, SendsABatchInOrderAtMostTheLargestBatchAtATime) {
     for (const std::string& text : texts) {
         batch.push_back(asBytes(text));
     }
-    EXPECT_EQ(sender.sendBatch("127.0.0.1", receiver.localPort(), {}), 0u);
-    EXPECT_EQ(sender.sendBatch("127.0.0.1", receiver.localPort(), batch), UdpSocket::kMaxBatch);
+    EXPECT_EQ(sender.sendBatch({kLoopbackAddress, receiver.localPort()}, {}), 0u);
+    EXPECT_EQ(sender.sendBatch({kLoopbackAddress, receiver.localPort()}, batch),
+              UdpSocket::kMaxBatch);
     std::array<std::byte, 32> buffer{};
     for (std::size_t i = 0; i < UdpSocket::kMaxBatch; ++i) {
         const ReceiveResult result = receiver.receive(buffer);
@@ -172,18 +173,6 @@ TEST(UdpSocket, SendsABatchInOrderAtMostTheLargestBatchAtATime) {
                   texts[i]);
     }
     EXPECT_NE(receiver.receive(buffer).error, 0); // the rest was not sent
-}
-
-TEST(UdpSocket, SendToAnUnreadableAddressIsRefused) {
-    UdpSocket sender(0);
-    const std::array<std::span<const std::byte>, 1> one{asBytes("x")};
-    for (const auto& send : std::vector<std::function<void()>>{
-             [&] { sender.sendTo("not-an-address", 9, asBytes("x")); },
-             [&] { (void)sender.sendBatch("not-an-address", 9, one); }}) {
-        const auto error = expectSystemError(send);
-        EXPECT_EQ(error.code().value(), EINVAL);
-        EXPECT_EQ(std::string(error.what()).rfind("sendto failed: ", 0), 0u) << error.what();
-    }
 }
 
 TEST(UdpSocket, EnableBroadcastSetsTheSocketOption) {

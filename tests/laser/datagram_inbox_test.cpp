@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
@@ -25,14 +23,14 @@ TEST(DatagramInbox, ReadsEveryWaitingDatagramInOrderWithItsTimeThenNothing) {
     std::vector<std::string> sent;
     for (int i = 0; i < 11; ++i) {
         sent.push_back(std::string(i == 5 ? 5000 : 3 + i, static_cast<char>('a' + i)));
-        sender.sendTo("127.0.0.1", receiver.localPort(),
+        sender.sendTo({kLoopbackAddress, receiver.localPort()},
                       std::as_bytes(std::span<const char>(sent.back())));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::vector<std::string> heard;
     const std::size_t count = inbox.drain([&](const HeardDatagram& d) {
         heard.emplace_back(reinterpret_cast<const char*>(d.bytes.data()), d.bytes.size());
-        EXPECT_EQ(d.source, htonl(INADDR_LOOPBACK));
+        EXPECT_EQ(d.source, kLoopbackAddress);
         EXPECT_GE(d.heard, before);
         EXPECT_LE(d.heard, std::chrono::steady_clock::now());
         EXPECT_GT(d.heard, std::chrono::steady_clock::now() - DatagramInbox::kOldest -

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <vector>
 
 namespace lumarok {
@@ -30,16 +28,16 @@ std::vector<std::byte> command(std::uint8_t a, std::uint8_t b) {
 
 TEST(VirtualProjector, AnswersDiscoveryInTheLinksOwnFormat) {
     VirtualProjector projector({"stage-left", 25000, 4000, false});
-    const DeviceInfo info = parseDeviceInfo(projector.deviceInfo(::inet_addr("10.213.0.2")));
+    const DeviceInfo info = parseDeviceInfo(projector.deviceInfo(Ipv4Address(0x0AD50002u)));
     EXPECT_EQ(info.deviceName, "stage-left");
-    EXPECT_EQ(info.deviceAddress, "10.213.0.2");
+    EXPECT_EQ(info.deviceAddress.text(), "10.213.0.2");
     EXPECT_EQ(info.sampleRate, 25000);
     EXPECT_EQ(info.bufferMax, 4000);
     EXPECT_EQ(info.bufferFree, 4000);
 
     VirtualProjector hidden({"x", 30000, 6000, true});
-    EXPECT_EQ(parseDeviceInfo(hidden.deviceInfo(::inet_addr("10.213.0.2"))).deviceAddress,
-              "0.0.0.0");
+    EXPECT_EQ(parseDeviceInfo(hidden.deviceInfo(Ipv4Address(0x0AD50002u))).deviceAddress,
+              kAnyAddress);
 }
 
 TEST(VirtualProjector, PlaysAtItsRateAndReportsFreeSpace) {
