@@ -6,8 +6,8 @@
 #include "cube_options.hpp"
 #include "frame_picture.hpp"
 #include "frame_signature.hpp"
-#include "laser/virtual_projector.hpp"
 #include "tool_socket.hpp"
+#include "virtual_projector.hpp"
 
 #include <algorithm>
 #include <array>

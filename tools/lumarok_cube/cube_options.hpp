@@ -1,6 +1,6 @@
 #pragma once
 
-#include "laser/virtual_projector.hpp"
+#include "virtual_projector.hpp"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "laser/arrival_stats.hpp"
+#include "arrival_stats.hpp"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "laser/virtual_projector.hpp"
+#include "virtual_projector.hpp"
 
 #include "laser/device_datagram.hpp"
 #include "laser/sample_packets.hpp"

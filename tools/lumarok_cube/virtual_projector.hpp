@@ -1,7 +1,7 @@
 #pragma once
 
+#include "arrival_stats.hpp"
 #include "clock/ipv4_address.hpp"
-#include "laser/arrival_stats.hpp"
 #include "laser/laser_sample.hpp"
 
 #include <chrono>
