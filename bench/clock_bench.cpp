@@ -42,7 +42,7 @@ void getTimeWithPendingDatagrams(benchmark::State& state) {
         state.PauseTiming();
         for (int i = 0; i < pending; ++i) {
             sent += 1.0F;
-            sender.sendTo({kLoopbackAddress, provider.port()}, timeDatagram(sent));
+            sender.sendTo({lumarok::kLoopbackAddress, provider.port()}, timeDatagram(sent));
         }
         state.ResumeTiming();
         const double time = provider.getTime();
