@@ -214,7 +214,7 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     std::vector<LaserSample> samples;
     glm::vec2 beam{0.0f, 0.0f};
     const Clock::time_point start = Clock::now();
-    LiveOperation operation(options, *show.gTimeProvider, start);
+    LiveOperation operation(options, *show.gTimeProvider, show.oscClock, start);
     StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
     ShowHealth health;
     SampleRates rates(slots.size());

@@ -28,13 +28,15 @@ std::string waitingForLine(const std::string& wanted, const std::vector<std::str
 }
 
 LiveOperation::LiveOperation(const Options& options, TimeProvider& showClock,
-                             Clock::time_point start)
-    : clock(showClock), timeoutSeconds(options.clockTimeout),
+                             OscTimeProvider* showOscClock, Clock::time_point start)
+    : clock(showClock), oscClock(showOscClock), timeoutSeconds(options.clockTimeout),
       control(controlSettings(options), options.intensity * 100.0f),
       nextWaitingLine(start + kFirstWaitingLine) {
-    if (auto* osc = dynamic_cast<OscTimeProvider*>(&clock)) {
-        osc->passOtherMessages([this](const OscMessageView& message, std::uint32_t source,
-                                      std::uint16_t port) { control.take(message, source, port); });
+    if (oscClock != nullptr) {
+        oscClock->passOtherMessages(
+            [this](const OscMessageView& message, std::uint32_t source, std::uint16_t port) {
+                control.take(message, source, port);
+            });
     }
     if (control.listening() && options.verbosity >= 0) {
         std::fprintf(stderr, "control: OSC on %s\n", control.listenText().c_str());
@@ -43,8 +45,8 @@ LiveOperation::LiveOperation(const Options& options, TimeProvider& showClock,
 }
 
 LiveOperation::~LiveOperation() {
-    if (auto* osc = dynamic_cast<OscTimeProvider*>(&clock)) {
-        osc->passOtherMessages({});
+    if (oscClock != nullptr) {
+        oscClock->passOtherMessages({});
     }
 }
 

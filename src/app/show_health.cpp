@@ -2,8 +2,7 @@
 
 #include "app/laser_status.hpp"
 
-#include "clock/ltc_time_provider.hpp"
-#include "clock/osc_time_provider.hpp"
+#include "clock/time_provider.hpp"
 
 #include <array>
 #include <cstdio>
@@ -33,16 +32,9 @@ ClockState clockStateFor(std::optional<double> silentSeconds, double timeoutSeco
 }
 
 void describeClock(const TimeProvider* clock, double timeoutSeconds, ShowHealth& health) {
-    std::optional<double> silent = 0.0;
-    if (const auto* ltc = dynamic_cast<const LtcTimeProvider*>(clock)) {
-        health.clockSource = "ltc";
-        silent = ltc->secondsSinceFrame();
-    } else if (const auto* osc = dynamic_cast<const OscTimeProvider*>(clock)) {
-        health.clockSource = "osc";
-        silent = osc->secondsSinceTime();
-    } else {
-        health.clockSource = "steady";
-    }
+    // No clock at all reads as the steady clock, which needs nothing to be heard.
+    health.clockSource = clock == nullptr ? "steady" : clock->sourceName();
+    const std::optional<double> silent = clock == nullptr ? 0.0 : clock->silentSeconds();
     health.clockState = clockStateFor(silent, timeoutSeconds);
     health.clockSilentSeconds = silent.value_or(0.0);
     health.clockLive = health.clockState == ClockState::live;

@@ -212,7 +212,9 @@ void requireDisplay(const Options& options) {
     }
 }
 
-std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
+// oscClock: set to the clock when it is OSC's, whose socket live control shares.
+std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options, OscTimeProvider*& oscClock) {
+    oscClock = nullptr;
     if (options.ltc) {
         auto provider = std::make_unique<LtcTimeProvider>(options.ltcSource);
         tell(options, "clock: " + provider->describe());
@@ -229,6 +231,7 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
         line += (&sender == &options.oscFrom.front() ? " from " : ", ") + sender.text();
     }
     tell(options, line);
+    oscClock = provider.get();
     return provider;
 }
 
@@ -243,7 +246,7 @@ int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
     }
     ilda.setIntensity(intensity);
     ShowObjects show;
-    show.gTimeProvider = makeTimeProvider(options);
+    show.gTimeProvider = makeTimeProvider(options, show.oscClock);
     int status = 0;
     if (options.laser) {
         runLaserShow(
@@ -341,7 +344,7 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     tell(options, "show folder: " + std::filesystem::absolute(folder).lexically_normal().string());
     ShowObjects show;
     show.load(folder, true, options.audioSource, options.verbosity >= 0);
-    show.gTimeProvider = makeTimeProvider(options);
+    show.gTimeProvider = makeTimeProvider(options, show.oscClock);
     int status = 0;
     if (options.laser) {
         LaserFrameBuilder build =

@@ -13,6 +13,7 @@ public:
 
     using Effect::apply;
     void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::colour; }
 
 private:
     glm::vec3 color;

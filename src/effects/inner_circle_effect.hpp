@@ -17,6 +17,7 @@ public:
 
     using Effect::apply;
     void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::innerCircle; }
 
 private:
     float ringScale;          // drawing units per radian of ring phase

@@ -14,6 +14,7 @@ public:
 
     using Effect::apply;
     void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::plasma; }
 
 private:
     std::int32_t sampleCount; // points the frame is resampled to before colouring

@@ -22,6 +22,7 @@ public:
 
     using Effect::apply;
     void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::text; }
 
 private:
     glm::vec3 color;

@@ -14,6 +14,7 @@ public:
 
     using Effect::apply;
     void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::tunnel; }
 
 private:
     glm::vec3 color;   // colour of the nearest part

@@ -21,6 +21,7 @@ public:
             out.push_back(ColorPolyline(p.size()));
         }
     }
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::colour; }
 
 private:
     float id;
