@@ -187,7 +187,8 @@ LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity, Sho
             return beam;
         }
         const ColorFrame& frame = renderShowFrame(sources, showSeconds, *buffers);
-        return buildLaserFramePath(frame, samples, beam, intensity).beamPosition;
+        return buildLaserFramePath(frame, samples, beam, intensity, buffers->pathLengths)
+            .beamPosition;
     };
 }
 
