@@ -48,8 +48,8 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFind
                                            const std::shared_ptr<const Venue>& venue) {
     std::vector<SlotSettings> chosen;
     if (!options.allProjectors) {
-        for (std::size_t i = 0; i < options.projectors.size(); ++i) {
-            chosen.push_back({options.projectors[i], options.placements[i], venue});
+        for (const WantedProjector& projector : options.projectors) {
+            chosen.push_back({projector.name, projector.placement, venue});
         }
         if (chosen.empty()) {
             chosen.push_back({{}, {}, venue}); // whichever answers first
@@ -59,7 +59,7 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFind
     for (const FoundProjector& found : finder.collect(kAllWindow)) {
         // By the address it answers from: names may repeat or be empty, and the address a
         // device announces may be another.
-        chosen.push_back({dottedAddress(ntohl(found.source)), options.allPlacement, venue});
+        chosen.push_back({dottedAddress(ntohl(found.source)), *options.allProjectors, venue});
     }
     if (chosen.empty()) {
         throw std::runtime_error("no projector answered within 1 s");
