@@ -41,7 +41,7 @@ LiveOperation::LiveOperation(const Options& options, TimeProvider& showClock,
     if (control.listening() && options.verbosity >= 0) {
         std::fprintf(stderr, "control: OSC on %s\n", control.listenText().c_str());
     }
-    describeClock(&clock, timeoutSeconds, clockReading);
+    describeClock(clock, timeoutSeconds, clockReading);
 }
 
 LiveOperation::~LiveOperation() {
@@ -56,7 +56,7 @@ void LiveOperation::beforeFrame() {
 
 void LiveOperation::afterFrame() {
     const ClockState before = clockReading.clockState;
-    describeClock(&clock, timeoutSeconds, clockReading);
+    describeClock(clock, timeoutSeconds, clockReading);
     const ClockState now = clockReading.clockState;
     if (now == before) {
         return;

@@ -34,7 +34,7 @@ std::string format(const char* pattern, double value) {
 }
 
 std::string clockLine(const TimeProvider* clock) {
-    return clock == nullptr ? "CLOCK STEADY" : upper(clock->readoutText());
+    return clock == nullptr ? "CLOCK NONE" : upper(clock->readoutText());
 }
 
 std::string audioLine(const AudioCapture* audio) {

@@ -31,10 +31,9 @@ ClockState clockStateFor(std::optional<double> silentSeconds, double timeoutSeco
     return ClockState::live;
 }
 
-void describeClock(const TimeProvider* clock, double timeoutSeconds, ShowHealth& health) {
-    // No clock at all reads as the steady clock, which needs nothing to be heard.
-    health.clockSource = clock == nullptr ? "steady" : clock->sourceName();
-    const std::optional<double> silent = clock == nullptr ? 0.0 : clock->silentSeconds();
+void describeClock(const TimeProvider& clock, double timeoutSeconds, ShowHealth& health) {
+    health.clockSource = clock.sourceName();
+    const std::optional<double> silent = clock.silentSeconds();
     health.clockState = clockStateFor(silent, timeoutSeconds);
     health.clockSilentSeconds = silent.value_or(0.0);
     health.clockLive = health.clockState == ClockState::live;

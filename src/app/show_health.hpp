@@ -44,7 +44,7 @@ struct ShowHealth {
 };
 
 // The clock's source and state, with the --clock-timeout.
-void describeClock(const TimeProvider* clock, double timeoutSeconds, ShowHealth& health);
+void describeClock(const TimeProvider& clock, double timeoutSeconds, ShowHealth& health);
 
 // "show 1:02.5  entry 12 circle  30.0 frames/s  | alpha playing 30000 samples/s free 600
 // underruns 0 | ..." without a line break.
