@@ -61,7 +61,7 @@ void LiveOperation::afterFrame() {
     if (now == before) {
         return;
     }
-    const char* const heard = clockReading.clockSource == "ltc" ? "timecode" : "/Time";
+    const char* const heard = clockReading.clockHeard.c_str();
     if (now == ClockState::stale) {
         std::fprintf(stderr, "lumarok: clock: no %s for %.1f s; dark until it comes back\n", heard,
                      clockReading.clockSilentSeconds);
@@ -90,6 +90,7 @@ void LiveOperation::applyTo(ProjectorSlot& slot, std::vector<LaserSample>& copy)
 
 void LiveOperation::describe(ShowHealth& health) const {
     health.clockSource = clockReading.clockSource;
+    health.clockHeard = clockReading.clockHeard;
     health.clockState = clockReading.clockState;
     health.clockSilentSeconds = clockReading.clockSilentSeconds;
     health.clockLive = clockReading.clockLive;

@@ -33,6 +33,7 @@ ClockState clockStateFor(std::optional<double> silentSeconds, double timeoutSeco
 
 void describeClock(const TimeProvider& clock, double timeoutSeconds, ShowHealth& health) {
     health.clockSource = clock.sourceName();
+    health.clockHeard = clock.heardName();
     const std::optional<double> silent = clock.silentSeconds();
     health.clockState = clockStateFor(silent, timeoutSeconds);
     health.clockSilentSeconds = silent.value_or(0.0);
@@ -41,7 +42,7 @@ void describeClock(const TimeProvider& clock, double timeoutSeconds, ShowHealth&
 
 std::string formatHealthLine(const ShowHealth& health) {
     std::array<char, 160> text{};
-    const char* const heard = health.clockSource == "ltc" ? "timecode" : "/Time";
+    const char* const heard = health.clockHeard.c_str();
     if (health.clockState == ClockState::waiting) {
         std::snprintf(text.data(), text.size(), "waiting for %s", heard);
     } else if (health.clockState == ClockState::stale) {

@@ -33,6 +33,7 @@ enum class ClockState { live, waiting, stale };
 struct ShowHealth {
     double showSeconds = 0.0;
     std::string clockSource; // "steady", "osc" or "ltc"
+    std::string clockHeard;  // what the clock waits for: "/Time", "timecode"
     bool clockLive = false;  // the clock gives time: state live
     ClockState clockState = ClockState::live;
     double clockSilentSeconds = 0.0; // since the last time heard (OSC, LTC)

@@ -14,6 +14,7 @@ public:
     ClockTimeProvider();
     [[nodiscard]] double getTime() override;
     [[nodiscard]] const char* sourceName() const override { return "steady"; }
+    [[nodiscard]] const char* heardName() const override { return "time"; } // never waits
     [[nodiscard]] std::optional<double> silentSeconds() const override { return 0.0; }
     [[nodiscard]] std::string readoutText() const override { return "clock steady"; }
 

@@ -36,6 +36,7 @@ public:
     // Thread: the show's main thread. 0 before the first frame.
     [[nodiscard]] double getTime() override;
     [[nodiscard]] const char* sourceName() const override { return "ltc"; }
+    [[nodiscard]] const char* heardName() const override { return "timecode"; }
     [[nodiscard]] std::optional<double> silentSeconds() const override {
         return secondsSinceFrame();
     }

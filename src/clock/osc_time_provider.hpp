@@ -38,6 +38,7 @@ public:
     // every datagram from a sender outside the allowed ranges.
     [[nodiscard]] double getTime() override;
     [[nodiscard]] const char* sourceName() const override { return "osc"; }
+    [[nodiscard]] const char* heardName() const override { return "/Time"; }
     [[nodiscard]] std::optional<double> silentSeconds() const override {
         return secondsSinceTime();
     }

@@ -16,6 +16,8 @@ public:
 
     // What the clock follows, as the status names it: "steady", "osc" or "ltc".
     [[nodiscard]] virtual const char* sourceName() const = 0;
+    // What the clock waits to hear, for the operator's lines: "/Time", "timecode".
+    [[nodiscard]] virtual const char* heardName() const = 0;
     // Seconds since the clock last heard a time; none before the first, 0 for a clock
     // that needs nothing to be heard. Thread: any.
     [[nodiscard]] virtual std::optional<double> silentSeconds() const = 0;
