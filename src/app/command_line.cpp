@@ -178,26 +178,43 @@ void addProjector(Options& options, const std::string& value, const std::string&
         }
     }
     if (projector == "all") {
-        options.allProjectors = true;
-        options.allPlacement = placement;
+        options.allProjectors = placement;
         return;
     }
-    if (std::find(options.projectors.begin(), options.projectors.end(), projector) !=
-        options.projectors.end()) {
+    if (std::any_of(options.projectors.begin(), options.projectors.end(),
+                    [&projector](const WantedProjector& p) { return p.name == projector; })) {
         throw UsageError(option + " " + projector + " given twice");
     }
-    options.projectors.push_back(projector);
-    options.placements.push_back(placement);
+    options.projectors.push_back({projector, placement});
 }
 
-void applyOption(Options& options, int code, const std::string& name, const char* value,
-                 bool& intensitySeen) {
+// The mode options as given, each on its own: refuseConflicts judges them together
+// before they become the one mode of Options.
+struct ModeWords {
+    bool help = false;
+    bool version = false;
+    bool laser = false;
+    bool listProjectors = false;
+    std::optional<double> renderSeconds;
+    std::string renderOut;
+    std::string exportIlda;
+    std::string listFrames;
+};
+
+// What one reading of the words gives.
+struct Parsed {
+    Options options;
+    ModeWords modes;
+};
+
+void applyOption(Options& options, ModeWords& modes, int code, const std::string& name,
+                 const char* value, bool& intensitySeen) {
     switch (code) {
     case 'h':
-        options.help = true;
+        modes.help = true;
         break;
     case 'V':
-        options.version = true;
+        modes.version = true;
         break;
     case 'q':
         options.verbosity = -1;
@@ -219,7 +236,7 @@ void applyOption(Options& options, int code, const std::string& name, const char
         options.osc = true;
         break;
     case kLaser:
-        options.laser = true;
+        modes.laser = true;
         break;
     case kAudioSource:
         options.audioSource = requireNonEmpty(value, name);
@@ -228,10 +245,10 @@ void applyOption(Options& options, int code, const std::string& name, const char
         options.display = requireNonEmpty(value, name);
         break;
     case kRender:
-        options.renderSeconds = readSeconds(value, name);
+        modes.renderSeconds = readSeconds(value, name);
         break;
     case kOut:
-        options.renderOut = requireNonEmpty(value, name);
+        modes.renderOut = requireNonEmpty(value, name);
         break;
     case kOscPort:
         options.oscPort = readPort(value);
@@ -274,7 +291,7 @@ void applyOption(Options& options, int code, const std::string& name, const char
         }
         break;
     case kListProjectors:
-        options.listProjectors = true;
+        modes.listProjectors = true;
         break;
     case kProjector:
         addProjector(options, requireNonEmpty(value, name), name);
@@ -297,7 +314,7 @@ void applyOption(Options& options, int code, const std::string& name, const char
         options.ltcSource = value != nullptr ? value : "";
         break;
     case kExportIlda:
-        options.exportIlda = requireNonEmpty(value, name);
+        modes.exportIlda = requireNonEmpty(value, name);
         break;
     case kFps:
         options.fps = readSeconds(value, name);
@@ -327,7 +344,7 @@ void applyOption(Options& options, int code, const std::string& name, const char
         options.loop = true;
         break;
     case kListFrames:
-        options.listFrames = requireNonEmpty(value, name);
+        modes.listFrames = requireNonEmpty(value, name);
         break;
     case kVenue:
         options.venueFile = requireNonEmpty(value, name);
@@ -337,30 +354,30 @@ void applyOption(Options& options, int code, const std::string& name, const char
     }
 }
 
-void refuseConflicts(const Options& options) {
-    if (options.renderSeconds && options.renderOut.empty()) {
+void refuseConflicts(const Options& options, const ModeWords& modes) {
+    if (modes.renderSeconds && modes.renderOut.empty()) {
         throw UsageError("--render needs --out FILE (.png, .svg or .json)");
     }
-    if (!options.renderSeconds && !options.renderOut.empty()) {
+    if (!modes.renderSeconds && !modes.renderOut.empty()) {
         throw UsageError("--out is for --render only");
     }
-    const int modes = (options.renderSeconds ? 1 : 0) + (options.laser ? 1 : 0) +
-                      (options.listProjectors ? 1 : 0) + (options.listFrames.empty() ? 0 : 1);
-    if (modes > 1) {
+    const int given = (modes.renderSeconds ? 1 : 0) + (modes.laser ? 1 : 0) +
+                      (modes.listProjectors ? 1 : 0) + (modes.listFrames.empty() ? 0 : 1);
+    if (given > 1) {
         throw UsageError("choose one of --render, --laser, --list-projectors and --list-frames");
     }
-    if (!options.listFrames.empty() &&
-        (!options.exportIlda.empty() || !options.ildaFiles.empty() || options.osc || options.ltc)) {
+    if (!modes.listFrames.empty() &&
+        (!modes.exportIlda.empty() || !options.ildaFiles.empty() || options.osc || options.ltc)) {
         throw UsageError("--list-frames prints a file's frames; it goes with no other mode");
     }
     if (options.ildaFiles.empty() && (options.ildaFps || options.loop)) {
         throw UsageError("--ilda-fps and --loop go with --ilda");
     }
-    if (!options.ildaFiles.empty() && (!options.showFolder.empty() || options.listProjectors)) {
+    if (!options.ildaFiles.empty() && (!options.showFolder.empty() || modes.listProjectors)) {
         throw UsageError("--ilda plays ILDA files instead of a show; give no --show or "
                          "--list-projectors with it");
     }
-    if (options.renderSeconds && options.osc) {
+    if (modes.renderSeconds && options.osc) {
         throw UsageError("--render takes its clock time from the command line, not from --osc");
     }
     // A listening setting without the OSC clock would be silently unused.
@@ -374,38 +391,38 @@ void refuseConflicts(const Options& options) {
     if (!options.controlPort && (!options.controlAddress.empty() || !options.controlFrom.empty())) {
         throw UsageError("--control-address and --control-from need --control-port");
     }
-    if (options.controlPort && !options.laser) {
+    if (options.controlPort && !modes.laser) {
         throw UsageError("--control-port goes with --laser (the preview takes b, + and -)");
     }
     if (options.loop && options.atEnd && *options.atEnd != AtEnd::loop) {
         throw UsageError("--loop is --at-end loop; give one of them");
     }
-    if (options.atEnd && (options.renderSeconds || !options.exportIlda.empty())) {
+    if (options.atEnd && (modes.renderSeconds || !modes.exportIlda.empty())) {
         throw UsageError("--at-end is for playing; --render and --export-ilda draw given times");
     }
     if (options.fromSeconds && options.toSeconds && *options.toSeconds <= *options.fromSeconds) {
         throw UsageError("--to must be later than --from");
     }
-    if (options.exportIlda.empty() && (options.fps || options.fromSeconds || options.toSeconds)) {
+    if (modes.exportIlda.empty() && (options.fps || options.fromSeconds || options.toSeconds)) {
         throw UsageError("--fps, --from and --to go with --export-ilda");
     }
-    if (!options.exportIlda.empty() && (options.renderSeconds || options.laser ||
-                                        options.listProjectors || options.osc || options.ltc)) {
+    if (!modes.exportIlda.empty() && (modes.renderSeconds || modes.laser || modes.listProjectors ||
+                                      options.osc || options.ltc)) {
         throw UsageError("--export-ilda writes a file; it goes with no other mode or clock");
     }
     if (options.allProjectors && !options.projectors.empty()) {
         throw UsageError("--projector all takes every projector; name no others with it");
     }
-    if (!options.statusTo.empty() && !options.laser) {
+    if (!options.statusTo.empty() && !modes.laser) {
         throw UsageError("--status-to goes with --laser");
     }
-    const bool toFile = options.renderSeconds || !options.exportIlda.empty();
+    const bool toFile = modes.renderSeconds || !modes.exportIlda.empty();
     if (!options.venueFile.empty() && toFile &&
         (options.projectors.size() != 1 || options.allProjectors)) {
         throw UsageError("--venue with --render or --export-ilda needs one --projector NAME: "
                          "the projector whose samples to write");
     }
-    if (!options.venueFile.empty() && (options.listProjectors || !options.listFrames.empty())) {
+    if (!options.venueFile.empty() && (modes.listProjectors || !modes.listFrames.empty())) {
         throw UsageError("--venue goes with --laser, --render, --export-ilda or the preview");
     }
     if (options.osc && options.ltc) {
@@ -428,7 +445,7 @@ std::string longName(int code, int longIndex) {
 
 // The options in `arguments`, without the checks of options against each other; the
 // long names of those given go to `given`.
-Options readOptions(const std::vector<std::string>& arguments, std::set<std::string>& given) {
+Parsed readOptions(const std::vector<std::string>& arguments, std::set<std::string>& given) {
     std::vector<std::string> words{"lumarok"};
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         // getopt attaches an optional value only as --ltc=SOURCE; take "--ltc SOURCE" too.
@@ -445,7 +462,8 @@ Options readOptions(const std::vector<std::string>& arguments, std::set<std::str
     }
     argv.push_back(nullptr);
 
-    Options options;
+    Parsed parsed;
+    Options& options = parsed.options;
     bool intensitySeen = false;
     // getopt keeps its position in globals: 0 starts a fresh scan, and its own
     // messages are off so that every error is one line of ours.
@@ -469,7 +487,7 @@ Options readOptions(const std::vector<std::string>& arguments, std::set<std::str
                 optopt != 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : wrote;
             throw UsageError("option '" + missing + "' needs a value");
         }
-        applyOption(options, code, spelling(code, longIndex), optarg, intensitySeen);
+        applyOption(options, parsed.modes, code, spelling(code, longIndex), optarg, intensitySeen);
         given.insert(longName(code, longIndex));
     }
     // getopt has moved the words it did not take to the end: more files for --ilda.
@@ -480,7 +498,7 @@ Options readOptions(const std::vector<std::string>& arguments, std::set<std::str
         }
         options.ildaFiles.push_back(word);
     }
-    return options;
+    return parsed;
 }
 
 // The file's settings as option words ahead of the command line's, so that one parser
@@ -508,17 +526,53 @@ std::vector<std::string> withConfigFile(const std::string& path,
     return words;
 }
 
+// The one mode the checked words ask for; help and version win, as they did.
+Mode modeOf(const ModeWords& modes) {
+    if (modes.help) {
+        return HelpMode{};
+    }
+    if (modes.version) {
+        return VersionMode{};
+    }
+    if (modes.listProjectors) {
+        return ListProjectorsMode{};
+    }
+    if (!modes.listFrames.empty()) {
+        return ListFramesMode{modes.listFrames};
+    }
+    if (modes.renderSeconds) {
+        return RenderMode{*modes.renderSeconds, modes.renderOut};
+    }
+    if (!modes.exportIlda.empty()) {
+        return ExportIldaMode{modes.exportIlda};
+    }
+    if (modes.laser) {
+        return LaserMode{};
+    }
+    return PreviewMode{};
+}
+
 } // namespace
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     std::set<std::string> given;
-    Options options = readOptions(arguments, given);
-    if (!options.configFile.empty()) {
+    Parsed parsed = readOptions(arguments, given);
+    if (!parsed.options.configFile.empty()) {
         std::set<std::string> all;
-        options = readOptions(withConfigFile(options.configFile, arguments, given), all);
+        parsed = readOptions(withConfigFile(parsed.options.configFile, arguments, given), all);
     }
-    refuseConflicts(options);
-    return options;
+    refuseConflicts(parsed.options, parsed.modes);
+    parsed.options.mode = modeOf(parsed.modes);
+    return std::move(parsed.options);
+}
+
+std::vector<std::string> projectorNames(const Options& options) {
+    std::vector<std::string> names;
+    names.reserve(options.projectors.size());
+    for (const WantedProjector& projector : options.projectors) {
+        names.push_back(projector.name);
+    }
+    return names;
 }
 
 const char* usageText() {

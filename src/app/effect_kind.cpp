@@ -1,71 +1,55 @@
 #include "app/effect_kind.hpp"
 
-#include "effects/circle_effect.hpp"
-#include "effects/color_effect.hpp"
-#include "effects/disturb_effect.hpp"
-#include "effects/inner_circle_effect.hpp"
-#include "effects/line_effect.hpp"
-#include "effects/mask_effect.hpp"
-#include "effects/plasma_effect.hpp"
-#include "effects/text_effect.hpp"
-#include "effects/tunnel_effect.hpp"
-
-#include <cxxabi.h>
-
-#include <cstdlib>
-#include <memory>
-#include <typeinfo>
+#include "effects/effect.hpp"
 
 namespace lumarok {
 
-namespace {
-
-template <typename Kind> bool is(const Effect& effect) {
-    return dynamic_cast<const Kind*>(&effect) != nullptr;
-}
-
-} // namespace
-
 const char* effectKind(const Effect& effect) {
-    // Asked a few times a second at most, so a chain of casts is cheap enough and
-    // keeps the effects free of readout concerns.
-    if (is<CircleEffect>(effect)) {
+    switch (effect.kind()) {
+    case EffectKind::circle:
         return "circle";
-    }
-    if (is<ColorEffect>(effect)) {
+    case EffectKind::colour:
         return "colour";
-    }
-    if (is<DisturbEffect>(effect)) {
+    case EffectKind::disturb:
         return "disturb";
-    }
-    if (is<InnerCircleEffect>(effect)) {
+    case EffectKind::innerCircle:
         return "inner circle";
-    }
-    if (is<LineEffect>(effect)) {
+    case EffectKind::line:
         return "line";
-    }
-    if (is<MaskEffect>(effect)) {
+    case EffectKind::mask:
         return "mask";
-    }
-    if (is<PlasmaEffect>(effect)) {
+    case EffectKind::plasma:
         return "plasma";
-    }
-    if (is<TextEffect>(effect)) {
+    case EffectKind::text:
         return "text";
-    }
-    if (is<TunnelEffect>(effect)) {
+    case EffectKind::tunnel:
         return "tunnel";
     }
-    return "effect";
+    return "effect"; // not reached: every kind is named above
 }
 
 std::string effectClassName(const Effect& effect) {
-    int status = 0;
-    const std::unique_ptr<char, decltype(&std::free)> name(
-        abi::__cxa_demangle(typeid(effect).name(), nullptr, nullptr, &status), &std::free);
-    std::string text = status == 0 ? name.get() : typeid(effect).name();
-    const auto colons = text.rfind("::");
-    return colons == std::string::npos ? text : text.substr(colons + 2);
+    switch (effect.kind()) {
+    case EffectKind::circle:
+        return "CircleEffect";
+    case EffectKind::colour:
+        return "ColorEffect";
+    case EffectKind::disturb:
+        return "DisturbEffect";
+    case EffectKind::innerCircle:
+        return "InnerCircleEffect";
+    case EffectKind::line:
+        return "LineEffect";
+    case EffectKind::mask:
+        return "MaskEffect";
+    case EffectKind::plasma:
+        return "PlasmaEffect";
+    case EffectKind::text:
+        return "TextEffect";
+    case EffectKind::tunnel:
+        return "TunnelEffect";
+    }
+    return "Effect"; // not reached
 }
 
 } // namespace lumarok

@@ -7,7 +7,7 @@ namespace lumarok {
 class Effect;
 
 // A short lower-case word for the effect's class ("circle", "plasma", ...), for
-// the operator's readouts; "effect" for a class it does not know.
+// the operator's readouts.
 [[nodiscard]] const char* effectKind(const Effect& effect);
 // The effect's class name without its namespace ("TunnelEffect"), for measuring
 // tools that list every entry.

@@ -156,10 +156,13 @@ void exportIldaFrames(const ClockFrameBuilder& build, double defaultTo,
 
 void exportIlda(const ShowSources& sources, const IldaExportRequest& request, std::FILE* progress,
                 const std::atomic<bool>* stop) {
+    ShowFrameBuffers buffers; // kept from frame to frame: steady frames do not allocate
     exportIldaFrames(
         [&](double clock, std::vector<LaserSample>& samples, glm::vec2 beam) {
-            const ColorFrame frame = renderShowFrame(sources, remapTime(sources.remapTable, clock));
-            return buildLaserFramePath(frame, samples, beam, request.intensity).beamPosition;
+            const ColorFrame& frame =
+                renderShowFrame(sources, remapTime(sources.remapTable, clock), buffers);
+            return buildLaserFramePath(frame, samples, beam, request.intensity, buffers.pathLengths)
+                .beamPosition;
         },
         clockTimeForShowTime(sources.remapTable, showEndSeconds(sources)), request, progress, stop);
 }

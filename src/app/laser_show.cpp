@@ -45,8 +45,8 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFind
                                            const std::shared_ptr<const Venue>& venue) {
     std::vector<SlotSettings> chosen;
     if (!options.allProjectors) {
-        for (std::size_t i = 0; i < options.projectors.size(); ++i) {
-            chosen.push_back({options.projectors[i], options.placements[i], venue});
+        for (const WantedProjector& projector : options.projectors) {
+            chosen.push_back({projector.name, projector.placement, venue});
         }
         if (chosen.empty()) {
             chosen.push_back({{}, {}, venue}); // whichever answers first
@@ -56,7 +56,7 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFind
     for (const FoundProjector& found : finder.collect(kAllWindow)) {
         // By the address it answers from: names may repeat or be empty, and the address a
         // device announces may be another.
-        chosen.push_back({found.source.address.text(), options.allPlacement, venue});
+        chosen.push_back({found.source.address.text(), *options.allProjectors, venue});
     }
     if (chosen.empty()) {
         throw std::runtime_error("no projector answered within 1 s");
@@ -184,7 +184,8 @@ LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity, Sho
             return beam;
         }
         const ColorFrame& frame = renderShowFrame(sources, showSeconds, *buffers);
-        return buildLaserFramePath(frame, samples, beam, intensity).beamPosition;
+        return buildLaserFramePath(frame, samples, beam, intensity, buffers->pathLengths)
+            .beamPosition;
     };
 }
 
@@ -211,7 +212,7 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     std::vector<LaserSample> samples;
     glm::vec2 beam{0.0f, 0.0f};
     const Clock::time_point start = Clock::now();
-    LiveOperation operation(options, *show.gTimeProvider, start);
+    LiveOperation operation(options, *show.gTimeProvider, show.oscClock, start);
     StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
     ShowHealth health;
     SampleRates rates(slots.size());

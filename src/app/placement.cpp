@@ -1,5 +1,7 @@
 #include "app/placement.hpp"
 
+#include "laser/laser_sample.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "laser/laser_sample.hpp"
-
 #include <span>
 #include <string>
 #include <vector>
 
 namespace lumarok {
+
+struct LaserSample; // laser/laser_sample.hpp: the option parser needs no laser headers
 
 // Where one projector draws the shared picture, in drawing units (0..4095, centre
 // 2047, y downward): mirrored, turned, scaled about the centre and moved, in that

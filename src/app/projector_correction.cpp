@@ -64,9 +64,8 @@ std::shared_ptr<const Venue> venueOf(const Options& options) {
         return nullptr;
     }
     auto venue = std::make_shared<const Venue>(readVenueFile(options.venueFile));
-    for (std::size_t i = 0; i < options.projectors.size(); ++i) {
-        (void)ProjectorCorrection(options.placements[i], venue->find(options.projectors[i]),
-                                  venue->path);
+    for (const WantedProjector& projector : options.projectors) {
+        (void)ProjectorCorrection(projector.placement, venue->find(projector.name), venue->path);
     }
     return venue;
 }
@@ -75,12 +74,12 @@ ProjectorCorrection namedCorrection(const Options& options, const Venue* venue) 
     if (options.projectors.size() != 1 || options.allProjectors) {
         return {};
     }
-    const std::string& name = options.projectors.front();
+    const std::string& name = options.projectors.front().name;
     const VenueEntry* entry = venue != nullptr ? venue->find(name) : nullptr;
     if (venue != nullptr && entry == nullptr) {
         throw UsageError(venue->path + " has no [projector." + name + "]");
     }
-    return ProjectorCorrection(options.placements.front(), entry,
+    return ProjectorCorrection(options.projectors.front().placement, entry,
                                venue != nullptr ? venue->path : "");
 }
 

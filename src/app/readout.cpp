@@ -3,8 +3,7 @@
 #include "app/effect_kind.hpp"
 #include "app/show_timeline.hpp"
 #include "audio/audio_capture.hpp"
-#include "clock/ltc_time_provider.hpp"
-#include "clock/osc_time_provider.hpp"
+#include "clock/time_provider.hpp"
 #include "effects/vector_font.hpp"
 
 #include <cctype>
@@ -35,18 +34,7 @@ std::string format(const char* pattern, double value) {
 }
 
 std::string clockLine(const TimeProvider* clock) {
-    if (const auto* ltc = dynamic_cast<const LtcTimeProvider*>(clock)) {
-        const std::optional<LtcRate> rate = ltc->rate();
-        return rate ? upper("CLOCK LTC " + rate->name() + " FRAMES/S") : "WAITING FOR LTC";
-    }
-    const auto* osc = dynamic_cast<const OscTimeProvider*>(clock);
-    if (osc == nullptr) {
-        return "CLOCK STEADY";
-    }
-    if (!osc->timeReceived()) {
-        return "WAITING FOR /TIME ON " + osc->listenText();
-    }
-    return "CLOCK OSC " + osc->listenText();
+    return clock == nullptr ? "CLOCK NONE" : upper(clock->readoutText());
 }
 
 std::string audioLine(const AudioCapture* audio) {

@@ -17,22 +17,22 @@ ColorFrame renderShowFrame(const ShowSources& sources, double showTime) {
     return sources.timeline.renderAt(showTime, frame);
 }
 
-void prepareFrameStorage(const Animation& animation) {
-    // The sampled frame, each effect's own working frames (kept per effect) and the
-    // drawn frame take a sampled frame's polylines each, or a few dozen strokes of text.
+void prepareFrameStorage(const Animation& animation, FramePools& pools) {
+    // The sampled frame, the effects' working frames and the drawn frame take a
+    // sampled frame's polylines each, or a few dozen strokes of text.
     const std::size_t polylines = 8 * largestPolylineCount(animation) + kFrameRoom;
-    reservePolylines<glm::vec2>(polylines);
-    reservePolylines<ColorPoint>(polylines / 2);
+    reservePolylines<glm::vec2>(pools, polylines);
+    reservePolylines<ColorPoint>(pools, polylines / 2);
 }
 
 const ColorFrame& renderShowFrame(const ShowSources& sources, double showTime,
                                   ShowFrameBuffers& buffers) {
     if (!buffers.prepared) {
-        prepareFrameStorage(sources.animation);
+        prepareFrameStorage(sources.animation, buffers.storage.pools());
         buffers.prepared = true;
     }
-    sampleAnimation(sources.animation, showTime, buffers.animation);
-    sources.timeline.renderAt(showTime, buffers.animation, buffers.drawn);
+    sampleAnimation(sources.animation, showTime, buffers.animation, buffers.storage.pools());
+    sources.timeline.renderAt(showTime, buffers.animation, buffers.drawn, buffers.storage);
     return buffers.drawn;
 }
 
@@ -59,8 +59,14 @@ glm::vec2 buildPreviewPath(const ColorFrame& frame, std::vector<LaserSample>& sa
 
 LaserPath buildLaserFramePath(const ColorFrame& frame, std::vector<LaserSample>& samples,
                               glm::vec2 beamPosition, float intensity) {
+    std::vector<float> lengths;
+    return buildLaserFramePath(frame, samples, beamPosition, intensity, lengths);
+}
+
+LaserPath buildLaserFramePath(const ColorFrame& frame, std::vector<LaserSample>& samples,
+                              glm::vec2 beamPosition, float intensity,
+                              std::vector<float>& lengths) {
     // Measured once: the total sets the spacing, the lengths drive the builder.
-    thread_local std::vector<float> lengths; // per rendering thread, kept between frames
     reserveRoom(lengths, kFrameRoom);
     reserveBudget(samples);
     float total = 0.0f;

@@ -25,18 +25,22 @@ struct ShowSources {
 
 // The working frames of one rendering loop. Kept from frame to frame, they stop
 // allocating once they have grown to the largest frame of the show.
+// The loop owns them, with the pools and working buffers the stages fill; one thread
+// at a time renders with them.
 struct ShowFrameBuffers {
-    Frame animation;       // the sampled animation
-    ColorFrame drawn;      // the entry's effect over it
-    bool prepared = false; // prepareFrameStorage has run for this loop
+    Frame animation;                // the sampled animation
+    ColorFrame drawn;               // the entry's effect over it
+    EffectStorage storage;          // the polyline pools and the effects' working frames
+    std::vector<float> pathLengths; // the laser path's measures of the drawn frame
+    bool prepared = false;          // prepareFrameStorage has run for this loop
 };
 
-// Readies the calling thread's frame storage for the show before its first frame:
-// polyline storage for as many polylines as the show's working frames can hold at
-// once, each with room for the longest stroke an effect draws. Frames that reach a
-// size no earlier frame had then find their storage made already. The loops' form
-// of renderShowFrame calls it on their first frame.
-void prepareFrameStorage(const Animation& animation);
+// Readies a loop's polyline pools for the show before its first frame: polyline
+// storage for as many polylines as the show's working frames can hold at once, each
+// with room for the longest stroke an effect draws. Frames that reach a size no
+// earlier frame had then find their storage made already. The loops' form of
+// renderShowFrame calls it on their first frame.
+void prepareFrameStorage(const Animation& animation, FramePools& pools);
 // The same as above into the buffers; returns buffers.drawn.
 const ColorFrame& renderShowFrame(const ShowSources& sources, double showTime,
                                   ShowFrameBuffers& buffers);
@@ -53,6 +57,10 @@ struct LaserPath {
     glm::vec2 beamPosition;
     float pointSpacing;
 };
+// `lengths`: the measuring buffer, kept by a loop from frame to frame.
+LaserPath buildLaserFramePath(const ColorFrame& frame, std::vector<LaserSample>& samples,
+                              glm::vec2 beamPosition, float intensity, std::vector<float>& lengths);
+// The same with a buffer of its own, for a single frame.
 LaserPath buildLaserFramePath(const ColorFrame& frame, std::vector<LaserSample>& samples,
                               glm::vec2 beamPosition, float intensity);
 

@@ -2,8 +2,7 @@
 
 #include "app/laser_status.hpp"
 
-#include "clock/ltc_time_provider.hpp"
-#include "clock/osc_time_provider.hpp"
+#include "clock/time_provider.hpp"
 
 #include <array>
 #include <cstdio>
@@ -32,17 +31,10 @@ ClockState clockStateFor(std::optional<double> silentSeconds, double timeoutSeco
     return ClockState::live;
 }
 
-void describeClock(const TimeProvider* clock, double timeoutSeconds, ShowHealth& health) {
-    std::optional<double> silent = 0.0;
-    if (const auto* ltc = dynamic_cast<const LtcTimeProvider*>(clock)) {
-        health.clockSource = "ltc";
-        silent = ltc->secondsSinceFrame();
-    } else if (const auto* osc = dynamic_cast<const OscTimeProvider*>(clock)) {
-        health.clockSource = "osc";
-        silent = osc->secondsSinceTime();
-    } else {
-        health.clockSource = "steady";
-    }
+void describeClock(const TimeProvider& clock, double timeoutSeconds, ShowHealth& health) {
+    health.clockSource = clock.sourceName();
+    health.clockHeard = clock.heardName();
+    const std::optional<double> silent = clock.silentSeconds();
     health.clockState = clockStateFor(silent, timeoutSeconds);
     health.clockSilentSeconds = silent.value_or(0.0);
     health.clockLive = health.clockState == ClockState::live;
@@ -50,7 +42,7 @@ void describeClock(const TimeProvider* clock, double timeoutSeconds, ShowHealth&
 
 std::string formatHealthLine(const ShowHealth& health) {
     std::array<char, 160> text{};
-    const char* const heard = health.clockSource == "ltc" ? "timecode" : "/Time";
+    const char* const heard = health.clockHeard.c_str();
     if (health.clockState == ClockState::waiting) {
         std::snprintf(text.data(), text.size(), "waiting for %s", heard);
     } else if (health.clockState == ClockState::stale) {

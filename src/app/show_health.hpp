@@ -33,6 +33,7 @@ enum class ClockState { live, waiting, stale };
 struct ShowHealth {
     double showSeconds = 0.0;
     std::string clockSource; // "steady", "osc" or "ltc"
+    std::string clockHeard;  // what the clock waits for: "/Time", "timecode"
     bool clockLive = false;  // the clock gives time: state live
     ClockState clockState = ClockState::live;
     double clockSilentSeconds = 0.0; // since the last time heard (OSC, LTC)
@@ -44,7 +45,7 @@ struct ShowHealth {
 };
 
 // The clock's source and state, with the --clock-timeout.
-void describeClock(const TimeProvider* clock, double timeoutSeconds, ShowHealth& health);
+void describeClock(const TimeProvider& clock, double timeoutSeconds, ShowHealth& health);
 
 // "show 1:02.5  entry 12 circle  30.0 frames/s  | alpha playing 30000 samples/s free 600
 // underruns 0 | ..." without a line break.

@@ -37,6 +37,7 @@ void ShowObjects::load(const std::filesystem::path& showFolder, bool withAudio,
 
 void ShowObjects::shutdown() {
     gAnimation.reset();
+    oscClock = nullptr;
     gTimeProvider.reset();
     gRemapTable.reset();
     gTimeline.reset();

@@ -13,6 +13,7 @@ namespace lumarok {
 
 class Animation;
 class AudioCapture;
+class OscTimeProvider;
 class TimeProvider;
 
 // Show time at which the mask outline is taken from the animation.
@@ -44,6 +45,7 @@ public:
     Polyline mask;
     std::unique_ptr<ShowTimeline> gTimeline;
     std::unique_ptr<TimeProvider> gTimeProvider;
+    OscTimeProvider* oscClock = nullptr; // gTimeProvider when it follows OSC, else none
 };
 
 // The mask outline: the frame's first polyline; none in the frame gives an empty mask.

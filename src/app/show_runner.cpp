@@ -62,7 +62,7 @@ int listProjectors(const Options& options) {
     // The protocol's command port, where the devices' answers arrive.
     UdpSocket socket(0);
     bindCommandPort(socket);
-    Discovery discovery(socket, ProjectorChoice{options.projectors, options.interfaceName});
+    Discovery discovery(socket, ProjectorChoice{projectorNames(options), options.interfaceName});
     std::vector<FoundProjector> found;
     try {
         found = discovery.collect(kListingTime, &signals.stopRequested());
@@ -87,8 +87,8 @@ int listProjectors(const Options& options) {
             return 1;
         }
         std::string wanted;
-        for (const std::string& word : options.projectors) {
-            wanted += (wanted.empty() ? "" : ", ") + word;
+        for (const WantedProjector& projector : options.projectors) {
+            wanted += (wanted.empty() ? "" : ", ") + projector.name;
         }
         std::fprintf(stderr, "lumarok: %s\n", waitingForLine(wanted, answering).c_str());
         return 1;
@@ -208,7 +208,9 @@ void requireDisplay(const Options& options) {
     }
 }
 
-std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
+// oscClock: set to the clock when it is OSC's, whose socket live control shares.
+std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options, OscTimeProvider*& oscClock) {
+    oscClock = nullptr;
     if (options.ltc) {
         auto provider = std::make_unique<LtcTimeProvider>(options.ltcSource);
         tell(options, "clock: " + provider->describe());
@@ -225,6 +227,7 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
         line += (&sender == &options.oscFrom.front() ? " from " : ", ") + sender.text();
     }
     tell(options, line);
+    oscClock = provider.get();
     return provider;
 }
 
@@ -232,16 +235,16 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
 int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
                 const std::shared_ptr<const Venue>& venue, const ProjectorCorrection& named) {
     float intensity = kPreviewIntensity;
-    if (options.laser) {
+    if (options.is<LaserMode>()) {
         intensity = laserIntensity(options);
     } else {
         requireDisplay(options);
     }
     ilda.setIntensity(intensity);
     ShowObjects show;
-    show.gTimeProvider = makeTimeProvider(options);
+    show.gTimeProvider = makeTimeProvider(options, show.oscClock);
     int status = 0;
-    if (options.laser) {
+    if (options.is<LaserMode>()) {
         runLaserShow(
             show, options,
             [&ilda, &show, &options](std::vector<LaserSample>& samples, glm::vec2 beam,
@@ -260,29 +263,30 @@ int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
 
 int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (options.help) {
+    if (options.is<HelpMode>()) {
         std::fputs(usageText(), stdout);
         return 0;
     }
-    if (options.version) {
+    if (options.is<VersionMode>()) {
         std::puts(versionText());
         return 0;
     }
-    if (options.listProjectors) {
+    if (options.is<ListProjectorsMode>()) {
         return listProjectors(options);
     }
-    if (!options.listFrames.empty()) {
-        listIldaFrames(options.listFrames, stdout, stderr);
+    if (const auto* listing = std::get_if<ListFramesMode>(&options.mode)) {
+        listIldaFrames(listing->file, stdout, stderr);
         return 0;
     }
-    if (options.renderSeconds) {
-        (void)renderFormatOf(options.renderOut); // a bad name fails before the data is read
+    const auto* render = std::get_if<RenderMode>(&options.mode);
+    if (render != nullptr) {
+        (void)renderFormatOf(render->out); // a bad name fails before the data is read
     }
     // Read and checked before anything starts or is sent.
     const std::shared_ptr<const Venue> venue = venueOf(options);
     // Laser mode picks each projector's entry by the name it reports, once found.
     const ProjectorCorrection named =
-        options.laser ? ProjectorCorrection{} : namedCorrection(options, venue.get());
+        options.is<LaserMode>() ? ProjectorCorrection{} : namedCorrection(options, venue.get());
     const ProjectorCorrection* toFile = options.projectors.size() == 1 ? &named : nullptr;
     std::optional<IldaShow> ilda;
     if (!options.ildaFiles.empty()) {
@@ -294,8 +298,8 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
                                       options.intensity},
                      options.verbosity >= 0 ? stderr : nullptr);
     }
-    if (options.renderSeconds) {
-        RenderRequest request{*options.renderSeconds, options.renderOut, options.intensity, toFile};
+    if (render != nullptr) {
+        RenderRequest request{render->clockSeconds, render->out, options.intensity, toFile};
         if (ilda) {
             renderIldaHeadless(*ilda, request);
             return 0;
@@ -306,10 +310,10 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
         renderHeadless(sourcesOf(show), request);
         return 0;
     }
-    if (!options.exportIlda.empty()) {
+    if (const auto* exporting = std::get_if<ExportIldaMode>(&options.mode)) {
         IldaExportRequest request{
-            options.exportIlda, options.fps.value_or(30.0), options.fromSeconds.value_or(0.0),
-            options.toSeconds,  options.intensity,          toFile};
+            exporting->file,   options.fps.value_or(30.0), options.fromSeconds.value_or(0.0),
+            options.toSeconds, options.intensity,          toFile};
         const StopSignals signals; // Ctrl-C ends the export with the old file in place
         if (ilda) {
             exportIldaFrames(
@@ -328,7 +332,7 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
         return runIldaShow(*ilda, options, argv[0], venue, named);
     }
     float intensity = kDefaultIntensity;
-    if (options.laser) {
+    if (options.is<LaserMode>()) {
         intensity = laserIntensity(options);
     } else {
         requireDisplay(options);
@@ -337,9 +341,9 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     tell(options, "show folder: " + std::filesystem::absolute(folder).lexically_normal().string());
     ShowObjects show;
     show.load(folder, true, options.audioSource, options.verbosity >= 0);
-    show.gTimeProvider = makeTimeProvider(options);
+    show.gTimeProvider = makeTimeProvider(options, show.oscClock);
     int status = 0;
-    if (options.laser) {
+    if (options.is<LaserMode>()) {
         LaserFrameBuilder build =
             showFrameBuilder(show, intensity, showEndFor(sourcesOf(show), options));
         runLaserShow(show, options, wrap ? wrap(std::move(build)) : std::move(build), venue);

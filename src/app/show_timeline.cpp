@@ -37,8 +37,9 @@ ColorFrame ShowTimeline::renderAt(double showTime, const Frame& frame) const {
     return effectAt(showTime).apply(frame, static_cast<float>(showTime));
 }
 
-void ShowTimeline::renderAt(double showTime, const Frame& frame, ColorFrame& out) const {
-    effectAt(showTime).apply(frame, static_cast<float>(showTime), out);
+void ShowTimeline::renderAt(double showTime, const Frame& frame, ColorFrame& out,
+                            EffectStorage& storage) const {
+    effectAt(showTime).apply(frame, static_cast<float>(showTime), out, storage);
 }
 
 } // namespace lumarok

@@ -28,8 +28,9 @@ public:
     [[nodiscard]] const Effect& effectAt(double showTime) const;
     // The selected effect applied to the frame, with the time narrowed to float.
     [[nodiscard]] ColorFrame renderAt(double showTime, const Frame& frame) const;
-    // The same into `out`, whose storage is kept from frame to frame.
-    void renderAt(double showTime, const Frame& frame, ColorFrame& out) const;
+    // The same into `out`, whose storage is kept from frame to frame with `storage`.
+    void renderAt(double showTime, const Frame& frame, ColorFrame& out,
+                  EffectStorage& storage) const;
 
     [[nodiscard]] std::size_t size() const { return entries.size(); }
     [[nodiscard]] const TimelineEntry& entry(std::size_t index) const { return entries.at(index); }

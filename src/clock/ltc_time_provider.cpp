@@ -82,6 +82,11 @@ std::string LtcTimeProvider::describe() const {
            " s over drop-outs)";
 }
 
+std::string LtcTimeProvider::readoutText() const {
+    const std::optional<LtcRate> heard = rate();
+    return heard ? "clock LTC " + heard->name() + " frames/s" : "waiting for LTC";
+}
+
 LtcTimeProvider::~LtcTimeProvider() {
     capture.reset(); // joins the capture thread before the decoder goes
 }

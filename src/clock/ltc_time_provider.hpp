@@ -35,6 +35,12 @@ public:
 
     // Thread: the show's main thread. 0 before the first frame.
     [[nodiscard]] double getTime() override;
+    [[nodiscard]] const char* sourceName() const override { return "ltc"; }
+    [[nodiscard]] const char* heardName() const override { return "timecode"; }
+    [[nodiscard]] std::optional<double> silentSeconds() const override {
+        return secondsSinceFrame();
+    }
+    [[nodiscard]] std::string readoutText() const override;
     // Thread: any. Seconds since the last frame decoded ended; none before the first.
     [[nodiscard]] std::optional<double> secondsSinceFrame() const;
     // Thread: any. Whether the audio source is being recorded now.

@@ -33,6 +33,10 @@ std::string OscTimeProvider::listenText() const {
            std::to_string(port());
 }
 
+std::string OscTimeProvider::readoutText() const {
+    return (timeReceived() ? "clock OSC " : "waiting for /Time on ") + listenText();
+}
+
 bool OscTimeProvider::senderAllowed(Ipv4Address address) const {
     return allowedBy(settings.allowedSenders, address);
 }

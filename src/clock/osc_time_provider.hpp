@@ -37,6 +37,12 @@ public:
     // waits, never throws for what a sender sent: a malformed datagram is dropped, and so is
     // every datagram from a sender outside the allowed ranges.
     [[nodiscard]] double getTime() override;
+    [[nodiscard]] const char* sourceName() const override { return "osc"; }
+    [[nodiscard]] const char* heardName() const override { return "/Time"; }
+    [[nodiscard]] std::optional<double> silentSeconds() const override {
+        return secondsSinceTime();
+    }
+    [[nodiscard]] std::string readoutText() const override;
 
     [[nodiscard]] std::uint16_t port() const { return socket.localPort(); }
     // "0.0.0.0:8666" or the chosen address, with the port actually bound.

@@ -1,25 +1,37 @@
 #pragma once
 
+#include "effects/shapes.hpp"
+
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 namespace lumarok {
 
 // Reuse of polyline storage from frame to frame. Shrinking a vector of vectors would
-// free the inner storage; these helpers park emptied polylines in a per-thread pool
-// instead and hand them out again, so a frame that is refilled every frame stops
-// allocating once its buffers have grown to the largest frame seen. The pool grows
-// only while frames grow, and each thread renders into its own.
-template <typename Point> std::vector<std::vector<Point>>& sparePolylines() {
-    thread_local std::vector<std::vector<Point>> spare;
-    return spare;
-}
+// free the inner storage; these helpers park emptied polylines in pools the caller
+// owns instead and hand them out again, so a frame that is refilled every frame stops
+// allocating once its buffers have grown to the largest frame seen. A pool grows only
+// while frames grow. Thread: a pool belongs to one rendering loop, used by one thread
+// at a time.
+struct FramePools {
+    std::vector<Polyline> points;       // parked polylines of drawing points
+    std::vector<ColorPolyline> colored; // parked polylines of coloured points
+
+    template <typename Point> std::vector<std::vector<Point>>& spare() {
+        if constexpr (std::is_same_v<Point, ColorPoint>) {
+            return colored;
+        } else {
+            return points;
+        }
+    }
+};
 
 // Every polyline storage the pool makes has room for this many points at least: the
 // longest strokes the effects draw (a thousand points resampled along a frame) fit,
 // so a polyline that only changes length from frame to frame never grows. Storage
-// is then made only when a thread holds more polylines at once than ever before.
+// is then made only when a loop holds more polylines at once than ever before.
 inline constexpr std::size_t kPolylineRoom = 1024;
 // Room for this many polylines in a frame, made with its first polyline.
 inline constexpr std::size_t kFrameRoom = 64;
@@ -34,8 +46,9 @@ template <typename Point> void reserveRoom(std::vector<Point>& points, std::size
 }
 
 // Empties the frame, keeping the storage of the frame and of its polylines.
-template <typename Point> void clearFrame(std::vector<std::vector<Point>>& frame) {
-    auto& spare = sparePolylines<Point>();
+template <typename Point>
+void clearFrame(std::vector<std::vector<Point>>& frame, FramePools& pools) {
+    auto& spare = pools.spare<Point>();
     // Parked last to first, so that the next frame's polyline i gets this frame's
     // polyline i back: its size is usually about the same.
     for (auto polyline = frame.rbegin(); polyline != frame.rend(); ++polyline) {
@@ -46,11 +59,12 @@ template <typename Point> void clearFrame(std::vector<std::vector<Point>>& frame
 }
 
 // Appends an empty polyline, with parked storage when there is some.
-template <typename Point> std::vector<Point>& addPolyline(std::vector<std::vector<Point>>& frame) {
+template <typename Point>
+std::vector<Point>& addPolyline(std::vector<std::vector<Point>>& frame, FramePools& pools) {
     if (frame.capacity() < kFrameRoom) {
         frame.reserve(kFrameRoom);
     }
-    auto& spare = sparePolylines<Point>();
+    auto& spare = pools.spare<Point>();
     if (spare.empty()) {
         std::vector<Point>& added = frame.emplace_back();
         added.reserve(kPolylineRoom);
@@ -61,25 +75,14 @@ template <typename Point> std::vector<Point>& addPolyline(std::vector<std::vecto
     return added;
 }
 
-// Parks `count` polylines' storage of kPolylineRoom points in this thread's pool
-// beforehand, so that the first frames of a show find it ready; returns at once
-// when the pool already holds that many.
-template <typename Point> void reservePolylines(std::size_t count) {
-    auto& spare = sparePolylines<Point>();
+// Parks `count` polylines' storage of kPolylineRoom points in the pool beforehand, so
+// that the first frames of a show find it ready; returns at once when the pool already
+// holds that many.
+template <typename Point> void reservePolylines(FramePools& pools, std::size_t count) {
+    auto& spare = pools.spare<Point>();
     spare.reserve(count);
     while (spare.size() < count) {
         spare.emplace_back().reserve(kPolylineRoom);
-    }
-}
-
-// Removes the polylines from `count` on, parking their storage.
-template <typename Point>
-void truncateFrame(std::vector<std::vector<Point>>& frame, std::size_t count) {
-    auto& spare = sparePolylines<Point>();
-    while (frame.size() > count) {
-        frame.back().clear();
-        spare.push_back(std::move(frame.back()));
-        frame.pop_back();
     }
 }
 

@@ -1,5 +1,7 @@
 #include "app/placement.hpp"
 
+#include "laser/laser_sample.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>

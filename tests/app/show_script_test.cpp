@@ -113,6 +113,26 @@ TEST(ShowScript, EntriesCarryTheirValues) {
                                 TextEffect({1, 1, 1}, 0.75f, "ZUBIN-Q").apply(frame, 44.25f)));
 }
 
+TEST(ShowScript, EveryEntryDrawsTheSameWithKeptOrFreshStorage) {
+    // One storage and output kept through every entry, as a rendering loop keeps them,
+    // forwards and back: nothing an entry leaves in them may change another's picture.
+    const ShowTimeline& t = showTimeline();
+    const Frame frame{{{500.0f, 500.0f}, {3500.0f, 500.0f}, {3500.0f, 3500.0f}, {500.0f, 500.0f}},
+                      {{100.0f, 2000.0f}, {4000.0f, 2100.0f}},
+                      {{1500.0f, 1500.0f}}};
+    EffectStorage storage;
+    ColorFrame kept;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t k = 0; k < t.size(); ++k) {
+            const std::size_t i = pass == 0 ? k : t.size() - 1 - k;
+            const Effect& effect = *t.entry(i).effect;
+            const float time = static_cast<float>(t.entry(i).startMs) / 1000.0f + 0.5f;
+            effect.apply(frame, time, kept, storage);
+            EXPECT_TRUE(sameColorFrames(kept, effect.apply(frame, time))) << "entry " << i;
+        }
+    }
+}
+
 TEST(ShowScript, TimeDrivenEffectGetsTheShowTimeAsNearestFloat) {
     const double showTime = 30.123456789;
     EXPECT_TRUE(sameColorFrames(

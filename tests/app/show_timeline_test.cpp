@@ -15,12 +15,14 @@ class MarkerEffect final : public Effect {
 public:
     explicit MarkerEffect(float markerId) : id(markerId) {}
     using Effect::apply;
-    void apply(const Frame& frame, float time, ColorFrame& out) const override {
+    void apply(const Frame& frame, float time, ColorFrame& out,
+               EffectStorage& /*storage*/) const override {
         out = ColorFrame{{ColorPoint{{id, time}, {0.0f, 0.0f, 0.0f}}}};
         for (const Polyline& p : frame) {
             out.push_back(ColorPolyline(p.size()));
         }
     }
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::colour; }
 
 private:
     float id;

@@ -55,9 +55,11 @@ int run(const char* folder) {
     double smallestAt = 0.0;
     std::size_t frames = 0;
     std::vector<std::vector<LaserSample>> kept; // every 10th frame, for the zone timing
+    ShowFrameBuffers buffers;
     while (clock < end) {
-        const ColorFrame frame = renderShowFrame(sources, remapTime(*show.gRemapTable, clock));
-        beam = buildLaserFramePath(frame, samples, beam, 0.1f).beamPosition;
+        const ColorFrame& frame =
+            renderShowFrame(sources, remapTime(*show.gRemapTable, clock), buffers);
+        beam = buildLaserFramePath(frame, samples, beam, 0.1f, buffers.pathLengths).beamPosition;
         const auto now = StaticGuard::Clock::time_point{} +
                          std::chrono::duration_cast<StaticGuard::Clock::duration>(
                              std::chrono::duration<double>(clock));
