@@ -4,6 +4,7 @@
 #include "app/show_end.hpp"
 #include "app/status_target.hpp"
 #include "clock/address_range.hpp"
+#include "core/usage_error.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -22,13 +23,6 @@ namespace lumarok {
 // Laser colour intensity without -i: a tenth.
 inline constexpr float kDefaultIntensity = 0.1f;
 inline constexpr std::uint16_t kDefaultOscPort = 8666;
-
-// A command line the program cannot act on: an unknown option, a missing or malformed
-// value, or options that contradict each other. what() is one line without the hint.
-class UsageError : public std::invalid_argument {
-public:
-    using std::invalid_argument::invalid_argument;
-};
 
 // What the program is asked to do: one mode, the preview when no option names one.
 struct PreviewMode {}; // no mode option: the show in a preview window
@@ -91,7 +85,7 @@ struct Options {
     std::optional<Placement> allProjectors;  // --projector all[:PLACEMENT]: each placed so
     std::string interfaceName;               // --interface IFNAME
     std::string venueFile;                   // --venue FILE: zones, corners, colours per projector
-    std::vector<Ipv4Endpoint> statusTo;     // --status-to HOST:PORT, repeatable
+    std::vector<Ipv4Endpoint> statusTo;      // --status-to HOST:PORT, repeatable
 
     // Time code and export (parsed here, acted on elsewhere)
     bool ltc = false;                  // --ltc[=SOURCE]

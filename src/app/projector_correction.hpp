@@ -38,17 +38,6 @@ private:
     mutable std::vector<LaserSample> scratch;
 };
 
-struct Options;
-
-// The venue file of --venue, read and checked before anything starts (null without
-// one). A projector named on the command line with a placement that its entry also
-// gives is a UsageError.
-[[nodiscard]] std::shared_ptr<const Venue> venueOf(const Options& options);
-
-// For --render, --export-ilda and the preview: the correction of the one --projector
-// named, with its entry of `venue` (which must have one); without --projector none.
-[[nodiscard]] ProjectorCorrection namedCorrection(const Options& options, const Venue* venue);
-
 // Outlines of the zones as samples for the preview: a dark move to each outline's
 // first point, then the outline lit (keep-out red, keep-in green, attenuate yellow).
 void appendZoneOutlines(std::span<const Zone> zones, std::vector<LaserSample>& samples);

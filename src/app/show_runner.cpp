@@ -16,6 +16,7 @@
 #include "app/show_frame.hpp"
 #include "app/show_objects.hpp"
 #include "app/stop_signals.hpp"
+#include "app/venue_choice.hpp"
 #include "app/version.hpp"
 #include "clock/clock_time_provider.hpp"
 #include "clock/ltc_time_provider.hpp"

@@ -3,7 +3,7 @@
 #include "app/show_health.hpp"
 #include "app/status_target.hpp"
 #include "clock/udp_socket.hpp"
-#include "laser/device_checks.hpp"
+#include "core/rate_limited_line.hpp"
 
 #include <cstddef>
 #include <cstdint>

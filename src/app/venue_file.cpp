@@ -1,7 +1,7 @@
 #include "app/venue_file.hpp"
 
-#include "app/command_line.hpp"
 #include "app/settings_toml.hpp"
+#include "core/usage_error.hpp"
 
 #include <toml++/toml.h>
 

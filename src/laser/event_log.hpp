@@ -1,6 +1,6 @@
 #pragma once
 
-#include "laser/device_checks.hpp"
+#include "core/rate_limited_line.hpp"
 #include "laser/doorbell.hpp"
 
 #include <array>

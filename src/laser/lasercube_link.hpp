@@ -2,6 +2,7 @@
 
 #include "clock/udp_socket.hpp"
 #include "laser/datagram_inbox.hpp"
+#include "laser/device_checks.hpp"
 #include "laser/discovery.hpp"
 #include "laser/event_log.hpp"
 #include "laser/laser_output.hpp"

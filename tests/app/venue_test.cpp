@@ -1,6 +1,7 @@
 #include "app/command_line.hpp"
 #include "app/projector_correction.hpp"
 #include "app/static_guard.hpp"
+#include "app/venue_choice.hpp"
 #include "app/venue_file.hpp"
 #include "app/venue_stages.hpp"
 #include "app/venue_zones.hpp"

@@ -1,4 +1,4 @@
-#include "laser/device_checks.hpp"
+#include "core/rate_limited_line.hpp"
 
 #include <cstdio>
 
