@@ -1,6 +1,6 @@
-#include "clock/osc_packet.hpp"
 #include "clock/osc_time_provider.hpp"
-#include "clock/udp_socket.hpp"
+#include "net/osc_packet.hpp"
+#include "net/udp_socket.hpp"
 
 #include <benchmark/benchmark.h>
 

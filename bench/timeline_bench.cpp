@@ -4,10 +4,10 @@
 // entry shadows.
 #include "anim/animation.hpp"
 #include "anim/sampler.hpp"
-#include "app/effect_kind.hpp"
-#include "app/show_frame.hpp"
-#include "app/show_objects.hpp"
-#include "app/show_script.hpp"
+#include "laser/show_frame.hpp"
+#include "show/effect_kind.hpp"
+#include "show/show_objects.hpp"
+#include "show/show_script.hpp"
 
 #include <benchmark/benchmark.h>
 

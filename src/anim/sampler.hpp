@@ -1,8 +1,8 @@
 #pragma once
 
 #include "anim/animation.hpp"
-#include "effects/frame_storage.hpp"
-#include "effects/shapes.hpp"
+#include "core/frame_storage.hpp"
+#include "core/shapes.hpp"
 
 namespace lumarok {
 

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "app/placement.hpp"
-#include "app/show_end.hpp"
-#include "app/status_target.hpp"
-#include "clock/address_range.hpp"
 #include "core/usage_error.hpp"
+#include "laser/placement.hpp"
+#include "net/ipv4_address.hpp"
+#include "show/show_end.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "app/config_file.hpp"
 
 #include "app/command_line.hpp"
-#include "app/settings_toml.hpp"
+#include "core/settings_toml.hpp"
 
 #include <toml++/toml.h>
 

@@ -1,6 +1,6 @@
 #include "app/control_input.hpp"
 
-#include "app/status_sender.hpp"
+#include "status/status_sender.hpp"
 
 #include <cerrno>
 #include <cstdio>

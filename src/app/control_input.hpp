@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/show_control.hpp"
-#include "app/show_health.hpp"
-#include "clock/address_range.hpp"
-#include "clock/udp_socket.hpp"
+#include "net/ipv4_address.hpp"
+#include "net/udp_socket.hpp"
+#include "show/show_control.hpp"
+#include "status/show_health.hpp"
 
 #include <array>
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/show_end.hpp"
-#include "laser/laser_sample.hpp"
+#include "core/laser_sample.hpp"
+#include "show/show_end.hpp"
 
 #include <glm/vec2.hpp>
 

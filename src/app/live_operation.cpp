@@ -1,10 +1,10 @@
 #include "app/live_operation.hpp"
 
 #include "app/command_line.hpp"
-#include "app/projector_finder.hpp"
-#include "app/projector_slot.hpp"
 #include "clock/osc_time_provider.hpp"
-#include "laser/laser_sample.hpp"
+#include "core/laser_sample.hpp"
+#include "output/projector_finder.hpp"
+#include "output/projector_slot.hpp"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/control_input.hpp"
-#include "app/show_health.hpp"
+#include "status/show_health.hpp"
 
 #include <chrono>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/projector_correction.hpp"
+#include "laser/projector_correction.hpp"
 
 #include <memory>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "clock/address_range.hpp"
-#include "clock/osc_packet.hpp"
 #include "clock/time_provider.hpp"
-#include "clock/udp_socket.hpp"
+#include "net/ipv4_address.hpp"
+#include "net/osc_packet.hpp"
+#include "net/udp_socket.hpp"
 
 #include <array>
 #include <chrono>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/shapes.hpp"
 #include "effects/audio_shapes.hpp"
 #include "effects/geometry.hpp"
-#include "effects/shapes.hpp"
 
 namespace lumarok {
 

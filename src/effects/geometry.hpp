@@ -1,7 +1,7 @@
 #pragma once
 
-#include "effects/frame_storage.hpp"
-#include "effects/shapes.hpp"
+#include "core/frame_storage.hpp"
+#include "core/shapes.hpp"
 
 #include <glm/vec2.hpp>
 #include <glm/vec3.hpp>

@@ -1,6 +1,6 @@
 #include "effects/tunnel_effect.hpp"
 
-#include "effects/frame_storage.hpp"
+#include "core/frame_storage.hpp"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clock/ipv4_address.hpp"
+#include "net/ipv4_address.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "clock/udp_socket.hpp"
 #include "laser/device_datagram.hpp"
+#include "net/udp_socket.hpp"
 
 #include <atomic>
 #include <chrono>

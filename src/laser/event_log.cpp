@@ -1,7 +1,7 @@
 #include "laser/event_log.hpp"
 
-#include "clock/ipv4_address.hpp"
 #include "laser/device_checks.hpp"
+#include "net/ipv4_address.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/doorbell.hpp"
 #include "core/rate_limited_line.hpp"
-#include "laser/doorbell.hpp"
 
 #include <array>
 #include <atomic>

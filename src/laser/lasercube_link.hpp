@@ -1,16 +1,16 @@
 #pragma once
 
-#include "clock/udp_socket.hpp"
-#include "laser/datagram_inbox.hpp"
+#include "core/laser_sample.hpp"
 #include "laser/device_checks.hpp"
 #include "laser/discovery.hpp"
 #include "laser/event_log.hpp"
 #include "laser/laser_output.hpp"
-#include "laser/laser_sample.hpp"
 #include "laser/pacing.hpp"
 #include "laser/sample_packets.hpp"
 #include "laser/send_history.hpp"
 #include "laser/wire_limits.hpp"
+#include "net/datagram_inbox.hpp"
+#include "net/udp_socket.hpp"
 
 #include <array>
 #include <atomic>

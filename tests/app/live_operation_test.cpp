@@ -1,8 +1,8 @@
-#include "app/show_control.hpp"
-#include "app/show_end.hpp"
-#include "app/show_health.hpp"
-#include "app/status_sender.hpp"
 #include "clock/osc_bytes.hpp"
+#include "show/show_control.hpp"
+#include "show/show_end.hpp"
+#include "status/show_health.hpp"
+#include "status/status_sender.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "clock/osc_time_provider.hpp"
 
 #include "clock/osc_bytes.hpp"
-#include "clock/udp_socket.hpp"
+#include "net/udp_socket.hpp"
 #include "support/stderr_capture.hpp"
 
 #include <gtest/gtest.h>

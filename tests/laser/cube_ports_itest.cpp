@@ -1,6 +1,6 @@
 // The virtual projector's ports and the relay, each in network namespaces of their own:
 // which requests the projector heeds and where it answers, and the relay's delay.
-#include "clock/ipv4_address.hpp"
+#include "net/ipv4_address.hpp"
 #include "support/lumarok_process.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"

@@ -1,5 +1,5 @@
 // The link against the virtual projector, each in a network namespace of its own.
-#include "clock/ipv4_address.hpp"
+#include "net/ipv4_address.hpp"
 #include "support/forged_datagrams.hpp"
 #include "support/laser_show.hpp"
 #include "support/netns.hpp"

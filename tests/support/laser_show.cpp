@@ -2,7 +2,7 @@
 
 #include <poll.h>
 
-#include "clock/ipv4_address.hpp"
+#include "net/ipv4_address.hpp"
 #include "support/paths.hpp"
 
 #include <algorithm>

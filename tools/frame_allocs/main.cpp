@@ -8,11 +8,11 @@
 // before the first frame as the loops prepare it. Usage: lumarok_frame_allocs [DATA_DIR]
 #include "anim/animation.hpp"
 #include "anim/sampler.hpp"
-#include "app/effect_kind.hpp"
-#include "app/laser_status.hpp"
-#include "app/show_frame.hpp"
-#include "app/show_objects.hpp"
-#include "app/show_script.hpp"
+#include "laser/show_frame.hpp"
+#include "show/effect_kind.hpp"
+#include "show/show_objects.hpp"
+#include "show/show_script.hpp"
+#include "status/laser_status.hpp"
 
 #include <algorithm>
 #include <atomic>

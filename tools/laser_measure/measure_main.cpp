@@ -2,7 +2,7 @@
 // network namespace made for the run, and prints a table of what a show would feel:
 // CPU of the player, underruns, and how long an OSC /Time takes to reach the light.
 #include "../lumarok_cube/frame_signature.hpp"
-#include "clock/udp_socket.hpp"
+#include "net/udp_socket.hpp"
 #include "support/laser_show.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "arrival_stats.hpp"
-#include "clock/ipv4_address.hpp"
-#include "laser/laser_sample.hpp"
+#include "core/laser_sample.hpp"
+#include "net/ipv4_address.hpp"
 
 #include <chrono>
 #include <cstddef>

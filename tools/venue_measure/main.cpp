@@ -5,14 +5,14 @@
 // square; then the time the zones stage takes per frame for keep-out stars of several
 // sizes and counts, up to the bounds a venue file may ask. Usage:
 // lumarok_venue_measure [DATA_DIR]
-#include "app/ilda_export.hpp"
-#include "app/laser_frame.hpp"
-#include "app/show_frame.hpp"
-#include "app/show_objects.hpp"
-#include "app/static_guard.hpp"
-#include "app/venue_file.hpp"
-#include "app/venue_zones.hpp"
 #include "clock/remap_time.hpp"
+#include "export/ilda_export.hpp"
+#include "laser/laser_frame.hpp"
+#include "laser/show_frame.hpp"
+#include "laser/static_guard.hpp"
+#include "laser/venue_file.hpp"
+#include "laser/venue_zones.hpp"
+#include "show/show_objects.hpp"
 
 #include <algorithm>
 #include <chrono>

@@ -1,0 +1,199 @@
+#include "output/laser_sender.hpp"
+
+#include "laser/laser_frame.hpp"
+#include "laser/pacing.hpp"
+#include "laser/realtime.hpp"
+
+#include <algorithm>
+#include <thread>
+
+namespace lumarok {
+
+namespace {
+
+using Clock = FrameHandoff::Clock;
+
+LaserSample darkAt(const LaserSample& sample) {
+    return LaserSample{sample.x, sample.y, 0, 0, 0};
+}
+
+// Between two tries of the closing frame while the network refuses it.
+constexpr auto kClosingRetry = std::chrono::milliseconds(100);
+
+} // namespace
+
+LaserSender::LaserSender(LaserOutput& out, FrameHandoff& frames,
+                         const std::atomic<bool>& stopSignal, EventLog& events, std::uint16_t index,
+                         bool realtime)
+    : output(out), handoff(frames), log(events), stream(index), stop{&stopSignal, &ownStop},
+      lastPosition(darkSampleAt({0.0f, 0.0f})) {
+    dark.reserve(std::max({kDarkFillSamples, kEmptyFrameDarkSamples, kDarkFrameSamples}));
+    thread = std::thread(&LaserSender::run, this, realtime);
+}
+
+LaserSender::~LaserSender() {
+    stopAndJoin();
+}
+
+void LaserSender::stopAndJoin() {
+    ownStop.store(true);
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+void LaserSender::finish(bool persist) {
+    persistent.store(persist);
+    stopAndJoin();
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+void LaserSender::post(StreamEvent kind, const char* text) {
+    LogEvent event;
+    event.kind = kind;
+    event.stream = stream;
+    event.setText(text);
+    log.post(event);
+}
+
+void LaserSender::run(bool realtime) {
+    if (realtime) {
+        const char* refused = enterRealtime();
+        if (refused != nullptr) {
+            post(StreamEvent::realtimeRefused, refused);
+        }
+    }
+    try {
+        feed();
+    } catch (...) {
+        error = std::current_exception();
+        failure.store(true);
+    }
+    close();
+    handoff.close(); // the renderer need not wait for a request that will not come
+}
+
+void LaserSender::close() {
+    // Every way out goes dark where the beam is, then off, here and now: the renderer
+    // may be stuck in a frame and must not hold the switch-off back. When the show
+    // stops while the network is gone, both are tried until it is back, for a while.
+    const Clock::time_point giveUp = Clock::now() + kClosingPersistence;
+    bool darkSent = false;
+    bool off = false;
+    for (;;) {
+        try {
+            if (!darkSent) {
+                dark.assign(kDarkFrameSamples, lastPosition);
+                darkSent = output.sendUnpaced(dark);
+            }
+            off = output.switchOff();
+        } catch (const std::exception& e) {
+            post(StreamEvent::closingFailed, e.what());
+            break;
+        }
+        if ((darkSent && off) || !persistent.load() || Clock::now() >= giveUp) {
+            break;
+        }
+        std::this_thread::sleep_for(kClosingRetry);
+    }
+    closed.store(darkSent && off);
+    if (!darkSent) {
+        post(StreamEvent::closingFailed, "the network refused it");
+    }
+}
+
+bool LaserSender::waitUntilQueued(std::int32_t samples, std::chrono::nanoseconds longest) {
+    const auto end = Clock::now() + longest;
+    for (;;) {
+        if (stop.raised()) {
+            return false;
+        }
+        const std::chrono::nanoseconds until = output.timeUntilQueued(samples);
+        const auto now = Clock::now();
+        if (until.count() <= 0 || now >= end) {
+            return true;
+        }
+        const auto wake = now + std::min<std::chrono::nanoseconds>({until, end - now, kSenderPoll});
+        if (handoff.waitForFrame(wake)) {
+            return true;
+        }
+    }
+}
+
+bool LaserSender::awaitFrame(std::vector<LaserSample>& frame) {
+    while (!handoff.take(frame)) {
+        if (stop.raised()) {
+            return false;
+        }
+        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(lowWater());
+        if (untilLow.count() <= 0) {
+            return false;
+        }
+        handoff.waitForFrame(Clock::now() +
+                             std::min<std::chrono::nanoseconds>(untilLow, kSenderPoll));
+    }
+    return true;
+}
+
+void LaserSender::feedDark(std::size_t count) {
+    // Only once the device is down to the low-water mark, then all at once: the
+    // buffer (2,000 samples at least) has room, and an empty show wakes the sender
+    // once per fill instead of once per packet.
+    for (;;) {
+        if (stop.raised()) {
+            return;
+        }
+        const std::chrono::nanoseconds untilLow = output.timeUntilQueued(lowWater());
+        if (untilLow.count() <= 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(untilLow, kSenderPoll));
+    }
+    dark.assign(count, lastPosition);
+    (void)output.sendUnpaced(dark);
+}
+
+std::int32_t LaserSender::lowWater() {
+    // What is on its way to the device counts as queued but does not play yet.
+    return kLowWaterSamples + output.reserve() - pacingReserve(output.bufferSize());
+}
+
+std::size_t LaserSender::padToReserve(std::vector<LaserSample>& frame) {
+    const std::int32_t queued = output.queuedSamples();
+    const std::int32_t reserve = output.reserve();
+    if (queued < 0 || queued >= reserve) {
+        return 0;
+    }
+    // Within the room the renderer reserved: no allocation here.
+    const auto pad = std::min<std::size_t>(static_cast<std::size_t>(reserve - queued),
+                                           frame.capacity() - frame.size());
+    frame.insert(frame.begin(), pad, lastPosition);
+    return pad;
+}
+
+void LaserSender::feed() {
+    std::vector<LaserSample> frame;
+    while (waitUntilQueued(output.reserve(), kLongestRoomWait)) {
+        handoff.want();
+        if (!awaitFrame(frame)) {
+            feedDark(kDarkFillSamples); // the frame is late: keep the device fed, dark
+            continue;
+        }
+        if (frame.empty()) {
+            feedDark(kEmptyFrameDarkSamples); // nothing to draw: dark for a while
+            continue;
+        }
+        const std::size_t lead = padToReserve(frame);
+        const SendOutcome outcome = output.sendFrame(frame, stop, FrameStart::now, lead);
+        lastPosition = darkAt(frame.back());
+        sentFrame.store(true);
+        if (outcome == SendOutcome::stalled || outcome == SendOutcome::interrupted) {
+            dark.assign(kDarkFrameSamples, lastPosition);
+            (void)output.sendUnpaced(dark);
+        }
+    }
+}
+
+} // namespace lumarok
