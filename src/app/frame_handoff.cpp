@@ -11,15 +11,21 @@ bool FrameHandoff::needsFrame() const {
     return wanted.load() && (middle.load() & kFresh) == 0;
 }
 
-void FrameHandoff::publish(std::vector<LaserSample>& frame) {
+FrameHandoff::Clock::time_point FrameHandoff::wantedFor() const {
+    return Clock::time_point(Clock::duration(wantedAt.load()));
+}
+
+void FrameHandoff::publish(std::vector<LaserSample>& frame, Clock::time_point drawnFor) {
     buffers[back].swap(frame);
+    moments[back] = drawnFor; // handed over with the buffer by the exchange below
     // Only the renderer rings the frame bell, so its next ring announces this frame.
     announcedBy.store(frameBell.rings() + 1);
     back = static_cast<std::uint8_t>(middle.exchange(static_cast<std::uint8_t>(back | kFresh)) &
                                      ~kFresh);
 }
 
-void FrameHandoff::want() {
+void FrameHandoff::want(Clock::time_point playsAt) {
+    wantedAt.store(playsAt.time_since_epoch().count()); // before the request it belongs to
     ended.store(false); // a new sender (a projector found again) opens it again
     wanted.store(true);
     wantBell.ring();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/frame_handoff.hpp"
+#include "app/play_moment.hpp"
 #include "laser/event_log.hpp"
 #include "laser/laser_output.hpp"
 #include "laser/laser_sample.hpp"
@@ -42,13 +43,16 @@ inline constexpr std::chrono::seconds kClosingPersistence{10};
 // clock not yet started) it feeds dark samples at the beam's last position rather than
 // let the device run dry on a lit one. Whatever ends it (a stop, the owner, an error of
 // its own) it sends a dark frame at that position and switches the output off.
+// On the beat (`onBeat`), it says with each request when the frame's first sample will
+// be played, and leads the frame it gets with as many dark samples as make that sample
+// play at the moment the frame was drawn for (never fewer than up to the reserve).
 // It runs real-time where the system allows: it never takes a lock, allocates or
 // writes text; its messages go to the event log.
 // Thread: construct, finish and destroy on the owner's thread.
 class LaserSender {
 public:
     LaserSender(LaserOutput& output, FrameHandoff& handoff, const std::atomic<bool>& stopSignal,
-                EventLog& log, std::uint16_t stream, bool realtime = true);
+                EventLog& log, std::uint16_t stream, bool realtime = true, bool onBeat = false);
     ~LaserSender();
     LaserSender(const LaserSender&) = delete;
     LaserSender& operator=(const LaserSender&) = delete;
@@ -79,6 +83,8 @@ private:
     std::int32_t lowWater();
     // Leads the frame with dark samples up to the reserve; returns how many.
     std::size_t padToReserve(std::vector<LaserSample>& frame);
+    // Leads the frame with dark samples up to the moment it was drawn for; returns how many.
+    std::size_t padToMoment(std::vector<LaserSample>& frame, PlayClock::time_point playsAt);
     void post(StreamEvent kind, const char* text);
     void stopAndJoin();
 
@@ -86,6 +92,8 @@ private:
     FrameHandoff& handoff;
     EventLog& log;
     std::uint16_t stream;
+    const bool onBeat;
+    FrameWaitAllowance allowance; // the sender's own
     std::atomic<bool> ownStop{false};
     std::atomic<bool> persistent{false};
     std::atomic<bool> failure{false};

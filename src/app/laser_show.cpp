@@ -49,17 +49,19 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFind
     std::vector<SlotSettings> chosen;
     if (!options.allProjectors) {
         for (std::size_t i = 0; i < options.projectors.size(); ++i) {
-            chosen.push_back({options.projectors[i], options.placements[i], venue});
+            chosen.push_back(
+                {options.projectors[i], options.placements[i], venue, true, options.onBeat});
         }
         if (chosen.empty()) {
-            chosen.push_back({{}, {}, venue}); // whichever answers first
+            chosen.push_back({{}, {}, venue, true, options.onBeat}); // whichever answers first
         }
         return chosen;
     }
     for (const FoundProjector& found : finder.collect(kAllWindow)) {
         // By the address it answers from: names may repeat or be empty, and the address a
         // device announces may be another.
-        chosen.push_back({dottedAddress(ntohl(found.source)), options.allPlacement, venue});
+        chosen.push_back({dottedAddress(ntohl(found.source)), options.allPlacement, venue, true,
+                          options.onBeat});
     }
     if (chosen.empty()) {
         throw std::runtime_error("no projector answered within 1 s");
@@ -101,6 +103,19 @@ bool gather(const Doorbell& wants, std::vector<std::unique_ptr<ProjectorSlot>>& 
         now = needs(slots);
     }
     return now.any;
+}
+
+// The moment the next frame is played: the latest that the projectors asking for it name,
+// so that none is led below its reserve (they are in step: their moments lie together);
+// zero when none names one.
+Clock::time_point playMomentOf(std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
+    Clock::time_point latest{};
+    for (const auto& slot : slots) {
+        if (slot->live() && slot->frames().needsFrame()) {
+            latest = std::max(latest, slot->frames().wantedFor());
+        }
+    }
+    return latest;
 }
 
 // Samples per second of each projector since the previous reading.
@@ -148,7 +163,7 @@ struct RenderSide {
 };
 
 void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSample>& samples,
-             const LiveOperation& operation) {
+             const LiveOperation& operation, Clock::time_point playsAt) {
     std::shared_ptr<const ProjectorCorrection> current = slot.correction();
     if (!current) {
         return; // not found yet: nothing to publish to
@@ -170,7 +185,7 @@ void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSampl
                      slot.label().c_str());
     }
     operation.applyTo(slot, slot.scratch()); // live blackout and master level
-    slot.frames().publish(slot.scratch());
+    slot.frames().publish(slot.scratch(), playsAt);
 }
 
 } // namespace
@@ -178,17 +193,18 @@ void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSampl
 LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity, ShowEnd end) {
     const ShowSources sources{*show.gAnimation, *show.gRemapTable, *show.gTimeline};
     auto buffers = std::make_shared<ShowFrameBuffers>(); // kept: steady frames do not allocate
-    return [&show, sources, buffers, intensity, end](std::vector<LaserSample>& samples,
-                                                     glm::vec2 beam, double& showSeconds) {
-        const EndedClock clock = atShowEnd(end, show.gTimeProvider->getTime());
-        showSeconds = remapTime(*show.gRemapTable, clock.clockSeconds);
-        if (clock.dark) {
-            samples.clear();
-            return beam;
-        }
-        const ColorFrame& frame = renderShowFrame(sources, showSeconds, *buffers);
-        return buildLaserFramePath(frame, samples, beam, intensity).beamPosition;
-    };
+    return
+        [&show, sources, buffers, intensity, end](std::vector<LaserSample>& samples, glm::vec2 beam,
+                                                  double& showSeconds, Clock::time_point drawFor) {
+            const EndedClock clock = atShowEnd(end, clockTimeFor(*show.gTimeProvider, drawFor));
+            showSeconds = remapTime(*show.gRemapTable, clock.clockSeconds);
+            if (clock.dark) {
+                samples.clear();
+                return beam;
+            }
+            const ColorFrame& frame = renderShowFrame(sources, showSeconds, *buffers);
+            return buildLaserFramePath(frame, samples, beam, intensity).beamPosition;
+        };
 }
 
 void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBuilder build,
@@ -220,16 +236,23 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     SampleRates rates(slots.size());
     std::vector<RenderSide> sides(slots.size());
     std::uint64_t framesDrawn = 0;
+    // The music's own output delay: the light is drawn for that much earlier a moment.
+    const auto latency = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(options.latencyMs.value_or(0.0)));
     Clock::time_point lastReading = start;
     Clock::time_point nextHealth = start + kHealthPeriod;
     while (!stop.load()) {
         if (gather(wants, slots)) {
+            const Clock::time_point playsAt =
+                options.onBeat ? playMomentOf(slots) : Clock::time_point{};
+            const Clock::time_point drawFor =
+                playsAt == Clock::time_point{} ? playsAt : playsAt - latency;
             operation.beforeFrame();
-            beam = build(samples, beam, health.showSeconds);
+            beam = build(samples, beam, health.showSeconds, drawFor);
             operation.afterFrame();
             for (std::size_t i = 0; i < slots.size(); ++i) {
                 if (slots[i]->live()) {
-                    copyFor(*slots[i], sides[i], samples, operation);
+                    copyFor(*slots[i], sides[i], samples, operation, playsAt);
                 }
             }
             frames.ring();
