@@ -5,7 +5,6 @@
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <time.h>
 
 #include <cerrno>
@@ -50,9 +49,10 @@ OscTimeProvider::OscTimeProvider(OscSettings settings_)
     : settings(std::move(settings_)), socket(1) {
     // A throwing bind destroys `socket`, which closes it, and the error goes to the caller.
     socket.bind(settings.address, settings.port);
-    const int on = 1;
-    // Stamped from the start, so that the first /Time has its arrival too.
-    (void)::setsockopt(socket.nativeHandle(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    // The first question switches the kernel's stamps on (nothing came yet to answer it),
+    // so that the first /Time has its arrival too.
+    timespec unused{};
+    (void)::ioctl(socket.nativeHandle(), SIOCGSTAMPNS, &unused);
 }
 
 std::string OscTimeProvider::listenText() const {
