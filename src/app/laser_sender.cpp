@@ -183,9 +183,13 @@ std::size_t LaserSender::padToMoment(std::vector<LaserSample>& frame, Clock::tim
     const std::int32_t ceiling =
         output.bufferSize() - static_cast<std::int32_t>(std::min<std::size_t>(
                                   frame.size(), static_cast<std::size_t>(output.bufferSize() / 2)));
-    const std::size_t pad = std::min(
-        leadToMoment(Clock::now(), playsAt, queued, output.reserve(), output.playRate(), ceiling),
-        frame.capacity() - frame.size()); // within the room the renderer kept
+    // The device plays on while the frame is drawn: it may come below its reserve then,
+    // by that time, but by no more than half the pacing reserve (a frame later than that
+    // plays late).
+    const std::int32_t least = output.reserve() - pacingReserve(output.bufferSize()) / 2;
+    const std::size_t pad =
+        std::min(leadToMoment(Clock::now(), playsAt, queued, least, output.playRate(), ceiling),
+                 frame.capacity() - frame.size()); // within the room the renderer kept
     frame.insert(frame.begin(), pad, lastPosition);
     return pad;
 }
@@ -193,9 +197,8 @@ std::size_t LaserSender::padToMoment(std::vector<LaserSample>& frame, Clock::tim
 void LaserSender::feed() {
     std::vector<LaserSample> frame;
     while (waitUntilQueued(output.reserve(), kLongestRoomWait)) {
-        const Clock::time_point asked = Clock::now();
-        handoff.want(onBeat ? playMoment(asked, output.queuedSamples(), output.reserve(),
-                                         output.playRate(), allowance.value())
+        handoff.want(onBeat ? playMoment(Clock::now(), output.queuedSamples(), output.reserve(),
+                                         output.playRate())
                             : Clock::time_point{});
         if (!awaitFrame(frame)) {
             feedDark(kDarkFillSamples); // the frame is late: keep the device fed, dark
@@ -204,9 +207,6 @@ void LaserSender::feed() {
         if (frame.empty()) {
             feedDark(kEmptyFrameDarkSamples); // nothing to draw: dark for a while
             continue;
-        }
-        if (onBeat) {
-            allowance.observe(Clock::now() - asked);
         }
         const std::size_t lead =
             onBeat ? padToMoment(frame, handoff.takenFor()) : padToReserve(frame);

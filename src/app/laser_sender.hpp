@@ -44,8 +44,10 @@ inline constexpr std::chrono::seconds kClosingPersistence{10};
 // let the device run dry on a lit one. Whatever ends it (a stop, the owner, an error of
 // its own) it sends a dark frame at that position and switches the output off.
 // On the beat (`onBeat`), it says with each request when the frame's first sample will
-// be played, and leads the frame it gets with as many dark samples as make that sample
-// play at the moment the frame was drawn for (never fewer than up to the reserve).
+// be played (after what the device holds now), and sends the frame it gets so that this
+// sample plays at the moment the frame was drawn for: with no dark lead when the frame
+// came for its own moment, with one up to a later moment the other projectors named,
+// and never leaving the device below half the pacing reserve under its reserve.
 // It runs real-time where the system allows: it never takes a lock, allocates or
 // writes text; its messages go to the event log.
 // Thread: construct, finish and destroy on the owner's thread.
@@ -93,7 +95,6 @@ private:
     EventLog& log;
     std::uint16_t stream;
     const bool onBeat;
-    FrameWaitAllowance allowance; // the sender's own
     std::atomic<bool> ownStop{false};
     std::atomic<bool> persistent{false};
     std::atomic<bool> failure{false};

@@ -12,36 +12,21 @@ namespace lumarok {
 using PlayClock = std::chrono::steady_clock;
 
 // When the first sample of a frame asked for at `now` will be played: after what the
-// device holds (`queued`, the samples on their way to it included), at least the
-// `reserve` the frame's dark lead brings it up to, and after `allowance`, the time the
-// frame takes to be drawn and come back. A device of unknown rate (0) plays it at once.
+// device holds (`queued`, the samples on their way to it included; at least the
+// `reserve`, which a device run low is brought back up to) at its `rate`. The frame
+// comes a few milliseconds later, when the device holds that much less: sent then
+// without a dark lead, its first sample plays at this moment. A device of unknown rate
+// (0) plays it at once.
 [[nodiscard]] PlayClock::time_point playMoment(PlayClock::time_point now, std::int32_t queued,
-                                               std::int32_t reserve, std::int32_t rate,
-                                               std::chrono::nanoseconds allowance);
+                                               std::int32_t reserve, std::int32_t rate);
 
 // The dark samples to lead a frame sent at `now` so that its first sample is played at
 // `playsAt` on a device holding `queued` samples: never fewer than bring the device up to
-// `reserve` (a frame come late plays late rather than starve the device), never more
+// `least` (a frame come late plays late rather than let the device run low), never more
 // than bring it up to `ceiling` samples.
 [[nodiscard]] std::size_t leadToMoment(PlayClock::time_point now, PlayClock::time_point playsAt,
-                                       std::int32_t queued, std::int32_t reserve, std::int32_t rate,
+                                       std::int32_t queued, std::int32_t least, std::int32_t rate,
                                        std::int32_t ceiling);
-
-// How long the sender allows a frame to come after it asked: the longest wait seen
-// lately, forgetting slowly (1/32 of the excess per frame), so that one slow render
-// raises it at once and it settles back over a few seconds; within kLeast..kMost.
-class FrameWaitAllowance {
-public:
-    static constexpr std::chrono::nanoseconds kLeast = std::chrono::milliseconds(2);
-    static constexpr std::chrono::nanoseconds kFirst = std::chrono::milliseconds(20);
-    static constexpr std::chrono::nanoseconds kMost = std::chrono::milliseconds(100);
-
-    void observe(std::chrono::nanoseconds waited);
-    [[nodiscard]] std::chrono::nanoseconds value() const { return current; }
-
-private:
-    std::chrono::nanoseconds current = kFirst;
-};
 
 // The preview's frame is seen one display refresh after it is drawn: the interval between
 // its redraws, smoothed, within the preview's frame cap (120/s) and 100 ms.

@@ -28,48 +28,33 @@ TEST(RunOn, AHeardTimeRunsOnAtTheClocksRateWithinItsCapUnlessItStands) {
 
 TEST(PlayMoment, TheFirstSamplePlaysAfterWhatTheDeviceHoldsAtLeastTheReserve) {
     const PlayClock::time_point now{std::chrono::seconds(100)};
-    // 1,500 samples at 30,000/s: 50 ms; more held, longer; less, the lead brings it up.
-    EXPECT_EQ(playMoment(now, 1500, 1500, 30000, milliseconds(20)), now + milliseconds(70));
-    EXPECT_EQ(playMoment(now, 3000, 1500, 30000, milliseconds(20)), now + milliseconds(120));
-    EXPECT_EQ(playMoment(now, 300, 1500, 30000, nanoseconds(0)), now + milliseconds(50));
-    EXPECT_EQ(playMoment(now, 1500, 1500, 20000, nanoseconds(0)), now + milliseconds(75));
-    EXPECT_EQ(playMoment(now, 1500, 1500, 0, milliseconds(5)), now + milliseconds(5));
+    // 1,500 samples at 30,000/s: 50 ms; more held, longer; less, brought up to the reserve.
+    EXPECT_EQ(playMoment(now, 1500, 1500, 30000), now + milliseconds(50));
+    EXPECT_EQ(playMoment(now, 3000, 1500, 30000), now + milliseconds(100));
+    EXPECT_EQ(playMoment(now, 300, 1500, 30000), now + milliseconds(50));
+    EXPECT_EQ(playMoment(now, 1500, 1500, 20000), now + milliseconds(75));
+    EXPECT_EQ(playMoment(now, 1500, 1500, 0), now);
 }
 
-TEST(PlayMoment, TheLeadMakesTheFrameStartAtItsMomentWithinReserveAndCeiling) {
+// Least 750 (half the reserve below it), ceiling 4,000, 30,000 samples/s.
+TEST(PlayMoment, TheLeadMakesTheFrameStartAtItsMomentWithinLeastAndCeiling) {
     const PlayClock::time_point now{std::chrono::seconds(100)};
     const struct {
         PlayClock::duration until;
         std::int32_t queued;
         std::size_t lead;
     } cases[] = {
-        {milliseconds(60), 1200, 600},  // 1,800 samples to its moment, 1,200 held
-        {milliseconds(50), 1500, 0},    // on its moment already
-        {milliseconds(20), 1000, 500},  // late: only up to the reserve
-        {milliseconds(-30), 1000, 500}, // past: the same
-        {milliseconds(500), 1000, 3000} // far: up to the ceiling of 4,000
+        {milliseconds(40), 1200, 0},    // came for its own moment: played on from the queue
+        {milliseconds(60), 1200, 600},  // a later moment another projector named
+        {milliseconds(20), 500, 250},   // late: only up to the least
+        {milliseconds(-30), 100, 650},  // past: the same
+        {milliseconds(500), 1000, 3000} // far: up to the ceiling
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(leadToMoment(now, now + c.until, c.queued, 1500, 30000, 4000), c.lead)
-            << c.queued;
+        EXPECT_EQ(leadToMoment(now, now + c.until, c.queued, 750, 30000, 4000), c.lead) << c.queued;
     }
-    EXPECT_EQ(leadToMoment(now, now + milliseconds(60), -1, 1500, 30000, 4000), 1800u);
-    EXPECT_EQ(leadToMoment(now, now + milliseconds(60), 1000, 1500, 0, 4000), 500u);
-}
-
-TEST(PlayMoment, TheWaitAllowedRisesAtOnceAndForgetsSlowlyWithinItsBounds) {
-    FrameWaitAllowance allowance;
-    EXPECT_EQ(allowance.value(), FrameWaitAllowance::kFirst);
-    allowance.observe(milliseconds(35));
-    EXPECT_EQ(allowance.value(), milliseconds(35));
-    allowance.observe(milliseconds(3));
-    EXPECT_EQ(allowance.value(), milliseconds(34));
-    for (int i = 0; i < 1000; ++i) {
-        allowance.observe(nanoseconds(0));
-    }
-    EXPECT_EQ(allowance.value(), FrameWaitAllowance::kLeast);
-    allowance.observe(std::chrono::seconds(3));
-    EXPECT_EQ(allowance.value(), FrameWaitAllowance::kMost);
+    EXPECT_EQ(leadToMoment(now, now + milliseconds(60), -1, 750, 30000, 4000), 1800u);
+    EXPECT_EQ(leadToMoment(now, now + milliseconds(60), 500, 750, 0, 4000), 250u);
 }
 
 TEST(PlayMoment, ThePreviewIsSeenOneSmoothedRefreshOn) {
