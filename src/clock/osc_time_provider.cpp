@@ -89,7 +89,7 @@ double OscTimeProvider::timeAt(std::chrono::steady_clock::time_point moment) {
     if (timeMessages == 0) {
         return static_cast<double>(lastTime);
     }
-    const double since = std::chrono::duration<double>(moment - lastTimeAt).count();
+    const double since = std::chrono::duration<double>(moment - lastArrival).count();
     return runOn(static_cast<double>(lastTime), since, settings.runOnSeconds,
                  timeMessages > 1 && lastTime == timeBefore);
 }
@@ -130,7 +130,8 @@ void OscTimeProvider::receiveAll() {
                 // Of several in one datagram the one before is not known: not standing.
                 timeBefore = times == 1 ? before : std::numeric_limits<float>::quiet_NaN();
                 timeMessages += static_cast<std::uint64_t>(times);
-                lastTimeAt = arrivalOfLast(socket.nativeHandle());
+                lastTimeAt = std::chrono::steady_clock::now();
+                lastArrival = arrivalOfLast(socket.nativeHandle());
             }
         } catch (const OSCPP::Error& error) {
             drop(error.what());

@@ -79,7 +79,8 @@ private:
     float lastTime = 0.0F;
     float timeBefore = 0.0F; // the /Time before the last one
     std::uint64_t timeMessages = 0;
-    std::chrono::steady_clock::time_point lastTimeAt; // when the last /Time arrived
+    std::chrono::steady_clock::time_point lastTimeAt;  // when the last /Time was read
+    std::chrono::steady_clock::time_point lastArrival; // when it arrived, as stamped
     OtherMessages others;
     std::uint64_t dropped = 0;
     std::uint64_t receiveErrors = 0;
