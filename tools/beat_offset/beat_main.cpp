@@ -178,21 +178,20 @@ void printRow(const Setup& setup, const Result& result) {
     const double median = percentile(result.offsets, 0.5);
     double worst = 0.0;  // the largest offset from the beat
     double spread = 0.0; // the largest offset from the median
+    std::vector<double> sizes;
     for (const double offset : result.offsets) {
         worst = std::abs(offset) > std::abs(worst) ? offset : worst;
         spread = std::max(spread, std::abs(offset - median));
+        sizes.push_back(std::abs(offset));
     }
-    std::printf(
-        "| %s | %d | %d / %d | %s | %zu | %.1f | %.1f | %.1f | %lld |\n",
-        clockName(setup.oscRate).c_str(), setup.projectors, setup.sampleRate, setup.bufferSize,
-        setup.onBeat
-            ? ("--on-beat" +
-               std::string(setup.latencyMs != 0.0
-                               ? " --latency " + std::to_string(static_cast<int>(setup.latencyMs))
-                               : ""))
-                  .c_str()
-            : "before",
-        result.offsets.size(), median, worst, spread, result.underruns);
+    std::string player = setup.onBeat ? "--on-beat" : "before";
+    if (setup.onBeat && setup.latencyMs != 0.0) {
+        player += " --latency " + std::to_string(static_cast<int>(setup.latencyMs));
+    }
+    std::printf("| %s | %d | %d / %d | %s | %zu | %.1f | %.1f | %.1f | %.1f | %lld |\n",
+                clockName(setup.oscRate).c_str(), setup.projectors, setup.sampleRate,
+                setup.bufferSize, player.c_str(), result.offsets.size(), median,
+                percentile(sizes, 0.95), worst, spread, result.underruns);
     std::fflush(stdout);
 }
 
@@ -237,8 +236,8 @@ int main(int argc, char** argv) {
     }
     try {
         std::printf("| clock | projectors | samples/s / buffer | player | frames | offset median "
-                    "ms | worst ms | worst from median ms | underruns |\n");
-        std::printf("|---|---|---|---|---|---|---|---|---|\n");
+                    "ms | 95 %% within ms | worst ms | worst from median ms | underruns |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
         for (const int clock : clocks) {
             for (const int count : projectorCounts) {
                 for (const int mode : modes) {
