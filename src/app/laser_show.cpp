@@ -105,9 +105,9 @@ bool gather(const Doorbell& wants, std::vector<std::unique_ptr<ProjectorSlot>>& 
     return now.any;
 }
 
-// The moment the next frame is played: the latest that the projectors asking for it name,
-// so that none is led below its reserve (they are in step: their moments lie together);
-// zero when none names one.
+// The moment the next frame is played: the latest that the projectors asking for it name
+// (they are in step: their moments lie together), which every one of them can reach (one
+// that named an earlier moment leads its copy with dark up to it); zero when none names one.
 Clock::time_point playMomentOf(std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
     Clock::time_point latest{};
     for (const auto& slot : slots) {
