@@ -39,6 +39,13 @@ constexpr auto kAllWindow = std::chrono::seconds(1);
 // Once one sender asks for a frame, the renderer waits this long for the others, so
 // that one frame goes to all of them at once (their buffers hold far more).
 constexpr auto kGatherWait = std::chrono::milliseconds(8);
+// On the beat a projector that asks out of step with the others gets, when the renderer has
+// waited for it, the frame drawn for its own moment while the others lead theirs up to it:
+// from then on they are in step. One that asks later than the wait takes the frame drawn
+// for the others' moment and plays it late, and stays out of step: so the renderer waits
+// longer, up to about half a frame. A device waited for comes that much below its reserve
+// once (its frame still plays on the beat, led up to the later moment).
+constexpr auto kOnBeatGatherWait = std::chrono::milliseconds(20);
 constexpr auto kHealthPeriod = std::chrono::seconds(1);
 // Longest wait for a request while none is pending: how late the health messages and a
 // stop are seen while no projector plays.
@@ -86,9 +93,10 @@ Needs needs(std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
     return result;
 }
 
-// Renders when every playing projector wants a frame, or kGatherWait after the first
+// Renders when every playing projector wants a frame, or `wait` after the first
 // did. The bell only saves polling: what the senders want is read from them.
-bool gather(const Doorbell& wants, std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
+bool gather(const Doorbell& wants, std::vector<std::unique_ptr<ProjectorSlot>>& slots,
+            Clock::duration wait) {
     std::uint32_t seen = wants.rings();
     Needs now = needs(slots);
     if (!now.any) {
@@ -96,7 +104,7 @@ bool gather(const Doorbell& wants, std::vector<std::unique_ptr<ProjectorSlot>>& 
         seen = wants.rings();
         now = needs(slots);
     }
-    const Clock::time_point deadline = Clock::now() + kGatherWait;
+    const Clock::time_point deadline = Clock::now() + wait;
     while (now.any && !now.all && Clock::now() < deadline) {
         wants.waitPast(seen, deadline);
         seen = wants.rings();
@@ -242,7 +250,7 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     Clock::time_point lastReading = start;
     Clock::time_point nextHealth = start + kHealthPeriod;
     while (!stop.load()) {
-        if (gather(wants, slots)) {
+        if (gather(wants, slots, options.onBeat ? kOnBeatGatherWait : kGatherWait)) {
             const Clock::time_point playsAt =
                 options.onBeat ? playMomentOf(slots) : Clock::time_point{};
             const Clock::time_point drawFor =
