@@ -40,8 +40,9 @@ public:
     [[nodiscard]] bool closed() const { return ended.load(); }
 
     // Sender side, wait-free: asks for the next frame; `playsAt`, when not zero, is when
-    // its first sample will be played.
-    void want(Clock::time_point playsAt = {});
+    // its first sample will be played. A frame drawn for a moment before `notBefore` is
+    // not taken but drawn anew (zero: any frame is taken).
+    void want(Clock::time_point playsAt = {}, Clock::time_point notBefore = {});
     // Sender side, wait-free: takes the frame put up into `frame` (handing over the
     // spent one); false when none is there or its ring has not come yet.
     bool take(std::vector<LaserSample>& frame);
@@ -55,6 +56,8 @@ public:
 private:
     static constexpr std::uint8_t kFresh = 4; // set in `middle` by the renderer
     [[nodiscard]] bool takeable() const;
+    // Whether the frame put up last was drawn for a moment the sender takes.
+    [[nodiscard]] bool timely() const;
 
     Doorbell& wantBell;
     Doorbell& frameBell;
@@ -66,6 +69,8 @@ private:
     std::atomic<std::uint32_t> announcedBy{0};  // the frame bell's ring that gives it out
     std::atomic<bool> wanted{false};
     std::atomic<Clock::rep> wantedAt{0};
+    std::atomic<Clock::rep> takesFrom{0};    // the sender's notBefore
+    std::atomic<Clock::rep> publishedFor{0}; // the drawnFor of the frame put up last
     std::atomic<bool> ended{false};
 };
 

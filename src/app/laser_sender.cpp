@@ -196,11 +196,20 @@ std::size_t LaserSender::padToMoment(std::vector<LaserSample>& frame, Clock::tim
 
 void LaserSender::feed() {
     std::vector<LaserSample> frame;
+    bool late = false; // the last frame asked for did not come in time
     while (waitUntilQueued(output.reserve(), kLongestRoomWait)) {
-        handoff.want(onBeat ? playMoment(Clock::now(), output.queuedSamples(), output.reserve(),
-                                         output.playRate())
-                            : Clock::time_point{});
-        if (!awaitFrame(frame)) {
+        if (onBeat) {
+            const Clock::time_point playsAt = playMoment(Clock::now(), output.queuedSamples(),
+                                                         output.reserve(), output.playRate());
+            // A frame drawn for the others' moment well before ours (they asked out of step
+            // and were served alone) is drawn anew, so that we come into step; but once a
+            // frame was late, whatever comes is taken.
+            handoff.want(playsAt, late ? Clock::time_point{} : playsAt - kStaleFrame);
+        } else {
+            handoff.want();
+        }
+        late = !awaitFrame(frame);
+        if (late) {
             feedDark(kDarkFillSamples); // the frame is late: keep the device fed, dark
             continue;
         }

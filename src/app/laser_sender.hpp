@@ -31,6 +31,9 @@ inline constexpr std::chrono::milliseconds kSenderPoll{20};
 // asked for anyway; a frame published for the other projectors meanwhile is taken at
 // once. A device that makes no room is then told by the frame's own pacing.
 inline constexpr std::chrono::seconds kLongestRoomWait{1};
+// On the beat, a frame drawn for a moment this much before the one a sender asked for is
+// not taken but drawn anew.
+inline constexpr std::chrono::milliseconds kStaleFrame{10};
 // How long the closing dark frame and switch-off are tried while the network refuses
 // them, when the show stops (not when the projector was lost).
 inline constexpr std::chrono::seconds kClosingPersistence{10};

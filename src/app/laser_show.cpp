@@ -43,9 +43,9 @@ constexpr auto kGatherWait = std::chrono::milliseconds(8);
 // waited for it, the frame drawn for its own moment while the others lead theirs up to it:
 // from then on they are in step. One that asks later than the wait takes the frame drawn
 // for the others' moment and plays it late, and stays out of step: so the renderer waits
-// longer, up to about half a frame. A device waited for comes that much below its reserve
+// longer, up to half a frame of 50 ms. A device waited for comes that much below its reserve
 // once (its frame still plays on the beat, led up to the later moment).
-constexpr auto kOnBeatGatherWait = std::chrono::milliseconds(20);
+constexpr auto kOnBeatGatherWait = std::chrono::milliseconds(25);
 constexpr auto kHealthPeriod = std::chrono::seconds(1);
 // Longest wait for a request while none is pending: how late the health messages and a
 // stop are seen while no projector plays.

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -174,6 +175,10 @@ Result measure(const Setup& setup, double seconds) {
             const double played =
                 frame.played + static_cast<double>(frame.firstLit) / setup.sampleRate;
             result.offsets.push_back((played - (zero + depicted)) * 1000.0);
+            if (std::getenv("LRK_BEAT_TRACE") != nullptr) {
+                std::fprintf(stderr, "trace %d %.4f %.4f %.2f %ld %zu\n", i, frame.arrival - from,
+                             depicted, result.offsets.back(), frame.firstLit, frame.samples);
+            }
         }
         // Each projector's own median, on stderr: two out of step show here.
         const std::vector<double> own(result.offsets.begin() + static_cast<std::ptrdiff_t>(before),
