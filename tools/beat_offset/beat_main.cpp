@@ -7,7 +7,8 @@
 // it: arrival plus what its buffer held, at its rate) and the moment the timeline stood
 // at the show time the frame depicts: median and worst, in milliseconds. Positive: the
 // light comes late. For the steady clock the timeline is the player's own clock, its
-// zero as the probe reports it.
+// zero as the probe reports it. Each projector's own median goes to stderr; with
+// LRK_BEAT_TRACE set, every frame too (projector, seconds, show time, offset ms, lead, size).
 #include "support/laser_show.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"
