@@ -65,6 +65,8 @@ enum Code : int {
     kControlAddress,
     kControlFrom,
     kAtEnd,
+    kOnBeat,
+    kLatency,
 };
 
 constexpr const char* kShortOptions = ":hVi:qv";
@@ -105,6 +107,8 @@ constexpr option kLongOptions[] = {
     {"control-address", required_argument, nullptr, kControlAddress},
     {"control-from", required_argument, nullptr, kControlFrom},
     {"at-end", required_argument, nullptr, kAtEnd},
+    {"on-beat", no_argument, nullptr, kOnBeat},
+    {"latency", required_argument, nullptr, kLatency},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -125,6 +129,19 @@ double readSeconds(const std::string& text, const std::string& option) {
     const double value = std::strtod(begin, &end);
     if (end == begin || *end != '\0' || errno == ERANGE || !std::isfinite(value)) {
         throw UsageError("invalid " + option + " time '" + text + "' (seconds expected)");
+    }
+    return value;
+}
+
+double readLatency(const std::string& text, const std::string& option) {
+    const char* const begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(begin, &end);
+    if (end == begin || *end != '\0' || errno == ERANGE || !(value >= kLeastLatencyMs) ||
+        !(value <= kMostLatencyMs)) {
+        throw UsageError("invalid " + option + " '" + text + "' (milliseconds from -200 to 1000 " +
+                         "expected)");
     }
     return value;
 }
@@ -270,6 +287,12 @@ void applyOption(Options& options, ModeWords& modes, int code, const std::string
             throw UsageError(name + " needs 0 (hold the last time) or more seconds");
         }
         break;
+    case kOnBeat:
+        options.onBeat = true;
+        break;
+    case kLatency:
+        options.latencyMs = readLatency(value, name);
+        break;
     case kControlPort:
         options.controlPort = readPort(value, name);
         break;
@@ -387,6 +410,13 @@ void refuseConflicts(const Options& options, const ModeWords& modes) {
     }
     if (options.clockTimeout > 0.0 && !options.osc && !options.ltc) {
         throw UsageError("--clock-timeout goes with --osc or --ltc");
+    }
+    if (options.latencyMs && !options.onBeat) {
+        throw UsageError("--latency goes with --on-beat");
+    }
+    if (options.onBeat && (modes.renderSeconds || !modes.exportIlda.empty() ||
+                           modes.listProjectors || !modes.listFrames.empty())) {
+        throw UsageError("--on-beat is for playing; --render and --export-ilda draw given times");
     }
     if (!options.controlPort && (!options.controlAddress.empty() || !options.controlFrom.empty())) {
         throw UsageError("--control-address and --control-from need --control-port");
@@ -597,6 +627,10 @@ const char* usageText() {
            "  --osc-from ADDR[/LEN]   accept /Time only from these senders (repeatable)\n"
            "  --clock-timeout SECONDS with --osc or --ltc: dark after this long without time\n"
            "                          (default 0: hold the last time for ever)\n"
+           "  --on-beat               draw each frame for the moment its light is played\n"
+           "                          (recommended for shows; default: for the moment drawn)\n"
+           "  --latency MS            with --on-beat: the music's own output delay, added on\n"
+           "                          top (-200 to 1000 ms; default 0)\n"
            "  --at-end hold|dark|loop after the show's end: hold the last entry (default;\n"
            "                          dark for --ilda), dark, or start again (steady clock)\n"
            "  --control-port N        take live control over OSC on this UDP port (laser\n"

@@ -19,6 +19,10 @@ namespace lumarok {
 // there and std::out_of_range("stof argument out of range") when strtof reports ERANGE.
 [[nodiscard]] float readFloat(const std::string& text);
 
+// --latency's range in milliseconds: a sound card's delay, or the light ahead of it.
+inline constexpr double kLeastLatencyMs = -200.0;
+inline constexpr double kMostLatencyMs = 1000.0;
+
 // Laser colour intensity without -i: a tenth.
 inline constexpr float kDefaultIntensity = 0.1f;
 inline constexpr std::uint16_t kDefaultOscPort = 8666;
@@ -70,6 +74,9 @@ struct Options {
     std::string oscAddress;                  // --osc-address ADDR; empty: all interfaces
     std::vector<AddressRange> oscFrom;       // --osc-from ADDR[/PREFIX], repeatable
     double clockTimeout = 0.0; // --clock-timeout SECONDS: dark after this long without time
+    // --on-beat: each frame drawn for the moment it is played (laser mode and preview)
+    bool onBeat = false;
+    std::optional<double> latencyMs; // --latency MS: the music's output delay (with --on-beat)
 
     // Live control (laser mode)
     std::optional<std::uint16_t> controlPort; // --control-port N; none: no control socket

@@ -54,6 +54,8 @@ const std::map<std::string_view, Kind> kKeys = {
     {"control-address", Kind::Text},
     {"control-from", Kind::TextList},
     {"at-end", Kind::Text},
+    {"on-beat", Kind::Switch},
+    {"latency", Kind::Number},
     {"venue", Kind::Text},
     {"ilda", Kind::TextList},
     {"ilda-fps", Kind::Number},

@@ -18,6 +18,7 @@
 #include "laser/laser_frame.hpp"
 #include "laser/projector_correction.hpp"
 #include "laser/show_frame.hpp"
+#include "output/play_moment.hpp"
 #include "preview/preview_window.hpp"
 #include "preview/readout.hpp"
 #include "show/show_end.hpp"
@@ -136,6 +137,24 @@ ShowEnd showEndFor(const ShowSources& sources, const Options& options) {
             !options.osc && !options.ltc};
 }
 
+// With --on-beat the preview draws for the moment its frame is seen, one display
+// refresh on, less --latency; without it for now (zero).
+class PreviewMoment {
+public:
+    explicit PreviewMoment(const Options& options)
+        : onBeat(options.onBeat),
+          latency(std::chrono::duration_cast<PlayClock::duration>(
+              std::chrono::duration<double, std::milli>(options.latencyMs.value_or(0.0)))) {}
+    PlayClock::time_point next() {
+        return onBeat ? refresh.shownAt(PlayClock::now()) - latency : PlayClock::time_point{};
+    }
+
+private:
+    bool onBeat;
+    PlayClock::duration latency;
+    RefreshInterval refresh;
+};
+
 int runPreviewMode(const ShowObjects& show, const Options& options, const char* program,
                    const ProjectorCorrection& correction) {
     const ShowSources sources = sourcesOf(show);
@@ -146,10 +165,12 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
     std::vector<LaserSample> corrected;
     const ReadoutSources readout{show.gTimeline.get(), show.gTimeProvider.get(),
                                  show.gAudioCapture.get()};
+    PreviewMoment moment(options);
     return runPreviewWindow(
         options, program,
         [&](std::vector<LaserSample>& samples) {
-            const EndedClock clock = atShowEnd(end, show.gTimeProvider->getTime());
+            const EndedClock clock =
+                atShowEnd(end, clockTimeFor(*show.gTimeProvider, moment.next()));
             showTime = remapTime(*show.gRemapTable, clock.clockSeconds);
             if (clock.dark) {
                 samples.clear();
@@ -179,10 +200,11 @@ int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& opt
     glm::vec2 beam{0.0f, 0.0f};
     double clockSeconds = 0.0;
     std::vector<LaserSample> built;
+    PreviewMoment moment(options);
     return runPreviewWindow(
         options, program,
         [&](std::vector<LaserSample>& samples) {
-            clockSeconds = ildaClock(ilda, options, clock.getTime());
+            clockSeconds = ildaClock(ilda, options, clockTimeFor(clock, moment.next()));
             beam = ilda.buildFrame(clockSeconds, built, beam);
             correction.apply(built, samples);
             appendZoneOutlines(correction.zones(), samples);
@@ -221,8 +243,11 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options, OscTimePr
         tell(options, "clock: steady clock");
         return std::make_unique<ClockTimeProvider>(); // show time starts now
     }
+    // With --on-beat the time runs on from the last /Time until the frame is seen, at most
+    // for the clock timeout (else 2 s).
     auto provider = std::make_unique<OscTimeProvider>(
-        OscSettings{options.oscPort, options.oscAddress, options.oscFrom});
+        OscSettings{options.oscPort, options.oscAddress, options.oscFrom,
+                    options.clockTimeout > 0.0 ? options.clockTimeout : 2.0});
     std::string line = "clock: OSC /Time on " + provider->listenText();
     for (const AddressRange& sender : options.oscFrom) {
         line += (&sender == &options.oscFrom.front() ? " from " : ", ") + sender.text();
@@ -249,9 +274,10 @@ int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
         runLaserShow(
             show, options,
             [&ilda, &show, &options](std::vector<LaserSample>& samples, glm::vec2 beam,
-                                     double& shownSeconds) {
+                                     double& shownSeconds,
+                                     std::chrono::steady_clock::time_point drawFor) {
                 // An ILDA show's time is the clock's: it has no remap table.
-                shownSeconds = ildaClock(ilda, options, show.gTimeProvider->getTime());
+                shownSeconds = ildaClock(ilda, options, clockTimeFor(*show.gTimeProvider, drawFor));
                 return ilda.buildFrame(shownSeconds, samples, beam);
             },
             venue);

@@ -17,6 +17,8 @@ public:
     [[nodiscard]] const char* heardName() const override { return "time"; } // never waits
     [[nodiscard]] std::optional<double> silentSeconds() const override { return 0.0; }
     [[nodiscard]] std::string readoutText() const override { return "clock steady"; }
+    // Exact: the steady clock is this clock.
+    [[nodiscard]] double timeAt(std::chrono::steady_clock::time_point moment) override;
 
 private:
     std::int64_t startNs; // steady clock reading at construction, nanoseconds

@@ -1,6 +1,7 @@
 #include "clock/ltc_time_provider.hpp"
 
 #include "audio/mono_capture.hpp"
+#include "clock/run_on.hpp"
 
 #include <ltc.h>
 
@@ -170,6 +171,17 @@ double LtcTimeProvider::getTime() {
                      freewheelSeconds, held);
     }
     return held;
+}
+
+double LtcTimeProvider::timeAt(std::chrono::steady_clock::time_point moment) {
+    const auto momentNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(moment.time_since_epoch()).count();
+    const std::lock_guard lock(anchorMutex);
+    if (!anchored) {
+        return 0.0;
+    }
+    return runOn(anchorSeconds, static_cast<double>(momentNs - anchorNs) / 1e9, freewheelSeconds,
+                 false);
 }
 
 std::optional<double> LtcTimeProvider::secondsSinceFrame() const {

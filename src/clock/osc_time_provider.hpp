@@ -23,6 +23,8 @@ struct OscSettings {
     std::uint16_t port = oscPort;             // 0: the system picks one (see port())
     std::string address;                      // local IPv4 address; empty: all
     std::vector<AddressRange> allowedSenders; // empty: every sender
+    // timeAt runs on from the last /Time for at most this long (the clock timeout, or 2 s).
+    double runOnSeconds = 2.0;
 };
 
 // The time of the last OSC "/Time" message received on a UDP port.
@@ -43,6 +45,11 @@ public:
         return secondsSinceTime();
     }
     [[nodiscard]] std::string readoutText() const override;
+    // Handles what is waiting as getTime does, then: the last /Time plus the steady time
+    // from its arrival (as the kernel stamped it) to `moment`, at most runOnSeconds either
+    // way; the last /Time as it is when it repeats the one before (the music paused) or
+    // none came yet. Each /Time starts it afresh, so it never runs on past a later one.
+    [[nodiscard]] double timeAt(std::chrono::steady_clock::time_point moment) override;
 
     [[nodiscard]] std::uint16_t port() const { return socket.localPort(); }
     // "0.0.0.0:8666" or the chosen address, with the port actually bound.
@@ -75,8 +82,10 @@ private:
     OscSettings settings;
     UdpSocket socket;
     float lastTime = 0.0F;
+    float timeBefore = 0.0F; // the /Time before the last one
     std::uint64_t timeMessages = 0;
-    std::chrono::steady_clock::time_point lastTimeAt;
+    std::chrono::steady_clock::time_point lastTimeAt;  // when the last /Time was read
+    std::chrono::steady_clock::time_point lastArrival; // when it arrived, as stamped
     OtherMessages others;
     std::uint64_t dropped = 0;
     std::uint64_t receiveErrors = 0;

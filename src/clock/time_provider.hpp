@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,13 @@ public:
 
     // Clock time in seconds. Thread: the show's main thread only.
     [[nodiscard]] virtual double getTime() = 0;
+    // The clock time at another moment on the steady clock (when a frame drawn now will
+    // be seen), by the clock's own estimate. A clock that cannot tell gives its time now.
+    // Thread: the show's main thread only.
+    [[nodiscard]] virtual double timeAt(std::chrono::steady_clock::time_point moment) {
+        (void)moment;
+        return getTime();
+    }
 
     // What the clock follows, as the status names it: "steady", "osc" or "ltc".
     [[nodiscard]] virtual const char* sourceName() const = 0;
@@ -30,5 +38,12 @@ protected:
     TimeProvider(const TimeProvider&) = default;
     TimeProvider& operator=(const TimeProvider&) = default;
 };
+
+// The clock's time now, or at `moment` when one is given (not zero).
+[[nodiscard]] inline double clockTimeFor(TimeProvider& clock,
+                                         std::chrono::steady_clock::time_point moment) {
+    return moment == std::chrono::steady_clock::time_point{} ? clock.getTime()
+                                                             : clock.timeAt(moment);
+}
 
 } // namespace lumarok

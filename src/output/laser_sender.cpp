@@ -24,9 +24,9 @@ constexpr auto kClosingRetry = std::chrono::milliseconds(100);
 
 LaserSender::LaserSender(LaserOutput& out, FrameHandoff& frames,
                          const std::atomic<bool>& stopSignal, EventLog& events, std::uint16_t index,
-                         bool realtime)
-    : output(out), handoff(frames), log(events), stream(index), stop{&stopSignal, &ownStop},
-      lastPosition(darkSampleAt({0.0f, 0.0f})) {
+                         bool realtime, bool beat)
+    : output(out), handoff(frames), log(events), stream(index),
+      onBeat(beat), stop{&stopSignal, &ownStop}, lastPosition(darkSampleAt({0.0f, 0.0f})) {
     dark.reserve(std::max({kDarkFillSamples, kEmptyFrameDarkSamples, kDarkFrameSamples}));
     thread = std::thread(&LaserSender::run, this, realtime);
 }
@@ -173,11 +173,43 @@ std::size_t LaserSender::padToReserve(std::vector<LaserSample>& frame) {
     return pad;
 }
 
+std::size_t LaserSender::padToMoment(std::vector<LaserSample>& frame, Clock::time_point playsAt) {
+    const std::int32_t queued = output.queuedSamples();
+    if (queued < 0 || playsAt == Clock::time_point{}) {
+        return padToReserve(frame);
+    }
+    // Room for the frame's first burst above the lead: a device never gets more at once
+    // than it can hold.
+    const std::int32_t ceiling =
+        output.bufferSize() - static_cast<std::int32_t>(std::min<std::size_t>(
+                                  frame.size(), static_cast<std::size_t>(output.bufferSize() / 2)));
+    // The device plays on while the frame is drawn: it may come below its reserve then,
+    // by that time, but by no more than half the pacing reserve (a frame later than that
+    // plays late).
+    const std::int32_t least = output.reserve() - pacingReserve(output.bufferSize()) / 2;
+    const std::size_t pad =
+        std::min(leadToMoment(Clock::now(), playsAt, queued, least, output.playRate(), ceiling),
+                 frame.capacity() - frame.size()); // within the room the renderer kept
+    frame.insert(frame.begin(), pad, lastPosition);
+    return pad;
+}
+
 void LaserSender::feed() {
     std::vector<LaserSample> frame;
+    bool late = false; // the last frame asked for did not come in time
     while (waitUntilQueued(output.reserve(), kLongestRoomWait)) {
-        handoff.want();
-        if (!awaitFrame(frame)) {
+        if (onBeat) {
+            const Clock::time_point playsAt = playMoment(Clock::now(), output.queuedSamples(),
+                                                         output.reserve(), output.playRate());
+            // A frame drawn for the others' moment well before ours (they asked out of step
+            // and were served alone) is drawn anew, so that we come into step; but once a
+            // frame was late, whatever comes is taken.
+            handoff.want(playsAt, late ? Clock::time_point{} : playsAt - kStaleFrame);
+        } else {
+            handoff.want();
+        }
+        late = !awaitFrame(frame);
+        if (late) {
             feedDark(kDarkFillSamples); // the frame is late: keep the device fed, dark
             continue;
         }
@@ -185,7 +217,8 @@ void LaserSender::feed() {
             feedDark(kEmptyFrameDarkSamples); // nothing to draw: dark for a while
             continue;
         }
-        const std::size_t lead = padToReserve(frame);
+        const std::size_t lead =
+            onBeat ? padToMoment(frame, handoff.takenFor()) : padToReserve(frame);
         const SendOutcome outcome = output.sendFrame(frame, stop, FrameStart::now, lead);
         lastPosition = darkAt(frame.back());
         sentFrame.store(true);

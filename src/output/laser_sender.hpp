@@ -4,6 +4,7 @@
 #include "laser/event_log.hpp"
 #include "laser/laser_output.hpp"
 #include "output/frame_handoff.hpp"
+#include "output/play_moment.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -30,6 +31,9 @@ inline constexpr std::chrono::milliseconds kSenderPoll{20};
 // asked for anyway; a frame published for the other projectors meanwhile is taken at
 // once. A device that makes no room is then told by the frame's own pacing.
 inline constexpr std::chrono::seconds kLongestRoomWait{1};
+// On the beat, a frame drawn for a moment this much before the one a sender asked for is
+// not taken but drawn anew.
+inline constexpr std::chrono::milliseconds kStaleFrame{10};
 // How long the closing dark frame and switch-off are tried while the network refuses
 // them, when the show stops (not when the projector was lost).
 inline constexpr std::chrono::seconds kClosingPersistence{10};
@@ -42,13 +46,18 @@ inline constexpr std::chrono::seconds kClosingPersistence{10};
 // clock not yet started) it feeds dark samples at the beam's last position rather than
 // let the device run dry on a lit one. Whatever ends it (a stop, the owner, an error of
 // its own) it sends a dark frame at that position and switches the output off.
+// On the beat (`onBeat`), it says with each request when the frame's first sample will
+// be played (after what the device holds now), and sends the frame it gets so that this
+// sample plays at the moment the frame was drawn for: with no dark lead when the frame
+// came for its own moment, with one up to a later moment the other projectors named,
+// and never leaving the device below half the pacing reserve under its reserve.
 // It runs real-time where the system allows: it never takes a lock, allocates or
 // writes text; its messages go to the event log.
 // Thread: construct, finish and destroy on the owner's thread.
 class LaserSender {
 public:
     LaserSender(LaserOutput& output, FrameHandoff& handoff, const std::atomic<bool>& stopSignal,
-                EventLog& log, std::uint16_t stream, bool realtime = true);
+                EventLog& log, std::uint16_t stream, bool realtime = true, bool onBeat = false);
     ~LaserSender();
     LaserSender(const LaserSender&) = delete;
     LaserSender& operator=(const LaserSender&) = delete;
@@ -79,6 +88,8 @@ private:
     std::int32_t lowWater();
     // Leads the frame with dark samples up to the reserve; returns how many.
     std::size_t padToReserve(std::vector<LaserSample>& frame);
+    // Leads the frame with dark samples up to the moment it was drawn for; returns how many.
+    std::size_t padToMoment(std::vector<LaserSample>& frame, PlayClock::time_point playsAt);
     void post(StreamEvent kind, const char* text);
     void stopAndJoin();
 
@@ -86,6 +97,7 @@ private:
     FrameHandoff& handoff;
     EventLog& log;
     std::uint16_t stream;
+    const bool onBeat;
     std::atomic<bool> ownStop{false};
     std::atomic<bool> persistent{false};
     std::atomic<bool> failure{false};

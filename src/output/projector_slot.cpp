@@ -179,7 +179,7 @@ bool ProjectorSlot::playOnce(bool after) {
     bool closedDark = true;
     {
         isLive.store(true); // before the sender's first request, so that it is heard
-        LaserSender sender(current, handoff, stop, log, index, settings.realtime);
+        LaserSender sender(current, handoff, stop, log, index, settings.realtime, settings.onBeat);
         // Anything the device says, believed or not, shows that it is there.
         const std::uint64_t reportsAtStart = current.stats().datagramsHeard;
         std::uint64_t reports = reportsAtStart;

@@ -33,6 +33,7 @@ struct SlotSettings {
     // Its entry is chosen by the name or address the device reports once found.
     std::shared_ptr<const Venue> venue;
     bool realtime = true; // sender and receive threads ask for real-time scheduling
+    bool onBeat = false;  // frames drawn for the moment they are played (--on-beat)
 };
 
 // What the status shows of one projector.

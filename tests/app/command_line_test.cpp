@@ -119,6 +119,34 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
     EXPECT_EQ(live.atEnd, std::optional<AtEnd>(AtEnd::loop));
 }
 
+TEST(CommandLine, OnBeatTakesALatencyFromMinus200To1000Milliseconds) {
+    EXPECT_FALSE(parseOptions({"-laser"}).onBeat);
+    EXPECT_FALSE(parseOptions({"-laser"}).latencyMs);
+    const struct {
+        const char* text;
+        std::optional<double> ms; // none: refused
+    } cases[] = {
+        {"0", 0.0},     {"40", 40.0},   {"-200", -200.0}, {"12.5", 12.5}, {"1000", 1000.0},
+        {"-200.5", {}}, {"1000.1", {}}, {"40ms", {}},     {"", {}},       {"nan", {}},
+    };
+    for (const auto& c : cases) {
+        const Args args{"-laser", "-osc", "--on-beat", "--latency", c.text};
+        if (c.ms) {
+            EXPECT_EQ(parseOptions(args).latencyMs, c.ms) << c.text;
+            EXPECT_TRUE(parseOptions(args).onBeat);
+        } else {
+            EXPECT_THROW((void)parseOptions(args), UsageError) << c.text;
+        }
+    }
+    try {
+        (void)parseOptions({"-laser", "--latency", "40"});
+        ADD_FAILURE() << "--latency without --on-beat was taken";
+    } catch (const UsageError& e) {
+        EXPECT_STREQ(e.what(), "--latency goes with --on-beat");
+    }
+    EXPECT_TRUE(parseOptions({"--on-beat"}).onBeat); // the preview too
+}
+
 TEST(CommandLine, SeveralProjectorsTakeEachAPlacementAndStatusTargets) {
     const Options o = parseOptions({"-laser", "--projector", "a:flip-x", "--projector=10.0.0.9",
                                     "--status-to", "127.0.0.1:9000", "--status-to=10.0.0.2:9001"});
@@ -209,6 +237,8 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
         {"--at-end", "stop"},
         {"--ilda", "a.ild", "--loop", "--at-end", "dark"},
         {"--export-ilda", "a.ild", "--at-end", "dark"},
+        {"--render", "1", "--out", "a.json", "--on-beat"},
+        {"--export-ilda", "a.ild", "--on-beat"},
     };
     for (const Args& args : bad) {
         EXPECT_THROW((void)parseOptions(args), UsageError) << args.front() << " " << args.size();

@@ -302,6 +302,35 @@ TEST(FrameHandoff, OneBellWakesEverySenderOnlyOnceTheRendererRingsIt) {
     EXPECT_FALSE(first.closed());
 }
 
+// On the beat: the moment asked for reaches the renderer, the moment drawn for comes back
+// with the frame, and a frame drawn for a moment before the sender's bound is drawn anew.
+TEST(FrameHandoff, OnTheBeatCarriesTheMomentsAndHasAStaleFrameDrawnAnew) {
+    using Clock = FrameHandoff::Clock;
+    Doorbell wants;
+    Doorbell frames;
+    FrameHandoff handoff(wants, frames);
+    std::vector<LaserSample> frame(3);
+    const Clock::time_point moment{std::chrono::seconds(50)};
+    handoff.want(moment, moment - std::chrono::milliseconds(10));
+    EXPECT_EQ(handoff.wantedFor(), moment);
+    handoff.publish(frame, moment - std::chrono::milliseconds(30)); // the others' moment
+    frames.ring();
+    EXPECT_TRUE(handoff.needsFrame()) << "stale: to be drawn anew";
+    EXPECT_FALSE(handoff.take(frame));
+    std::vector<LaserSample> fresh(4);
+    handoff.publish(fresh, moment + std::chrono::milliseconds(2));
+    frames.ring();
+    EXPECT_FALSE(handoff.needsFrame());
+    ASSERT_TRUE(handoff.take(frame));
+    EXPECT_EQ(frame.size(), 4u);
+    EXPECT_EQ(handoff.takenFor(), moment + std::chrono::milliseconds(2));
+    // No bound (after a late frame): whatever comes is taken.
+    handoff.want(moment);
+    handoff.publish(fresh, moment - std::chrono::seconds(1));
+    frames.ring();
+    EXPECT_TRUE(handoff.take(frame));
+}
+
 TEST(LaserSender, AFrameIsPaddedDarkToTheReserveWithoutGrowingItsStorage) {
     const struct {
         std::int32_t queued;

@@ -98,8 +98,9 @@ std::vector<CubeFrame> readFrameLog(const std::string& path) {
         unsigned counter = 0;
         CubeFrame frame;
         unsigned long long signature = 0;
-        if (std::sscanf(line.c_str(), "%u %lf %zu %llx %lf", &counter, &frame.arrival,
-                        &frame.samples, &signature, &frame.played) >= 4) {
+        if (std::sscanf(line.c_str(), "%u %lf %zu %llx %lf %ld %u %u", &counter, &frame.arrival,
+                        &frame.samples, &signature, &frame.played, &frame.firstLit, &frame.litX,
+                        &frame.litY) >= 4) {
             frame.signature = signature;
             frames.push_back(frame);
         }

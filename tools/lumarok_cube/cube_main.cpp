@@ -141,11 +141,19 @@ int run(const Options& options) {
             }
         }
         if (frameLog != nullptr) {
+            // Where the light starts: the index and position of the first lit sample.
+            const auto lit =
+                std::find_if(frame.samples.begin(), frame.samples.end(),
+                             [](const LaserSample& s) { return (s.r | s.g | s.b) != 0; });
+            const LaserSample first = lit != frame.samples.end() ? *lit : LaserSample{};
             std::fprintf(
-                frameLog, "%u %.6f %zu %016llx %.6f\n", static_cast<unsigned>(frame.frameCounter),
+                frameLog, "%u %.6f %zu %016llx %.6f %td %u %u\n",
+                static_cast<unsigned>(frame.frameCounter),
                 std::chrono::duration<double>(frame.firstPacket.time_since_epoch()).count(),
                 frame.samples.size(), static_cast<unsigned long long>(litSignature(frame.samples)),
-                std::chrono::duration<double>(frame.firstPlayed.time_since_epoch()).count());
+                std::chrono::duration<double>(frame.firstPlayed.time_since_epoch()).count(),
+                lit != frame.samples.end() ? lit - frame.samples.begin() : std::ptrdiff_t{-1},
+                static_cast<unsigned>(first.x), static_cast<unsigned>(first.y));
         }
         const std::chrono::duration<double> since = Clock::now() - start;
         if (dump.is_open() && dumped < options.dumpFrames && since.count() >= options.dumpAfter) {
