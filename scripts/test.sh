@@ -14,6 +14,7 @@ presets=("${1:-ci-release}" "${2:-ci-asan}")
 
 stage "dependencies" ./scripts/install-deps.sh
 stage "format" bash -c "git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format --dry-run --Werror"
+stage "layers" python3 scripts/check_layers.py
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
