@@ -1,8 +1,10 @@
 // The link against the virtual projector, each in a network namespace of its own.
 #include "support/forged_datagrams.hpp"
 #include "support/laser_show.hpp"
+#include "support/lumarok_process.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"
+#include "support/udp_endpoint.hpp"
 
 #include <gtest/gtest.h>
 
@@ -34,34 +36,6 @@ using namespace std::chrono_literals;
 // are the soak's and the measuring tools'.
 constexpr int kStreamSeconds = 8;
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lrk_link_XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
-
-std::unique_ptr<NetnsPair> makePair() {
-    try {
-        return std::make_unique<NetnsPair>();
-    } catch (const NetnsUnavailable&) {
-        return nullptr;
-    }
-}
-
-// The value of a "name N" count line, or -1.
-long long count(const std::string& text, const std::string& name) {
-    const std::regex line("(^|\\n)" + name + " (\\d+)\\n");
-    std::smatch match;
-    return std::regex_search(text, match, line) ? std::stoll(match[2]) : -1;
-}
-
 std::size_t occurrences(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -82,57 +56,9 @@ std::string patternJson(std::size_t count) {
     return json.str();
 }
 
-class UdpEndpoint {
-public:
-    UdpEndpoint(const char* address, std::uint16_t port)
-        : fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in own = ipv4(address, port);
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&own), sizeof own) != 0) {
-            throw std::runtime_error(std::string("cannot bind ") + address);
-        }
-    }
-    ~UdpEndpoint() { ::close(fd); }
-    UdpEndpoint(const UdpEndpoint&) = delete;
-    UdpEndpoint& operator=(const UdpEndpoint&) = delete;
-
-    static sockaddr_in ipv4(const char* address, std::uint16_t port) {
-        sockaddr_in result{};
-        result.sin_family = AF_INET;
-        result.sin_port = htons(port);
-        ::inet_pton(AF_INET, address, &result.sin_addr);
-        return result;
-    }
-    void sendTo(const char* address, std::uint16_t port, const std::vector<std::uint8_t>& bytes) {
-        const sockaddr_in to = ipv4(address, port);
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                 sizeof to);
-    }
-    // One datagram, or nothing within `timeout`.
-    std::optional<std::vector<std::uint8_t>> receive(std::chrono::milliseconds timeout) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) {
-            return std::nullopt;
-        }
-        std::array<std::uint8_t, 2048> buffer{};
-        const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (got < 0) {
-            return std::nullopt;
-        }
-        return std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + got);
-    }
-
-private:
-    int fd;
-};
-
-#define REQUIRE_NETNS(pair)                                                                        \
-    if (!(pair)) {                                                                                 \
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";      \
-    }
-
 TEST(LaserCubeLinkNetns, StreamsWithoutUnderrunAndIgnoresForgedReports) {
-    const std::unique_ptr<NetnsPair> pair = makePair();
-    REQUIRE_NETNS(pair);
+    const std::unique_ptr<NetnsPair> pair = tryNetns<NetnsPair>();
+    LUMAROK_SKIP_WITHOUT_NETNS(pair);
     pair->addDeviceAddress("10.213.0.3/24");
     const TempDir dir;
     NetnsProcess cube(pair->device(),
@@ -179,18 +105,18 @@ TEST(LaserCubeLinkNetns, StreamsWithoutUnderrunAndIgnoresForgedReports) {
     EXPECT_NE(out.find("switch A off\nswitch A off\nswitch B off\nswitch B off\n"),
               std::string::npos)
         << out;
-    EXPECT_EQ(count(out, "switch_commands"), 8);
-    EXPECT_LE(count(out, "underruns"), underrunAllowance()) << out;
-    EXPECT_EQ(count(out, "overflows"), 0) << out;
-    EXPECT_EQ(count(out, "malformed"), 0);
-    EXPECT_EQ(count(out, "message_gaps"), 0) << "message counters consecutive, wrapping";
-    EXPECT_EQ(count(out, "frame_gaps"), 0) << "frame counters consecutive, wrapping";
+    EXPECT_EQ(cubeCount(out, "switch_commands"), 8);
+    EXPECT_LE(cubeCount(out, "underruns"), underrunAllowance()) << out;
+    EXPECT_EQ(cubeCount(out, "overflows"), 0) << out;
+    EXPECT_EQ(cubeCount(out, "malformed"), 0);
+    EXPECT_EQ(cubeCount(out, "message_gaps"), 0) << "message counters consecutive, wrapping";
+    EXPECT_EQ(cubeCount(out, "frame_gaps"), 0) << "frame counters consecutive, wrapping";
     // The stream at 30000 samples per second, within the start-up fill and the last reports.
-    const long long samples = count(out, "samples");
+    const long long samples = cubeCount(out, "samples");
     EXPECT_GT(samples, kStreamSeconds * 30000 * 95 / 100) << out;
     EXPECT_LT(samples, kStreamSeconds * 30000 * 105 / 100) << out;
-    EXPECT_GT(count(out, "packets"), 256) << "enough packets to wrap the message counter";
-    EXPECT_LE(count(out, "discovery_requests"), 2) << out;
+    EXPECT_GT(cubeCount(out, "packets"), 256) << "enough packets to wrap the message counter";
+    EXPECT_LE(cubeCount(out, "discovery_requests"), 2) << out;
 
     const std::string frames = readFile(dir / "frames.jsonl");
     EXPECT_EQ(occurrences(frames, "\n"), 5u);
@@ -200,8 +126,8 @@ TEST(LaserCubeLinkNetns, StreamsWithoutUnderrunAndIgnoresForgedReports) {
 }
 
 TEST(LaserCubeLinkNetns, DiscoverySkipsEchoesAndStrangersAndFallsBackToSourceAddress) {
-    const std::unique_ptr<NetnsPair> pair = makePair();
-    REQUIRE_NETNS(pair);
+    const std::unique_ptr<NetnsPair> pair = tryNetns<NetnsPair>();
+    LUMAROK_SKIP_WITHOUT_NETNS(pair);
     const TempDir dir;
     std::optional<NetnsProcess> probe;
     std::vector<std::vector<std::uint8_t>> switches;
@@ -246,8 +172,8 @@ TEST(LaserCubeLinkNetns, DiscoverySkipsEchoesAndStrangersAndFallsBackToSourceAdd
 }
 
 TEST(LaserCubeLinkNetns, StopFlagEndsAWaitingDiscovery) {
-    const std::unique_ptr<NetnsPair> pair = makePair();
-    REQUIRE_NETNS(pair);
+    const std::unique_ptr<NetnsPair> pair = tryNetns<NetnsPair>();
+    LUMAROK_SKIP_WITHOUT_NETNS(pair);
     const TempDir dir;
     NetnsProcess probe(
         pair->player(),
