@@ -1,5 +1,7 @@
-// The link against the virtual projector, each in a network namespace of its own.
-#include "support/forged_datagrams.hpp"
+// The link's discovery against a device played by the test, each in a network namespace of
+// its own. How the link streams (counters, pacing, forged reports) is the player's laser
+// tests' (laser_faults_itest.cpp, laser_safety_itest.cpp, multi_projector_itest.cpp) and the
+// units' (sample_packets_test.cpp).
 #include "support/laser_show.hpp"
 #include "support/lumarok_process.hpp"
 #include "support/netns.hpp"
@@ -8,122 +10,22 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace lumarok::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Long enough to wrap both counters and to hear the forged reports out; the long streams
-// are the soak's and the measuring tools'.
-constexpr int kStreamSeconds = 8;
-
-std::size_t occurrences(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
-// The probe's test pattern as JSON, the way the projector dumps it.
-std::string patternJson(std::size_t count) {
-    std::ostringstream json;
-    json << "[";
-    for (std::size_t i = 0; i < count; ++i) {
-        json << (i == 0 ? "" : ",") << "[" << i * 37 % 4096 << "," << i * 11 % 4096 << ",4095,"
-             << i % 4096 << ",7]";
-    }
-    json << "]";
-    return json.str();
-}
-
-TEST(LaserCubeLinkNetns, StreamsWithoutUnderrunAndIgnoresForgedReports) {
-    const std::unique_ptr<NetnsPair> pair = tryNetns<NetnsPair>();
-    LUMAROK_SKIP_WITHOUT_NETNS(pair);
-    pair->addDeviceAddress("10.213.0.3/24");
-    const TempDir dir;
-    NetnsProcess cube(pair->device(),
-                      {programPath("tools/lumarok_cube/lumarok-cube"), "--seconds", "60", "--dump",
-                       dir / "frames.jsonl", "--dump-after", "3", "--dump-frames", "5", "--picture",
-                       dir / "last.svg"},
-                      dir / "cube.out", dir / "cube.err");
-    ASSERT_TRUE(waitForText(dir / "cube.out", "listening", 10s)) << readFile(dir / "cube.err");
-
-    // The device holds only 50 ms of samples ahead; on a machine shared with builds the
-    // sender gets the priority a show machine would give the player.
-    NetnsProcess probe(pair->player(),
-                       {"nice", "-n", "-10", programPath("tools/lumarok_cube/lumarok-link-probe"),
-                        "--netns", pair->player(), "--seconds", std::to_string(kStreamSeconds),
-                        "--samples", "600"},
-                       dir / "probe.out", dir / "probe.err");
-    ASSERT_TRUE(waitForText(dir / "probe.out", "Foundlumarok-cube Ip: 10.213.0.2\n", 10s))
-        << readFile(dir / "probe.err");
-
-    // A third host tells the link the device is full, then empty, then somewhere else.
-    // Heeded, any of these would starve, flood or lose the projector.
-    std::this_thread::sleep_for(3s);
-    runInNetns(pair->device(), [] {
-        UdpEndpoint forger("10.213.0.3", 0);
-        const std::vector<std::uint8_t> moved = forgedDeviceInfo();
-        for (int i = 0; i < 100; ++i) {
-            forger.sendTo(NetnsPair::kPlayerAddress, 45457, {0x8A, 0, 0, 0});
-            forger.sendTo(NetnsPair::kPlayerAddress, 45457, {0x8A, 0, 0xFF, 0xFF});
-            forger.sendTo(NetnsPair::kPlayerAddress, 45457, moved);
-            std::this_thread::sleep_for(10ms);
-        }
-    });
-
-    ASSERT_EQ(probe.wait(60s), 0) << readFile(dir / "probe.err");
-    const std::string probeErr = readFile(dir / "probe.err");
-    EXPECT_EQ(probeErr.find("ThreadSanitizer"), std::string::npos) << probeErr;
-    ASSERT_TRUE(waitForText(dir / "cube.out", "switch B off\nswitch B off\n", 5s));
-    cube.signal(SIGTERM);
-    ASSERT_EQ(cube.wait(10s), 0) << readFile(dir / "cube.err");
-
-    const std::string out = readFile(dir / "cube.out");
-    EXPECT_NE(out.find("switch A on\nswitch A on\nswitch B on\nswitch B on\n"), std::string::npos)
-        << out;
-    EXPECT_NE(out.find("switch A off\nswitch A off\nswitch B off\nswitch B off\n"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(cubeCount(out, "switch_commands"), 8);
-    EXPECT_LE(cubeCount(out, "underruns"), underrunAllowance()) << out;
-    EXPECT_EQ(cubeCount(out, "overflows"), 0) << out;
-    EXPECT_EQ(cubeCount(out, "malformed"), 0);
-    EXPECT_EQ(cubeCount(out, "message_gaps"), 0) << "message counters consecutive, wrapping";
-    EXPECT_EQ(cubeCount(out, "frame_gaps"), 0) << "frame counters consecutive, wrapping";
-    // The stream at 30000 samples per second, within the start-up fill and the last reports.
-    const long long samples = cubeCount(out, "samples");
-    EXPECT_GT(samples, kStreamSeconds * 30000 * 95 / 100) << out;
-    EXPECT_LT(samples, kStreamSeconds * 30000 * 105 / 100) << out;
-    EXPECT_GT(cubeCount(out, "packets"), 256) << "enough packets to wrap the message counter";
-    EXPECT_LE(cubeCount(out, "discovery_requests"), 2) << out;
-
-    const std::string frames = readFile(dir / "frames.jsonl");
-    EXPECT_EQ(occurrences(frames, "\n"), 5u);
-    EXPECT_EQ(occurrences(frames, "\"samples\":" + patternJson(600) + "}"), 5u)
-        << "every dumped frame is the probe's pattern, sample for sample";
-    EXPECT_NE(readFile(dir / "last.svg").find("<line"), std::string::npos);
-}
 
 TEST(LaserCubeLinkNetns, DiscoverySkipsEchoesAndStrangersAndFallsBackToSourceAddress) {
     const std::unique_ptr<NetnsPair> pair = tryNetns<NetnsPair>();
