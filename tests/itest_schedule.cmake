@@ -1,7 +1,7 @@
 # Read by ctest after it has listed the integration tests (lumarok_itests_TESTS): says
 # which of them may share the machine. A 2-core machine runs the suite two at a time.
 # - Suites that play to a virtual projector in network namespaces are timed by what
-#   they check (rates, underruns, 100 ms stops): one at a time ("laser" lock), and
+#   they check (rates, underruns, stops): one at a time ("laser" lock), and
 #   first, since together they are the longest chain of the run.
 # - Suites whose player binds the fixed OSC port 8666 in the machine's own namespace:
 #   one at a time ("osc-port" lock).

@@ -139,28 +139,53 @@ TEST(Animation, MissingSequenceAndSplitMapLeaveThingsEmpty) {
     EXPECT_TRUE(animation.scenes[0].frames.empty());
 }
 
-TEST(Animation, MissingSceneFileIsAnErrorNamingTheFile) {
-    TempDataDir dir;
-    dir.write("Sequence.txt", "0 ('scene', {})\n"
-                              "1 ('anim', {'name': '5-0', 'from': 0, 'to': 3})\n");
-    const auto [message, type] = loadError([&] { Animation{dir.path()}; });
-    EXPECT_EQ(message, (dir.path() / "script5.json").string() + ": cannot open the scene file");
-    EXPECT_EQ(type, "not nested");
-}
-
-TEST(Animation, ConversionErrorsNameFileAndLine) {
-    TempDataDir dir;
-    dir.write("Sequence.txt", "0 ('scene', {})\n"
-                              "1 ('anim', {'name': '1-0', 'from': zero, 'to': 3})\n");
-    const auto [message, type] = loadError([&] { Animation{dir.path()}; });
-    EXPECT_EQ(message, (dir.path() / "Sequence.txt").string() + ":2: invalid stoi argument");
-    EXPECT_EQ(type, "invalid_argument");
-
-    dir.write("Sequence.txt", "1 ('anim', {'name': '1-0', 'from': 0, 'to': 3000000000})");
-    const auto [rangeMessage, rangeType] = loadError([&] { Animation{dir.path()}; });
-    EXPECT_EQ(rangeMessage,
-              (dir.path() / "Sequence.txt").string() + ":1: stoi argument out of range");
-    EXPECT_EQ(rangeType, "out_of_range");
+// A fault in a show folder's files is one DataError naming the file (and the line of
+// Sequence.txt), wrapping the error that found it.
+TEST(Animation, DataFaultsNameTheFileAndLine) {
+    const std::string clip = "1 ('anim', {'name': '1-0', 'from': 0, 'to': 3})\n";
+    const struct {
+        std::vector<std::pair<std::string, std::string>> files; // a name ending in / is a folder
+        std::string message;                                    // after the folder's path
+        std::string type;
+    } cases[] = {
+        {{{"Sequence.txt", "0 ('scene', {})\n1 ('anim', {'name': '5-0', 'from': 0, 'to': 3})\n"}},
+         "/script5.json: cannot open the scene file",
+         "not nested"},
+        {{{"Sequence.txt",
+           "0 ('scene', {})\n1 ('anim', {'name': '1-0', 'from': zero, 'to': 3})\n"}},
+         "/Sequence.txt:2: invalid stoi argument",
+         "invalid_argument"},
+        {{{"Sequence.txt", "1 ('anim', {'name': '1-0', 'from': 0, 'to': 3000000000})"}},
+         "/Sequence.txt:1: stoi argument out of range",
+         "out_of_range"},
+        {{{"split_map.json", "{\"1\": [1,"}, {"Sequence.txt", clip}},
+         "/split_map.json: [json.exception.parse_error.101]",
+         "parse_error"},
+        {{{"split_map.json", "{}"},
+          {"script1.json", R"({"indices": [0], "data": {"0": 1}})"},
+          {"Sequence.txt", clip}},
+         "/script1.json: [json.exception.type_error.302] type must be array, but is object",
+         "type_error"},
+        // Base names cannot leave the data folder.
+        {{{"script1/", ""},
+          {"outside.json", R"({"indices": [0], "data": [1, 208, 1, 0, 0]})"},
+          {"Sequence.txt", "1 ('anim', {'name': '1/../outside-0', 'from': 0, 'to': 0})\n"}},
+         "/Sequence.txt:1: ",
+         "invalid_argument"},
+    };
+    for (const auto& c : cases) {
+        TempDataDir dir;
+        for (const auto& [name, text] : c.files) {
+            if (name.ends_with('/')) {
+                std::filesystem::create_directory(dir.path() / name);
+            } else {
+                dir.write(name, text);
+            }
+        }
+        const auto [message, type] = loadError([&] { Animation{dir.path()}; });
+        EXPECT_EQ(message.rfind(dir.path().string() + c.message, 0), 0u) << message;
+        EXPECT_EQ(type, c.type) << message;
+    }
 }
 
 TEST(Animation, SplitMapFaultsRaiseTheJsonErrors) {
@@ -201,37 +226,6 @@ TEST(Animation, SplitOffsetsThatOverflowAreRefused) {
         loadError([&] { show.load("7 ('anim', {'name': '1F-2', 'from': 0, 'to': 1})"); });
     EXPECT_EQ(message, "Sequence.txt:1: frame number out of range");
     EXPECT_EQ(type, "out_of_range");
-}
-
-TEST(Animation, MalformedFilesAreNamed) {
-    TempDataDir dir;
-    dir.write("split_map.json", "{\"1\": [1,");
-    dir.write("Sequence.txt", "1 ('anim', {'name': '1-0', 'from': 0, 'to': 3})\n");
-    const auto [splitMessage, splitType] = loadError([&] { Animation{dir.path()}; });
-    EXPECT_EQ(splitMessage.rfind((dir.path() / "split_map.json").string() +
-                                     ": [json.exception.parse_error.101]",
-                                 0),
-              0u)
-        << splitMessage;
-    EXPECT_EQ(splitType, "parse_error");
-
-    dir.write("split_map.json", "{}");
-    dir.write("script1.json", R"({"indices": [0], "data": {"0": 1}})");
-    const auto [sceneMessage, sceneType] = loadError([&] { Animation{dir.path()}; });
-    EXPECT_EQ(sceneMessage, (dir.path() / "script1.json").string() +
-                                ": [json.exception.type_error.302] type must be array, but is "
-                                "object");
-    EXPECT_EQ(sceneType, "type_error");
-}
-
-TEST(Animation, BaseNamesCannotLeaveTheDataDirectory) {
-    TempDataDir dir;
-    std::filesystem::create_directory(dir.path() / "script1");
-    dir.write("outside.json", R"({"indices": [0], "data": [1, 208, 1, 0, 0]})");
-    dir.write("Sequence.txt", "1 ('anim', {'name': '1/../outside-0', 'from': 0, 'to': 0})\n");
-    const auto [message, type] = loadError([&] { Animation{dir.path()}; });
-    EXPECT_NE(message.find("Sequence.txt:1: "), std::string::npos) << message;
-    EXPECT_EQ(type, "invalid_argument");
 }
 
 TEST(LoadScene, ReadsFramesByIndex) {

@@ -1,5 +1,6 @@
 // Scene files that the authoring tool would never write. Run under the asan
-// preset these prove that loading and sampling stay inside their arrays.
+// preset these prove that loading and sampling stay inside their arrays. Broken command
+// lists and tween references are the decoder's (decoder_test.cpp).
 #include "anim/animation.hpp"
 #include "anim/decoder.hpp"
 #include "anim/sampler.hpp"
@@ -44,24 +45,6 @@ Scene quietScene(const std::string& text) {
     return scene;
 }
 
-TEST(HostileScene, TruncatedAndOversizedListsLoadPartially) {
-    const char* const files[] = {
-        R"({"indices": [0], "data": [5, 208, 10, 1, 2]})",
-        R"({"indices": [0], "data": [2147483647, 208, 1, 1, 2, 208, 2147483647, 3]})",
-        R"({"indices": [0], "data": [1, 208, -2147483648, 1, 2]})",
-        R"({"indices": [0, 1, 2, 3], "data": [1, 208]})",
-        R"({"indices": [0], "data": [1, 230, 0, 0, 0, 0, 0]})",
-        R"({"indices": [0], "data": []})",
-    };
-    for (const char* file : files) {
-        const Scene scene = quietScene(file);
-        EXPECT_LE(scene.frames.front().size(), 1u) << file;
-        for (const Frame& frame : scene.frames) {
-            EXPECT_TRUE(allFinite(frame)) << file;
-        }
-    }
-}
-
 TEST(HostileScene, OffsetsAndNumbersOutsideEveryRange) {
     const Scene scene = quietScene(R"({"indices": [-1, 5, 2147483647, -2147483648,
         4294967296, 18446744073709551615, -9223372036854775808, 1e300, -1e300, 0],
@@ -72,31 +55,6 @@ TEST(HostileScene, OffsetsAndNumbersOutsideEveryRange) {
     }
     ASSERT_EQ(scene.frames.back().size(), 1u);
     EXPECT_TRUE(allFinite(scene.frames.back())) << "huge floats saturate";
-}
-
-TEST(HostileScene, TweenReferencesPastEitherEnd) {
-    // Tweens at position 1 whose from and to distances point before the start,
-    // past the end, wrap in 32 bits, or land on the tween itself.
-    const char* const tweens[] = {
-        "230, 0, 5, 0, 0, 1, 2",
-        "230, 0, 0, 0, 200, 1, 2",
-        "230, 2147483647, 255, 0, 0, 1, 2",
-        "230, -2147483648, 0, 2147483647, 255, 1, 2",
-        "230, 0, -4096, 0, 0, 1, 2",
-        "230, 0, 0, 0, 0, 1, 2",
-        "242, 0, 0, 0, 2, 0, 0",
-    };
-    for (const char* tween : tweens) {
-        const std::string file =
-            std::string(R"({"indices": [0], "data": [1, )") + tween + ", 208, 1, 1, 1]}";
-        std::istringstream in(file);
-        testing::internal::CaptureStdout();
-        const Scene scene = readScene(in);
-        const std::string out = testing::internal::GetCapturedStdout();
-        ASSERT_EQ(scene.frames.size(), 1u);
-        EXPECT_TRUE(scene.frames[0].empty()) << tween;
-        EXPECT_NE(out.find("Unexpected tween"), std::string::npos) << tween << ": " << out;
-    }
 }
 
 TEST(HostileScene, DeeplyNestedJsonIsRefusedWithoutExhaustingTheStack) {

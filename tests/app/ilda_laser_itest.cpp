@@ -62,12 +62,8 @@ std::string squaresFile() {
 }
 
 TEST(IldaLaserNetns, PlaysTheFrameTheOscClockNamesAndFollowsAJump) {
-    std::unique_ptr<NetnsPair> pair;
-    try {
-        pair = std::make_unique<NetnsPair>();
-    } catch (const NetnsUnavailable&) {
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";
-    }
+    const std::unique_ptr<NetnsPair> pair = tryNetns<NetnsPair>();
+    LUMAROK_SKIP_WITHOUT_NETNS(pair);
     const TempDir dir;
     const std::string lumarok = programPath("lumarok");
     const std::string file = (dir.path() / "squares.ild").string();

@@ -25,11 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-double monotonicSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 void sleepUntilCube(const LaserShowRig& rig, double seconds) {
     while (rig.cubeSeconds() < seconds) {
         std::this_thread::sleep_for(20ms);
@@ -96,13 +91,13 @@ std::optional<PlayedShow> playAndStop(const std::vector<std::string>& cubeOption
     const double cpu = test::cpuSeconds(rig->player().pid()) - cpuBefore;
     run.cpuShare = cpu / (rig->cubeSeconds() - start);
     EXPECT_EQ(rig->player().wait(0ms), -1) << "the player ended early: " << rig->playerErrors();
-    run.signalAt = monotonicSeconds();
+    run.signalAt = steadySeconds();
     run.signalCubeAt = rig->cubeSeconds();
     rig->player().signal(signal);
     if (signal == SIGPIPE) {
         std::this_thread::sleep_for(500ms);
         EXPECT_EQ(rig->player().wait(0ms), -1) << "SIGPIPE is ignored";
-        run.signalAt = monotonicSeconds();
+        run.signalAt = steadySeconds();
         rig->player().signal(SIGTERM);
     }
     run.status = rig->player().wait(5s);
@@ -124,8 +119,9 @@ long complaints(const std::string& errors) {
     return count;
 }
 
-// The end every case must reach: dark on the device, switched off within 100 ms of
-// the signal, nothing overflowed, the stream where it always was.
+// The end every case must reach: dark on the device, switched off after the signal
+// (how soon is lumarok-laser-measure's figure), nothing overflowed, the stream where it
+// always was.
 // After a network drop-out a few packets were lost with the link, and a few may
 // overflow: what was sent while the neighbour was looked up again arrives at once.
 void expectDarkStop(const PlayedShow& run, const std::string& what, bool dropOut = false) {
@@ -136,7 +132,6 @@ void expectDarkStop(const PlayedShow& run, const std::string& what, bool dropOut
     EXPECT_EQ(cubeCount(run.cube, "switch_commands"), 8) << run.cube;
     const double offAt = static_cast<double>(cubeCount(run.cube, "switched_off_at_us")) * 1e-6;
     EXPECT_GE(offAt, run.signalAt) << run.cube;
-    EXPECT_LE(offAt - run.signalAt, 0.1) << "switched off that long after the signal";
     EXPECT_LE(cubeCount(run.cube, "overflows"), lost) << run.cube;
     EXPECT_EQ(cubeCount(run.cube, "malformed"), 0) << run.cube;
     EXPECT_LE(cubeCount(run.cube, "message_gaps"), lost) << run.cube;
@@ -158,15 +153,10 @@ void expectNeverLitStarved(const std::string& cube, const std::string& what) {
         << cube;
 }
 
-#define SKIP_WITHOUT_NETNS(run)                                                                    \
-    if (!(run)) {                                                                                  \
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";      \
-    }
-
-TEST(LaserSafety, EveryStopSignalMidStreamEndsDarkAndSwitchedOffWithin100ms) {
+TEST(LaserSafety, EveryStopSignalMidStreamEndsDarkAndSwitchedOff) {
     for (const int signal : {SIGHUP, SIGQUIT, SIGINT, SIGPIPE}) {
         const std::optional<PlayedShow> run = playAndStop({}, 3.0, signal);
-        SKIP_WITHOUT_NETNS(run);
+        LUMAROK_SKIP_WITHOUT_NETNS(run);
         expectDarkStop(*run, "signal " + std::to_string(signal));
         expectNeverLitStarved(run->cube, "signal " + std::to_string(signal));
         EXPECT_GT(wireRate(run->cube), 25000.0) << run->cube;
@@ -185,7 +175,7 @@ TEST(LaserSafety, ImplausibleDeviceNumbersAreIgnoredAndTheStreamGoesOnAtTheDevic
     };
     for (const std::vector<std::string>& lie : lies) {
         const std::optional<PlayedShow> run = playAndStop(lie, 3.0, SIGTERM);
-        SKIP_WITHOUT_NETNS(run);
+        LUMAROK_SKIP_WITHOUT_NETNS(run);
         const std::string what = lie[0] + " " + lie.back();
         expectDarkStop(*run, what);
         expectNeverLitStarved(run->cube, what);
@@ -210,7 +200,7 @@ TEST(LaserSafety, AProjectorThatNeverMakesRoomOrNamesAnotherAddressNeitherHangsN
     };
     for (const Case& c : cases) {
         const std::optional<PlayedShow> run = playAndStop(c.lie, 3.0, SIGTERM);
-        SKIP_WITHOUT_NETNS(run);
+        LUMAROK_SKIP_WITHOUT_NETNS(run);
         const std::string what = c.lie[0] + " " + c.lie[1];
         expectDarkStop(*run, what);
         EXPECT_GE(wireRate(run->cube), c.expectedRate) << what << "\n" << run->cube;
@@ -230,9 +220,7 @@ TEST(LaserSafety, AProjectorThatNeverMakesRoomOrNamesAnotherAddressNeitherHangsN
 // once waited for it, the address gone, and at last the player killed, in one show.
 TEST(LaserSafety, WhateverBreaksTheStreamTheDeviceStarvesDarkAndThePlayerNeverGivesUp) {
     const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-    if (!rig) {
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";
-    }
+    LUMAROK_SKIP_WITHOUT_NETNS(rig);
     rig->startCube({});
     rig->startPlayer({"-laser"});
     ASSERT_TRUE(rig->waitForDiscovery(20s)) << rig->playerErrors();
@@ -283,7 +271,7 @@ TEST(LaserSafety, AStalledRenderAndAClockNotStartedAreBridgedDarkWithoutSpinning
         const std::optional<PlayedShow> run =
             playAndStop({}, 5.0, SIGTERM, {}, {"-laser"},
                         {programPath("tests/lumarok-stalled-player"), "3.5", "3000"});
-        SKIP_WITHOUT_NETNS(run);
+        LUMAROK_SKIP_WITHOUT_NETNS(run);
         expectDarkStop(*run, "stalled render");
         expectNeverLitStarved(run->cube, "stalled render");
         EXPECT_GT(wireRate(run->cube, run->signalCubeAt), 27000.0) << "fed dark through the stall\n"
@@ -292,7 +280,7 @@ TEST(LaserSafety, AStalledRenderAndAClockNotStartedAreBridgedDarkWithoutSpinning
     {
         // -osc without a single /Time: every frame is empty.
         const std::optional<PlayedShow> run = playAndStop({}, 5.0, SIGTERM, {}, {"-laser", "-osc"});
-        SKIP_WITHOUT_NETNS(run);
+        LUMAROK_SKIP_WITHOUT_NETNS(run);
         expectDarkStop(*run, "clock not started");
         EXPECT_EQ(cubeCount(run->cube, "lit_starved_ms"), 0) << "nothing lit ever\n" << run->cube;
         EXPECT_GT(wireRate(run->cube), 27000.0) << "fed dark\n" << run->cube;
@@ -304,17 +292,13 @@ TEST(LaserSafety, AStalledRenderAndAClockNotStartedAreBridgedDarkWithoutSpinning
     }
 }
 
-TEST(LaserSafety, AnIntensityOutsideZeroToHundredOrUnreadableSendsNothing) {
+TEST(LaserSafety, AnIntensityOutsideZeroToHundredSendsNothing) {
     const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-    if (!rig) {
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";
-    }
+    LUMAROK_SKIP_WITHOUT_NETNS(rig);
     rig->startCube({});
     const std::vector<std::pair<std::string, std::string>> cases{
         {"500", "lumarok: -i wants a percentage from 0 to 100, not '500'\n"},
         {"-5", "lumarok: -i wants a percentage from 0 to 100, not '-5'\n"},
-        {"abc", "lumarok: invalid stof argument\n"},
-        {"1e99", "lumarok: stof argument out of range\n"},
     };
     for (const auto& [value, line] : cases) {
         rig->startPlayer({"-laser", "-i", value});

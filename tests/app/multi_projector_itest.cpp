@@ -85,9 +85,7 @@ public:
 
 #define MAKE_CUBES(rig)                                                                            \
     const std::unique_ptr<TwoCubes> rig = TwoCubes::make();                                        \
-    if (!(rig)) {                                                                                  \
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";      \
-    }
+    LUMAROK_SKIP_WITHOUT_NETNS(rig)
 
 using Sample = std::array<int, 5>;
 

@@ -21,19 +21,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::unique_ptr<NetnsStar> makeStar() {
-    try {
-        return std::make_unique<NetnsStar>();
-    } catch (const NetnsUnavailable&) {
-        return nullptr;
-    }
-}
-
 #define MAKE_STAR(star)                                                                            \
-    const std::unique_ptr<NetnsStar> star = makeStar();                                            \
-    if (!(star)) {                                                                                 \
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";      \
-    }
+    const std::unique_ptr<NetnsStar> star = tryNetns<NetnsStar>();                                 \
+    LUMAROK_SKIP_WITHOUT_NETNS(star)
 
 std::size_t lineCount(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -176,12 +166,8 @@ TEST(ProjectorChoiceNetns, PlaysOnlyOnTheChosenProjector) {
 }
 
 TEST(ProjectorChoiceNetns, TwoVirtualProjectorsShareANamespaceByAddress) {
-    std::unique_ptr<NetnsPair> pair;
-    try {
-        pair = std::make_unique<NetnsPair>();
-    } catch (const NetnsUnavailable&) {
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";
-    }
+    const std::unique_ptr<NetnsPair> pair = tryNetns<NetnsPair>();
+    LUMAROK_SKIP_WITHOUT_NETNS(pair);
     pair->addDeviceAddress("10.213.0.3/24");
     const TempDir dir;
     std::vector<std::unique_ptr<NetnsProcess>> cubes;

@@ -21,9 +21,7 @@ constexpr double kSpeed = 6.0;
 
 TEST(ShowSoak, WholeShowAtSixTimesItsSpeedStreamsCleanFramesWithFlatMemory) {
     const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-    if (!rig) {
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";
-    }
+    LUMAROK_SKIP_WITHOUT_NETNS(rig);
     rig->startCube({});
     rig->startPlayer({"-laser", "-osc"});
     ASSERT_TRUE(rig->waitForDiscovery(20s)) << rig->playerErrors();

@@ -61,12 +61,8 @@ int litCrossings(const std::vector<Sample>& frame) {
 }
 
 TEST(VenueNetns, KeepOutIsNeverCrossedLitOnTheWireAndAStillPointGoesDark) {
-    std::unique_ptr<NetnsPair> pair;
-    try {
-        pair = std::make_unique<NetnsPair>();
-    } catch (const NetnsUnavailable&) {
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";
-    }
+    const std::unique_ptr<NetnsPair> pair = tryNetns<NetnsPair>();
+    LUMAROK_SKIP_WITHOUT_NETNS(pair);
     pair->addDeviceAddress("10.213.0.3/24");
     const TempDir dir;
     const auto file = [&](const std::string& name) { return (dir.path() / name).string(); };

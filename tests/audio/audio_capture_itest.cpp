@@ -283,39 +283,6 @@ TEST(AudioCaptureWithServer, ReadersAndCaptureThreadShareSamplesSafely) {
     EXPECT_EQ(badCopies.load(), 0);
 }
 
-TEST(AudioCaptureWithServer, EffectsDrawThePlayedLevel) {
-    START_SERVER_OR_SKIP(server);
-    // A steady level of 0.25 on both channels: the sum 0.5 lifts the waveform by
-    // 200 units and widens the circle to 1.15 times its radius.
-    const std::string level = server->scratchDir() + "/level.wav";
-    test::writeLevelWav(level, 4.0, 0.25f, 0.25f);
-    AudioCapture capture;
-    test::ChildProcess player(test::ChildOptions{{"paplay", level}, {}, {}, {}, -1});
-    const glm::vec3 white{1, 1, 1};
-    const LineEffect line(0.1f, white, white, white, &capture);
-    const CircleEffect circle(1500.0f, white, white, &capture);
-    const DisturbEffect disturb(2000.0f, white, 100, &capture);
-
-    const auto waveAtLevel = [&] {
-        const ColorFrame out = line.apply(Frame{}, 0.0f);
-        for (const ColorPoint& point : out.at(0)) {
-            if (std::abs(point.position.y - 2247.0f) > 0.01f) {
-                return false;
-            }
-        }
-        return true;
-    };
-    ASSERT_TRUE(waitFor(waveAtLevel, kFirstPacketTimeout)) << "the level never reached the line";
-    const ColorFrame ring = circle.apply(Frame{}, 0.0f);
-    for (const ColorPoint& point : ring.at(0)) {
-        EXPECT_NEAR(std::hypot(point.position.x - 2047.0f, point.position.y - 2047.0f), 1725.0f,
-                    0.05f);
-    }
-    const ColorFrame pushed = disturb.apply(Frame{{{100, 100}, {3000, 100}}}, 0.0f);
-    EXPECT_NEAR(pushed.at(0).front().position.x, 100.0f + 125.0f, 0.01f);
-    EXPECT_NEAR(pushed.at(0).front().position.y, 100.0f + 125.0f, 0.01f);
-}
-
 TEST(AudioCaptureWithoutServer, ReportsOnceAndStaysEmpty) {
     const test::ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/lumarok/native");
     const test::StderrCapture errors;

@@ -9,15 +9,6 @@
 namespace lumarok {
 namespace {
 
-TEST(VectorFont, HoldsSixtyThreeGlyphsOf330Points) {
-    ASSERT_EQ(vectorFont.size(), 63u);
-    std::size_t total = 0;
-    for (const Polyline& glyph : vectorFont) {
-        total += glyph.size();
-    }
-    EXPECT_EQ(total, 330u);
-}
-
 TEST(VectorFont, MatchesTheTableGlyphByGlyph) {
     // Point counts per glyph from '!' to '_', and a weighted sum over every point
     // (in tenths) that changes when a value, its sign or its place is wrong.

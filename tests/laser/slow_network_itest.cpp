@@ -28,10 +28,8 @@ struct Played {
 // at 10.213.0.4 with `relayOptions` (none: directly); returns what both said.
 std::optional<Played> play(const std::vector<std::string>& cubeOptions,
                            const std::vector<std::string>& relayOptions, double seconds) {
-    std::unique_ptr<NetnsPair> pair;
-    try {
-        pair = std::make_unique<NetnsPair>();
-    } catch (const NetnsUnavailable&) {
+    const std::unique_ptr<NetnsPair> pair = tryNetns<NetnsPair>();
+    if (!pair) {
         return std::nullopt;
     }
     pair->addDeviceAddress("10.213.0.4/24");
@@ -67,11 +65,6 @@ std::optional<Played> play(const std::vector<std::string>& cubeOptions,
     return Played{readFile(file("cube.out")), readFile(file("player.err"))};
 }
 
-#define SKIP_WITHOUT_NETNS(run)                                                                    \
-    if (!(run)) {                                                                                  \
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";      \
-    }
-
 TEST(SlowNetworkNetns, PacingHoldsWithFiftyMillisecondsEachWayATenthLostOrASmallBuffer) {
     struct Case {
         const char* what;
@@ -86,7 +79,7 @@ TEST(SlowNetworkNetns, PacingHoldsWithFiftyMillisecondsEachWayATenthLostOrASmall
     for (const Case& c : cases) {
         const std::string what = c.what;
         const std::optional<Played> run = play(c.cube, c.relay, 4.0);
-        SKIP_WITHOUT_NETNS(run);
+        LUMAROK_SKIP_WITHOUT_NETNS(run);
         EXPECT_LE(cubeCount(run->cube, "underruns"), underrunAllowance()) << what << run->cube;
         EXPECT_EQ(cubeCount(run->cube, "overflows"), 0) << what << run->cube;
         EXPECT_EQ(cubeCount(run->cube, "lit_starved_ms"), 0) << what << run->cube;
@@ -96,7 +89,7 @@ TEST(SlowNetworkNetns, PacingHoldsWithFiftyMillisecondsEachWayATenthLostOrASmall
 
 TEST(SlowNetworkNetns, ADeviceThatAlwaysSaysItIsEmptyGetsLittleMoreThanItsRate) {
     const std::optional<Played> run = play({"--report-free", "6000"}, {}, 5.0);
-    SKIP_WITHOUT_NETNS(run);
+    LUMAROK_SKIP_WITHOUT_NETNS(run);
     const std::vector<CubeProgress> lines = progressLines(run->cube);
     ASSERT_GE(lines.size(), 4u) << run->cube;
     const CubeProgress& a = lines[1];

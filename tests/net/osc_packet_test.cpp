@@ -47,17 +47,6 @@ Outcome parse(const Bytes& datagram) {
 const std::string kUnderrun = "underrun: Buffer underrun";
 const std::string kUnaligned = "runtime: Unaligned pointer";
 
-TEST(OscMessage, TimeTakesAFloatOrAnIntegerFirstArgument) {
-    EXPECT_EQ(parse(timeMessage(12.5F)).time, 12.5F);
-    EXPECT_EQ(parse(message("/Time", ",i", intArgument(7))).time, 7.0F);
-    EXPECT_EQ(parse(message("/Time", ",i", intArgument(-3))).time, -3.0F);
-    // Only the first argument counts.
-    EXPECT_EQ(parse(message("/Time", ",fs", concat({floatArgument(2.0F), oscString("x")}))).time,
-              2.0F);
-    // Trailing bytes after the first argument are not read.
-    EXPECT_EQ(parse(concat({timeMessage(1.5F), text("junk")})).time, 1.5F);
-}
-
 Bytes argument64(std::uint64_t bits) {
     Bytes out;
     appendBigEndian(out, static_cast<std::uint32_t>(bits >> 32));
@@ -65,130 +54,8 @@ Bytes argument64(std::uint64_t bits) {
     return out;
 }
 
-TEST(OscMessage, TimeTakesADoubleOrAnInt64AndRefusesWhatFloatCannotHold) {
-    const auto doubleTime = [](double seconds) {
-        return parse(message("/Time", ",d", argument64(std::bit_cast<std::uint64_t>(seconds))));
-    };
-    EXPECT_EQ(doubleTime(19.625).time, 19.625F);
-    EXPECT_EQ(doubleTime(-2.5).time, -2.5F);
-    EXPECT_EQ(parse(message("/Time", ",h", argument64(42))).time, 42.0F);
-    EXPECT_EQ(parse(message("/Time", ",h", argument64(static_cast<std::uint64_t>(-7)))).time,
-              -7.0F);
-    for (const double bad : {std::numeric_limits<double>::quiet_NaN(),
-                             std::numeric_limits<double>::infinity(), 1e300}) {
-        const Outcome o = doubleTime(bad);
-        EXPECT_EQ(o.error, "parse: Time is not a finite number") << bad;
-        EXPECT_EQ(o.time, kUntouched);
-    }
-    // Eight bytes promised, four there.
-    EXPECT_EQ(parse(message("/Time", ",d", intArgument(1))).error, kUnderrun);
-    EXPECT_EQ(parse(message("/Time", ",h", {})).error, kUnderrun);
-}
-
-TEST(OscMessage, TimeWithAnUnusableArgumentFailsAndLeavesTheTime) {
-    Outcome o = parse(message("/Time", ",s", oscString("12.5")));
-    EXPECT_EQ(o.error, "parse: Cannot convert argument to float");
-    EXPECT_EQ(o.time, kUntouched);
-
-    o = parse(message("/Time", ",", {}));
-    EXPECT_EQ(o.error, kUnderrun);
-    EXPECT_EQ(o.time, kUntouched);
-
-    // Tag promises a float the datagram does not hold (two of its four bytes).
-    o = parse(concat({message("/Time", ",f", {}), text("AB")}));
-    EXPECT_EQ(o.error, kUnderrun);
-    EXPECT_EQ(o.time, kUntouched);
-}
-
-TEST(OscMessage, NonFiniteTimeIsRefused) {
-    for (const float bad :
-         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-          -std::numeric_limits<float>::infinity()}) {
-        const Outcome o = parse(timeMessage(bad));
-        EXPECT_EQ(o.error.rfind("parse: ", 0), 0u) << o.error;
-        EXPECT_EQ(o.time, kUntouched);
-    }
-}
-
-TEST(OscMessage, OnlyTheExactTimeAddressIsRead) {
-    for (const char* other : {"/time", "/TIME", "/Timer", "/Time/x", "/Tim", "/", "/Ti"}) {
-        const Outcome o = parse(message(other, ",f", floatArgument(9.0F)));
-        EXPECT_EQ(o.error, "") << other;
-        EXPECT_EQ(o.time, kUntouched) << other;
-    }
-    // Other addresses are not checked further: a bad argument there is no error.
-    EXPECT_EQ(parse(message("/Other", ",s", {})).error, "");
-}
-
-TEST(OscMessage, TagStringWithoutCommaFailsWhateverTheAddress) {
-    for (const char* address : {"/Time", "/Other"}) {
-        const Outcome o = parse(message(address, "f", floatArgument(1.0F)));
-        EXPECT_EQ(o.error, "parse: Tag string doesn't start with ','") << address;
-        EXPECT_EQ(o.time, kUntouched);
-    }
-}
-
-TEST(OscMessage, UnterminatedOrShortPartsAreUnderruns) {
-    EXPECT_EQ(parse({}).error, kUnderrun);
-    EXPECT_EQ(parse(text("/Ti")).error, kUnderrun);
-    // No zero at the end of any 4-byte group of the address.
-    EXPECT_EQ(parse(text("/Time,f")).error, kUnderrun);
-    // Address fine, tag string missing or unterminated.
-    EXPECT_EQ(parse(oscString("/Time")).error, kUnderrun);
-    EXPECT_EQ(parse(concat({oscString("/Time"), text(",fff")})).error, kUnderrun);
-}
-
-TEST(OscBundle, ElementsAreHandledInOrderAndNestedBundlesAreWalked) {
-    EXPECT_EQ(parse(bundle({element(timeMessage(3.0F)), element(timeMessage(4.0F))})).time, 4.0F);
-    const Bytes inner = bundle({element(timeMessage(5.0F))});
-    EXPECT_EQ(parse(bundle({element(timeMessage(3.0F)), element(inner)})).time, 5.0F);
-    EXPECT_EQ(parse(bundle({element(inner), element(timeMessage(6.0F))})).time, 6.0F);
-    // Other messages inside a bundle are skipped.
-    const Bytes other = message("/Other", ",f", floatArgument(1.0F));
-    EXPECT_EQ(parse(bundle({element(timeMessage(8.0F)), element(other)})).time, 8.0F);
-}
-
-TEST(OscBundle, MarkerAndTimeTagAloneChangeNothing) {
-    const Bytes empty = bundle({});
-    ASSERT_EQ(empty.size(), 16u);
-    const Outcome o = parse(empty);
-    EXPECT_EQ(o.error, "");
-    EXPECT_EQ(o.time, kUntouched);
-}
-
-TEST(OscBundle, FifteenBytesStartingWithTheMarkerAreAMessage) {
-    // Read as a message, "#bundle" is its address and "abcd" its tag string.
-    const Outcome o = parse(concat({oscString("#bundle"), text(std::string("abc\0xyz", 7))}));
-    EXPECT_EQ(o.error, "parse: Tag string doesn't start with ','");
-    Bytes fifteen = concat({oscString("#bundle"), oscString(",f"), text("123")});
-    ASSERT_EQ(fifteen.size(), 15u);
-    EXPECT_EQ(parse(fifteen).error, ""); // a message to "#bundle": ignored
-}
-
-TEST(OscBundle, FaultyElementFailsButEarlierElementsStay) {
-    // Size field larger than what follows.
-    Outcome o = parse(bundle({element(timeMessage(3.0F)), element(timeMessage(4.0F), 64)}));
-    EXPECT_EQ(o.error, kUnderrun);
-    EXPECT_EQ(o.time, 3.0F);
-
-    // Negative size.
-    o = parse(bundle({element(timeMessage(3.0F)), element(timeMessage(4.0F), 0xFFFFFFF0u)}));
-    EXPECT_EQ(o.error, kUnderrun);
-    EXPECT_EQ(o.time, 3.0F);
-
-    // A size that is not a multiple of four puts the next size field off the boundary.
-    const Bytes oddFirst = concat({timeMessage(3.0F), text("x")});
-    o = parse(bundle({element(oddFirst), element(timeMessage(4.0F))}));
-    EXPECT_EQ(o.error, kUnaligned);
-    EXPECT_EQ(o.time, 3.0F);
-
-    // A cut size field.
-    o = parse(concat({bundle({element(timeMessage(3.0F))}), text(std::string(2, '\0'))}));
-    EXPECT_EQ(o.error, kUnderrun);
-    EXPECT_EQ(o.time, 3.0F);
-
-    // An empty element is an empty message.
-    EXPECT_EQ(parse(bundle({element({})})).error, kUnderrun);
+Bytes doubleTime(double seconds) {
+    return message("/Time", ",d", argument64(std::bit_cast<std::uint64_t>(seconds)));
 }
 
 Bytes nested(int bundles, float seconds) {
@@ -199,11 +66,95 @@ Bytes nested(int bundles, float seconds) {
     return packet;
 }
 
-TEST(OscBundle, NestingDepthIsBounded) {
-    EXPECT_EQ(parse(nested(kMaxBundleDepth, 2.0F)).time, 2.0F);
-    const Outcome o = parse(nested(kMaxBundleDepth + 1, 2.0F));
-    EXPECT_EQ(o.error, "parse: Bundles nested too deeply");
-    EXPECT_EQ(o.time, kUntouched);
+// What each datagram does to the time, and the error it raises (none: ""). A time only
+// changes with a usable first argument of a message to exactly "/Time"; elements of a
+// bundle are handled in order, and a faulty one keeps what came before it.
+TEST(OscPacket, EachDatagramSetsTheTimeOrFailsLeavingIt) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const std::string notFinite = "parse: Time is not a finite number";
+    const std::string noComma = "parse: Tag string doesn't start with ','";
+    const Bytes other = message("/Other", ",f", floatArgument(1.0F));
+    const Bytes inner = bundle({element(timeMessage(5.0F))});
+    const struct {
+        const char* what;
+        Bytes datagram;
+        float time;
+        std::string error = "";
+    } cases[] = {
+        {"float", timeMessage(12.5F), 12.5F},
+        {"int", message("/Time", ",i", intArgument(7)), 7.0F},
+        {"negative int", message("/Time", ",i", intArgument(-3)), -3.0F},
+        {"first argument only",
+         message("/Time", ",fs", concat({floatArgument(2.0F), oscString("x")})), 2.0F},
+        {"trailing bytes unread", concat({timeMessage(1.5F), text("junk")}), 1.5F},
+        {"double", doubleTime(19.625), 19.625F},
+        {"negative double", doubleTime(-2.5), -2.5F},
+        {"int64", message("/Time", ",h", argument64(42)), 42.0F},
+        {"negative int64", message("/Time", ",h", argument64(static_cast<std::uint64_t>(-7))),
+         -7.0F},
+        {"double NaN", doubleTime(kNaN), kUntouched, notFinite},
+        {"double infinity", doubleTime(kInf), kUntouched, notFinite},
+        {"double past float", doubleTime(1e300), kUntouched, notFinite},
+        {"double cut short", message("/Time", ",d", intArgument(1)), kUntouched, kUnderrun},
+        {"int64 missing", message("/Time", ",h", {}), kUntouched, kUnderrun},
+        {"string", message("/Time", ",s", oscString("12.5")), kUntouched,
+         "parse: Cannot convert argument to float"},
+        {"no argument", message("/Time", ",", {}), kUntouched, kUnderrun},
+        {"float cut short", concat({message("/Time", ",f", {}), text("AB")}), kUntouched,
+         kUnderrun},
+        {"float NaN", timeMessage(std::numeric_limits<float>::quiet_NaN()), kUntouched, notFinite},
+        {"float infinity", timeMessage(std::numeric_limits<float>::infinity()), kUntouched,
+         notFinite},
+        {"float -infinity", timeMessage(-std::numeric_limits<float>::infinity()), kUntouched,
+         notFinite},
+        {"/time", message("/time", ",f", floatArgument(9.0F)), kUntouched},
+        {"/TIME", message("/TIME", ",f", floatArgument(9.0F)), kUntouched},
+        {"/Timer", message("/Timer", ",f", floatArgument(9.0F)), kUntouched},
+        {"/Time/x", message("/Time/x", ",f", floatArgument(9.0F)), kUntouched},
+        {"/Tim", message("/Tim", ",f", floatArgument(9.0F)), kUntouched},
+        {"/", message("/", ",f", floatArgument(9.0F)), kUntouched},
+        {"other address, bad argument unread", message("/Other", ",s", {}), kUntouched},
+        {"/Time tag without comma", message("/Time", "f", floatArgument(1.0F)), kUntouched,
+         noComma},
+        {"/Other tag without comma", message("/Other", "f", floatArgument(1.0F)), kUntouched,
+         noComma},
+        {"empty", {}, kUntouched, kUnderrun},
+        {"short address", text("/Ti"), kUntouched, kUnderrun},
+        {"unterminated address", text("/Time,f"), kUntouched, kUnderrun},
+        {"no tag string", oscString("/Time"), kUntouched, kUnderrun},
+        {"unterminated tag string", concat({oscString("/Time"), text(",fff")}), kUntouched,
+         kUnderrun},
+        {"bundle in order", bundle({element(timeMessage(3.0F)), element(timeMessage(4.0F))}), 4.0F},
+        {"nested last", bundle({element(timeMessage(3.0F)), element(inner)}), 5.0F},
+        {"nested first", bundle({element(inner), element(timeMessage(6.0F))}), 6.0F},
+        {"other message skipped", bundle({element(timeMessage(8.0F)), element(other)}), 8.0F},
+        {"marker and time tag alone", bundle({}), kUntouched},
+        {"15 bytes from the marker: a message",
+         concat({oscString("#bundle"), text(std::string("abc\0xyz", 7))}), kUntouched, noComma},
+        {"a message to #bundle", concat({oscString("#bundle"), oscString(",f"), text("123")}),
+         kUntouched},
+        {"element longer than the rest",
+         bundle({element(timeMessage(3.0F)), element(timeMessage(4.0F), 64)}), 3.0F, kUnderrun},
+        {"negative element size",
+         bundle({element(timeMessage(3.0F)), element(timeMessage(4.0F), 0xFFFFFFF0u)}), 3.0F,
+         kUnderrun},
+        {"size off the boundary",
+         bundle({element(concat({timeMessage(3.0F), text("x")})), element(timeMessage(4.0F))}),
+         3.0F, kUnaligned},
+        {"cut size field",
+         concat({bundle({element(timeMessage(3.0F))}), text(std::string(2, '\0'))}), 3.0F,
+         kUnderrun},
+        {"empty element", bundle({element({})}), kUntouched, kUnderrun},
+        {"deepest nesting", nested(kMaxBundleDepth, 2.0F), 2.0F},
+        {"too deep", nested(kMaxBundleDepth + 1, 2.0F), kUntouched,
+         "parse: Bundles nested too deeply"},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = parse(c.datagram);
+        EXPECT_EQ(o.time, c.time) << c.what;
+        EXPECT_EQ(o.error, c.error) << c.what;
+    }
 }
 
 // Every prefix of a valid datagram either parses or raises one of the parser's errors, and
@@ -235,15 +186,6 @@ TEST(OscPacket, UnalignedArgumentIsRefused) {
         EXPECT_STREQ(e.what(), "Unaligned pointer");
     }
     EXPECT_EQ(time, kUntouched);
-}
-
-TEST(OscErrors, FormAHierarchyWithTheirTexts) {
-    const OSCPP::UnderrunError underrun;
-    const OSCPP::Error& asBase = underrun;
-    EXPECT_STREQ(asBase.what(), "Buffer underrun");
-    const OSCPP::ParseError parseError("Cannot convert argument to float");
-    const std::exception& asStd = parseError;
-    EXPECT_STREQ(asStd.what(), "Cannot convert argument to float");
 }
 
 } // namespace

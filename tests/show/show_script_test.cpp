@@ -42,39 +42,62 @@ bool sameColorFrames(const ColorFrame& a, const ColorFrame& b) {
     return true;
 }
 
-TEST(ShowScript, HasAllEntries) {
-    EXPECT_EQ(showTimeline().size(), kShowEntryCount);
-}
-
-TEST(ShowScript, OpeningSelections) {
+// Each time picks its entry, and where an effect is given, the entry draws what that
+// effect draws with the show time as the nearest float (the mask effect keeps its own
+// copy of the mask it was given).
+TEST(ShowScript, EachTimeSelectsItsEntryAndItsEffect) {
     const ShowTimeline& t = showTimeline();
-    EXPECT_EQ(t.selectedIndex(0.0), 0u);
-    EXPECT_EQ(t.selectedIndex(-1.0), 0u);
-    EXPECT_EQ(t.selectedIndex(2.039), 0u);
-    EXPECT_EQ(t.selectedIndex(2.04), 1u);
-    EXPECT_EQ(t.selectedIndex(19.5699), 2u);
-    EXPECT_EQ(t.selectedIndex(19.57), 3u);
-    EXPECT_EQ(t.selectedIndex(std::numeric_limits<double>::quiet_NaN()), 0u);
-}
-
-TEST(ShowScript, OverlappingCreditRunsSkipTheShadowedWords) {
-    const ShowTimeline& t = showTimeline();
-    EXPECT_EQ(t.selectedIndex(45.43), 21u);
-    EXPECT_EQ(t.selectedIndex(45.6299), 21u);
-    EXPECT_EQ(t.selectedIndex(45.63), 22u);
-    EXPECT_EQ(t.selectedIndex(45.83), 23u);
-    EXPECT_EQ(t.selectedIndex(46.0299), 23u);
-    EXPECT_EQ(t.selectedIndex(46.03), 24u);
-    EXPECT_EQ(t.selectedIndex(75.67), 43u);
-    EXPECT_EQ(t.selectedIndex(75.87), 44u);
-    EXPECT_EQ(t.selectedIndex(76.07), 45u);
-}
-
-TEST(ShowScript, LastEntryHoldsForEver) {
-    const ShowTimeline& t = showTimeline();
-    EXPECT_EQ(t.selectedIndex(217.6299), 118u);
-    EXPECT_EQ(t.selectedIndex(217.63), 119u);
-    EXPECT_EQ(t.selectedIndex(10000.0), 119u);
+    ASSERT_EQ(t.size(), kShowEntryCount);
+    const ColorEffect blue({0.0f, 0.0f, 1.0f});
+    const MaskEffect mask({0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}, 0.95f, kMask);
+    const TextEffect title({1, 1, 1}, 1.0f, "KRELM");
+    const TextEffect credit({1, 1, 1}, 0.75f, "GASKOVIN");
+    const TextEffect light({1, 1, 1}, 0.75f, "LIGHT");
+    const TextEffect zubin({1, 1, 1}, 0.75f, "ZUBIN-Q");
+    const TunnelEffect tunnel({1.0f, 1.0f, 0.95f}, 15.0f, 3.0f);
+    const struct {
+        double seconds;
+        std::size_t entry;
+        const Effect* effect = nullptr;
+    } cases[] = {
+        {-1.0, 0},
+        {0.0, 0},
+        {1.0, 0, &blue},
+        {2.039, 0},
+        {2.04, 1},
+        {3.0, 1, &mask},
+        {10.0, 2, &blue},
+        {19.5699, 2},
+        {19.57, 3},
+        {19.6, 3, &title},
+        {std::numeric_limits<double>::quiet_NaN(), 0},
+        {30.123456789, 7, &tunnel},
+        // Overlapping credit runs: the later run shadows the earlier run's words.
+        {44.25, 12, &zubin},
+        {45.43, 21},
+        {45.5, 21, &credit},
+        {45.6299, 21},
+        {45.63, 22},
+        {45.83, 23},
+        {46.0299, 23},
+        {46.03, 24},
+        {75.67, 43},
+        {75.87, 44},
+        {75.9, 44, &light},
+        {76.07, 45},
+        {217.6299, 118},
+        {217.63, 119},
+        {10000.0, 119} // the last holds
+    };
+    const Frame frame{{{100.0f, 200.0f}, {2000.0f, 2100.0f}}, {{1500.0f, 1500.0f}}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(t.selectedIndex(c.seconds), c.entry) << c.seconds;
+        if (c.effect != nullptr) {
+            EXPECT_TRUE(sameColorFrames(t.renderAt(c.seconds, frame),
+                                        c.effect->apply(frame, static_cast<float>(c.seconds))))
+                << c.seconds;
+        }
+    }
 }
 
 TEST(ShowScript, EveryEntryButTheShadowedSixIsReachedOverTheShow) {
@@ -90,27 +113,6 @@ TEST(ShowScript, EveryEntryButTheShadowedSixIsReachedOverTheShow) {
         }
     }
     EXPECT_EQ(missing, (std::set<std::size_t>{18, 19, 20, 40, 41, 42}));
-}
-
-TEST(ShowScript, EntriesCarryTheirValues) {
-    const ShowTimeline& t = showTimeline();
-    const Frame frame{{{100.0f, 200.0f}, {2000.0f, 2100.0f}}, {{1500.0f, 1500.0f}}};
-    EXPECT_TRUE(sameColorFrames(t.renderAt(1.0, frame),
-                                ColorEffect({0.0f, 0.0f, 1.0f}).apply(frame, 1.0f)));
-    EXPECT_TRUE(sameColorFrames(t.renderAt(10.0, frame),
-                                ColorEffect({0.0f, 0.0f, 1.0f}).apply(frame, 10.0f)));
-    // The mask effect keeps its own copy of the mask it was given.
-    EXPECT_TRUE(sameColorFrames(
-        t.renderAt(3.0, frame),
-        MaskEffect({0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}, 0.95f, kMask).apply(frame, 3.0f)));
-    EXPECT_TRUE(sameColorFrames(t.renderAt(19.6, frame),
-                                TextEffect({1, 1, 1}, 1.0f, "KRELM").apply(frame, 19.6f)));
-    EXPECT_TRUE(sameColorFrames(t.renderAt(45.5, frame),
-                                TextEffect({1, 1, 1}, 0.75f, "GASKOVIN").apply(frame, 45.5f)));
-    EXPECT_TRUE(sameColorFrames(t.renderAt(75.9, frame),
-                                TextEffect({1, 1, 1}, 0.75f, "LIGHT").apply(frame, 75.9f)));
-    EXPECT_TRUE(sameColorFrames(t.renderAt(44.25, frame),
-                                TextEffect({1, 1, 1}, 0.75f, "ZUBIN-Q").apply(frame, 44.25f)));
 }
 
 TEST(ShowScript, EveryEntryDrawsTheSameWithKeptOrFreshStorage) {
@@ -131,13 +133,6 @@ TEST(ShowScript, EveryEntryDrawsTheSameWithKeptOrFreshStorage) {
             EXPECT_TRUE(sameColorFrames(kept, effect.apply(frame, time))) << "entry " << i;
         }
     }
-}
-
-TEST(ShowScript, TimeDrivenEffectGetsTheShowTimeAsNearestFloat) {
-    const double showTime = 30.123456789;
-    EXPECT_TRUE(sameColorFrames(
-        showTimeline().renderAt(showTime, {}),
-        TunnelEffect({1.0f, 1.0f, 0.95f}, 15.0f, 3.0f).apply({}, static_cast<float>(showTime))));
 }
 
 TEST(ShowScript, EmptyMaskIsAccepted) {

@@ -37,39 +37,35 @@ ShowTimeline markerTimeline(std::initializer_list<std::int32_t> starts) {
     return ShowTimeline(std::move(entries));
 }
 
-TEST(ShowTimelineRule, LastReachedEntryInStorageOrderWinsEvenIfItStartsEarlier) {
-    // Entry 2 starts after entry 3: storage order decides, not time order.
-    const ShowTimeline timeline = markerTimeline({5000, 1000, 3000, 2000});
-    EXPECT_EQ(timeline.selectedIndex(0.5), 0u);
-    EXPECT_EQ(timeline.selectedIndex(1.0), 1u);
-    EXPECT_EQ(timeline.selectedIndex(2.5), 3u);
-    EXPECT_EQ(timeline.selectedIndex(3.5), 3u); // entry 2 is shadowed by entry 3
-}
-
-TEST(ShowTimelineRule, EntryZeroStartIsNeverExamined) {
-    const ShowTimeline timeline = markerTimeline({5000, 1000});
-    EXPECT_EQ(timeline.selectedIndex(-100.0), 0u);
-    EXPECT_EQ(timeline.selectedIndex(6.0), 1u);
-}
-
-TEST(ShowTimelineRule, LaterEntryWithEqualStartShadowsTheEarlierOne) {
-    const ShowTimeline timeline = markerTimeline({0, 2000, 2000});
-    EXPECT_EQ(timeline.selectedIndex(2.0), 2u);
-    EXPECT_EQ(timeline.selectedIndex(1.999), 0u);
-}
-
-TEST(ShowTimelineRule, NotANumberAndInfinitiesAreHandled) {
-    const ShowTimeline timeline = markerTimeline({0, 1000, -1000});
-    EXPECT_EQ(timeline.selectedIndex(std::numeric_limits<double>::quiet_NaN()), 0u);
-    EXPECT_EQ(timeline.selectedIndex(-std::numeric_limits<double>::infinity()), 0u);
-    EXPECT_EQ(timeline.selectedIndex(std::numeric_limits<double>::infinity()), 2u);
-}
-
-TEST(ShowTimelineRule, StartComparisonIsInDoubleMilliseconds) {
-    // 2039 ms: 2.039 reaches it, the double just below does not.
-    const ShowTimeline timeline = markerTimeline({0, 2039});
-    EXPECT_EQ(timeline.selectedIndex(2.039), 1u);
-    EXPECT_EQ(timeline.selectedIndex(std::nextafter(2.039, 0.0)), 0u);
+TEST(ShowTimelineRule, TheLastReachedEntryInStorageOrderIsSelected) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const struct {
+        std::initializer_list<std::int32_t> starts; // milliseconds
+        double seconds;
+        std::size_t entry;
+    } cases[] = {
+        // Storage order decides, not time order: entry 2 is shadowed by entry 3.
+        {{5000, 1000, 3000, 2000}, 0.5, 0},
+        {{5000, 1000, 3000, 2000}, 1.0, 1},
+        {{5000, 1000, 3000, 2000}, 2.5, 3},
+        {{5000, 1000, 3000, 2000}, 3.5, 3},
+        // Entry 0's start is never examined.
+        {{5000, 1000}, -100.0, 0},
+        {{5000, 1000}, 6.0, 1},
+        // A later entry with an equal start shadows the earlier one.
+        {{0, 2000, 2000}, 2.0, 2},
+        {{0, 2000, 2000}, 1.999, 0},
+        {{0, 1000, -1000}, kNaN, 0},
+        {{0, 1000, -1000}, -kInf, 0},
+        {{0, 1000, -1000}, kInf, 2},
+        // Starts compare in double milliseconds: 2.039 reaches 2039, the double below not.
+        {{0, 2039}, 2.039, 1},
+        {{0, 2039}, std::nextafter(2.039, 0.0), 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(markerTimeline(c.starts).selectedIndex(c.seconds), c.entry) << c.seconds;
+    }
 }
 
 TEST(ShowTimelineRender, AppliesSelectedEffectWithTimeNarrowedToFloat) {

@@ -36,6 +36,10 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     [[nodiscard]] const std::filesystem::path& path() const { return dir; }
+    // The path of `name` inside it.
+    [[nodiscard]] std::string operator/(const std::string& name) const {
+        return (dir / name).string();
+    }
 
 private:
     std::filesystem::path dir;

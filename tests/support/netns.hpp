@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <sys/types.h>
@@ -40,6 +41,20 @@ private:
     std::string playerName;
     std::string deviceName;
 };
+
+// Namespaces (NetnsPair, NetnsStar) made for a test, or none where the machine refuses them.
+template <typename Namespaces> std::unique_ptr<Namespaces> tryNetns() {
+    try {
+        return std::make_unique<Namespaces>();
+    } catch (const NetnsUnavailable&) {
+        return nullptr;
+    }
+}
+
+// Skips the test when `made` (namespaces, or what holds them) is empty.
+#define LUMAROK_SKIP_WITHOUT_NETNS(made)                                                           \
+    if (!(made))                                                                                   \
+    GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)"
 
 // A player namespace with two links, each to a device namespace of its own, and a
 // third device namespace behind the second device namespace, which routes to it:

@@ -172,8 +172,4 @@ void writeToneWav(const std::string& path, double seconds, double frequencyHz, f
     });
 }
 
-void writeLevelWav(const std::string& path, double seconds, float left, float right) {
-    writeStereoWav(path, seconds, [&](std::uint32_t) { return std::pair(left, right); });
-}
-
 } // namespace lumarok::test

@@ -53,7 +53,4 @@ private:
 void writeToneWav(const std::string& path, double seconds, double frequencyHz, float leftAmplitude,
                   float rightAmplitude);
 
-// The same with a constant level on each channel.
-void writeLevelWav(const std::string& path, double seconds, float left, float right);
-
 } // namespace lumarok::test

@@ -1,6 +1,7 @@
 // lumarok-laser-measure: plays the show in laser mode against lumarok-cube, each in a
 // network namespace made for the run, and prints a table of what a show would feel:
-// CPU of the player, underruns, and how long an OSC /Time takes to reach the light.
+// CPU of the player, underruns, how long an OSC /Time takes to reach the light, and how
+// soon a SIGTERM switches the projector off.
 #include "../lumarok_cube/frame_signature.hpp"
 #include "net/udp_socket.hpp"
 #include "support/laser_show.hpp"
@@ -118,6 +119,7 @@ int measure(double seconds) {
         wall = std::chrono::duration<double>(Clock::now() - start).count();
         cpu = cpuSeconds(show.pid()) - cpuStart;
     });
+    const double stopAt = steadySeconds();
     show.signal(SIGTERM);
     show.wait(10s);
     cube.signal(SIGTERM);
@@ -137,6 +139,9 @@ int measure(double seconds) {
         }
     }
     const std::string counts = "\n" + readFile(dir + "/cube.out");
+    // The cube notes when the switch-off command came, on the same steady clock.
+    const double offMs =
+        static_cast<double>(cubeCount(counts, "switched_off_at_us")) * 1e-3 - stopAt * 1e3;
     std::filesystem::remove_all(dir);
 
     std::printf("| measure                                   | value |\n");
@@ -154,6 +159,7 @@ int measure(double seconds) {
     std::printf("| OSC to first packet, median ms            | %.1f |\n", percentile(delays, 0.5));
     std::printf("| OSC to first packet, 95th percentile ms   | %.1f |\n", percentile(delays, 0.95));
     std::printf("| OSC to first packet, max ms               | %.1f |\n", percentile(delays, 1.0));
+    std::printf("| SIGTERM to switch-off command, ms         | %.1f |\n", offMs);
     return 0;
 }
 
