@@ -71,6 +71,7 @@ struct Options {
     bool allProjectors = false;          // --projector all[:PLACEMENT]
     Placement allPlacement;              // for each of them
     std::string interfaceName;           // --interface IFNAME
+    std::uint32_t pointRate = 30000;     // --rate N: points a second of an Ether Dream
     std::string venueFile;               // --venue FILE: zones, corners, colours per projector
     std::vector<StatusTarget> statusTo;  // --status-to HOST:PORT, repeatable
 

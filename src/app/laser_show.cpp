@@ -203,6 +203,7 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     Doorbell frames; // one wake for all senders, once every copy is up
     std::vector<std::unique_ptr<ProjectorSlot>> slots;
     for (SlotSettings& settings : chosen) {
+        settings.pointRate = options.pointRate;
         slots.push_back(std::make_unique<ProjectorSlot>(std::move(settings),
                                                         static_cast<std::uint16_t>(slots.size()),
                                                         stop, finder, events, wants, frames));

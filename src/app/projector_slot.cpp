@@ -3,6 +3,8 @@
 #include "app/laser_sender.hpp"
 #include "app/projector_finder.hpp"
 #include "clock/address_range.hpp"
+#include "laser/etherdream_listener.hpp"
+#include "laser/lasercube_link.hpp"
 #include "laser/realtime.hpp"
 
 #include <arpa/inet.h>
@@ -119,45 +121,69 @@ void ProjectorSlot::run() {
     }
 }
 
-bool ProjectorSlot::playOnce(bool after) {
-    std::optional<FoundProjector> found;
-    {
-        // Tells the operator once when the projector keeps him waiting.
-        std::jthread teller([&](std::stop_token token) {
-            const Clock::time_point at = Clock::now() + kTellWaitingAfter;
-            while (!token.stop_requested() && Clock::now() < at) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            if (!token.stop_requested() && !after) {
-                const std::string what =
-                    settings.wanted.empty() ? "a projector" : "projector " + settings.wanted;
-                const std::string where =
-                    finder.interface().empty() ? "" : " on " + finder.interface();
-                std::fprintf(stderr, "waiting for %s%s\u2026\n", what.c_str(), where.c_str());
-            }
-        });
-        found = finder.find(settings.wanted, ownStop);
-    }
-    if (!found) {
-        return false;
-    }
-    const std::uint32_t source = found->source;
-    std::unique_ptr<LaserCubeLink> made;
-    try {
-        // Chosen before the link switches the projector on: a venue entry that cannot
-        // go with the command line leaves it untouched.
+std::unique_ptr<ProjectorLink> ProjectorSlot::findAndLink(bool after,
+                                                          std::optional<std::uint32_t>& cubeSource,
+                                                          std::string& namedAddress) {
+    // Tells the operator once when the projector keeps him waiting.
+    std::jthread teller([&](std::stop_token token) {
+        const Clock::time_point at = Clock::now() + kTellWaitingAfter;
+        while (!token.stop_requested() && Clock::now() < at) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!token.stop_requested() && !after) {
+            const std::string what =
+                settings.wanted.empty() ? "a projector" : "projector " + settings.wanted;
+            const std::string where = finder.interface().empty() ? "" : " on " + finder.interface();
+            std::fprintf(stderr, "waiting for %s%s\u2026\n", what.c_str(), where.c_str());
+        }
+    });
+    const auto choose = [this](const std::string& deviceName, const std::string& deviceAddress) {
+        // Chosen before the link starts the projector: a venue entry that cannot go
+        // with the command line leaves it untouched.
         const VenueEntry* entry =
-            settings.venue
-                ? settings.venue->find(found->info.deviceName, dottedAddress(ntohl(source)))
-                : nullptr;
+            settings.venue ? settings.venue->find(deviceName, deviceAddress) : nullptr;
         corrected.store(std::make_shared<const ProjectorCorrection>(
             settings.placement, entry, settings.venue ? settings.venue->path : ""));
-        made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);
+    };
+    if (const std::optional<std::uint32_t> dac = etherDreamAddress(settings.wanted)) {
+        // Heard by its status broadcast, which states its buffer and its top rate.
+        EtherDreamListener listener;
+        std::optional<EtherDreamFound> found;
+        while (!found && !stopping()) {
+            found = listener.next(*dac, Clock::now() + std::chrono::seconds(1), stop, ownStop);
+        }
+        if (!found) {
+            return nullptr;
+        }
+        teller.request_stop();
+        choose(found->name(), found->address());
+        return std::make_unique<EtherDreamLink>(*found, settings.pointRate, log, index);
+    }
+    std::optional<FoundProjector> found = finder.find(settings.wanted, ownStop);
+    teller.request_stop();
+    if (!found) {
+        return nullptr;
+    }
+    try {
+        choose(found->info.deviceName, dottedAddress(ntohl(found->source)));
+        namedAddress = found->info.deviceAddress;
+        auto made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);
+        cubeSource = found->source;
+        return made;
     } catch (...) {
-        finder.release(source);
+        finder.release(found->source);
         throw;
     }
-    LaserCubeLink& current = *made;
+}
+
+bool ProjectorSlot::playOnce(bool after) {
+    std::optional<std::uint32_t> cubeSource;
+    std::string namedAddress;
+    std::unique_ptr<ProjectorLink> made = findAndLink(after, cubeSource, namedAddress);
+    if (!made) {
+        return false;
+    }
+    ProjectorLink& current = *made;
     {
         const std::lock_guard lock(linkMutex);
         link = &current;
@@ -167,10 +193,10 @@ bool ProjectorSlot::playOnce(bool after) {
     const std::string where = label();
     std::fputs(foundLine(current.name(), current.address()).c_str(), stdout);
     std::fflush(stdout);
-    if (found->info.deviceAddress != "0.0.0.0" && found->info.deviceAddress != address) {
+    if (cubeSource && namedAddress != "0.0.0.0" && namedAddress != address) {
         std::fprintf(stderr,
                      "lumarok: the projector names address %s but answers from %s; using %s\n",
-                     found->info.deviceAddress.c_str(), address.c_str(), address.c_str());
+                     namedAddress.c_str(), address.c_str(), address.c_str());
     }
     if (after) {
         std::fprintf(stderr, "lumarok: projector %s answers again\n", where.c_str());
@@ -250,7 +276,9 @@ bool ProjectorSlot::playOnce(bool after) {
         link = nullptr;
     }
     made.reset();
-    finder.release(source);
+    if (cubeSource) {
+        finder.release(*cubeSource);
+    }
     if (stopping()) {
         if (!closedDark) {
             std::fprintf(stderr, "lumarok: projector %s could not be reached to darken it\n",

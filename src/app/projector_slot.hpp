@@ -5,13 +5,14 @@
 #include "app/projector_correction.hpp"
 #include "laser/event_log.hpp"
 #include "laser/laser_sample.hpp"
-#include "laser/lasercube_link.hpp"
+#include "laser/projector_link.hpp"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,7 +32,8 @@ struct SlotSettings {
     Placement placement;
     // Its entry is chosen by the name or address the device reports once found.
     std::shared_ptr<const Venue> venue;
-    bool realtime = true; // sender and receive threads ask for real-time scheduling
+    bool realtime = true;            // sender and receive threads ask for real-time scheduling
+    std::uint32_t pointRate = 30000; // points a second, for the kinds whose rate is chosen
 };
 
 // What the status shows of one projector.
@@ -79,6 +81,11 @@ private:
     void run();
     // One life of the link: false once a stop was asked for, true when it was lost.
     bool playOnce(bool after);
+    // Waits for the projector and makes its link (after choosing its correction); null
+    // once a stop was asked for. A LaserCube's source is set in `cubeSource` (given back
+    // to the finder after), and the address its information names in `namedAddress`.
+    std::unique_ptr<ProjectorLink> findAndLink(bool after, std::optional<std::uint32_t>& cubeSource,
+                                               std::string& namedAddress);
     [[nodiscard]] bool stopping() const { return stop.load() || ownStop.load(); }
 
     SlotSettings settings;
@@ -93,7 +100,7 @@ private:
     std::vector<LaserSample> placed; // render thread only
     std::atomic<std::shared_ptr<const ProjectorCorrection>> corrected;
     mutable std::mutex linkMutex; // guards the three below (never the sender's)
-    const LaserCubeLink* link = nullptr;
+    const ProjectorLink* link = nullptr;
     std::string name;
     std::string address;
     std::thread thread; // last: starts once everything above is ready

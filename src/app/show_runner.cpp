@@ -22,6 +22,7 @@
 #include "clock/osc_time_provider.hpp"
 #include "clock/remap_time.hpp"
 #include "laser/discovery.hpp"
+#include "laser/etherdream_listener.hpp"
 
 #include <arpa/inet.h>
 
@@ -61,20 +62,67 @@ constexpr auto kListingTime = std::chrono::milliseconds(1500);
 
 int listProjectors(const Options& options) {
     const StopSignals signals;
+    // Ether Dreams only listen for: their status broadcasts come once a second.
+    std::vector<std::string> cubeWords;
+    std::vector<std::uint32_t> dacs;
+    for (const std::string& word : options.projectors) {
+        if (const std::optional<std::uint32_t> dac = etherDreamAddress(word)) {
+            dacs.push_back(*dac);
+        } else {
+            cubeWords.push_back(word);
+        }
+    }
+    const bool anyKind = options.projectors.empty();
+    std::vector<EtherDreamFound> dacsHeard;
+    std::exception_ptr listenFailure;
+    std::jthread listening;
+    if (anyKind || !dacs.empty()) {
+        listening = std::jthread([&] {
+            try {
+                EtherDreamListener listener;
+                for (const EtherDreamFound& dac :
+                     listener.collect(kListingTime, signals.stopRequested())) {
+                    if (anyKind || std::find(dacs.begin(), dacs.end(), dac.source) != dacs.end()) {
+                        dacsHeard.push_back(dac);
+                    }
+                }
+            } catch (...) {
+                listenFailure = std::current_exception();
+            }
+        });
+    }
+    std::vector<FoundProjector> found;
     // The protocol's command port, where the devices' answers arrive.
     UdpSocket socket(0);
-    bindCommandPort(socket);
-    Discovery discovery(socket, ProjectorChoice{options.projectors, options.interfaceName});
-    std::vector<FoundProjector> found;
-    try {
-        found = discovery.collect(kListingTime, &signals.stopRequested());
-    } catch (const DiscoveryCancelled&) {
-        return 1;
+    if (anyKind || !cubeWords.empty()) {
+        bindCommandPort(socket);
+        Discovery discovery(socket, ProjectorChoice{cubeWords, options.interfaceName});
+        try {
+            found = discovery.collect(kListingTime, &signals.stopRequested());
+        } catch (const DiscoveryCancelled&) {
+            return 1;
+        }
+    }
+    if (listening.joinable()) {
+        listening.join();
+    }
+    if (listenFailure) {
+        std::rethrow_exception(listenFailure);
     }
     for (const FoundProjector& projector : found) {
-        std::puts(describeProjector(projector).c_str());
+        std::puts(("lasercube  " + describeProjector(projector)).c_str());
     }
-    if (found.empty() && !options.projectors.empty()) {
+    for (const EtherDreamFound& dac : dacsHeard) {
+        std::puts(describeEtherDream(dac).c_str());
+    }
+    if (!dacsHeard.empty() && found.empty()) {
+        return 0;
+    }
+    if (found.empty() && cubeWords.empty() && !dacs.empty()) {
+        std::fputs("lumarok: no Ether Dream was heard within 1.5 s\n", stderr);
+        return 1;
+    }
+    if (found.empty() && !cubeWords.empty()) {
         // Name what did answer: a mistyped name is then plain to see.
         Discovery everyone(socket, ProjectorChoice{{}, options.interfaceName});
         std::vector<std::string> answering;
@@ -91,7 +139,7 @@ int listProjectors(const Options& options) {
             return 1;
         }
         std::string wanted;
-        for (const std::string& word : options.projectors) {
+        for (const std::string& word : cubeWords) {
             wanted += (wanted.empty() ? "" : ", ") + word;
         }
         std::fprintf(stderr, "lumarok: %s\n", waitingForLine(wanted, answering).c_str());

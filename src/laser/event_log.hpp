@@ -34,6 +34,7 @@ enum class StreamEvent : std::uint8_t {
     closingFailed,     // text: why the closing dark frame did not go out
     switchOffFailed,   // text: why
     datagramDropped,   // text: why
+    deviceRestarted,   // text: why the device stopped playing; it was prepared again
 };
 
 struct LogEvent {

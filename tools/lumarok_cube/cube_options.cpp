@@ -14,6 +14,7 @@ const char* const kUsage =
     "  --address ADDR       listen on this own IPv4 address only and answer broadcasts\n"
     "                       only from its interface, so that several virtual\n"
     "                       projectors share one namespace (default: all addresses)\n"
+    "  --kind etherdream    a virtual Ether Dream DAC instead (see --kind etherdream --help)\n"
     "  --lenient            heed datagrams from any port and answer to the port they\n"
     "                       came from, for players that listen on a port of their own\n"
     "  --sample-rate N      samples per second played (30000)\n"
