@@ -29,7 +29,7 @@ constexpr auto kAnswerTimeout = std::chrono::seconds(2);
 // The longest single wait of the sending thread, so that a stop is seen in time.
 constexpr auto kLongestWait = std::chrono::milliseconds(20);
 // Points kept free below the DAC's capacity, for what the estimate may miss.
-constexpr std::int32_t kHeadroom = 40;
+constexpr std::int32_t kHeadroom = 100;
 // Room kept above the reserve for the writes that fill the buffer.
 constexpr std::int32_t kFillRoom = 300;
 // The time a frame waits at the reserve before it plays: as long as a LaserCube's, so
@@ -130,7 +130,8 @@ EtherDreamLink::EtherDreamLink(const EtherDreamFound& found, std::uint32_t point
 }
 
 EtherDreamLink::~EtherDreamLink() {
-    if (!switchOff()) {
+    // A DAC that closed the connection was told so already.
+    if (!switchOff() && !connectionLost.load()) {
         LogEvent event;
         event.kind = StreamEvent::switchOffFailed;
         event.stream = stream;

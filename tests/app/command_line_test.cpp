@@ -126,6 +126,12 @@ TEST(CommandLine, SeveralProjectorsTakeEachAPlacementAndStatusTargets) {
     ASSERT_EQ(o.statusTo.size(), 2u);
     EXPECT_EQ(o.statusTo[1].host, "10.0.0.2");
     EXPECT_EQ(o.statusTo[1].port, 9001);
+    const Options dac =
+        parseOptions({"-laser", "--projector", "etherdream:10.0.0.9:flip-y", "--rate", "45000"});
+    ASSERT_EQ(dac.projectors, (Args{"etherdream:10.0.0.9"}));
+    EXPECT_TRUE(dac.placements[0].flipY);
+    EXPECT_EQ(dac.pointRate, 45000u);
+    EXPECT_EQ(parseOptions({"-laser"}).pointRate, 30000u);
     const Options all = parseOptions({"-laser", "--projector", "all:scale=0.5"});
     EXPECT_TRUE(all.allProjectors);
     EXPECT_TRUE(all.projectors.empty());
@@ -144,6 +150,10 @@ TEST(CommandLine, WordsAfterTheOptionsAreMoreIldaFiles) {
 TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
     const Args bad[] = {
         {"--bogus"},
+        {"-laser", "--projector", "etherdream:10.0.0"},
+        {"-laser", "--projector", "idn:10.0.0.9"},
+        {"-laser", "--rate", "0"},
+        {"-laser", "--rate", "30000.5"},
         {"--laser=1"},
         {"-Laser"},
         {"--render=5"},
