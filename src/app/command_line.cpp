@@ -1,5 +1,6 @@
 #include "app/command_line.hpp"
 #include "laser/etherdream_listener.hpp"
+#include "laser/idn_scanner.hpp"
 
 #include "app/config_file.hpp"
 
@@ -167,23 +168,23 @@ std::string spelling(int code, int longIndex) {
 
 // Words that name a projector of another kind by its address, before any placement.
 constexpr std::string_view kEtherDreamPrefix = "etherdream:";
+constexpr std::string_view kIdnPrefix = "idn:";
 
 // "NAME", "NAME:PLACEMENT", "all" or "all:PLACEMENT"; "etherdream:ADDR[:PLACEMENT]".
 void addProjector(Options& options, const std::string& value, const std::string& option) {
-    const std::size_t kindLength =
-        value.starts_with(kEtherDreamPrefix) ? kEtherDreamPrefix.size() : 0;
+    const std::size_t kindLength = value.starts_with(kEtherDreamPrefix) ? kEtherDreamPrefix.size()
+                                   : value.starts_with(kIdnPrefix)      ? kIdnPrefix.size()
+                                                                        : 0;
     const std::size_t colon = value.find(':', kindLength);
     const std::string projector = value.substr(0, colon);
     Placement placement;
     if (projector.empty()) {
         throw UsageError(option + " needs a projector name or address before ':'");
     }
-    if (value.starts_with("idn:")) {
-        throw UsageError(option + " " + value + ": IDN projectors are not supported yet");
-    }
     if (kindLength > 0) {
         try {
             (void)etherDreamAddress(projector);
+            (void)idnWord(projector);
         } catch (const std::invalid_argument& e) {
             throw UsageError(option + " " + e.what());
         }
@@ -585,8 +586,10 @@ const char* usageText() {
            "                          several, or give 'all' (every one that answers within\n"
            "                          1 s); PLACEMENT: flip-x,flip-y,rotate=DEG (any angle),\n"
            "                          scale=F,offset=DX:DY (drawing units);\n"
-           "                          etherdream:ADDR[:PLACEMENT] an Ether Dream DAC\n"
-           "  --rate N                points per second of the Ether Dreams (default 30000)\n"
+           "                          etherdream:ADDR[:PLACEMENT] an Ether Dream DAC,\n"
+           "                          idn:ADDR[/SERVICE][:PLACEMENT] an IDN unit\n"
+           "  --rate N                points per second of the Ether Dreams and IDN units\n"
+           "                          (default 30000)\n"
            "  --venue FILE            per-projector zones, corners, colours and static-beam\n"
            "                          guard from this TOML file (with --render, --export-ilda\n"
            "                          or the preview: for the one --projector named)\n"

@@ -4,6 +4,7 @@
 #include "app/projector_finder.hpp"
 #include "clock/address_range.hpp"
 #include "laser/etherdream_listener.hpp"
+#include "laser/idn_scanner.hpp"
 #include "laser/lasercube_link.hpp"
 #include "laser/realtime.hpp"
 
@@ -158,6 +159,28 @@ std::unique_ptr<ProjectorLink> ProjectorSlot::findAndLink(bool after,
         teller.request_stop();
         choose(found->name(), found->address());
         return std::make_unique<EtherDreamLink>(*found, settings.pointRate, log, index);
+    }
+    if (const std::optional<IdnWord> unit = idnWord(settings.wanted)) {
+        IdnScanner scanner;
+        std::optional<IdnFound> found;
+        std::uint8_t status = 0;
+        std::uint8_t told = 0;
+        while (!found && !stopping()) {
+            found =
+                scanner.find(*unit, Clock::now() + std::chrono::seconds(1), stop, ownStop, status);
+            // An occupied or excluded unit is told once, and waited for.
+            if (!found && status != told && !idnStatusWords(status).empty()) {
+                std::fprintf(stderr, "lumarok: IDN unit %s: %s; waiting for it\n",
+                             settings.wanted.c_str(), idnStatusWords(status).c_str());
+                told = status;
+            }
+        }
+        if (!found) {
+            return nullptr;
+        }
+        teller.request_stop();
+        choose(found->name(), found->address());
+        return std::make_unique<IdnLink>(*found, settings.pointRate, log, index);
     }
     std::optional<FoundProjector> found = finder.find(settings.wanted, ownStop);
     teller.request_stop();

@@ -23,6 +23,7 @@
 #include "clock/remap_time.hpp"
 #include "laser/discovery.hpp"
 #include "laser/etherdream_listener.hpp"
+#include "laser/idn_scanner.hpp"
 
 #include <arpa/inet.h>
 
@@ -65,9 +66,12 @@ int listProjectors(const Options& options) {
     // Ether Dreams only listen for: their status broadcasts come once a second.
     std::vector<std::string> cubeWords;
     std::vector<std::uint32_t> dacs;
+    std::vector<IdnWord> units;
     for (const std::string& word : options.projectors) {
         if (const std::optional<std::uint32_t> dac = etherDreamAddress(word)) {
             dacs.push_back(*dac);
+        } else if (const std::optional<IdnWord> unit = idnWord(word)) {
+            units.push_back(*unit);
         } else {
             cubeWords.push_back(word);
         }
@@ -91,6 +95,31 @@ int listProjectors(const Options& options) {
             }
         });
     }
+    // IDN units are asked for from a port of their own.
+    std::vector<IdnFound> unitsHeard;
+    std::exception_ptr scanFailure;
+    std::jthread scanning;
+    if (anyKind || !units.empty()) {
+        scanning = std::jthread([&] {
+            try {
+                IdnScanner scanner;
+                if (anyKind) {
+                    unitsHeard = scanner.collect(kListingTime, signals.stopRequested());
+                }
+                const std::atomic<bool> never{false};
+                const auto until = std::chrono::steady_clock::now() + kListingTime;
+                for (const IdnWord& unit : units) {
+                    std::uint8_t status = 0;
+                    if (std::optional<IdnFound> one =
+                            scanner.find(unit, until, signals.stopRequested(), never, status)) {
+                        unitsHeard.push_back(*one);
+                    }
+                }
+            } catch (...) {
+                scanFailure = std::current_exception();
+            }
+        });
+    }
     std::vector<FoundProjector> found;
     // The protocol's command port, where the devices' answers arrive.
     UdpSocket socket(0);
@@ -106,8 +135,14 @@ int listProjectors(const Options& options) {
     if (listening.joinable()) {
         listening.join();
     }
+    if (scanning.joinable()) {
+        scanning.join();
+    }
     if (listenFailure) {
         std::rethrow_exception(listenFailure);
+    }
+    if (scanFailure) {
+        std::rethrow_exception(scanFailure);
     }
     for (const FoundProjector& projector : found) {
         std::puts(("lasercube  " + describeProjector(projector)).c_str());
@@ -115,11 +150,14 @@ int listProjectors(const Options& options) {
     for (const EtherDreamFound& dac : dacsHeard) {
         std::puts(describeEtherDream(dac).c_str());
     }
-    if (!dacsHeard.empty() && found.empty()) {
+    for (const IdnFound& unit : unitsHeard) {
+        std::puts(describeIdn(unit).c_str());
+    }
+    if ((!dacsHeard.empty() || !unitsHeard.empty()) && found.empty()) {
         return 0;
     }
-    if (found.empty() && cubeWords.empty() && !dacs.empty()) {
-        std::fputs("lumarok: no Ether Dream was heard within 1.5 s\n", stderr);
+    if (found.empty() && cubeWords.empty() && (!dacs.empty() || !units.empty())) {
+        std::fputs("lumarok: no Ether Dream or IDN unit named answered within 1.5 s\n", stderr);
         return 1;
     }
     if (found.empty() && !cubeWords.empty()) {

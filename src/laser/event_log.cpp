@@ -127,6 +127,8 @@ std::string describeEvent(const LogEvent& e, const std::string& projector) {
         return "switching the projector " + projector + " off failed: " + text;
     case StreamEvent::datagramDropped:
         return "device datagram from " + projector + " dropped: " + text;
+    case StreamEvent::deviceRefused:
+        return "projector " + projector + " refused the stream: " + text;
     case StreamEvent::deviceRestarted:
         return "projector " + projector + " stopped playing (" + text + "); started it again";
     }

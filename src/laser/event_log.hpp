@@ -35,6 +35,7 @@ enum class StreamEvent : std::uint8_t {
     switchOffFailed,   // text: why
     datagramDropped,   // text: why
     deviceRestarted,   // text: why the device stopped playing; it was prepared again
+    deviceRefused,     // text: why the device refused the stream
 };
 
 struct LogEvent {

@@ -131,6 +131,9 @@ TEST(CommandLine, SeveralProjectorsTakeEachAPlacementAndStatusTargets) {
     ASSERT_EQ(dac.projectors, (Args{"etherdream:10.0.0.9"}));
     EXPECT_TRUE(dac.placements[0].flipY);
     EXPECT_EQ(dac.pointRate, 45000u);
+    const Options unit = parseOptions({"-laser", "--projector", "idn:10.0.0.7/main:flip-x"});
+    ASSERT_EQ(unit.projectors, (Args{"idn:10.0.0.7/main"}));
+    EXPECT_TRUE(unit.placements[0].flipX);
     EXPECT_EQ(parseOptions({"-laser"}).pointRate, 30000u);
     const Options all = parseOptions({"-laser", "--projector", "all:scale=0.5"});
     EXPECT_TRUE(all.allProjectors);
@@ -151,7 +154,8 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
     const Args bad[] = {
         {"--bogus"},
         {"-laser", "--projector", "etherdream:10.0.0"},
-        {"-laser", "--projector", "idn:10.0.0.9"},
+        {"-laser", "--projector", "idn:10.0.0.9/"},
+        {"-laser", "--projector", "idn:laser"},
         {"-laser", "--rate", "0"},
         {"-laser", "--rate", "30000.5"},
         {"--laser=1"},

@@ -7,6 +7,7 @@
 #include "etherdream_device.hpp"
 #include "frame_picture.hpp"
 #include "frame_signature.hpp"
+#include "idn_device.hpp"
 #include "laser/virtual_projector.hpp"
 
 #include <algorithm>
@@ -471,9 +472,12 @@ int main(int argc, char** argv) {
             if (kind == "etherdream") {
                 return runEtherDream(arguments);
             }
+            if (kind == "idn") {
+                return runIdn(arguments);
+            }
             if (kind != "lasercube") {
-                throw std::invalid_argument("--kind takes lasercube or etherdream, not '" + kind +
-                                            "'");
+                throw std::invalid_argument("--kind takes lasercube, etherdream or idn, not '" +
+                                            kind + "'");
             }
         }
         const Options options = parseOptions(arguments);
