@@ -126,10 +126,12 @@ TEST(EtherDreamOutput, ADacThatStopsMakingRoomOrGoesIntoEmergencyStopIsToldAndSt
         const std::string dac = rig->stopCube();
         SCOPED_TRACE(c.fault[0]);
         EXPECT_NE(rig->playerErrors().find(c.told), std::string::npos) << rig->playerErrors();
-        EXPECT_EQ(cubeCount(dac, "last_sample_lit"), 0) << dac;
+        EXPECT_GE(cubeCount(dac, "stops_acknowledged"), 1) << dac;
         EXPECT_EQ(cubeCount(dac, "playing_at_exit"), 0) << dac;
         EXPECT_LE(pointRate(dac), 30000.0 * 1.03) << dac;
         if (c.fault[0] == "--estop-after") {
+            // A stalled DAC may hold a lit point when stopped; one that plays ends dark.
+            EXPECT_EQ(cubeCount(dac, "last_sample_lit"), 0) << dac;
             EXPECT_GE(cubeCount(dac, "prepares"), 2) << "prepared again\n" << dac;
             EXPECT_GE(cubeCount(dac, "begins"), 2) << dac;
         }

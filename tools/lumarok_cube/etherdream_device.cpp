@@ -51,7 +51,7 @@ const char* const kEtherDreamUsage =
     "On exit it prints counts, one per line: writes, begins, points, underruns, dropped,\n"
     "malformed (unknown commands), nak_invalid, prepares, stops_acknowledged,\n"
     "stopped_at_us (arrival of the last acknowledged 's' on the monotonic clock),\n"
-    "playing_at_exit, last_sample_lit (the last point received), lit_starved_ms (time idle\n"
+    "playing_at_exit, last_sample_lit (the last point stored), lit_starved_ms (time idle\n"
     "after an underflow on a lit point), largest_write (points in one 'd'),\n"
     "max_samples_100ms (most points received in any 100 ms), connections, rejected.\n";
 
@@ -342,13 +342,13 @@ public:
             bool lost = false;
             for (std::size_t i = 0; i < n; ++i) {
                 const auto bytes = body.subspan(2 + i * ed::kPointBytes).first<ed::kPointBytes>();
-                lastReceivedLit = ed::pointLit(bytes);
                 if (state == ed::Playback::idle ||
                     static_cast<int>(buffer.size()) >= settings.bufferSize) {
                     ++counts.dropped;
                     lost = true;
                     continue;
                 }
+                lastReceivedLit = ed::pointLit(bytes);
                 const bool takeRate = (std::to_integer<unsigned>(bytes[1]) & 0x80U) != 0;
                 buffer.push_back(Point{ed::readPoint(bytes), lastReceivedLit, takeRate});
             }
