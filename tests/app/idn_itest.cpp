@@ -111,5 +111,20 @@ TEST(IdnOutput, AUnitThatVanishesIsFoundAgainAndAnOccupiedOneIsTold) {
     EXPECT_EQ(cubeCount(unit, "messages"), 0) << "nothing streamed to it\n" << unit;
 }
 
+TEST(IdnOutput, AStalledRenderIsBridgedDark) {
+    const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
+    SKIP_WITHOUT_NETNS(rig);
+    rig->startCube(kUnit);
+    // One render 2 s into the show takes 2 s longer (the player with a test seam).
+    rig->startPlayer(kPlayer, {}, {programPath("tests/lumarok-stalled-player"), "2", "2000"});
+    ASSERT_TRUE(rig->waitForDiscovery(20s)) << rig->playerErrors();
+    playFor(*rig, 5.0);
+    EXPECT_EQ(rig->stopPlayer(5s), 0) << rig->playerErrors();
+    std::this_thread::sleep_for(200ms);
+    const std::string unit = rig->stopCube();
+    expectClosedDark(unit, "stalled render");
+    EXPECT_GT(sampleRate(unit), 27000.0) << "fed dark through the stall\n" << unit;
+}
+
 } // namespace
 } // namespace lumarok::test
