@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-// The encoders and decoders of the ILDA Digital Network's hello and stream layers. No
-// output of this kind plays yet: these are its wire format, tested on their own.
+// The encoders and decoders of the ILDA Digital Network's hello and stream layers, as
+// the IDN link and the virtual IDN unit use them.
 namespace lumarok::idn {
 
 inline constexpr std::uint16_t kPort = 7255;
