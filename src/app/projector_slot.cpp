@@ -115,8 +115,10 @@ void ProjectorSlot::run() {
             }
             after = true;
         } catch (const std::exception& e) {
-            // The others play on; this one is tried again.
-            complaints.print("projector " + label() + ": " + e.what());
+            // The others play on; this one is tried again (unless the show stops).
+            if (!stopping()) {
+                complaints.print("projector " + label() + ": " + e.what());
+            }
             sleepUnlessStopped(kRetryAfter, stop, ownStop);
         }
     }
@@ -158,7 +160,8 @@ std::unique_ptr<ProjectorLink> ProjectorSlot::findAndLink(bool after,
         }
         teller.request_stop();
         choose(found->name(), found->address());
-        return std::make_unique<EtherDreamLink>(*found, settings.pointRate, log, index);
+        return std::make_unique<EtherDreamLink>(*found, settings.pointRate, log, index,
+                                                StopFlags{&stop, &ownStop});
     }
     if (const std::optional<IdnWord> unit = idnWord(settings.wanted)) {
         IdnScanner scanner;

@@ -46,7 +46,27 @@ constexpr auto kStandingStill = std::chrono::milliseconds(50);
 // How long the stop waits for its answer when the link goes.
 constexpr auto kStopAnswerWait = std::chrono::milliseconds(300);
 
-int connectWithin(std::uint32_t address, std::uint16_t port, std::chrono::milliseconds timeout) {
+// Waits for `events` on `fd` in slices, so that a stop is seen within 50 ms; false when
+// the time ran out or the stop came first.
+bool pollWithin(int fd, short events, Clock::time_point until, const StopFlags& stop) {
+    for (;;) {
+        if (stop.raised()) {
+            return false;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0) {
+            return false;
+        }
+        pollfd wait{fd, events, 0};
+        if (::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left, 50))) > 0) {
+            return true;
+        }
+    }
+}
+
+int connectWithin(std::uint32_t address, std::uint16_t port, std::chrono::milliseconds timeout,
+                  const StopFlags& stop) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         throw std::system_error(errno, std::system_category(), "Error opening socket");
@@ -63,10 +83,8 @@ int connectWithin(std::uint32_t address, std::uint16_t port, std::chrono::millis
         ::close(fd);
         throw std::system_error(code, std::system_category(), "cannot connect to the DAC");
     }
-    pollfd wait{fd, POLLOUT, 0};
-    const int ready = ::poll(&wait, 1, static_cast<int>(timeout.count()));
     int code = ETIMEDOUT;
-    if (ready > 0) {
+    if (pollWithin(fd, POLLOUT, Clock::now() + timeout, stop)) {
         socklen_t size = sizeof code;
         ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &code, &size);
     }
@@ -90,9 +108,9 @@ std::string EtherDreamFound::address() const {
 }
 
 EtherDreamLink::EtherDreamLink(const EtherDreamFound& found, std::uint32_t pointRate,
-                               EventLog& events, std::uint16_t index)
-    : log(events), stream(index), deviceName(found.name()), deviceAddress(found.address()),
-      rate(pointRate), capacity(found.broadcast.bufferCapacity) {
+                               EventLog& events, std::uint16_t index, const StopFlags& stop)
+    : log(events), stream(index), starting(stop), deviceName(found.name()),
+      deviceAddress(found.address()), rate(pointRate), capacity(found.broadcast.bufferCapacity) {
     if (rate == 0 || rate > found.broadcast.maxPointRate) {
         throw std::runtime_error("point rate " + std::to_string(rate) + " is above the DAC's " +
                                  "maximum of " + std::to_string(found.broadcast.maxPointRate));
@@ -104,7 +122,7 @@ EtherDreamLink::EtherDreamLink(const EtherDreamFound& found, std::uint32_t point
     const auto atReserve =
         static_cast<std::int32_t>(std::chrono::duration<double>(kReserveTime).count() * rate);
     reserveSamples = std::min(atReserve, capacity - kFillRoom);
-    fd = connectWithin(found.source, ed::kCommandPort, kConnectTimeout);
+    fd = connectWithin(found.source, ed::kCommandPort, kConnectTimeout, starting);
     try {
         // It greets with its status; an e-stop is cleared and a stream left playing is
         // stopped before the DAC is prepared.
@@ -166,12 +184,11 @@ ed::Response EtherDreamLink::awaitResponse(std::chrono::milliseconds timeout) {
     std::size_t got = 0;
     const Clock::time_point until = Clock::now() + timeout;
     while (got < bytes.size()) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-        pollfd wait{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&wait, 1, static_cast<int>(left.count())) <= 0) {
-            throw std::runtime_error("the DAC did not answer within " +
-                                     std::to_string(timeout.count()) + " ms");
+        if (!pollWithin(fd, POLLIN, until, starting)) {
+            throw std::runtime_error(starting.raised()
+                                         ? std::string("stopped while the DAC was asked")
+                                         : "the DAC did not answer within " +
+                                               std::to_string(timeout.count()) + " ms");
         }
         const ssize_t n = ::recv(fd, bytes.data() + got, bytes.size() - got, MSG_DONTWAIT);
         if (n == 0) {

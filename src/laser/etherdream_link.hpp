@@ -34,9 +34,10 @@ struct EtherDreamFound {
 class EtherDreamLink final : public ProjectorLink {
 public:
     // Throws std::runtime_error when the DAC cannot be reached, refuses to prepare or
-    // `pointRate` is above its maximum.
+    // `pointRate` is above its maximum, or when `stop` is raised while it is asked (the
+    // flags must outlive the constructor only).
     EtherDreamLink(const EtherDreamFound& found, std::uint32_t pointRate, EventLog& log,
-                   std::uint16_t stream = 0);
+                   std::uint16_t stream = 0, const StopFlags& stop = {});
     ~EtherDreamLink() override;
     EtherDreamLink(const EtherDreamLink&) = delete;
     EtherDreamLink& operator=(const EtherDreamLink&) = delete;
@@ -89,6 +90,7 @@ private:
 
     EventLog& log;
     std::uint16_t stream;
+    StopFlags starting; // the constructor's only
     int fd = -1;
     std::string deviceName;
     std::string deviceAddress;
