@@ -46,6 +46,8 @@ const char* const kEtherDreamUsage =
     "  --stall-after S      stop playing S seconds after start: the buffer stays full\n"
     "  --estop-after S      enter e-stop S seconds after start, once\n"
     "  --seconds S          stop after S seconds (default: at SIGINT or SIGTERM)\n"
+    "  --lit-log PATH       the time (steady clock, s) of every lit point played after\n"
+    "                       at least 5 ms of dark ones, one a line\n"
     "  --progress           print 'progress SECONDS writes begins points underruns dropped'\n"
     "                       every second\n"
     "On exit it prints counts, one per line: writes, begins, points, underruns, dropped,\n"
@@ -90,6 +92,7 @@ struct Settings {
     double estopAfter = -1.0;
     double seconds = 0.0;
     bool progress = false;
+    std::string litLog; // when a lit point follows at least 5 ms of dark ones
 };
 
 Settings parse(const std::vector<std::string>& arguments) {
@@ -128,6 +131,8 @@ Settings parse(const std::vector<std::string>& arguments) {
             s.seconds = number(option, value(), 0, 1e7);
         } else if (option == "--progress") {
             s.progress = true;
+        } else if (option == "--lit-log") {
+            s.litLog = value();
         } else {
             throw std::invalid_argument("unknown option " + option);
         }
@@ -225,7 +230,21 @@ struct Counts {
 // The DAC's state machine and buffer.
 class Dac {
 public:
-    explicit Dac(const Settings& chosen) : settings(chosen) {}
+    explicit Dac(const Settings& chosen) : settings(chosen) {
+        if (!settings.litLog.empty()) {
+            litLog = std::fopen(settings.litLog.c_str(), "w");
+            if (litLog == nullptr) {
+                throw std::runtime_error("cannot write " + settings.litLog);
+            }
+        }
+    }
+    ~Dac() {
+        if (litLog != nullptr) {
+            std::fclose(litLog);
+        }
+    }
+    Dac(const Dac&) = delete;
+    Dac& operator=(const Dac&) = delete;
 
     ed::Status status() const {
         ed::Status s;
@@ -253,10 +272,15 @@ public:
         const double due = std::chrono::duration<double>(now - playedUntil).count() * rate + owed;
         auto whole = static_cast<std::uint64_t>(due);
         owed = due - static_cast<double>(whole);
+        const double from = std::chrono::duration<double>(playedUntil.time_since_epoch()).count();
         playedUntil = now;
-        while (whole > 0 && !buffer.empty()) {
+        for (std::uint64_t k = 0; whole > 0 && !buffer.empty(); ++k) {
             const Point p = buffer.front();
             buffer.pop_front();
+            if (litLog != nullptr && p.lit && darkRun >= rate / 200) {
+                std::fprintf(litLog, "%.6f\n", from + static_cast<double>(k) / rate);
+            }
+            darkRun = p.lit ? 0 : darkRun + 1;
             lastPlayedLit = p.lit;
             ++pointCount;
             --whole;
@@ -443,6 +467,8 @@ private:
     }
 
     const Settings& settings;
+    std::FILE* litLog = nullptr;
+    std::uint64_t darkRun = 0;
     ed::LightEngine engine = ed::LightEngine::ready;
     std::uint16_t engineFlags = 0;
     ed::Playback state = ed::Playback::idle;

@@ -50,6 +50,7 @@ struct Settings {
     bool occupied = false;
     double seconds = 0.0;
     bool progress = false;
+    std::string litLog; // when a lit sample follows at least 5 ms of dark ones
 };
 
 double number(const std::string& option, const std::string& text) {
@@ -86,6 +87,8 @@ Settings parse(const std::vector<std::string>& arguments) {
             s.seconds = number(option, value());
         } else if (option == "--progress") {
             s.progress = true;
+        } else if (option == "--lit-log") {
+            s.litLog = value();
         } else {
             throw std::invalid_argument("unknown option " + option);
         }
@@ -122,6 +125,25 @@ struct Counts {
 } // namespace
 
 int runIdn(const std::vector<std::string>& arguments) {
+    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end()) {
+        std::fputs(
+            "usage: lumarok-cube --kind idn [options]\n"
+            "A virtual IDN unit with one laser service on UDP 7255: answers scans, service\n"
+            "maps and pings, takes one client's realtime channel and plays it in real time.\n"
+            "  --address ADDR   own IPv4 address to bind (default: all)\n"
+            "  --name NAME      host name in scan answers (lumarok-idn)\n"
+            "  --occupied       say all sessions are occupied and refuse every stream\n"
+            "  --lit-log PATH   the time (steady clock, s) of every lit sample played after\n"
+            "                   at least 5 ms of dark ones, one a line\n"
+            "  --seconds S      stop after S seconds (default: at SIGINT or SIGTERM)\n"
+            "  --progress       print 'progress SECONDS messages chunks samples underruns\n"
+            "                   malformed' every second\n"
+            "On exit it prints counts, one per line (faults: malformed, timestamp_errors,\n"
+            "config_errors, unrouted; channel_closed when closed by its flag, open_at_exit,\n"
+            "last_sample_lit, lit_starved_ms).\n",
+            stdout);
+        return 0;
+    }
     const Settings settings = parse(arguments);
     in_addr own{};
     own.s_addr = htonl(INADDR_ANY);
@@ -146,6 +168,12 @@ int runIdn(const std::vector<std::string>& arguments) {
         throw std::system_error(errno, std::system_category(), "Bind failed on port 7255");
     }
     Counts c;
+    std::FILE* litLog = nullptr;
+    double darkUs = 0.0;
+    if (!settings.litLog.empty() &&
+        (litLog = std::fopen(settings.litLog.c_str(), "w")) == nullptr) {
+        throw std::runtime_error("cannot write " + settings.litLog);
+    }
     sockaddr_in client{}; // the one session, while hasClient
     bool hasClient = false;
     bool channelOpen = false;
@@ -352,8 +380,29 @@ int runIdn(const std::vector<std::string>& arguments) {
                                     ++c.underruns;
                                 }
                                 starveCheck(now);
-                                playsUntil =
-                                    std::max(now, playsUntil) + std::chrono::microseconds(duration);
+                                const Clock::time_point begins = std::max(now, playsUntil);
+                                if (litLog != nullptr) {
+                                    const double startsAt =
+                                        std::chrono::duration<double>(begins.time_since_epoch())
+                                            .count();
+                                    for (std::size_t i = 0; i < samples; ++i) {
+                                        const std::size_t o = at + 4 + i * idn::kSampleBytes + 4;
+                                        const bool lit = message[o] != std::byte{0} ||
+                                                         message[o + 1] != std::byte{0} ||
+                                                         message[o + 2] != std::byte{0};
+                                        if (lit && darkUs >= 5000.0) {
+                                            std::fprintf(litLog, "%.6f\n",
+                                                         startsAt +
+                                                             1e-6 * duration *
+                                                                 static_cast<double>(i) /
+                                                                 static_cast<double>(samples));
+                                        }
+                                        darkUs = lit ? 0.0
+                                                     : darkUs + static_cast<double>(duration) /
+                                                                    static_cast<double>(samples);
+                                    }
+                                }
+                                playsUntil = begins + std::chrono::microseconds(duration);
                                 everPlayed = true;
                                 const std::span<const std::byte> last =
                                     message.subspan(message.size() - idn::kSampleBytes + 4, 3);
@@ -407,6 +456,9 @@ int runIdn(const std::vector<std::string>& arguments) {
         starveCheck(std::min(Clock::now(), lastMessage + kChannelTimeout));
     }
     ::close(fd);
+    if (litLog != nullptr) {
+        std::fclose(litLog);
+    }
     const std::pair<const char*, std::uint64_t> lines[] = {
         {"messages", c.messages},
         {"chunks", c.chunks},
