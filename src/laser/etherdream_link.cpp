@@ -43,6 +43,8 @@ constexpr auto kRestartEvery = std::chrono::milliseconds(200);
 // A DAC that says it plays but whose point count stood still this long between its
 // answers plays nothing: what it holds is not counted down.
 constexpr auto kStandingStill = std::chrono::milliseconds(50);
+// Answers the DAC may drop in a row under pressure (its backlog holds 24).
+constexpr std::size_t kMostDroppedAnswers = 24;
 // How long the stop waits for its answer when the link goes.
 constexpr auto kStopAnswerWait = std::chrono::milliseconds(300);
 
@@ -531,16 +533,29 @@ void EtherDreamLink::receiveLoop() {
 
 void EtherDreamLink::handleResponse(const ed::Response& response, Clock::time_point heard) {
     responses.fetch_add(1);
-    const std::size_t tail = pendingTail.load(std::memory_order_relaxed);
-    if (tail == pendingHead.load(std::memory_order_acquire)) {
+    std::size_t tail = pendingTail.load(std::memory_order_relaxed);
+    const std::size_t head = pendingHead.load(std::memory_order_acquire);
+    // A DAC under pressure may drop an answer: the echoed command tells which one this
+    // is, and the commands before it were taken all the same.
+    std::size_t match = tail;
+    while (match != head && pending[match % kPendingSlots].command != response.command &&
+           match - tail < kMostDroppedAnswers) {
+        ++match;
+    }
+    if (match == head || pending[match % kPendingSlots].command != response.command) {
         return; // an answer to nothing asked: the counts stay as they are
     }
-    const Pending asked = pending[tail % kPendingSlots];
-    pendingTail.store(tail + 1, std::memory_order_release);
+    std::uint64_t points = 0;
+    for (; tail != match; ++tail) {
+        points += pending[tail % kPendingSlots].points;
+    }
+    const Pending asked = pending[match % kPendingSlots];
+    points += asked.points;
+    pendingTail.store(match + 1, std::memory_order_release);
     const ed::Status& status = response.status;
     statusSequence.fetch_add(1, std::memory_order_acq_rel);
     fullness.store(std::min<std::int32_t>(status.bufferFullness, capacity));
-    pointsAnswered.fetch_add(asked.points);
+    pointsAnswered.fetch_add(points);
     statusAt.store(heard.time_since_epoch().count());
     if (status.pointCount != lastPointCount || status.playback != playback.load()) {
         lastPointCount = status.pointCount;
