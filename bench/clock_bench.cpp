@@ -1,6 +1,6 @@
-#include "clock/osc_packet.hpp"
 #include "clock/osc_time_provider.hpp"
-#include "clock/udp_socket.hpp"
+#include "net/osc_packet.hpp"
+#include "net/udp_socket.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -42,7 +42,7 @@ void getTimeWithPendingDatagrams(benchmark::State& state) {
         state.PauseTiming();
         for (int i = 0; i < pending; ++i) {
             sent += 1.0F;
-            sender.sendTo("127.0.0.1", provider.port(), timeDatagram(sent));
+            sender.sendTo({lumarok::kLoopbackAddress, provider.port()}, timeDatagram(sent));
         }
         state.ResumeTiming();
         const double time = provider.getTime();

@@ -68,10 +68,11 @@ BENCHMARK(BM_ClipPolylineToMask);
 void BM_ClipPolylineToMaskPrepared(benchmark::State& state) {
     const lumarok::MaskIndex index(gMask);
     Frame pieces;
+    lumarok::GeometryScratch scratch;
     for (auto _ : state) {
-        lumarok::clearFrame(pieces);
+        lumarok::clearFrame(pieces, scratch.pools);
         for (const Polyline& stroke : gFrame) {
-            lumarok::clipPolylineToMask(stroke, index, true, pieces);
+            lumarok::clipPolylineToMask(stroke, index, true, pieces, scratch);
         }
         benchmark::DoNotOptimize(pieces.data());
     }

@@ -3,9 +3,9 @@
 #include "anim/animation.hpp"
 #include "anim/remap_loader.hpp"
 #include "anim/sampler.hpp"
-#include "app/ilda_export.hpp"
-#include "app/show_objects.hpp"
-#include "app/show_script.hpp"
+#include "export/ilda_export.hpp"
+#include "show/show_objects.hpp"
+#include "show/show_script.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -5,10 +5,10 @@
 // never inlined; noinline keeps it so here.
 #include "anim/animation.hpp"
 #include "anim/sampler.hpp"
-#include "app/show_frame.hpp"
-#include "app/show_objects.hpp"
-#include "app/show_script.hpp"
 #include "laser/laser_path.hpp"
+#include "laser/show_frame.hpp"
+#include "show/show_objects.hpp"
+#include "show/show_script.hpp"
 
 #include <benchmark/benchmark.h>
 #include <glm/geometric.hpp>

@@ -1,4 +1,4 @@
-#include "app/preview_vertices.hpp"
+#include "preview/preview_vertices.hpp"
 
 #include <benchmark/benchmark.h>
 

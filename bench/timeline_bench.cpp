@@ -4,10 +4,10 @@
 // entry shadows.
 #include "anim/animation.hpp"
 #include "anim/sampler.hpp"
-#include "app/effect_kind.hpp"
-#include "app/show_frame.hpp"
-#include "app/show_objects.hpp"
-#include "app/show_script.hpp"
+#include "laser/show_frame.hpp"
+#include "show/effect_kind.hpp"
+#include "show/show_objects.hpp"
+#include "show/show_script.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -37,13 +37,15 @@ void laserFrame(benchmark::State& state, std::size_t index) {
     const double showTime = entry.startMs / 1000.0 + 0.1;
     // Buffers kept from frame to frame, as the rendering loops keep them.
     std::vector<LaserSample> samples;
-    Frame frame;
-    ColorFrame colorFrame;
+    ShowFrameBuffers buffers;
     float pointSpacing = 0.0f;
     for (auto _ : state) {
-        sampleAnimation(show.animation, showTime, frame);
-        entry.effect->apply(frame, static_cast<float>(showTime), colorFrame);
-        pointSpacing = buildLaserFramePath(colorFrame, samples, {0.0f, 0.0f}, 0.1f).pointSpacing;
+        sampleAnimation(show.animation, showTime, buffers.animation, buffers.storage.pools());
+        entry.effect->apply(buffers.animation, static_cast<float>(showTime), buffers.drawn,
+                            buffers.storage);
+        pointSpacing =
+            buildLaserFramePath(buffers.drawn, samples, {0.0f, 0.0f}, 0.1f, buffers.pathLengths)
+                .pointSpacing;
         benchmark::DoNotOptimize(samples.data());
     }
     state.counters["samples"] = static_cast<double>(samples.size());

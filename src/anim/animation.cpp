@@ -1,11 +1,11 @@
 #include "anim/animation.hpp"
 
-#include "anim/data_error.hpp"
 #include "anim/data_file.hpp"
 #include "anim/decoder.hpp"
 #include "anim/json_number.hpp"
 #include "anim/load_diagnostics.hpp"
 #include "anim/sequence_reader.hpp"
+#include "core/data_error.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "anim/data_file.hpp"
 
-#include "anim/data_error.hpp"
+#include "core/data_error.hpp"
 
 #include <cerrno>
 #include <cstring>

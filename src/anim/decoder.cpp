@@ -1,7 +1,7 @@
 #include "anim/decoder.hpp"
 
-#include "anim/data_error.hpp"
 #include "anim/load_diagnostics.hpp"
+#include "core/data_error.hpp"
 
 #include <glm/geometric.hpp>
 

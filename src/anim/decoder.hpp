@@ -1,6 +1,6 @@
 #pragma once
 
-#include "effects/shapes.hpp"
+#include "core/shapes.hpp"
 
 #include <cstdint>
 #include <span>

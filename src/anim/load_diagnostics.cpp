@@ -7,8 +7,11 @@
 namespace lumarok {
 
 namespace {
+// The innermost scope of each loading thread. Not storage kept between frames but the
+// limit of the file being read now, asked by messages deep inside the decoders; per
+// thread so that files read at the same time on several threads count each on its own.
 thread_local LoadDiagnostics* gCurrentDiagnostics = nullptr;
-}
+} // namespace
 
 LoadDiagnostics::LoadDiagnostics(std::string file)
     : fileName(std::move(file)), outer(gCurrentDiagnostics) {

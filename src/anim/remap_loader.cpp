@@ -1,8 +1,8 @@
 #include "anim/remap_loader.hpp"
 
-#include "anim/data_error.hpp"
 #include "anim/data_file.hpp"
 #include "anim/load_diagnostics.hpp"
+#include "core/data_error.hpp"
 
 #include <sstream>
 

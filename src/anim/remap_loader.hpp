@@ -1,6 +1,6 @@
 #pragma once
 
-#include "anim/remap_table.hpp"
+#include "core/remap_table.hpp"
 
 #include <filesystem>
 #include <iosfwd>

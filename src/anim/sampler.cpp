@@ -14,12 +14,14 @@ constexpr float kMirror = 4095.0f;
 
 Frame sampleAnimation(const Animation& animation, double showSeconds) {
     Frame result;
-    sampleAnimation(animation, showSeconds, result);
+    FramePools pools;
+    sampleAnimation(animation, showSeconds, result, pools);
     return result;
 }
 
-void sampleAnimation(const Animation& animation, double showSeconds, Frame& result) {
-    clearFrame(result);
+void sampleAnimation(const Animation& animation, double showSeconds, Frame& result,
+                     FramePools& pools) {
+    clearFrame(result, pools);
     for (const SequenceEntry& entry : animation.sequence) {
         const std::int64_t diff = static_cast<std::int64_t>(entry.lastFrame) -
                                   static_cast<std::int64_t>(entry.firstFrame);
@@ -37,7 +39,7 @@ void sampleAnimation(const Animation& animation, double showSeconds, Frame& resu
             (showSeconds - entry.startSeconds) * dir + entry.firstFrame * kFrameSeconds;
         const std::size_t first = result.size();
         animation.scenes[static_cast<std::size_t>(entry.sceneIndex)].appendFrameAt(sceneSeconds,
-                                                                                   result);
+                                                                                   result, pools);
         for (std::size_t i = first; i < result.size(); ++i) {
             for (glm::vec2& point : result[i]) {
                 if (entry.flipHorizontal) {

@@ -39,11 +39,12 @@ void blendInto(const Polyline& a, const Polyline& b, float t, Polyline& result) 
 
 Frame Scene::frameAt(double sceneSeconds) const {
     Frame result;
-    appendFrameAt(sceneSeconds, result);
+    FramePools pools;
+    appendFrameAt(sceneSeconds, result, pools);
     return result;
 }
 
-void Scene::appendFrameAt(double sceneSeconds, Frame& out) const {
+void Scene::appendFrameAt(double sceneSeconds, Frame& out, FramePools& pools) const {
     const double p = sceneSeconds / kFrameSeconds;
     // Truncation maps -1 < p < 0 to frame 0; anything else outside the scene
     // (or not a number) shows nothing rather than reading past the frames.
@@ -55,7 +56,7 @@ void Scene::appendFrameAt(double sceneSeconds, Frame& out) const {
     const Frame& current = frames[k];
     if (k + 1 == frames.size() || current.size() != frames[k + 1].size()) {
         for (const Polyline& polyline : current) {
-            Polyline& copy = addPolyline(out);
+            Polyline& copy = addPolyline(out, pools);
             reserveRoom(copy, polyline.size());
             copy.assign(polyline.begin(), polyline.end());
         }
@@ -63,7 +64,7 @@ void Scene::appendFrameAt(double sceneSeconds, Frame& out) const {
     }
     const Frame& next = frames[k + 1];
     for (std::size_t i = 0; i < current.size(); ++i) {
-        blendInto(current[i], next[i], t, addPolyline(out));
+        blendInto(current[i], next[i], t, addPolyline(out, pools));
     }
 }
 

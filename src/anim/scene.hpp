@@ -1,7 +1,7 @@
 #pragma once
 
-#include "effects/frame_storage.hpp"
-#include "effects/shapes.hpp"
+#include "core/frame_storage.hpp"
+#include "core/shapes.hpp"
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -19,8 +19,9 @@ struct Scene {
     // The frame at a scene-local time, blended toward the next frame when the
     // two match closely. Empty when the time lies outside the scene's frames.
     Frame frameAt(double sceneSeconds) const;
-    // The same appended to `out`, reusing its storage (see frame_storage.hpp).
-    void appendFrameAt(double sceneSeconds, Frame& out) const;
+    // The same appended to `out`, reusing its storage and the pools' (see
+    // frame_storage.hpp).
+    void appendFrameAt(double sceneSeconds, Frame& out, FramePools& pools) const;
 };
 
 struct DecodeTotals;

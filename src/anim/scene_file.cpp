@@ -1,9 +1,9 @@
-#include "anim/data_error.hpp"
 #include "anim/data_file.hpp"
 #include "anim/decoder.hpp"
 #include "anim/json_number.hpp"
 #include "anim/load_diagnostics.hpp"
 #include "anim/scene.hpp"
+#include "core/data_error.hpp"
 
 #include <nlohmann/json.hpp>
 

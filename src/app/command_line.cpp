@@ -1,8 +1,8 @@
 #include "app/command_line.hpp"
-#include "laser/etherdream_listener.hpp"
-#include "laser/idn_scanner.hpp"
 
 #include "app/config_file.hpp"
+#include "laser/etherdream_listener.hpp"
+#include "laser/idn_scanner.hpp"
 
 #include <getopt.h>
 
@@ -67,6 +67,8 @@ enum Code : int {
     kControlAddress,
     kControlFrom,
     kAtEnd,
+    kOnBeat,
+    kLatency,
     kRate,
 };
 
@@ -109,6 +111,8 @@ constexpr option kLongOptions[] = {
     {"control-address", required_argument, nullptr, kControlAddress},
     {"control-from", required_argument, nullptr, kControlFrom},
     {"at-end", required_argument, nullptr, kAtEnd},
+    {"on-beat", no_argument, nullptr, kOnBeat},
+    {"latency", required_argument, nullptr, kLatency},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -129,6 +133,19 @@ double readSeconds(const std::string& text, const std::string& option) {
     const double value = std::strtod(begin, &end);
     if (end == begin || *end != '\0' || errno == ERANGE || !std::isfinite(value)) {
         throw UsageError("invalid " + option + " time '" + text + "' (seconds expected)");
+    }
+    return value;
+}
+
+double readLatency(const std::string& text, const std::string& option) {
+    const char* const begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(begin, &end);
+    if (end == begin || *end != '\0' || errno == ERANGE || !(value >= kLeastLatencyMs) ||
+        !(value <= kMostLatencyMs)) {
+        throw UsageError("invalid " + option + " '" + text + "' (milliseconds from -200 to 1000 " +
+                         "expected)");
     }
     return value;
 }
@@ -197,26 +214,43 @@ void addProjector(Options& options, const std::string& value, const std::string&
         }
     }
     if (projector == "all") {
-        options.allProjectors = true;
-        options.allPlacement = placement;
+        options.allProjectors = placement;
         return;
     }
-    if (std::find(options.projectors.begin(), options.projectors.end(), projector) !=
-        options.projectors.end()) {
+    if (std::any_of(options.projectors.begin(), options.projectors.end(),
+                    [&projector](const WantedProjector& p) { return p.name == projector; })) {
         throw UsageError(option + " " + projector + " given twice");
     }
-    options.projectors.push_back(projector);
-    options.placements.push_back(placement);
+    options.projectors.push_back({projector, placement});
 }
 
-void applyOption(Options& options, int code, const std::string& name, const char* value,
-                 bool& intensitySeen) {
+// The mode options as given, each on its own: refuseConflicts judges them together
+// before they become the one mode of Options.
+struct ModeWords {
+    bool help = false;
+    bool version = false;
+    bool laser = false;
+    bool listProjectors = false;
+    std::optional<double> renderSeconds;
+    std::string renderOut;
+    std::string exportIlda;
+    std::string listFrames;
+};
+
+// What one reading of the words gives.
+struct Parsed {
+    Options options;
+    ModeWords modes;
+};
+
+void applyOption(Options& options, ModeWords& modes, int code, const std::string& name,
+                 const char* value, bool& intensitySeen) {
     switch (code) {
     case 'h':
-        options.help = true;
+        modes.help = true;
         break;
     case 'V':
-        options.version = true;
+        modes.version = true;
         break;
     case 'q':
         options.verbosity = -1;
@@ -238,7 +272,7 @@ void applyOption(Options& options, int code, const std::string& name, const char
         options.osc = true;
         break;
     case kLaser:
-        options.laser = true;
+        modes.laser = true;
         break;
     case kAudioSource:
         options.audioSource = requireNonEmpty(value, name);
@@ -247,10 +281,10 @@ void applyOption(Options& options, int code, const std::string& name, const char
         options.display = requireNonEmpty(value, name);
         break;
     case kRender:
-        options.renderSeconds = readSeconds(value, name);
+        modes.renderSeconds = readSeconds(value, name);
         break;
     case kOut:
-        options.renderOut = requireNonEmpty(value, name);
+        modes.renderOut = requireNonEmpty(value, name);
         break;
     case kOscPort:
         options.oscPort = readPort(value);
@@ -271,6 +305,12 @@ void applyOption(Options& options, int code, const std::string& name, const char
         if (options.clockTimeout < 0.0) {
             throw UsageError(name + " needs 0 (hold the last time) or more seconds");
         }
+        break;
+    case kOnBeat:
+        options.onBeat = true;
+        break;
+    case kLatency:
+        options.latencyMs = readLatency(value, name);
         break;
     case kControlPort:
         options.controlPort = readPort(value, name);
@@ -293,7 +333,7 @@ void applyOption(Options& options, int code, const std::string& name, const char
         }
         break;
     case kListProjectors:
-        options.listProjectors = true;
+        modes.listProjectors = true;
         break;
     case kProjector:
         addProjector(options, requireNonEmpty(value, name), name);
@@ -327,7 +367,7 @@ void applyOption(Options& options, int code, const std::string& name, const char
         options.ltcSource = value != nullptr ? value : "";
         break;
     case kExportIlda:
-        options.exportIlda = requireNonEmpty(value, name);
+        modes.exportIlda = requireNonEmpty(value, name);
         break;
     case kFps:
         options.fps = readSeconds(value, name);
@@ -357,7 +397,7 @@ void applyOption(Options& options, int code, const std::string& name, const char
         options.loop = true;
         break;
     case kListFrames:
-        options.listFrames = requireNonEmpty(value, name);
+        modes.listFrames = requireNonEmpty(value, name);
         break;
     case kVenue:
         options.venueFile = requireNonEmpty(value, name);
@@ -367,30 +407,30 @@ void applyOption(Options& options, int code, const std::string& name, const char
     }
 }
 
-void refuseConflicts(const Options& options) {
-    if (options.renderSeconds && options.renderOut.empty()) {
+void refuseConflicts(const Options& options, const ModeWords& modes) {
+    if (modes.renderSeconds && modes.renderOut.empty()) {
         throw UsageError("--render needs --out FILE (.png, .svg or .json)");
     }
-    if (!options.renderSeconds && !options.renderOut.empty()) {
+    if (!modes.renderSeconds && !modes.renderOut.empty()) {
         throw UsageError("--out is for --render only");
     }
-    const int modes = (options.renderSeconds ? 1 : 0) + (options.laser ? 1 : 0) +
-                      (options.listProjectors ? 1 : 0) + (options.listFrames.empty() ? 0 : 1);
-    if (modes > 1) {
+    const int given = (modes.renderSeconds ? 1 : 0) + (modes.laser ? 1 : 0) +
+                      (modes.listProjectors ? 1 : 0) + (modes.listFrames.empty() ? 0 : 1);
+    if (given > 1) {
         throw UsageError("choose one of --render, --laser, --list-projectors and --list-frames");
     }
-    if (!options.listFrames.empty() &&
-        (!options.exportIlda.empty() || !options.ildaFiles.empty() || options.osc || options.ltc)) {
+    if (!modes.listFrames.empty() &&
+        (!modes.exportIlda.empty() || !options.ildaFiles.empty() || options.osc || options.ltc)) {
         throw UsageError("--list-frames prints a file's frames; it goes with no other mode");
     }
     if (options.ildaFiles.empty() && (options.ildaFps || options.loop)) {
         throw UsageError("--ilda-fps and --loop go with --ilda");
     }
-    if (!options.ildaFiles.empty() && (!options.showFolder.empty() || options.listProjectors)) {
+    if (!options.ildaFiles.empty() && (!options.showFolder.empty() || modes.listProjectors)) {
         throw UsageError("--ilda plays ILDA files instead of a show; give no --show or "
                          "--list-projectors with it");
     }
-    if (options.renderSeconds && options.osc) {
+    if (modes.renderSeconds && options.osc) {
         throw UsageError("--render takes its clock time from the command line, not from --osc");
     }
     // A listening setting without the OSC clock would be silently unused.
@@ -401,41 +441,48 @@ void refuseConflicts(const Options& options) {
     if (options.clockTimeout > 0.0 && !options.osc && !options.ltc) {
         throw UsageError("--clock-timeout goes with --osc or --ltc");
     }
+    if (options.latencyMs && !options.onBeat) {
+        throw UsageError("--latency goes with --on-beat");
+    }
+    if (options.onBeat && (modes.renderSeconds || !modes.exportIlda.empty() ||
+                           modes.listProjectors || !modes.listFrames.empty())) {
+        throw UsageError("--on-beat is for playing; --render and --export-ilda draw given times");
+    }
     if (!options.controlPort && (!options.controlAddress.empty() || !options.controlFrom.empty())) {
         throw UsageError("--control-address and --control-from need --control-port");
     }
-    if (options.controlPort && !options.laser) {
+    if (options.controlPort && !modes.laser) {
         throw UsageError("--control-port goes with --laser (the preview takes b, + and -)");
     }
     if (options.loop && options.atEnd && *options.atEnd != AtEnd::loop) {
         throw UsageError("--loop is --at-end loop; give one of them");
     }
-    if (options.atEnd && (options.renderSeconds || !options.exportIlda.empty())) {
+    if (options.atEnd && (modes.renderSeconds || !modes.exportIlda.empty())) {
         throw UsageError("--at-end is for playing; --render and --export-ilda draw given times");
     }
     if (options.fromSeconds && options.toSeconds && *options.toSeconds <= *options.fromSeconds) {
         throw UsageError("--to must be later than --from");
     }
-    if (options.exportIlda.empty() && (options.fps || options.fromSeconds || options.toSeconds)) {
+    if (modes.exportIlda.empty() && (options.fps || options.fromSeconds || options.toSeconds)) {
         throw UsageError("--fps, --from and --to go with --export-ilda");
     }
-    if (!options.exportIlda.empty() && (options.renderSeconds || options.laser ||
-                                        options.listProjectors || options.osc || options.ltc)) {
+    if (!modes.exportIlda.empty() && (modes.renderSeconds || modes.laser || modes.listProjectors ||
+                                      options.osc || options.ltc)) {
         throw UsageError("--export-ilda writes a file; it goes with no other mode or clock");
     }
     if (options.allProjectors && !options.projectors.empty()) {
         throw UsageError("--projector all takes every projector; name no others with it");
     }
-    if (!options.statusTo.empty() && !options.laser) {
+    if (!options.statusTo.empty() && !modes.laser) {
         throw UsageError("--status-to goes with --laser");
     }
-    const bool toFile = options.renderSeconds || !options.exportIlda.empty();
+    const bool toFile = modes.renderSeconds || !modes.exportIlda.empty();
     if (!options.venueFile.empty() && toFile &&
         (options.projectors.size() != 1 || options.allProjectors)) {
         throw UsageError("--venue with --render or --export-ilda needs one --projector NAME: "
                          "the projector whose samples to write");
     }
-    if (!options.venueFile.empty() && (options.listProjectors || !options.listFrames.empty())) {
+    if (!options.venueFile.empty() && (modes.listProjectors || !modes.listFrames.empty())) {
         throw UsageError("--venue goes with --laser, --render, --export-ilda or the preview");
     }
     if (options.osc && options.ltc) {
@@ -458,7 +505,7 @@ std::string longName(int code, int longIndex) {
 
 // The options in `arguments`, without the checks of options against each other; the
 // long names of those given go to `given`.
-Options readOptions(const std::vector<std::string>& arguments, std::set<std::string>& given) {
+Parsed readOptions(const std::vector<std::string>& arguments, std::set<std::string>& given) {
     std::vector<std::string> words{"lumarok"};
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         // getopt attaches an optional value only as --ltc=SOURCE; take "--ltc SOURCE" too.
@@ -475,7 +522,8 @@ Options readOptions(const std::vector<std::string>& arguments, std::set<std::str
     }
     argv.push_back(nullptr);
 
-    Options options;
+    Parsed parsed;
+    Options& options = parsed.options;
     bool intensitySeen = false;
     // getopt keeps its position in globals: 0 starts a fresh scan, and its own
     // messages are off so that every error is one line of ours.
@@ -499,7 +547,7 @@ Options readOptions(const std::vector<std::string>& arguments, std::set<std::str
                 optopt != 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : wrote;
             throw UsageError("option '" + missing + "' needs a value");
         }
-        applyOption(options, code, spelling(code, longIndex), optarg, intensitySeen);
+        applyOption(options, parsed.modes, code, spelling(code, longIndex), optarg, intensitySeen);
         given.insert(longName(code, longIndex));
     }
     // getopt has moved the words it did not take to the end: more files for --ilda.
@@ -510,7 +558,7 @@ Options readOptions(const std::vector<std::string>& arguments, std::set<std::str
         }
         options.ildaFiles.push_back(word);
     }
-    return options;
+    return parsed;
 }
 
 // The file's settings as option words ahead of the command line's, so that one parser
@@ -538,17 +586,53 @@ std::vector<std::string> withConfigFile(const std::string& path,
     return words;
 }
 
+// The one mode the checked words ask for; help and version win, as they did.
+Mode modeOf(const ModeWords& modes) {
+    if (modes.help) {
+        return HelpMode{};
+    }
+    if (modes.version) {
+        return VersionMode{};
+    }
+    if (modes.listProjectors) {
+        return ListProjectorsMode{};
+    }
+    if (!modes.listFrames.empty()) {
+        return ListFramesMode{modes.listFrames};
+    }
+    if (modes.renderSeconds) {
+        return RenderMode{*modes.renderSeconds, modes.renderOut};
+    }
+    if (!modes.exportIlda.empty()) {
+        return ExportIldaMode{modes.exportIlda};
+    }
+    if (modes.laser) {
+        return LaserMode{};
+    }
+    return PreviewMode{};
+}
+
 } // namespace
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     std::set<std::string> given;
-    Options options = readOptions(arguments, given);
-    if (!options.configFile.empty()) {
+    Parsed parsed = readOptions(arguments, given);
+    if (!parsed.options.configFile.empty()) {
         std::set<std::string> all;
-        options = readOptions(withConfigFile(options.configFile, arguments, given), all);
+        parsed = readOptions(withConfigFile(parsed.options.configFile, arguments, given), all);
     }
-    refuseConflicts(options);
-    return options;
+    refuseConflicts(parsed.options, parsed.modes);
+    parsed.options.mode = modeOf(parsed.modes);
+    return std::move(parsed.options);
+}
+
+std::vector<std::string> projectorNames(const Options& options) {
+    std::vector<std::string> names;
+    names.reserve(options.projectors.size());
+    for (const WantedProjector& projector : options.projectors) {
+        names.push_back(projector.name);
+    }
+    return names;
 }
 
 const char* usageText() {
@@ -573,6 +657,10 @@ const char* usageText() {
            "  --osc-from ADDR[/LEN]   accept /Time only from these senders (repeatable)\n"
            "  --clock-timeout SECONDS with --osc or --ltc: dark after this long without time\n"
            "                          (default 0: hold the last time for ever)\n"
+           "  --on-beat               draw each frame for the moment its light is played\n"
+           "                          (recommended for shows; default: for the moment drawn)\n"
+           "  --latency MS            with --on-beat: the music's own output delay, added on\n"
+           "                          top (-200 to 1000 ms; default 0)\n"
            "  --at-end hold|dark|loop after the show's end: hold the last entry (default;\n"
            "                          dark for --ilda), dark, or start again (steady clock)\n"
            "  --control-port N        take live control over OSC on this UDP port (laser\n"

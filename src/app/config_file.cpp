@@ -1,7 +1,7 @@
 #include "app/config_file.hpp"
 
 #include "app/command_line.hpp"
-#include "app/settings_toml.hpp"
+#include "core/settings_toml.hpp"
 
 #include <toml++/toml.h>
 
@@ -54,6 +54,8 @@ const std::map<std::string_view, Kind> kKeys = {
     {"control-address", Kind::Text},
     {"control-from", Kind::TextList},
     {"at-end", Kind::Text},
+    {"on-beat", Kind::Switch},
+    {"latency", Kind::Number},
     {"venue", Kind::Text},
     {"ilda", Kind::TextList},
     {"ilda-fps", Kind::Number},
@@ -146,46 +148,6 @@ std::optional<std::vector<std::string>> wordsFor(const std::string& key, Kind ki
 }
 
 } // namespace
-
-namespace {
-
-std::string readSettingsText(const std::string& option, const std::string& path) {
-    // A settings file is a few kilobytes; anything near this is no settings file.
-    constexpr std::uintmax_t kLargestFile = 16u << 20;
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        throw UsageError(option + ": '" + path + "' is a folder, not a file");
-    }
-    // A FIFO or a device would block or never end.
-    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error)) {
-        throw UsageError(option + ": '" + path + "' is not a regular file");
-    }
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error && size > kLargestFile) {
-        throw UsageError(option + ": '" + path + "' is larger than 16 MiB");
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (in) {
-        text << in.rdbuf();
-    }
-    if (!in || in.bad()) {
-        throw UsageError(option + ": cannot read '" + path + "': " + std::strerror(errno));
-    }
-    return text.str();
-}
-
-} // namespace
-
-toml::table parseSettingsFile(const std::string& option, const std::string& path) {
-    const std::string text = readSettingsText(option, path);
-    try {
-        return toml::parse(text, path);
-    } catch (const toml::parse_error& e) {
-        throw UsageError(path + ":" + std::to_string(e.source().begin.line) + ": " +
-                         std::string(e.description()));
-    }
-}
 
 std::vector<ConfigSetting> readConfigFile(const std::string& path) {
     const toml::table table = parseSettingsFile("--config", path);

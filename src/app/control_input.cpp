@@ -1,6 +1,6 @@
 #include "app/control_input.hpp"
 
-#include "app/status_sender.hpp"
+#include "status/status_sender.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -39,7 +39,7 @@ std::string ControlInput::listenText() const {
     return text;
 }
 
-bool ControlInput::allowed(std::uint32_t address) const {
+bool ControlInput::allowed(Ipv4Address address) const {
     return allowedBy(settings.allowedSenders, address);
 }
 
@@ -53,14 +53,14 @@ void ControlInput::poll() {
         if (received.error != 0) {
             return; // nothing waiting (or a receive error, which the next poll meets again)
         }
-        if (!allowed(received.sourceAddress)) {
+        if (!allowed(received.source.address)) {
             ++refused;
             const auto now = std::chrono::steady_clock::now();
             if (refused == 1 || now - lastRefusalLine >= kRefusalInterval) {
                 std::fprintf(stderr,
                              "lumarok: control from %s refused (not a --control-from sender), "
                              "%llu so far\n",
-                             dottedAddress(received.sourceAddress).c_str(),
+                             received.source.address.text().c_str(),
                              static_cast<unsigned long long>(refused));
                 lastRefusalLine = now;
             }
@@ -74,33 +74,31 @@ void ControlInput::poll() {
         float unusedTime = 0.0f;
         try {
             // A /Time on the control socket sets no clock: control only.
-            (void)visitPacket(makePacketView(buffer.data(), received.length), unusedTime,
-                              [&](const OscMessageView& message) {
-                                  take(message, received.sourceAddress, received.sourcePort);
-                              });
+            (void)visitPacket(
+                makePacketView(buffer.data(), received.length), unusedTime,
+                [&](const OscMessageView& message) { take(message, received.source); });
         } catch (const std::exception& e) {
             std::fprintf(stderr, "lumarok: control datagram from %s dropped (%s)\n",
-                         dottedAddress(received.sourceAddress).c_str(), e.what());
+                         received.source.address.text().c_str(), e.what());
         }
     }
 }
 
-void ControlInput::take(const OscMessageView& message, std::uint32_t source,
-                        std::uint16_t sourcePort) {
+void ControlInput::take(const OscMessageView& message, Ipv4Endpoint source) {
     const std::optional<ControlCommand> command = readControlMessage(message);
     if (!command) {
         return;
     }
     if (command->kind == ControlCommand::Kind::status) {
         if (requesters.size() < kMaxRequesters) {
-            requesters.push_back({source, sourcePort});
+            requesters.push_back(source);
         }
         return;
     }
     const std::string line = control.apply(*command);
     if (!line.empty()) {
         std::fprintf(stderr, "lumarok: %s (from %s)\n", line.c_str(),
-                     dottedAddress(source).c_str());
+                     source.address.text().c_str());
     }
 }
 
@@ -110,12 +108,12 @@ void ControlInput::answer(const ShowHealth& health) {
     }
     const std::vector<std::byte> message = statusMessage(health);
     UdpSocket& out = socket ? *socket : answers;
-    for (const Requester& to : requesters) {
+    for (const Ipv4Endpoint& to : requesters) {
         try {
-            out.sendTo(dottedAddress(to.address), to.port, message);
+            out.sendTo(to, message);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "lumarok: status to %s not sent: %s\n",
-                         dottedAddress(to.address).c_str(), e.what());
+            std::fprintf(stderr, "lumarok: status to %s not sent: %s\n", to.address.text().c_str(),
+                         e.what());
         }
     }
     requesters.clear();

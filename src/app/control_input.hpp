@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/show_control.hpp"
-#include "app/show_health.hpp"
-#include "clock/address_range.hpp"
-#include "clock/udp_socket.hpp"
+#include "net/ipv4_address.hpp"
+#include "net/udp_socket.hpp"
+#include "show/show_control.hpp"
+#include "status/show_health.hpp"
 
 #include <array>
 #include <chrono>
@@ -35,7 +35,7 @@ public:
     // Handles every datagram waiting; never waits.
     void poll();
     // One message from the /Time socket, whose sender was already allowed there.
-    void take(const OscMessageView& message, std::uint32_t source, std::uint16_t sourcePort);
+    void take(const OscMessageView& message, Ipv4Endpoint source);
     // Answers the status requests heard since the last call with this reading.
     void answer(const ShowHealth& health);
     [[nodiscard]] bool asked() const { return !requesters.empty(); }
@@ -46,17 +46,13 @@ public:
     [[nodiscard]] const ShowControl& state() const { return control; }
 
 private:
-    struct Requester {
-        std::uint32_t address;
-        std::uint16_t port;
-    };
-    [[nodiscard]] bool allowed(std::uint32_t address) const;
+    [[nodiscard]] bool allowed(Ipv4Address address) const;
 
     ControlSettings settings;
     ShowControl control;
     std::optional<UdpSocket> socket;
     UdpSocket answers; // for requests that came on the /Time socket
-    std::vector<Requester> requesters;
+    std::vector<Ipv4Endpoint> requesters;
     std::uint64_t refused = 0;
     std::chrono::steady_clock::time_point lastRefusalLine;
     alignas(4) std::array<std::byte, 1025> buffer{};

@@ -1,25 +1,22 @@
 #include "app/laser_show.hpp"
 
 #include "app/command_line.hpp"
-#include "app/effect_kind.hpp"
-#include "app/laser_frame.hpp"
-#include "app/laser_status.hpp"
 #include "app/live_operation.hpp"
-#include "app/projector_finder.hpp"
-#include "app/projector_slot.hpp"
-#include "app/show_frame.hpp"
-#include "app/show_health.hpp"
-#include "app/show_objects.hpp"
-#include "app/static_guard.hpp"
-#include "app/status_sender.hpp"
 #include "app/stop_signals.hpp"
-#include "clock/address_range.hpp"
 #include "clock/remap_time.hpp"
 #include "clock/time_provider.hpp"
 #include "laser/event_log.hpp"
+#include "laser/laser_frame.hpp"
 #include "laser/pacing.hpp"
-
-#include <arpa/inet.h>
+#include "laser/show_frame.hpp"
+#include "laser/static_guard.hpp"
+#include "output/projector_finder.hpp"
+#include "output/projector_slot.hpp"
+#include "show/effect_kind.hpp"
+#include "show/show_objects.hpp"
+#include "status/laser_status.hpp"
+#include "status/show_health.hpp"
+#include "status/status_sender.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +36,13 @@ constexpr auto kAllWindow = std::chrono::seconds(1);
 // Once one sender asks for a frame, the renderer waits this long for the others, so
 // that one frame goes to all of them at once (their buffers hold far more).
 constexpr auto kGatherWait = std::chrono::milliseconds(8);
+// On the beat a projector that asks out of step with the others gets, when the renderer has
+// waited for it, the frame drawn for its own moment while the others lead theirs up to it:
+// from then on they are in step. One that asks later than the wait takes the frame drawn
+// for the others' moment and plays it late, and stays out of step: so the renderer waits
+// longer, up to half a frame of 50 ms. A device waited for comes that much below its reserve
+// once (its frame still plays on the beat, led up to the later moment).
+constexpr auto kOnBeatGatherWait = std::chrono::milliseconds(25);
 constexpr auto kHealthPeriod = std::chrono::seconds(1);
 // Longest wait for a request while none is pending: how late the health messages and a
 // stop are seen while no projector plays.
@@ -48,18 +52,19 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFind
                                            const std::shared_ptr<const Venue>& venue) {
     std::vector<SlotSettings> chosen;
     if (!options.allProjectors) {
-        for (std::size_t i = 0; i < options.projectors.size(); ++i) {
-            chosen.push_back({options.projectors[i], options.placements[i], venue});
+        for (const WantedProjector& projector : options.projectors) {
+            chosen.push_back({projector.name, projector.placement, venue, true, options.onBeat});
         }
         if (chosen.empty()) {
-            chosen.push_back({{}, {}, venue}); // whichever answers first
+            chosen.push_back({{}, {}, venue, true, options.onBeat}); // whichever answers first
         }
         return chosen;
     }
     for (const FoundProjector& found : finder.collect(kAllWindow)) {
         // By the address it answers from: names may repeat or be empty, and the address a
         // device announces may be another.
-        chosen.push_back({dottedAddress(ntohl(found.source)), options.allPlacement, venue});
+        chosen.push_back(
+            {found.source.address.text(), *options.allProjectors, venue, true, options.onBeat});
     }
     if (chosen.empty()) {
         throw std::runtime_error("no projector answered within 1 s");
@@ -84,9 +89,10 @@ Needs needs(std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
     return result;
 }
 
-// Renders when every playing projector wants a frame, or kGatherWait after the first
+// Renders when every playing projector wants a frame, or `wait` after the first
 // did. The bell only saves polling: what the senders want is read from them.
-bool gather(const Doorbell& wants, std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
+bool gather(const Doorbell& wants, std::vector<std::unique_ptr<ProjectorSlot>>& slots,
+            Clock::duration wait) {
     std::uint32_t seen = wants.rings();
     Needs now = needs(slots);
     if (!now.any) {
@@ -94,13 +100,26 @@ bool gather(const Doorbell& wants, std::vector<std::unique_ptr<ProjectorSlot>>& 
         seen = wants.rings();
         now = needs(slots);
     }
-    const Clock::time_point deadline = Clock::now() + kGatherWait;
+    const Clock::time_point deadline = Clock::now() + wait;
     while (now.any && !now.all && Clock::now() < deadline) {
         wants.waitPast(seen, deadline);
         seen = wants.rings();
         now = needs(slots);
     }
     return now.any;
+}
+
+// The moment the next frame is played: the latest that the projectors asking for it name
+// (they are in step: their moments lie together), which every one of them can reach (one
+// that named an earlier moment leads its copy with dark up to it); zero when none names one.
+Clock::time_point playMomentOf(std::vector<std::unique_ptr<ProjectorSlot>>& slots) {
+    Clock::time_point latest{};
+    for (const auto& slot : slots) {
+        if (slot->live() && slot->frames().needsFrame()) {
+            latest = std::max(latest, slot->frames().wantedFor());
+        }
+    }
+    return latest;
 }
 
 // Samples per second of each projector since the previous reading.
@@ -148,7 +167,7 @@ struct RenderSide {
 };
 
 void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSample>& samples,
-             const LiveOperation& operation) {
+             const LiveOperation& operation, Clock::time_point playsAt) {
     std::shared_ptr<const ProjectorCorrection> current = slot.correction();
     if (!current) {
         return; // not found yet: nothing to publish to
@@ -170,7 +189,7 @@ void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSampl
                      slot.label().c_str());
     }
     operation.applyTo(slot, slot.scratch()); // live blackout and master level
-    slot.frames().publish(slot.scratch());
+    slot.frames().publish(slot.scratch(), playsAt);
 }
 
 } // namespace
@@ -178,17 +197,19 @@ void copyFor(ProjectorSlot& slot, RenderSide& side, const std::vector<LaserSampl
 LaserFrameBuilder showFrameBuilder(const ShowObjects& show, float intensity, ShowEnd end) {
     const ShowSources sources{*show.gAnimation, *show.gRemapTable, *show.gTimeline};
     auto buffers = std::make_shared<ShowFrameBuffers>(); // kept: steady frames do not allocate
-    return [&show, sources, buffers, intensity, end](std::vector<LaserSample>& samples,
-                                                     glm::vec2 beam, double& showSeconds) {
-        const EndedClock clock = atShowEnd(end, show.gTimeProvider->getTime());
-        showSeconds = remapTime(*show.gRemapTable, clock.clockSeconds);
-        if (clock.dark) {
-            samples.clear();
-            return beam;
-        }
-        const ColorFrame& frame = renderShowFrame(sources, showSeconds, *buffers);
-        return buildLaserFramePath(frame, samples, beam, intensity).beamPosition;
-    };
+    return
+        [&show, sources, buffers, intensity, end](std::vector<LaserSample>& samples, glm::vec2 beam,
+                                                  double& showSeconds, Clock::time_point drawFor) {
+            const EndedClock clock = atShowEnd(end, clockTimeFor(*show.gTimeProvider, drawFor));
+            showSeconds = remapTime(*show.gRemapTable, clock.clockSeconds);
+            if (clock.dark) {
+                samples.clear();
+                return beam;
+            }
+            const ColorFrame& frame = renderShowFrame(sources, showSeconds, *buffers);
+            return buildLaserFramePath(frame, samples, beam, intensity, buffers->pathLengths)
+                .beamPosition;
+        };
 }
 
 void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBuilder build,
@@ -215,22 +236,29 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     std::vector<LaserSample> samples;
     glm::vec2 beam{0.0f, 0.0f};
     const Clock::time_point start = Clock::now();
-    LiveOperation operation(options, *show.gTimeProvider, start);
+    LiveOperation operation(options, *show.gTimeProvider, show.oscClock, start);
     StatusLine statusLine = StatusLine::forStderr(options.verbosity < 0, start);
     ShowHealth health;
     SampleRates rates(slots.size());
     std::vector<RenderSide> sides(slots.size());
     std::uint64_t framesDrawn = 0;
+    // The music's own output delay: the light is drawn for that much earlier a moment.
+    const auto latency = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(options.latencyMs.value_or(0.0)));
     Clock::time_point lastReading = start;
     Clock::time_point nextHealth = start + kHealthPeriod;
     while (!stop.load()) {
-        if (gather(wants, slots)) {
+        if (gather(wants, slots, options.onBeat ? kOnBeatGatherWait : kGatherWait)) {
+            const Clock::time_point playsAt =
+                options.onBeat ? playMomentOf(slots) : Clock::time_point{};
+            const Clock::time_point drawFor =
+                playsAt == Clock::time_point{} ? playsAt : playsAt - latency;
             operation.beforeFrame();
-            beam = build(samples, beam, health.showSeconds);
+            beam = build(samples, beam, health.showSeconds, drawFor);
             operation.afterFrame();
             for (std::size_t i = 0; i < slots.size(); ++i) {
                 if (slots[i]->live()) {
-                    copyFor(*slots[i], sides[i], samples, operation);
+                    copyFor(*slots[i], sides[i], samples, operation, playsAt);
                 }
             }
             frames.ring();

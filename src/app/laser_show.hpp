@@ -1,10 +1,11 @@
 #pragma once
 
-#include "app/show_end.hpp"
-#include "laser/laser_sample.hpp"
+#include "core/laser_sample.hpp"
+#include "show/show_end.hpp"
 
 #include <glm/vec2.hpp>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -15,11 +16,12 @@ class ShowObjects;
 struct Options;
 struct Venue;
 
-// Draws the frame for the show time now into `samples` (emptied and refilled), the
-// beam starting where the last frame left it; returns where it ends. `showSeconds`
-// receives the show time drawn.
-using LaserFrameBuilder = std::function<glm::vec2(std::vector<LaserSample>& samples, glm::vec2 beam,
-                                                  double& showSeconds)>;
+// Draws the frame for the show time at `drawFor` on the steady clock (zero: now) into
+// `samples` (emptied and refilled), the beam starting where the last frame left it;
+// returns where it ends. `showSeconds` receives the show time drawn.
+using LaserFrameBuilder =
+    std::function<glm::vec2(std::vector<LaserSample>& samples, glm::vec2 beam, double& showSeconds,
+                            std::chrono::steady_clock::time_point drawFor)>;
 
 // The bundled show's frames at the clock's show time, with this colour intensity, and
 // after the show's end as `end` says (dark: no samples). The show objects must outlive it.
@@ -30,9 +32,12 @@ using LaserFrameBuilder = std::function<glm::vec2(std::vector<LaserSample>& samp
 // safety rules, lost and found), one render per show time handed to every stream that
 // plays, each placed and sent by its own sender, and one status for all. A projector
 // lost mid-show goes dark and is looked for again while the others play on; the show
-// never gives up on a projector. Ends on a stop signal with every projector dark and
-// switched off. `build` draws each frame. Each projector's copy is corrected by its
-// entry of `venue` (may be null) and watched by its static-beam guard.
+// never gives up on a projector. With --on-beat each frame is drawn for the moment its
+// first sample is played (the latest the projectors that asked for it name; they are in
+// step) less --latency, and each projector leads it with dark samples up to that moment. Ends on a
+// stop signal with every projector dark and switched off. `build` draws each frame. Each
+// projector's copy is corrected by its entry of `venue` (may be null) and watched by its
+// static-beam guard.
 void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBuilder build,
                   std::shared_ptr<const Venue> venue = nullptr);
 

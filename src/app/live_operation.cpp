@@ -1,10 +1,10 @@
 #include "app/live_operation.hpp"
 
 #include "app/command_line.hpp"
-#include "app/projector_finder.hpp"
-#include "app/projector_slot.hpp"
 #include "clock/osc_time_provider.hpp"
-#include "laser/laser_sample.hpp"
+#include "core/laser_sample.hpp"
+#include "output/projector_finder.hpp"
+#include "output/projector_slot.hpp"
 
 #include <cstdio>
 
@@ -28,23 +28,24 @@ std::string waitingForLine(const std::string& wanted, const std::vector<std::str
 }
 
 LiveOperation::LiveOperation(const Options& options, TimeProvider& showClock,
-                             Clock::time_point start)
-    : clock(showClock), timeoutSeconds(options.clockTimeout),
+                             OscTimeProvider* showOscClock, Clock::time_point start)
+    : clock(showClock), oscClock(showOscClock), timeoutSeconds(options.clockTimeout),
       control(controlSettings(options), options.intensity * 100.0f),
       nextWaitingLine(start + kFirstWaitingLine) {
-    if (auto* osc = dynamic_cast<OscTimeProvider*>(&clock)) {
-        osc->passOtherMessages([this](const OscMessageView& message, std::uint32_t source,
-                                      std::uint16_t port) { control.take(message, source, port); });
+    if (oscClock != nullptr) {
+        oscClock->passOtherMessages([this](const OscMessageView& message, Ipv4Endpoint source) {
+            control.take(message, source);
+        });
     }
     if (control.listening() && options.verbosity >= 0) {
         std::fprintf(stderr, "control: OSC on %s\n", control.listenText().c_str());
     }
-    describeClock(&clock, timeoutSeconds, clockReading);
+    describeClock(clock, timeoutSeconds, clockReading);
 }
 
 LiveOperation::~LiveOperation() {
-    if (auto* osc = dynamic_cast<OscTimeProvider*>(&clock)) {
-        osc->passOtherMessages({});
+    if (oscClock != nullptr) {
+        oscClock->passOtherMessages({});
     }
 }
 
@@ -54,12 +55,12 @@ void LiveOperation::beforeFrame() {
 
 void LiveOperation::afterFrame() {
     const ClockState before = clockReading.clockState;
-    describeClock(&clock, timeoutSeconds, clockReading);
+    describeClock(clock, timeoutSeconds, clockReading);
     const ClockState now = clockReading.clockState;
     if (now == before) {
         return;
     }
-    const char* const heard = clockReading.clockSource == "ltc" ? "timecode" : "/Time";
+    const char* const heard = clockReading.clockHeard.c_str();
     if (now == ClockState::stale) {
         std::fprintf(stderr, "lumarok: clock: no %s for %.1f s; dark until it comes back\n", heard,
                      clockReading.clockSilentSeconds);
@@ -88,6 +89,7 @@ void LiveOperation::applyTo(ProjectorSlot& slot, std::vector<LaserSample>& copy)
 
 void LiveOperation::describe(ShowHealth& health) const {
     health.clockSource = clockReading.clockSource;
+    health.clockHeard = clockReading.clockHeard;
     health.clockState = clockReading.clockState;
     health.clockSilentSeconds = clockReading.clockSilentSeconds;
     health.clockLive = clockReading.clockLive;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/control_input.hpp"
-#include "app/show_health.hpp"
+#include "status/show_health.hpp"
 
 #include <chrono>
 #include <memory>
@@ -12,6 +12,7 @@ namespace lumarok {
 
 class ProjectorFinder;
 class ProjectorSlot;
+class OscTimeProvider;
 class TimeProvider;
 struct LaserSample;
 struct Options;
@@ -28,9 +29,10 @@ public:
     static constexpr auto kFirstWaitingLine = std::chrono::seconds(2);
     static constexpr auto kWaitingLinePeriod = std::chrono::seconds(5);
 
-    // Takes control on the /Time socket too when the clock is OSC's. Throws the control
-    // socket's std::system_error.
-    LiveOperation(const Options& options, TimeProvider& clock, Clock::time_point start);
+    // Takes control on the /Time socket too when the clock is OSC's (oscClock, the same
+    // object as clock, or none). Throws the control socket's std::system_error.
+    LiveOperation(const Options& options, TimeProvider& clock, OscTimeProvider* oscClock,
+                  Clock::time_point start);
     ~LiveOperation();
     LiveOperation(const LiveOperation&) = delete;
     LiveOperation& operator=(const LiveOperation&) = delete;
@@ -53,6 +55,7 @@ public:
 
 private:
     TimeProvider& clock;
+    OscTimeProvider* oscClock;
     double timeoutSeconds;
     ControlInput control;
     ShowHealth clockReading; // clock fields only

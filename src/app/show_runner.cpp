@@ -2,30 +2,30 @@
 
 #include "anim/animation.hpp"
 #include "app/command_line.hpp"
-#include "app/headless_render.hpp"
-#include "app/ilda_export.hpp"
-#include "app/ilda_show.hpp"
-#include "app/laser_frame.hpp"
 #include "app/laser_show.hpp"
 #include "app/live_operation.hpp"
-#include "app/preview_window.hpp"
-#include "app/projector_correction.hpp"
-#include "app/readout.hpp"
-#include "app/show_end.hpp"
-#include "app/show_folder.hpp"
-#include "app/show_frame.hpp"
-#include "app/show_objects.hpp"
 #include "app/stop_signals.hpp"
+#include "app/venue_choice.hpp"
 #include "app/version.hpp"
 #include "clock/clock_time_provider.hpp"
 #include "clock/ltc_time_provider.hpp"
 #include "clock/osc_time_provider.hpp"
 #include "clock/remap_time.hpp"
+#include "export/headless_render.hpp"
+#include "export/ilda_export.hpp"
 #include "laser/discovery.hpp"
 #include "laser/etherdream_listener.hpp"
 #include "laser/idn_scanner.hpp"
-
-#include <arpa/inet.h>
+#include "laser/ilda_show.hpp"
+#include "laser/laser_frame.hpp"
+#include "laser/projector_correction.hpp"
+#include "laser/show_frame.hpp"
+#include "output/play_moment.hpp"
+#include "preview/preview_window.hpp"
+#include "preview/readout.hpp"
+#include "show/show_end.hpp"
+#include "show/show_folder.hpp"
+#include "show/show_objects.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -65,10 +65,10 @@ int listProjectors(const Options& options) {
     const StopSignals signals;
     // Ether Dreams only listen for: their status broadcasts come once a second.
     std::vector<std::string> cubeWords;
-    std::vector<std::uint32_t> dacs;
+    std::vector<Ipv4Address> dacs;
     std::vector<IdnWord> units;
-    for (const std::string& word : options.projectors) {
-        if (const std::optional<std::uint32_t> dac = etherDreamAddress(word)) {
+    for (const std::string& word : projectorNames(options)) {
+        if (const std::optional<Ipv4Address> dac = etherDreamAddress(word)) {
             dacs.push_back(*dac);
         } else if (const std::optional<IdnWord> unit = idnWord(word)) {
             units.push_back(*unit);
@@ -168,10 +168,8 @@ int listProjectors(const Options& options) {
             for (const FoundProjector& other :
                  everyone.collect(kListingTime, &signals.stopRequested())) {
                 const std::string& name = other.info.deviceName;
-                in_addr address{};
-                address.s_addr = other.source;
                 answering.push_back((name.empty() ? std::string("(no name)") : name) + " at " +
-                                    inet_ntoa(address));
+                                    other.source.address.text());
             }
         } catch (const DiscoveryCancelled&) {
             return 1;
@@ -225,6 +223,24 @@ ShowEnd showEndFor(const ShowSources& sources, const Options& options) {
             !options.osc && !options.ltc};
 }
 
+// With --on-beat the preview draws for the moment its frame is seen, one display
+// refresh on, less --latency; without it for now (zero).
+class PreviewMoment {
+public:
+    explicit PreviewMoment(const Options& options)
+        : onBeat(options.onBeat),
+          latency(std::chrono::duration_cast<PlayClock::duration>(
+              std::chrono::duration<double, std::milli>(options.latencyMs.value_or(0.0)))) {}
+    PlayClock::time_point next() {
+        return onBeat ? refresh.shownAt(PlayClock::now()) - latency : PlayClock::time_point{};
+    }
+
+private:
+    bool onBeat;
+    PlayClock::duration latency;
+    RefreshInterval refresh;
+};
+
 int runPreviewMode(const ShowObjects& show, const Options& options, const char* program,
                    const ProjectorCorrection& correction) {
     const ShowSources sources = sourcesOf(show);
@@ -235,10 +251,12 @@ int runPreviewMode(const ShowObjects& show, const Options& options, const char* 
     std::vector<LaserSample> corrected;
     const ReadoutSources readout{show.gTimeline.get(), show.gTimeProvider.get(),
                                  show.gAudioCapture.get()};
+    PreviewMoment moment(options);
     return runPreviewWindow(
         options, program,
         [&](std::vector<LaserSample>& samples) {
-            const EndedClock clock = atShowEnd(end, show.gTimeProvider->getTime());
+            const EndedClock clock =
+                atShowEnd(end, clockTimeFor(*show.gTimeProvider, moment.next()));
             showTime = remapTime(*show.gRemapTable, clock.clockSeconds);
             if (clock.dark) {
                 samples.clear();
@@ -268,10 +286,11 @@ int runIldaPreview(const IldaShow& ilda, TimeProvider& clock, const Options& opt
     glm::vec2 beam{0.0f, 0.0f};
     double clockSeconds = 0.0;
     std::vector<LaserSample> built;
+    PreviewMoment moment(options);
     return runPreviewWindow(
         options, program,
         [&](std::vector<LaserSample>& samples) {
-            clockSeconds = ildaClock(ilda, options, clock.getTime());
+            clockSeconds = ildaClock(ilda, options, clockTimeFor(clock, moment.next()));
             beam = ilda.buildFrame(clockSeconds, built, beam);
             correction.apply(built, samples);
             appendZoneOutlines(correction.zones(), samples);
@@ -298,7 +317,9 @@ void requireDisplay(const Options& options) {
     }
 }
 
-std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
+// oscClock: set to the clock when it is OSC's, whose socket live control shares.
+std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options, OscTimeProvider*& oscClock) {
+    oscClock = nullptr;
     if (options.ltc) {
         auto provider = std::make_unique<LtcTimeProvider>(options.ltcSource);
         tell(options, "clock: " + provider->describe());
@@ -308,13 +329,17 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
         tell(options, "clock: steady clock");
         return std::make_unique<ClockTimeProvider>(); // show time starts now
     }
+    // With --on-beat the time runs on from the last /Time until the frame is seen, at most
+    // for the clock timeout (else 2 s).
     auto provider = std::make_unique<OscTimeProvider>(
-        OscSettings{options.oscPort, options.oscAddress, options.oscFrom});
+        OscSettings{options.oscPort, options.oscAddress, options.oscFrom,
+                    options.clockTimeout > 0.0 ? options.clockTimeout : 2.0});
     std::string line = "clock: OSC /Time on " + provider->listenText();
     for (const AddressRange& sender : options.oscFrom) {
         line += (&sender == &options.oscFrom.front() ? " from " : ", ") + sender.text();
     }
     tell(options, line);
+    oscClock = provider.get();
     return provider;
 }
 
@@ -322,22 +347,23 @@ std::unique_ptr<TimeProvider> makeTimeProvider(const Options& options) {
 int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
                 const std::shared_ptr<const Venue>& venue, const ProjectorCorrection& named) {
     float intensity = kPreviewIntensity;
-    if (options.laser) {
+    if (options.is<LaserMode>()) {
         intensity = laserIntensity(options);
     } else {
         requireDisplay(options);
     }
     ilda.setIntensity(intensity);
     ShowObjects show;
-    show.gTimeProvider = makeTimeProvider(options);
+    show.gTimeProvider = makeTimeProvider(options, show.oscClock);
     int status = 0;
-    if (options.laser) {
+    if (options.is<LaserMode>()) {
         runLaserShow(
             show, options,
             [&ilda, &show, &options](std::vector<LaserSample>& samples, glm::vec2 beam,
-                                     double& shownSeconds) {
+                                     double& shownSeconds,
+                                     std::chrono::steady_clock::time_point drawFor) {
                 // An ILDA show's time is the clock's: it has no remap table.
-                shownSeconds = ildaClock(ilda, options, show.gTimeProvider->getTime());
+                shownSeconds = ildaClock(ilda, options, clockTimeFor(*show.gTimeProvider, drawFor));
                 return ilda.buildFrame(shownSeconds, samples, beam);
             },
             venue);
@@ -350,29 +376,30 @@ int runIldaShow(IldaShow& ilda, const Options& options, const char* program,
 
 int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (options.help) {
+    if (options.is<HelpMode>()) {
         std::fputs(usageText(), stdout);
         return 0;
     }
-    if (options.version) {
+    if (options.is<VersionMode>()) {
         std::puts(versionText());
         return 0;
     }
-    if (options.listProjectors) {
+    if (options.is<ListProjectorsMode>()) {
         return listProjectors(options);
     }
-    if (!options.listFrames.empty()) {
-        listIldaFrames(options.listFrames, stdout, stderr);
+    if (const auto* listing = std::get_if<ListFramesMode>(&options.mode)) {
+        listIldaFrames(listing->file, stdout, stderr);
         return 0;
     }
-    if (options.renderSeconds) {
-        (void)renderFormatOf(options.renderOut); // a bad name fails before the data is read
+    const auto* render = std::get_if<RenderMode>(&options.mode);
+    if (render != nullptr) {
+        (void)renderFormatOf(render->out); // a bad name fails before the data is read
     }
     // Read and checked before anything starts or is sent.
     const std::shared_ptr<const Venue> venue = venueOf(options);
     // Laser mode picks each projector's entry by the name it reports, once found.
     const ProjectorCorrection named =
-        options.laser ? ProjectorCorrection{} : namedCorrection(options, venue.get());
+        options.is<LaserMode>() ? ProjectorCorrection{} : namedCorrection(options, venue.get());
     const ProjectorCorrection* toFile = options.projectors.size() == 1 ? &named : nullptr;
     std::optional<IldaShow> ilda;
     if (!options.ildaFiles.empty()) {
@@ -384,8 +411,8 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
                                       options.intensity},
                      options.verbosity >= 0 ? stderr : nullptr);
     }
-    if (options.renderSeconds) {
-        RenderRequest request{*options.renderSeconds, options.renderOut, options.intensity, toFile};
+    if (render != nullptr) {
+        RenderRequest request{render->clockSeconds, render->out, options.intensity, toFile};
         if (ilda) {
             renderIldaHeadless(*ilda, request);
             return 0;
@@ -396,10 +423,10 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
         renderHeadless(sourcesOf(show), request);
         return 0;
     }
-    if (!options.exportIlda.empty()) {
+    if (const auto* exporting = std::get_if<ExportIldaMode>(&options.mode)) {
         IldaExportRequest request{
-            options.exportIlda, options.fps.value_or(30.0), options.fromSeconds.value_or(0.0),
-            options.toSeconds,  options.intensity,          toFile};
+            exporting->file,   options.fps.value_or(30.0), options.fromSeconds.value_or(0.0),
+            options.toSeconds, options.intensity,          toFile};
         const StopSignals signals; // Ctrl-C ends the export with the old file in place
         if (ilda) {
             exportIldaFrames(
@@ -418,7 +445,7 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
         return runIldaShow(*ilda, options, argv[0], venue, named);
     }
     float intensity = kDefaultIntensity;
-    if (options.laser) {
+    if (options.is<LaserMode>()) {
         intensity = laserIntensity(options);
     } else {
         requireDisplay(options);
@@ -427,9 +454,9 @@ int run(int argc, char** argv, const LaserFrameWrap& wrap) {
     tell(options, "show folder: " + std::filesystem::absolute(folder).lexically_normal().string());
     ShowObjects show;
     show.load(folder, true, options.audioSource, options.verbosity >= 0);
-    show.gTimeProvider = makeTimeProvider(options);
+    show.gTimeProvider = makeTimeProvider(options, show.oscClock);
     int status = 0;
-    if (options.laser) {
+    if (options.is<LaserMode>()) {
         LaserFrameBuilder build =
             showFrameBuilder(show, intensity, showEndFor(sourcesOf(show), options));
         runLaserShow(show, options, wrap ? wrap(std::move(build)) : std::move(build), venue);

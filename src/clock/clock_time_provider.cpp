@@ -20,4 +20,9 @@ double ClockTimeProvider::getTime() {
     return static_cast<double>(steadyNowNs() - startNs) / 1000000000.0;
 }
 
+double ClockTimeProvider::timeAt(std::chrono::steady_clock::time_point moment) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(moment.time_since_epoch());
+    return static_cast<double>(ns.count() - startNs) / 1000000000.0;
+}
+
 } // namespace lumarok

@@ -1,6 +1,7 @@
 #include "clock/ltc_time_provider.hpp"
 
 #include "audio/mono_capture.hpp"
+#include "clock/run_on.hpp"
 
 #include <ltc.h>
 
@@ -80,6 +81,11 @@ std::string LtcTimeProvider::describe() const {
     std::snprintf(seconds, sizeof seconds, "%.1f", freewheelSeconds);
     return "LTC timecode on " + capture->sourceLabel() + " (free-wheels " + seconds +
            " s over drop-outs)";
+}
+
+std::string LtcTimeProvider::readoutText() const {
+    const std::optional<LtcRate> heard = rate();
+    return heard ? "clock LTC " + heard->name() + " frames/s" : "waiting for LTC";
 }
 
 LtcTimeProvider::~LtcTimeProvider() {
@@ -165,6 +171,17 @@ double LtcTimeProvider::getTime() {
                      freewheelSeconds, held);
     }
     return held;
+}
+
+double LtcTimeProvider::timeAt(std::chrono::steady_clock::time_point moment) {
+    const auto momentNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(moment.time_since_epoch()).count();
+    const std::lock_guard lock(anchorMutex);
+    if (!anchored) {
+        return 0.0;
+    }
+    return runOn(anchorSeconds, static_cast<double>(momentNs - anchorNs) / 1e9, freewheelSeconds,
+                 false);
 }
 
 std::optional<double> LtcTimeProvider::secondsSinceFrame() const {

@@ -3,6 +3,7 @@
 #include "clock/ltc_timecode.hpp"
 #include "clock/time_provider.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,15 @@ public:
 
     // Thread: the show's main thread. 0 before the first frame.
     [[nodiscard]] double getTime() override;
+    [[nodiscard]] const char* sourceName() const override { return "ltc"; }
+    [[nodiscard]] const char* heardName() const override { return "timecode"; }
+    [[nodiscard]] std::optional<double> silentSeconds() const override {
+        return secondsSinceFrame();
+    }
+    [[nodiscard]] std::string readoutText() const override;
+    // Thread: the show's main thread. The time at `moment` as getTime reckons it: the last
+    // frame's time plus the steady time since, free-wheeling at most freewheelSeconds.
+    [[nodiscard]] double timeAt(std::chrono::steady_clock::time_point moment) override;
     // Thread: any. Seconds since the last frame decoded ended; none before the first.
     [[nodiscard]] std::optional<double> secondsSinceFrame() const;
     // Thread: any. Whether the audio source is being recorded now.

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "clock/address_range.hpp"
-#include "clock/osc_packet.hpp"
 #include "clock/time_provider.hpp"
-#include "clock/udp_socket.hpp"
+#include "net/ipv4_address.hpp"
+#include "net/osc_packet.hpp"
+#include "net/udp_socket.hpp"
 
 #include <array>
 #include <chrono>
@@ -23,6 +23,8 @@ struct OscSettings {
     std::uint16_t port = oscPort;             // 0: the system picks one (see port())
     std::string address;                      // local IPv4 address; empty: all
     std::vector<AddressRange> allowedSenders; // empty: every sender
+    // timeAt runs on from the last /Time for at most this long (the clock timeout, or 2 s).
+    double runOnSeconds = 2.0;
 };
 
 // The time of the last OSC "/Time" message received on a UDP port.
@@ -37,6 +39,17 @@ public:
     // waits, never throws for what a sender sent: a malformed datagram is dropped, and so is
     // every datagram from a sender outside the allowed ranges.
     [[nodiscard]] double getTime() override;
+    [[nodiscard]] const char* sourceName() const override { return "osc"; }
+    [[nodiscard]] const char* heardName() const override { return "/Time"; }
+    [[nodiscard]] std::optional<double> silentSeconds() const override {
+        return secondsSinceTime();
+    }
+    [[nodiscard]] std::string readoutText() const override;
+    // Handles what is waiting as getTime does, then: the last /Time plus the steady time
+    // from its arrival (as the kernel stamped it) to `moment`, at most runOnSeconds either
+    // way; the last /Time as it is when it repeats the one before (the music paused) or
+    // none came yet. Each /Time starts it afresh, so it never runs on past a later one.
+    [[nodiscard]] double timeAt(std::chrono::steady_clock::time_point moment) override;
 
     [[nodiscard]] std::uint16_t port() const { return socket.localPort(); }
     // "0.0.0.0:8666" or the chosen address, with the port actually bound.
@@ -47,8 +60,7 @@ public:
     [[nodiscard]] std::optional<double> secondsSinceTime() const;
     // Every other message from an allowed sender goes here (with the sender's address
     // and port), on the thread that calls getTime.
-    using OtherMessages =
-        std::function<void(const OscMessageView&, std::uint32_t source, std::uint16_t port)>;
+    using OtherMessages = std::function<void(const OscMessageView&, Ipv4Endpoint source)>;
     void passOtherMessages(OtherMessages handler) { others = std::move(handler); }
     // Datagrams dropped as malformed or too long since construction.
     [[nodiscard]] std::uint64_t droppedDatagrams() const { return dropped; }
@@ -64,14 +76,16 @@ public:
 private:
     void receiveAll();
     void drop(const char* why);
-    [[nodiscard]] bool senderAllowed(std::uint32_t address) const;
-    void refuse(std::uint32_t address);
+    [[nodiscard]] bool senderAllowed(Ipv4Address address) const;
+    void refuse(Ipv4Address address);
 
     OscSettings settings;
     UdpSocket socket;
     float lastTime = 0.0F;
+    float timeBefore = 0.0F; // the /Time before the last one
     std::uint64_t timeMessages = 0;
-    std::chrono::steady_clock::time_point lastTimeAt;
+    std::chrono::steady_clock::time_point lastTimeAt;  // when the last /Time was read
+    std::chrono::steady_clock::time_point lastArrival; // when it arrived, as stamped
     OtherMessages others;
     std::uint64_t dropped = 0;
     std::uint64_t receiveErrors = 0;

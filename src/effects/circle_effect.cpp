@@ -9,25 +9,24 @@ CircleEffect::CircleEffect(float radius_, glm::vec3 frameColor_, glm::vec3 circl
                            const AudioCapture* audio_)
     : radius(radius_), frameColor(frameColor_), circleColor(circleColor_), audio(audio_) {}
 
-void CircleEffect::apply(const Frame& frame, float /*time*/, ColorFrame& out) const {
-    // Per-thread working frames, kept from frame to frame.
-    thread_local AudioSnapshot snapshot;
-    thread_local Frame pieces;
-    thread_local MaskIndex outline;
-    takeAudioSnapshot(audio, snapshot);
-    clearFrame(pieces);
-    circlePolyline(snapshot, radius, addPolyline(pieces));
+void CircleEffect::apply(const Frame& frame, float /*time*/, ColorFrame& out,
+                         EffectStorage& storage) const {
+    FramePools& pools = storage.pools();
+    Frame& pieces = storage.pieces;
+    takeAudioSnapshot(audio, storage.snapshot);
+    clearFrame(pieces, pools);
+    circlePolyline(storage.snapshot, radius, addPolyline(pieces, pools));
     if (!frame.empty()) {
         // The circle stays out of the area of the frame's first polyline.
-        outline.build(frame[0]);
-        thread_local Polyline circle;
+        storage.outline.build(frame[0]);
+        Polyline& circle = storage.stroke;
         circle.swap(pieces.front());
-        clearFrame(pieces);
-        clipPolylineToMask(circle, outline, false, pieces);
+        clearFrame(pieces, pools);
+        clipPolylineToMask(circle, storage.outline, false, pieces, storage.geometry);
     }
-    clearFrame(out);
-    appendColorized(pieces, circleColor, out);
-    appendColorized(frame, frameColor, out);
+    clearFrame(out, pools);
+    appendColorized(pieces, circleColor, out, pools);
+    appendColorized(frame, frameColor, out, pools);
 }
 
 } // namespace lumarok

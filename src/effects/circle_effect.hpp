@@ -18,7 +18,9 @@ public:
 
     // Thread: rendering. Copies the latest audio packet once, under its lock.
     using Effect::apply;
-    void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    void apply(const Frame& frame, float time, ColorFrame& out,
+               EffectStorage& storage) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::circle; }
 
 private:
     float radius; // drawing units, for silent audio

@@ -6,9 +6,10 @@ namespace lumarok {
 
 ColorEffect::ColorEffect(glm::vec3 givenColor) : color(givenColor) {}
 
-void ColorEffect::apply(const Frame& frame, float /*time*/, ColorFrame& out) const {
-    clearFrame(out);
-    appendColorized(frame, color, out);
+void ColorEffect::apply(const Frame& frame, float /*time*/, ColorFrame& out,
+                        EffectStorage& storage) const {
+    clearFrame(out, storage.pools());
+    appendColorized(frame, color, out, storage.pools());
 }
 
 } // namespace lumarok

@@ -12,7 +12,9 @@ public:
     explicit ColorEffect(glm::vec3 color);
 
     using Effect::apply;
-    void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    void apply(const Frame& frame, float time, ColorFrame& out,
+               EffectStorage& storage) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::colour; }
 
 private:
     glm::vec3 color;

@@ -130,18 +130,19 @@ void resamplePolyline(const Polyline& polyline, std::int32_t count, float length
 
 Frame resampleFrame(const Frame& frame, std::int32_t count) {
     Frame result;
-    resampleFrame(frame, count, result);
+    GeometryScratch scratch;
+    resampleFrame(frame, count, result, scratch);
     return result;
 }
 
-void resampleFrame(const Frame& frame, std::int32_t count, Frame& result) {
-    clearFrame(result);
+void resampleFrame(const Frame& frame, std::int32_t count, Frame& result,
+                   GeometryScratch& scratch) {
+    clearFrame(result, scratch.pools);
     if (frame.empty()) {
         return;
     }
-    // Per-thread measuring buffers, kept from frame to frame.
-    thread_local PolylineLengths measured;
-    thread_local std::vector<std::int32_t> shares;
+    PolylineLengths& measured = scratch.measured;
+    std::vector<std::int32_t>& shares = scratch.shares;
     reserveRoom(measured.lengths, kFrameRoom);
     reserveRoom(shares, kFrameRoom);
     polylineLengths(frame, measured);
@@ -152,27 +153,30 @@ void resampleFrame(const Frame& frame, std::int32_t count, Frame& result) {
         equalShares(frame, count, shares);
     }
     for (std::size_t i = 0; i < frame.size(); ++i) {
-        resamplePolyline(frame[i], shares[i], measured.lengths[i], addPolyline(result));
+        resamplePolyline(frame[i], shares[i], measured.lengths[i],
+                         addPolyline(result, scratch.pools));
     }
 }
 
 ColorFrame colorizeFrame(const Frame& frame, glm::vec3 color) {
     ColorFrame result;
     result.reserve(frame.size());
-    appendColorized(frame, color, result);
+    FramePools pools;
+    appendColorized(frame, color, result, pools);
     return result;
 }
 
 Frame scaleFrame(const Frame& frame, float factor) {
     Frame result;
-    scaleFrame(frame, factor, result);
+    FramePools pools;
+    scaleFrame(frame, factor, result, pools);
     return result;
 }
 
-void scaleFrame(const Frame& frame, float factor, Frame& result) {
-    clearFrame(result);
+void scaleFrame(const Frame& frame, float factor, Frame& result, FramePools& pools) {
+    clearFrame(result, pools);
     for (const Polyline& polyline : frame) {
-        Polyline& out = addPolyline(result);
+        Polyline& out = addPolyline(result, pools);
         reserveRoom(out, polyline.size());
         for (const glm::vec2 point : polyline) {
             out.emplace_back((point.x - kCentre) * factor + kCentre,

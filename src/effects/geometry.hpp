@@ -1,7 +1,7 @@
 #pragma once
 
-#include "effects/frame_storage.hpp"
-#include "effects/shapes.hpp"
+#include "core/frame_storage.hpp"
+#include "core/shapes.hpp"
 
 #include <glm/vec2.hpp>
 #include <glm/vec3.hpp>
@@ -13,8 +13,9 @@ namespace lumarok {
 
 // Geometry shared by the effects. Pure functions in single precision: each returns a
 // new value and leaves its inputs alone. The forms with an output parameter fill a
-// buffer the caller keeps from frame to frame (see frame_storage.hpp) and give the
-// same values as the returning forms.
+// buffer the caller keeps from frame to frame, with working storage the caller also
+// keeps (see frame_storage.hpp and GeometryScratch below), and give the same values
+// as the returning forms.
 
 struct PolylineLengths {
     std::vector<float> lengths; // one per polyline, in frame order
@@ -34,15 +35,16 @@ void resamplePolyline(const Polyline& polyline, std::int32_t count, float length
 // Distributes `count` points over the polylines in proportion to their lengths; the
 // last polyline takes the remainder. Same number of polylines as the input.
 [[nodiscard]] Frame resampleFrame(const Frame& frame, std::int32_t count);
-void resampleFrame(const Frame& frame, std::int32_t count, Frame& out);
+struct GeometryScratch;
+void resampleFrame(const Frame& frame, std::int32_t count, Frame& out, GeometryScratch& scratch);
 
 // Appends the polylines of `frame` to `out`, each point coloured by colorOf, which is
 // called once per point, polyline by polyline, point by point. A template so that the
 // colour function is inlined into the loop.
 template <typename ColorOf>
-void appendColorized(const Frame& frame, ColorOf&& colorOf, ColorFrame& out) {
+void appendColorized(const Frame& frame, ColorOf&& colorOf, ColorFrame& out, FramePools& pools) {
     for (const Polyline& polyline : frame) {
-        ColorPolyline& colored = addPolyline(out);
+        ColorPolyline& colored = addPolyline(out, pools);
         reserveRoom(colored, polyline.size());
         colored.resize(polyline.size());
         ColorPoint* target = colored.data();
@@ -56,20 +58,22 @@ template <typename ColorOf>
 [[nodiscard]] ColorFrame colorizeFrameBy(const Frame& frame, ColorOf&& colorOf) {
     ColorFrame result;
     result.reserve(frame.size());
-    appendColorized(frame, colorOf, result);
+    FramePools pools;
+    appendColorized(frame, colorOf, result, pools);
     return result;
 }
 
-inline void appendColorized(const Frame& frame, glm::vec3 color, ColorFrame& out) {
+inline void appendColorized(const Frame& frame, glm::vec3 color, ColorFrame& out,
+                            FramePools& pools) {
     appendColorized(
-        frame, [color](glm::vec2) { return color; }, out);
+        frame, [color](glm::vec2) { return color; }, out, pools);
 }
 
 [[nodiscard]] ColorFrame colorizeFrame(const Frame& frame, glm::vec3 color);
 
 // Scales every point by `factor` about the centre (kCentre, kCentre).
 [[nodiscard]] Frame scaleFrame(const Frame& frame, float factor);
-void scaleFrame(const Frame& frame, float factor, Frame& out);
+void scaleFrame(const Frame& frame, float factor, Frame& out, FramePools& pools);
 
 struct SegmentHit {
     bool hit = false;
@@ -106,6 +110,34 @@ private:
     std::int32_t rows = 0;
     std::vector<std::uint32_t> cellStart; // per cell, into cellSegments; one extra at the end
     std::vector<std::uint32_t> cellSegments;
+    std::vector<std::uint32_t> fillAt; // while building: per cell, the next place to fill
+};
+
+// One crossing of a polyline segment with a mask segment, found by the clipper.
+struct MaskCrossing {
+    float along;     // parameter along the polyline segment
+    float maskAlong; // parameter along the mask segment
+    std::uint32_t segment;
+};
+
+// Working storage of the clipper, kept by the caller from call to call.
+struct ClipScratch {
+    ClipScratch();
+    std::vector<std::uint32_t> candidates;
+    std::vector<std::uint32_t> seen;
+    std::uint32_t stamp = 0;
+    std::vector<MaskCrossing> crossings;
+
+    std::uint32_t nextStamp();
+};
+
+// The working storage of the functions here that fill kept buffers: the polyline
+// pools, the resampler's measures and the clipper's lists. One per rendering loop.
+struct GeometryScratch {
+    FramePools pools;
+    PolylineLengths measured;
+    std::vector<std::int32_t> shares;
+    ClipScratch clip;
 };
 
 // The pieces of `polyline` inside (keepInside) or outside the region bounded by the
@@ -119,6 +151,6 @@ private:
                                        bool keepInside);
 // The same with a prepared mask, appending the pieces to `pieces`.
 void clipPolylineToMask(const Polyline& polyline, const MaskIndex& mask, bool keepInside,
-                        Frame& pieces);
+                        Frame& pieces, GeometryScratch& scratch);
 
 } // namespace lumarok

@@ -11,16 +11,16 @@ InnerCircleEffect::InnerCircleEffect(float ringScale_, float ringSpeed_, std::in
     : ringScale(ringScale_), ringSpeed(ringSpeed_), sampleCount(sampleCount_), colorA(colorA_),
       colorB(colorB_) {}
 
-void InnerCircleEffect::apply(const Frame& frame, float time, ColorFrame& out) const {
+void InnerCircleEffect::apply(const Frame& frame, float time, ColorFrame& out,
+                              EffectStorage& storage) const {
     // The phase grows with show time; reduced to one turn once per frame, the cosine
     // below stays in its fast range.
     constexpr double kTurn = 6.283185307179586;
     const auto shift = static_cast<float>(std::fmod(static_cast<double>(ringSpeed * time), kTurn));
-    thread_local Frame points; // per-thread working frame, kept from frame to frame
-    resampleFrame(frame, sampleCount, points);
-    clearFrame(out);
+    resampleFrame(frame, sampleCount, storage.working, storage.geometry);
+    clearFrame(out, storage.pools());
     appendColorized(
-        points,
+        storage.working,
         [scale = ringScale, shift, a = colorA, b = colorB](glm::vec2 p) {
             const float dx = p.x - kCentre;
             const float dy = p.y - kCentre;
@@ -28,7 +28,7 @@ void InnerCircleEffect::apply(const Frame& frame, float time, ColorFrame& out) c
             const float e = 0.5f * std::cos(v) + 0.5f;
             return a * (1.0f - e) + b * e;
         },
-        out);
+        out, storage.pools());
 }
 
 } // namespace lumarok

@@ -16,7 +16,9 @@ public:
                       glm::vec3 colorB);
 
     using Effect::apply;
-    void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    void apply(const Frame& frame, float time, ColorFrame& out,
+               EffectStorage& storage) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::innerCircle; }
 
 private:
     float ringScale;          // drawing units per radian of ring phase

@@ -36,11 +36,7 @@ bool isFinite(glm::vec2 p) {
     return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
-struct Crossing {
-    float along;     // parameter along the polyline segment
-    float maskAlong; // parameter along the mask segment
-    std::uint32_t segment;
-};
+using Crossing = MaskCrossing;
 
 // The same arithmetic as segmentIntersection, so that crossings land where they
 // always did, with the mask segment's own parameter as well.
@@ -62,32 +58,6 @@ int sideOf(glm::vec2 a, glm::vec2 b, glm::vec2 p) {
 // Room made at once in the clipper's kept buffers: masks and crossings of this size,
 // far above the show's, never make them grow.
 constexpr std::size_t kMaskRoom = 256;
-
-// Per-thread working storage of the clipper, kept from call to call.
-struct ClipScratch {
-    ClipScratch() {
-        candidates.reserve(kMaskRoom);
-        seen.reserve(kMaskRoom);
-        crossings.reserve(kMaskRoom);
-    }
-    std::vector<std::uint32_t> candidates;
-    std::vector<std::uint32_t> seen;
-    std::uint32_t stamp = 0;
-    std::vector<Crossing> crossings;
-
-    std::uint32_t nextStamp() {
-        if (++stamp == 0) {
-            std::fill(seen.begin(), seen.end(), 0u);
-            stamp = 1;
-        }
-        return stamp;
-    }
-};
-
-ClipScratch& clipScratch() {
-    thread_local ClipScratch scratch;
-    return scratch;
-}
 
 // The crossings of the segment q->e with the mask, in order along it.
 void crossingsAlong(glm::vec2 q, glm::vec2 e, const MaskIndex& index, ClipScratch& scratch) {
@@ -143,6 +113,20 @@ bool passesVertex(glm::vec2 q, glm::vec2 e, const Crossing& a, const Crossing& b
 }
 
 } // namespace
+
+ClipScratch::ClipScratch() {
+    candidates.reserve(kMaskRoom);
+    seen.reserve(kMaskRoom);
+    crossings.reserve(kMaskRoom);
+}
+
+std::uint32_t ClipScratch::nextStamp() {
+    if (++stamp == 0) {
+        std::fill(seen.begin(), seen.end(), 0u);
+        stamp = 1;
+    }
+    return stamp;
+}
 
 void MaskIndex::build(const Polyline& givenMask) {
     // Rebuilt every frame for masks taken from the animation: storage is kept.
@@ -207,12 +191,11 @@ void MaskIndex::build(const Polyline& givenMask) {
     reserveRoom(cellSegments, std::max<std::size_t>(cellStart[cells], kMaskRoom));
     cellSegments.resize(cellStart[cells]);
     std::vector<std::uint32_t>& fill = cellSegments;
-    thread_local std::vector<std::uint32_t> next;
-    reserveRoom(next, std::max(cells, kMaskRoom));
-    next.assign(cellStart.begin(), cellStart.end() - 1);
+    reserveRoom(fillAt, std::max(cells, kMaskRoom));
+    fillAt.assign(cellStart.begin(), cellStart.end() - 1);
     for (std::size_t i = 0; i < segments; ++i) {
-        forEachCell(i,
-                    [&](std::size_t cell) { fill[next[cell]++] = static_cast<std::uint32_t>(i); });
+        forEachCell(
+            i, [&](std::size_t cell) { fill[fillAt[cell]++] = static_cast<std::uint32_t>(i); });
     }
 }
 
@@ -251,20 +234,20 @@ void MaskIndex::candidates(glm::vec2 lo, glm::vec2 hi, std::vector<std::uint32_t
 }
 
 Frame clipPolylineToMask(const Polyline& polyline, const Polyline& mask, bool keepInside) {
-    thread_local MaskIndex index;
-    index.build(mask);
+    const MaskIndex index(mask);
     Frame pieces;
-    clipPolylineToMask(polyline, index, keepInside, pieces);
+    GeometryScratch scratch;
+    clipPolylineToMask(polyline, index, keepInside, pieces, scratch);
     return pieces;
 }
 
 void clipPolylineToMask(const Polyline& polyline, const MaskIndex& index, bool keepInside,
-                        Frame& pieces) {
+                        Frame& pieces, GeometryScratch& geometry) {
     if (polyline.empty()) {
         return;
     }
     const Polyline& mask = index.points();
-    ClipScratch& scratch = clipScratch();
+    ClipScratch& scratch = geometry.clip;
 
     const glm::vec2 start = polyline.front();
     // Even-odd rule with a horizontal ray towards +x, longer than the drawing space.
@@ -279,7 +262,7 @@ void clipPolylineToMask(const Polyline& polyline, const MaskIndex& index, bool k
     }
     bool in = keepInside != (rayCrossings % 2 == 0);
     if (in) {
-        Polyline& piece = addPolyline(pieces);
+        Polyline& piece = addPolyline(pieces, geometry.pools);
         reserveRoom(piece, polyline.size() + 1);
         piece.push_back(start);
     }
@@ -289,7 +272,7 @@ void clipPolylineToMask(const Polyline& polyline, const MaskIndex& index, bool k
             pieces.back().push_back(x);
         } else {
             // A piece holds at most the crossing and the rest of the polyline.
-            Polyline& piece = addPolyline(pieces);
+            Polyline& piece = addPolyline(pieces, geometry.pools);
             reserveRoom(piece, rest + 1);
             piece.push_back(x);
         }

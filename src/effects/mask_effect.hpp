@@ -19,7 +19,9 @@ public:
 
     // Outline first, then the inside pieces of each polyline in input order.
     using Effect::apply;
-    void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    void apply(const Frame& frame, float time, ColorFrame& out,
+               EffectStorage& storage) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::mask; }
 
 private:
     glm::vec3 contentColor;

@@ -53,10 +53,10 @@ private:
 
 PlasmaEffect::PlasmaEffect(std::int32_t sampleCount_) : sampleCount(sampleCount_) {}
 
-void PlasmaEffect::apply(const Frame& frame, float time, ColorFrame& out) const {
-    thread_local Frame points; // per-thread working frame, kept from frame to frame
-    resampleFrame(frame, sampleCount, points);
-    clearFrame(out);
+void PlasmaEffect::apply(const Frame& frame, float time, ColorFrame& out,
+                         EffectStorage& storage) const {
+    resampleFrame(frame, sampleCount, storage.working, storage.geometry);
+    clearFrame(out, storage.pools());
     // The arguments are rounded to float step by step as the plain formula
     // cos(x / 4096 + time) etc. would round them, so that only the cosines change.
     const double t = time;
@@ -64,14 +64,14 @@ void PlasmaEffect::apply(const Frame& frame, float time, ColorFrame& out) const 
     const WaveCosine green(t + 2.5);
     const WaveCosine blue(t + 4.5);
     appendColorized(
-        points,
+        storage.working,
         [time, &red, &green, &blue](glm::vec2 p) {
             const float u = p.x * kPerUnit + time;
             const float v = p.y * kPerUnit + time;
             return glm::vec3(0.5f * red(u) + 0.5f, 0.5f * green(v + 2.0f) + 0.5f,
                              0.5f * blue(u + 4.0f) + 0.5f);
         },
-        out);
+        out, storage.pools());
 }
 
 } // namespace lumarok

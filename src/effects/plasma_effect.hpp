@@ -13,7 +13,9 @@ public:
     explicit PlasmaEffect(std::int32_t sampleCount);
 
     using Effect::apply;
-    void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    void apply(const Frame& frame, float time, ColorFrame& out,
+               EffectStorage& storage) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::plasma; }
 
 private:
     std::int32_t sampleCount; // points the frame is resampled to before colouring

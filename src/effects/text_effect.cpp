@@ -55,11 +55,12 @@ TextEffect::TextEffect(glm::vec3 givenColor, float givenScale, std::string given
     : color(givenColor), scale(givenScale), text(std::move(givenText)),
       drawn(colorizeFrame(layoutText(text, scale), color)) {}
 
-void TextEffect::apply(const Frame& /*frame*/, float /*time*/, ColorFrame& out) const {
+void TextEffect::apply(const Frame& /*frame*/, float /*time*/, ColorFrame& out,
+                       EffectStorage& storage) const {
     // Copied into the caller's polylines, so their storage is reused.
-    clearFrame(out);
+    clearFrame(out, storage.pools());
     for (const ColorPolyline& stroke : drawn) {
-        ColorPolyline& copy = addPolyline(out);
+        ColorPolyline& copy = addPolyline(out, storage.pools());
         reserveRoom(copy, stroke.size());
         copy.assign(stroke.begin(), stroke.end());
     }

@@ -21,7 +21,9 @@ public:
     TextEffect(glm::vec3 color, float scale, std::string text);
 
     using Effect::apply;
-    void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    void apply(const Frame& frame, float time, ColorFrame& out,
+               EffectStorage& storage) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::text; }
 
 private:
     glm::vec3 color;

@@ -1,6 +1,6 @@
 #include "effects/tunnel_effect.hpp"
 
-#include "effects/frame_storage.hpp"
+#include "core/frame_storage.hpp"
 
 #include <cmath>
 
@@ -46,7 +46,8 @@ private:
 TunnelEffect::TunnelEffect(glm::vec3 color_, float depth_, float twistPeriod_)
     : color(color_), depth(depth_), twistPeriod(twistPeriod_) {}
 
-void TunnelEffect::apply(const Frame& /*frame*/, float time, ColorFrame& out) const {
+void TunnelEffect::apply(const Frame& /*frame*/, float time, ColorFrame& out,
+                         EffectStorage& storage) const {
     const float phase = 5.0f * time;
     // The viewer's own wander is taken off so that the tunnel's mouth stays centred.
     const float viewerY = wanderY(phase);
@@ -61,7 +62,7 @@ void TunnelEffect::apply(const Frame& /*frame*/, float time, ColorFrame& out) co
     Rotor wanderB(0.3 * p + 0.6, 0.3 * dStep);
     Rotor twist(p * turn, dStep * turn);
 
-    clearFrame(out);
+    clearFrame(out, storage.pools());
     bool previousVisible = false;
     for (int i = 0; i < kSteps; ++i) {
         const float d = static_cast<float>(i) * depth / 1000.0f;
@@ -81,7 +82,7 @@ void TunnelEffect::apply(const Frame& /*frame*/, float time, ColorFrame& out) co
         }
         if (!previousVisible) {
             // Room for the rest of the spiral at once, rather than growing by doubling.
-            reserveRoom(addPolyline(out), static_cast<std::size_t>(kSteps - i));
+            reserveRoom(addPolyline(out, storage.pools()), static_cast<std::size_t>(kSteps - i));
         }
         previousVisible = true;
         const float k = 1.0f - std::exp(-0.1f * d);

@@ -13,7 +13,9 @@ public:
     TunnelEffect(glm::vec3 color, float depth, float twistPeriod);
 
     using Effect::apply;
-    void apply(const Frame& frame, float time, ColorFrame& out) const override;
+    void apply(const Frame& frame, float time, ColorFrame& out,
+               EffectStorage& storage) const override;
+    [[nodiscard]] EffectKind kind() const override { return EffectKind::tunnel; }
 
 private:
     glm::vec3 color;   // colour of the nearest part

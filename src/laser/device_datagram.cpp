@@ -1,8 +1,6 @@
 #include "laser/device_datagram.hpp"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <string>
 
 namespace lumarok {
@@ -19,6 +17,12 @@ std::uint32_t u16At(std::span<const std::byte> datagram, std::size_t offset) {
 
 std::uint32_t u32At(std::span<const std::byte> datagram, std::size_t offset) {
     return u16At(datagram, offset) | u16At(datagram, offset + 2) << 16;
+}
+
+// Four bytes in wire order, the first the address's top byte (its first dotted number).
+Ipv4Address addressAt(std::span<const std::byte> datagram, std::size_t offset) {
+    return Ipv4Address(byteAt(datagram, offset) << 24 | byteAt(datagram, offset + 1) << 16 |
+                       byteAt(datagram, offset + 2) << 8 | byteAt(datagram, offset + 3));
 }
 
 // Characters from `offset` up to the first zero byte, the end of the datagram, or
@@ -51,9 +55,7 @@ DeviceInfo parseDeviceInfo(std::span<const std::byte> datagram) {
     info.infoByte24 = static_cast<std::int32_t>(byteAt(datagram, 24));
     info.infoByte25 = static_cast<std::int32_t>(byteAt(datagram, 25));
     info.infoText = textAt(datagram, 26, 6);
-    info.deviceAddress =
-        std::to_string(byteAt(datagram, 32)) + "." + std::to_string(byteAt(datagram, 33)) + "." +
-        std::to_string(byteAt(datagram, 34)) + "." + std::to_string(byteAt(datagram, 35));
+    info.deviceAddress = addressAt(datagram, 32);
     info.infoByte37 = static_cast<std::int32_t>(byteAt(datagram, 37));
     info.deviceName = textAt(datagram, 38, datagram.size());
     return info;
@@ -64,12 +66,7 @@ DeviceNumbers parseDeviceNumbers(std::span<const std::byte> datagram) {
     numbers.sampleRate = static_cast<std::int32_t>(u32At(datagram, 10));
     numbers.bufferFree = static_cast<std::int32_t>(u16At(datagram, 19));
     numbers.bufferMax = static_cast<std::int32_t>(u16At(datagram, 21));
-    // The bytes in wire order are the address in network byte order.
-    std::array<std::uint8_t, 4> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<std::uint8_t>(byteAt(datagram, 32 + i));
-    }
-    std::memcpy(&numbers.address, bytes.data(), bytes.size());
+    numbers.address = addressAt(datagram, 32);
     return numbers;
 }
 

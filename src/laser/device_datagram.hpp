@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/ipv4_address.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -24,7 +26,7 @@ struct DeviceInfo {
     std::int32_t infoByte24 = 0;
     std::int32_t infoByte25 = 0;
     std::string infoText;
-    std::string deviceAddress; // dotted decimal, as the device wrote it
+    Ipv4Address deviceAddress; // as the device states it
     std::int32_t infoByte37 = 0;
     std::string deviceName;
 };
@@ -38,7 +40,7 @@ struct DeviceNumbers {
     std::int32_t sampleRate = 0;
     std::int32_t bufferFree = 0;
     std::int32_t bufferMax = 0;
-    std::uint32_t address = 0; // network byte order, as the device states it
+    Ipv4Address address; // as the device states it
 };
 DeviceNumbers parseDeviceNumbers(std::span<const std::byte> datagram);
 std::int32_t parseBufferFree(std::span<const std::byte> datagram);

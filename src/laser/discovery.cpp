@@ -1,7 +1,5 @@
 #include "laser/discovery.hpp"
 
-#include "clock/address_range.hpp"
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -11,7 +9,6 @@
 #include <memory>
 #include <system_error>
 
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -35,8 +32,8 @@ constexpr std::array<std::byte, 1> kRequest{std::byte{kDeviceInfoTag}};
 struct Interface {
     std::string name;
     unsigned index = 0;
-    in_addr local{};
-    in_addr broadcast{};
+    Ipv4Address local;
+    Ipv4Address broadcast;
 };
 
 struct IfaddrsDeleter {
@@ -62,8 +59,8 @@ std::vector<Interface> broadcastInterfaces(const std::string& only) {
         Interface item;
         item.name = a->ifa_name;
         item.index = ::if_nametoindex(a->ifa_name);
-        item.local = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr;
-        item.broadcast = reinterpret_cast<const sockaddr_in*>(a->ifa_broadaddr)->sin_addr;
+        item.local = addressOf(a->ifa_addr);
+        item.broadcast = addressOf(a->ifa_broadaddr);
         found.push_back(item);
     }
     return found;
@@ -71,11 +68,8 @@ std::vector<Interface> broadcastInterfaces(const std::string& only) {
 
 // Sends one request; with a non-zero interface index the datagram leaves through that
 // interface from `local`. Returns 0 or the errno of the failure.
-int sendRequest(int handle, std::uint32_t destination, unsigned interfaceIndex, in_addr local) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kCommandPort);
-    to.sin_addr.s_addr = destination;
+int sendRequest(int handle, Ipv4Address destination, unsigned interfaceIndex, Ipv4Address local) {
+    sockaddr_in to = socketAddress({destination, kCommandPort});
     iovec part{const_cast<std::byte*>(kRequest.data()), kRequest.size()};
     alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(in_pktinfo))> control{};
     msghdr message{};
@@ -92,7 +86,7 @@ int sendRequest(int handle, std::uint32_t destination, unsigned interfaceIndex, 
         header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
         in_pktinfo info{};
         info.ipi_ifindex = static_cast<int>(interfaceIndex);
-        info.ipi_spec_dst = local;
+        info.ipi_spec_dst.s_addr = local.networkOrder();
         std::memcpy(CMSG_DATA(header), &info, sizeof info);
     }
     return ::sendmsg(handle, &message, 0) < 0 ? errno : 0;
@@ -109,9 +103,8 @@ Discovery::Discovery(UdpSocket& requests, ProjectorChoice wanted)
         }
     }
     for (const std::string& projector : choice.projectors) {
-        in_addr address{};
-        if (::inet_pton(AF_INET, projector.c_str(), &address) == 1) {
-            directAddresses.push_back(address.s_addr);
+        if (const std::optional<Ipv4Address> address = Ipv4Address::parse(projector)) {
+            directAddresses.push_back(*address);
         }
     }
     // The interface an answer came in on, for --interface.
@@ -124,9 +117,9 @@ Discovery::Discovery(UdpSocket& requests, ProjectorChoice wanted)
 void Discovery::sendRound() {
     lastRound = Clock::now();
     std::vector<std::pair<std::string, int>> failures;
-    for (const std::uint32_t address : directAddresses) {
+    for (const Ipv4Address address : directAddresses) {
         if (const int error = sendRequest(socket.nativeHandle(), address, interfaceIndex, {})) {
-            failures.emplace_back(dottedAddress(ntohl(address)), error);
+            failures.emplace_back(address.text(), error);
         }
     }
     // Projectors chosen only by address need no broadcast.
@@ -135,10 +128,9 @@ void Discovery::sendRound() {
         for (const Interface& item : broadcastInterfaces(choice.interfaceName)) {
             // An address added without a broadcast address reports its own address
             // (or 0.0.0.0) there: such an interface gets only 255.255.255.255.
-            const bool hasOwn = item.broadcast.s_addr != htonl(INADDR_ANY) &&
-                                item.broadcast.s_addr != item.local.s_addr;
-            const std::uint32_t destination =
-                ownBroadcast && hasOwn ? item.broadcast.s_addr : htonl(INADDR_BROADCAST);
+            const bool hasOwn = item.broadcast != kAnyAddress && item.broadcast != item.local;
+            const Ipv4Address destination =
+                ownBroadcast && hasOwn ? item.broadcast : kBroadcastAddress;
             if (const int error =
                     sendRequest(socket.nativeHandle(), destination, item.index, item.local)) {
                 failures.emplace_back(item.name, error);
@@ -193,14 +185,13 @@ bool Discovery::receiveWanted(std::chrono::milliseconds timeout, FoundProjector&
     }
     found.info = std::move(parsed.info);
     found.datagram.assign(datagram.begin(), datagram.end());
-    found.source = source.sin_addr.s_addr;
-    found.sourcePort = ntohs(source.sin_port);
+    found.source = endpointOf(source);
     // Rounds are 250 ms apart: an answer within that is (nearly always) to the last one.
     const Clock::duration sinceRound = Clock::now() - lastRound;
     found.roundTrip = sinceRound < kRequestInterval ? sinceRound : Clock::duration::zero();
     // Some devices do not know their own address; the reply's source is as good.
-    if (found.info.deviceAddress == "0.0.0.0") {
-        found.info.deviceAddress = dottedAddress(ntohl(found.source));
+    if (found.info.deviceAddress == kAnyAddress) {
+        found.info.deviceAddress = found.source.address;
     }
     return wanted(found);
 }
@@ -209,12 +200,12 @@ bool Discovery::wanted(const FoundProjector& found) const {
     if (choice.projectors.empty()) {
         return true;
     }
-    const std::string source = dottedAddress(ntohl(found.source));
-    return std::any_of(choice.projectors.begin(), choice.projectors.end(),
-                       [&](const std::string& projector) {
-                           return projector == found.info.deviceName ||
-                                  projector == found.info.deviceAddress || projector == source;
-                       });
+    const std::string named = found.info.deviceAddress.text();
+    const std::string source = found.source.address.text();
+    return std::any_of(
+        choice.projectors.begin(), choice.projectors.end(), [&](const std::string& projector) {
+            return projector == found.info.deviceName || projector == named || projector == source;
+        });
 }
 
 std::optional<FoundProjector> Discovery::next(Clock::time_point until,
@@ -256,10 +247,10 @@ FoundProjector Discovery::waitForFirst(const std::atomic<bool>* cancel) {
 
 std::vector<FoundProjector> Discovery::collect(std::chrono::milliseconds duration,
                                                const std::atomic<bool>* cancel) {
-    std::map<std::uint32_t, FoundProjector> bySource;
+    std::map<Ipv4Address, FoundProjector> bySource;
     const Clock::time_point end = Clock::now() + duration;
     while (std::optional<FoundProjector> found = next(end, cancel)) {
-        bySource[ntohl(found->source)] = std::move(*found);
+        bySource[found->source.address] = std::move(*found);
     }
     std::vector<FoundProjector> result;
     for (auto& entry : bySource) {
@@ -290,18 +281,18 @@ void bindCommandPort(UdpSocket& socket) {
     socket.bind(kCommandPort);
 }
 
-std::string foundLine(const std::string& name, const std::string& address) {
-    return "Found" + name + " Ip: " + address + "\n";
+std::string foundLine(const std::string& name, Ipv4Address address) {
+    return "Found" + name + " Ip: " + address.text() + "\n";
 }
 
 std::string describeProjector(const FoundProjector& found) {
     const DeviceInfo& i = found.info;
-    std::string line = (i.deviceName.empty() ? "(no name)" : i.deviceName) + "  " +
-                       i.deviceAddress + "  " + std::to_string(i.sampleRate) +
-                       " samples/s  buffer " + std::to_string(i.bufferMax) + " (" +
-                       std::to_string(i.bufferFree) + " free)";
-    const std::string source = dottedAddress(ntohl(found.source));
-    if (source != i.deviceAddress) {
+    const std::string named = i.deviceAddress.text();
+    std::string line = (i.deviceName.empty() ? "(no name)" : i.deviceName) + "  " + named + "  " +
+                       std::to_string(i.sampleRate) + " samples/s  buffer " +
+                       std::to_string(i.bufferMax) + " (" + std::to_string(i.bufferFree) + " free)";
+    const std::string source = found.source.address.text();
+    if (source != named) {
         line += "  answered from " + source;
     }
     std::array<char, 160> rest{};

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "clock/udp_socket.hpp"
 #include "laser/device_datagram.hpp"
+#include "net/udp_socket.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -24,8 +24,8 @@ inline constexpr std::uint16_t kCommandPort = 45457;
 
 // Which projectors are wanted, and where to look for them.
 struct ProjectorChoice {
-    // Names or dotted IPv4 addresses; empty: whichever answers. An address is asked
-    // directly, so a projector behind a router is reached too.
+    // Names or dotted IPv4 addresses as the user wrote them; empty: whichever answers. An address
+    // is asked directly, so a projector behind a router is reached too.
     std::vector<std::string> projectors;
     // Only this interface is asked and heard; empty: every up, broadcast-capable one.
     std::string interfaceName;
@@ -34,8 +34,7 @@ struct ProjectorChoice {
 struct FoundProjector {
     DeviceInfo info; // deviceAddress is the reply's source when the device does not know it
     std::vector<std::byte> datagram;
-    std::uint32_t source = 0;     // network byte order
-    std::uint16_t sourcePort = 0; // the port it answered from, host byte order
+    Ipv4Endpoint source; // where it answered from
     // From the last request to the answer: the round trip, as long as it answered that
     // request (zero when it came after a later one).
     std::chrono::nanoseconds roundTrip{0};
@@ -47,7 +46,7 @@ struct FoundProjector {
 void bindCommandPort(UdpSocket& socket);
 
 // "Found", the device's name, " Ip: ", its address, a line break.
-[[nodiscard]] std::string foundLine(const std::string& name, const std::string& address);
+[[nodiscard]] std::string foundLine(const std::string& name, Ipv4Address address);
 
 // Asks for projectors on a socket the caller owns (broadcast enabled, bound) and hears
 // their answers. Each interface gets at most one request per 250 ms, alternately to its
@@ -83,8 +82,8 @@ private:
 
     UdpSocket& socket;
     ProjectorChoice choice;
-    unsigned interfaceIndex = 0;                // of choice.interfaceName, 0 when any
-    std::vector<std::uint32_t> directAddresses; // network byte order
+    unsigned interfaceIndex = 0; // of choice.interfaceName, 0 when any
+    std::vector<Ipv4Address> directAddresses;
     unsigned rounds = 0;
     std::set<std::string> reportedFailures; // each send failure is told once
 };

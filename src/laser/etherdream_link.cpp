@@ -1,14 +1,11 @@
 #include "laser/etherdream_link.hpp"
 
-#include "clock/address_range.hpp"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -67,18 +64,14 @@ bool pollWithin(int fd, short events, Clock::time_point until, const StopFlags& 
     }
 }
 
-int connectWithin(std::uint32_t address, std::uint16_t port, std::chrono::milliseconds timeout,
-                  const StopFlags& stop) {
+int connectWithin(Ipv4Endpoint peer, std::chrono::milliseconds timeout, const StopFlags& stop) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         throw std::system_error(errno, std::system_category(), "Error opening socket");
     }
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = address;
+    const sockaddr_in to = socketAddress(peer);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
         errno != EINPROGRESS) {
         const int code = errno;
@@ -105,14 +98,10 @@ void sleepFor(Clock::duration duration) {
 
 } // namespace
 
-std::string EtherDreamFound::address() const {
-    return dottedAddress(ntohl(source));
-}
-
 EtherDreamLink::EtherDreamLink(const EtherDreamFound& found, std::uint32_t pointRate,
                                EventLog& events, std::uint16_t index, const StopFlags& stop)
     : log(events), stream(index), starting(stop), deviceName(found.name()),
-      deviceAddress(found.address()), rate(pointRate), capacity(found.broadcast.bufferCapacity) {
+      deviceAddress(found.source), rate(pointRate), capacity(found.broadcast.bufferCapacity) {
     if (rate == 0 || rate > found.broadcast.maxPointRate) {
         throw std::runtime_error("point rate " + std::to_string(rate) + " is above the DAC's " +
                                  "maximum of " + std::to_string(found.broadcast.maxPointRate));
@@ -124,7 +113,7 @@ EtherDreamLink::EtherDreamLink(const EtherDreamFound& found, std::uint32_t point
     const auto atReserve =
         static_cast<std::int32_t>(std::chrono::duration<double>(kReserveTime).count() * rate);
     reserveSamples = std::min(atReserve, capacity - kFillRoom);
-    fd = connectWithin(found.source, ed::kCommandPort, kConnectTimeout, starting);
+    fd = connectWithin({found.source, ed::kCommandPort}, kConnectTimeout, starting);
     try {
         // It greets with its status; an e-stop is cleared and a stream left playing is
         // stopped before the DAC is prepared.

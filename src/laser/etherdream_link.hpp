@@ -3,6 +3,7 @@
 #include "laser/etherdream_protocol.hpp"
 #include "laser/event_log.hpp"
 #include "laser/projector_link.hpp"
+#include "net/ipv4_address.hpp"
 
 #include <array>
 #include <atomic>
@@ -15,10 +16,9 @@ namespace lumarok {
 
 // A DAC heard by its status broadcast.
 struct EtherDreamFound {
-    std::uint32_t source = 0; // network byte order
+    Ipv4Address source; // where its broadcast came from
     etherdream::Broadcast broadcast;
     [[nodiscard]] std::string name() const { return etherdream::deviceName(broadcast); }
-    [[nodiscard]] std::string address() const;
 };
 
 // Drives one network DAC over its TCP connection: clears an e-stop and prepares it,
@@ -55,7 +55,7 @@ public:
     void askForInformation() override { pingWanted.store(true); }
     [[nodiscard]] LinkStats stats() const override;
     [[nodiscard]] const std::string& name() const override { return deviceName; }
-    [[nodiscard]] const std::string& address() const override { return deviceAddress; }
+    [[nodiscard]] Ipv4Address address() const override { return deviceAddress; }
 
     // Beyond the time the whole buffer takes to drain, before a device is stalled.
     static constexpr std::chrono::milliseconds kStallMargin{250};
@@ -93,7 +93,7 @@ private:
     StopFlags starting; // the constructor's only
     int fd = -1;
     std::string deviceName;
-    std::string deviceAddress;
+    Ipv4Address deviceAddress;
     std::uint32_t rate;
     std::int32_t capacity;
     std::int32_t reserveSamples;

@@ -2,16 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <map>
 #include <stdexcept>
-#include <system_error>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace lumarok {
 
@@ -24,44 +18,24 @@ constexpr std::string_view kPrefix = "etherdream:";
 
 } // namespace
 
-EtherDreamListener::EtherDreamListener()
-    : fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
-    if (fd < 0) {
-        throw std::system_error(errno, std::system_category(), "Error opening socket");
-    }
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(ed::kBroadcastPort);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        const int code = errno;
-        ::close(fd);
-        throw std::system_error(code, std::system_category(),
-                                "Bind failed on port " + std::to_string(ed::kBroadcastPort));
-    }
+EtherDreamListener::EtherDreamListener() : socket(1) {
+    socket.allowAddressReuse();
+    socket.bind(ed::kBroadcastPort);
 }
 
-EtherDreamListener::~EtherDreamListener() {
-    ::close(fd);
-}
-
-std::optional<EtherDreamFound> EtherDreamListener::next(std::uint32_t address,
+std::optional<EtherDreamFound> EtherDreamListener::next(std::optional<Ipv4Address> address,
                                                         std::chrono::steady_clock::time_point until,
                                                         const std::atomic<bool>& stop,
                                                         const std::atomic<bool>& cancel) {
     std::array<std::byte, 512> buffer{};
     while (!stop.load() && !cancel.load()) {
-        sockaddr_in from{};
-        socklen_t size = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
-                                     reinterpret_cast<sockaddr*>(&from), &size);
-        if (n >= 0) {
+        const ReceiveResult got = socket.receive(buffer);
+        if (got.error == 0) {
             const std::optional<ed::Broadcast> heard =
-                ed::readBroadcast(std::span(buffer).first(static_cast<std::size_t>(n)));
-            if (heard && (address == 0 || from.sin_addr.s_addr == address)) {
-                return EtherDreamFound{from.sin_addr.s_addr, *heard};
+                got.truncated ? std::nullopt
+                              : ed::readBroadcast(std::span(buffer).first(got.length));
+            if (heard && (!address || got.source.address == *address)) {
+                return EtherDreamFound{got.source.address, *heard};
             }
             continue;
         }
@@ -69,7 +43,7 @@ std::optional<EtherDreamFound> EtherDreamListener::next(std::uint32_t address,
         if (now >= until) {
             break;
         }
-        pollfd wait{fd, POLLIN, 0};
+        pollfd wait{socket.nativeHandle(), POLLIN, 0};
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
         ::poll(&wait, 1,
                static_cast<int>(std::clamp<std::int64_t>(left.count(), 1, kSlice.count())));
@@ -81,9 +55,9 @@ std::vector<EtherDreamFound> EtherDreamListener::collect(std::chrono::millisecon
                                                          const std::atomic<bool>& stop) {
     const std::atomic<bool> never{false};
     const auto until = std::chrono::steady_clock::now() + duration;
-    std::map<std::uint32_t, EtherDreamFound> heard;
-    while (const std::optional<EtherDreamFound> found = next(0, until, stop, never)) {
-        heard.insert_or_assign(ntohl(found->source), *found);
+    std::map<Ipv4Address, EtherDreamFound> heard;
+    while (const std::optional<EtherDreamFound> found = next(std::nullopt, until, stop, never)) {
+        heard.insert_or_assign(found->source, *found);
     }
     std::vector<EtherDreamFound> list;
     for (const auto& [address, found] : heard) {
@@ -92,21 +66,21 @@ std::vector<EtherDreamFound> EtherDreamListener::collect(std::chrono::millisecon
     return list;
 }
 
-std::optional<std::uint32_t> etherDreamAddress(const std::string& word) {
+std::optional<Ipv4Address> etherDreamAddress(const std::string& word) {
     if (!word.starts_with(kPrefix)) {
         return std::nullopt;
     }
-    in_addr address{};
     const std::string rest = word.substr(kPrefix.size());
-    if (::inet_pton(AF_INET, rest.c_str(), &address) != 1) {
+    const std::optional<Ipv4Address> address = Ipv4Address::parse(rest);
+    if (!address) {
         throw std::invalid_argument("etherdream: wants an IPv4 address, not '" + rest + "'");
     }
-    return address.s_addr;
+    return address;
 }
 
 std::string describeEtherDream(const EtherDreamFound& found) {
     const ed::Broadcast& b = found.broadcast;
-    return "etherdream  " + found.name() + "  " + found.address() + "  " +
+    return "etherdream  " + found.name() + "  " + found.source.text() + "  " +
            std::to_string(b.maxPointRate) + " points/s max  buffer " +
            std::to_string(b.bufferCapacity) + "  (" + ed::lightEngineName(b.status.lightEngine) +
            ", " + ed::playbackName(b.status.playback) + ", firmware " +

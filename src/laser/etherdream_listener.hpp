@@ -1,6 +1,8 @@
 #pragma once
 
 #include "laser/etherdream_link.hpp"
+#include "net/ipv4_address.hpp"
+#include "net/udp_socket.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -18,13 +20,12 @@ class EtherDreamListener {
 public:
     // Throws std::system_error when the port cannot be had.
     EtherDreamListener();
-    ~EtherDreamListener();
     EtherDreamListener(const EtherDreamListener&) = delete;
     EtherDreamListener& operator=(const EtherDreamListener&) = delete;
 
-    // The next broadcast from `address` (network byte order; 0: any DAC); nullopt
-    // when `until` passes or a flag is raised first.
-    std::optional<EtherDreamFound> next(std::uint32_t address,
+    // The next broadcast from `address` (nullopt: any DAC); nullopt when `until` passes
+    // or a flag is raised first.
+    std::optional<EtherDreamFound> next(std::optional<Ipv4Address> address,
                                         std::chrono::steady_clock::time_point until,
                                         const std::atomic<bool>& stop,
                                         const std::atomic<bool>& cancel);
@@ -33,13 +34,13 @@ public:
                                          const std::atomic<bool>& stop);
 
 private:
-    int fd = -1;
+    UdpSocket socket;
 };
 
-// "etherdream:ADDR" names a DAC by its address; the address (network byte order), or
-// nullopt for any other word. Throws std::invalid_argument for a prefix without an
+// "etherdream:ADDR" names a DAC by its address; the address, or nullopt for any other
+// word. Throws std::invalid_argument for a prefix without an
 // IPv4 address.
-[[nodiscard]] std::optional<std::uint32_t> etherDreamAddress(const std::string& word);
+[[nodiscard]] std::optional<Ipv4Address> etherDreamAddress(const std::string& word);
 
 // The --list-projectors line: "etherdream NAME ADDRESS rate buffer ...".
 [[nodiscard]] std::string describeEtherDream(const EtherDreamFound& found);

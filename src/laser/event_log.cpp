@@ -1,7 +1,7 @@
 #include "laser/event_log.hpp"
 
-#include "clock/address_range.hpp"
 #include "laser/device_checks.hpp"
+#include "net/ipv4_address.hpp"
 
 #include <algorithm>
 #include <array>
@@ -10,9 +10,6 @@
 #include <map>
 #include <mutex>
 #include <utility>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
 
 namespace lumarok {
 
@@ -119,8 +116,8 @@ std::string describeEvent(const LogEvent& e, const std::string& projector) {
         return "a short projector information (" + a + " bytes) from " + projector + " ignored";
     case StreamEvent::namesOtherAddress:
         return "projector " + projector + "'s information names " +
-               dottedAddress(ntohl(static_cast<std::uint32_t>(e.a))) + "; the stream stays with " +
-               dottedAddress(ntohl(static_cast<std::uint32_t>(e.b)));
+               Ipv4Address(static_cast<std::uint32_t>(e.a)).text() + "; the stream stays with " +
+               Ipv4Address(static_cast<std::uint32_t>(e.b)).text();
     case StreamEvent::closingFailed:
         return "the closing dark frame could not be sent to " + projector + ": " + text;
     case StreamEvent::switchOffFailed:

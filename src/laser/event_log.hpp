@@ -1,7 +1,7 @@
 #pragma once
 
-#include "laser/device_checks.hpp"
-#include "laser/doorbell.hpp"
+#include "core/doorbell.hpp"
+#include "core/rate_limited_line.hpp"
 
 #include <array>
 #include <atomic>
@@ -30,7 +30,7 @@ enum class StreamEvent : std::uint8_t {
     implausibleBuffer, // a: stated size, b: the size paced on
     implausibleFree,   // a: stated free, b: buffer size
     shortInfo,         // a: bytes
-    namesOtherAddress, // a: the address named, b: the stream's (network byte order)
+    namesOtherAddress, // a: the address named, b: the stream's (Ipv4Address::hostOrder)
     closingFailed,     // text: why the closing dark frame did not go out
     switchOffFailed,   // text: why
     datagramDropped,   // text: why

@@ -1,14 +1,11 @@
 #include "laser/idn_link.hpp"
 
-#include "clock/address_range.hpp"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <stdexcept>
 #include <system_error>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -66,15 +63,11 @@ std::string IdnFound::name() const {
     return text;
 }
 
-std::string IdnFound::address() const {
-    return dottedAddress(ntohl(source));
-}
-
 IdnLink::IdnLink(const IdnFound& found, std::uint32_t pointRate, EventLog& events,
                  std::uint16_t index)
     : log(events), stream(index),
       fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)), unitName(found.name()),
-      unitAddress(found.address()), serviceId(found.service.id),
+      unitAddress(found.source), serviceId(found.service.id),
       channel(static_cast<std::uint8_t>((found.service.id - 1) & 0x3F)), rate(pointRate),
       capacity(static_cast<std::int32_t>(kLeadSeconds * pointRate)),
       reserveSamples(static_cast<std::int32_t>(kReserveSeconds * pointRate)) {
@@ -85,10 +78,7 @@ IdnLink::IdnLink(const IdnFound& found, std::uint32_t pointRate, EventLog& event
         ::close(fd);
         throw std::runtime_error("point rate " + std::to_string(rate) + " is out of range");
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(idn::kPort);
-    to.sin_addr.s_addr = found.source;
+    const sockaddr_in to = socketAddress({found.source, idn::kPort});
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
         const int code = errno;
         ::close(fd);

@@ -3,6 +3,7 @@
 #include "laser/event_log.hpp"
 #include "laser/idn_protocol.hpp"
 #include "laser/projector_link.hpp"
+#include "net/ipv4_address.hpp"
 
 #include <array>
 #include <atomic>
@@ -15,11 +16,10 @@ namespace lumarok {
 
 // An IDN unit and the laser service chosen on it.
 struct IdnFound {
-    std::uint32_t source = 0; // network byte order
+    Ipv4Address source;
     idn::Unit unit;
     idn::Service service;
     [[nodiscard]] std::string name() const;
-    [[nodiscard]] std::string address() const;
 };
 
 // Streams to one IDN unit's laser service over UDP: one realtime channel in continuous
@@ -52,7 +52,7 @@ public:
     void askForInformation() override;
     [[nodiscard]] LinkStats stats() const override;
     [[nodiscard]] const std::string& name() const override { return unitName; }
-    [[nodiscard]] const std::string& address() const override { return unitAddress; }
+    [[nodiscard]] Ipv4Address address() const override { return unitAddress; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -66,7 +66,7 @@ private:
     std::uint16_t stream;
     int fd = -1;
     std::string unitName;
-    std::string unitAddress;
+    Ipv4Address unitAddress;
     std::uint8_t serviceId;
     std::uint8_t channel;
     std::uint32_t rate;

@@ -2,18 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <map>
 #include <stdexcept>
 #include <system_error>
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace lumarok {
 
@@ -44,27 +37,6 @@ std::optional<idn::Service> chooseService(const std::vector<idn::Service>& servi
     return chosen != nullptr ? std::optional<idn::Service>(*chosen) : std::nullopt;
 }
 
-// The broadcast address of every interface that is up and can broadcast.
-std::vector<std::uint32_t> broadcastAddresses() {
-    std::vector<std::uint32_t> targets;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) {
-        return targets;
-    }
-    for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET ||
-            a->ifa_netmask == nullptr || (a->ifa_flags & IFF_UP) == 0 ||
-            (a->ifa_flags & IFF_BROADCAST) == 0) {
-            continue;
-        }
-        const auto own = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr;
-        const auto mask = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr;
-        targets.push_back(own | ~mask);
-    }
-    ::freeifaddrs(list);
-    return targets;
-}
-
 } // namespace
 
 std::optional<IdnWord> idnWord(const std::string& word) {
@@ -75,11 +47,11 @@ std::optional<IdnWord> idnWord(const std::string& word) {
     const std::size_t slash = rest.find('/');
     IdnWord parsed;
     const std::string address = rest.substr(0, slash);
-    in_addr ip{};
-    if (::inet_pton(AF_INET, address.c_str(), &ip) != 1) {
+    const std::optional<Ipv4Address> ip = Ipv4Address::parse(address);
+    if (!ip) {
         throw std::invalid_argument("idn: wants an IPv4 address, not '" + address + "'");
     }
-    parsed.address = ip.s_addr;
+    parsed.address = *ip;
     if (slash != std::string::npos) {
         parsed.service = rest.substr(slash + 1);
         if (parsed.service.empty()) {
@@ -89,28 +61,18 @@ std::optional<IdnWord> idnWord(const std::string& word) {
     return parsed;
 }
 
-IdnScanner::IdnScanner() : fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
-    if (fd < 0) {
-        throw std::system_error(errno, std::system_category(), "Error opening socket");
-    }
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+IdnScanner::IdnScanner() : socket(1) {
+    socket.enableBroadcast();
 }
 
-IdnScanner::~IdnScanner() {
-    ::close(fd);
-}
-
-void IdnScanner::ask(std::uint32_t address, idn::Hello command) {
+void IdnScanner::ask(Ipv4Address address, idn::Hello command) {
     std::array<std::byte, idn::kHelloBytes> request{};
     idn::writeHello(request, command, sequence++);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(idn::kPort);
-    to.sin_addr.s_addr = address;
-    // A refused send is asked again on the next round.
-    (void)::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                   sizeof to);
+    try {
+        socket.sendTo({address, idn::kPort}, request);
+    } catch (const std::system_error&) {
+        // A refused send is asked again on the next round.
+    }
 }
 
 std::optional<IdnFound> IdnScanner::find(const IdnWord& wanted, Clock::time_point until,
@@ -128,19 +90,16 @@ std::optional<IdnFound> IdnScanner::find(const IdnWord& wanted, Clock::time_poin
             ask(wanted.address, unit ? idn::Hello::serviceMapRequest : idn::Hello::scanRequest);
             nextAsk = now + kAskEvery;
         }
-        sockaddr_in from{};
-        socklen_t size = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
-                                     reinterpret_cast<sockaddr*>(&from), &size);
-        if (n < 0) {
-            pollfd wait{fd, POLLIN, 0};
+        const ReceiveResult heard = socket.receive(buffer);
+        if (heard.error != 0) {
+            pollfd wait{socket.nativeHandle(), POLLIN, 0};
             ::poll(&wait, 1, 20);
             continue;
         }
-        if (from.sin_addr.s_addr != wanted.address) {
+        if (heard.source.address != wanted.address || heard.truncated) {
             continue;
         }
-        const std::span<const std::byte> got(buffer.data(), static_cast<std::size_t>(n));
+        const std::span<const std::byte> got(buffer.data(), heard.length);
         if (const std::optional<idn::Unit> scanned = idn::readScanResponse(got)) {
             status = scanned->status;
             const std::uint8_t unfit =
@@ -164,25 +123,24 @@ std::optional<IdnFound> IdnScanner::find(const IdnWord& wanted, Clock::time_poin
 
 std::vector<IdnFound> IdnScanner::collect(std::chrono::milliseconds duration,
                                           const std::atomic<bool>& stop) {
-    for (const std::uint32_t target : broadcastAddresses()) {
-        ask(target, idn::Hello::scanRequest);
+    for (const SubnetBroadcast& target : localSubnetBroadcasts()) {
+        ask(target.address, idn::Hello::scanRequest);
     }
-    std::map<std::uint32_t, idn::Unit> units;
+    std::map<Ipv4Address, idn::Unit> units;
     std::array<std::byte, 1500> buffer{};
     const Clock::time_point scanEnd = Clock::now() + duration / 2;
     while (!stop.load() && Clock::now() < scanEnd) {
-        sockaddr_in from{};
-        socklen_t size = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
-                                     reinterpret_cast<sockaddr*>(&from), &size);
-        if (n < 0) {
-            pollfd wait{fd, POLLIN, 0};
+        const ReceiveResult heard = socket.receive(buffer);
+        if (heard.error != 0) {
+            pollfd wait{socket.nativeHandle(), POLLIN, 0};
             ::poll(&wait, 1, 20);
             continue;
         }
-        if (const auto unit =
-                idn::readScanResponse(std::span(buffer).first(static_cast<std::size_t>(n)))) {
-            units.insert_or_assign(ntohl(from.sin_addr.s_addr), *unit);
+        if (heard.truncated) {
+            continue;
+        }
+        if (const auto unit = idn::readScanResponse(std::span(buffer).first(heard.length))) {
+            units.insert_or_assign(heard.source.address, *unit);
         }
     }
     std::vector<IdnFound> found;
@@ -190,11 +148,11 @@ std::vector<IdnFound> IdnScanner::collect(std::chrono::milliseconds duration,
     const Clock::time_point end = Clock::now() + duration / 2;
     for (const auto& [address, unit] : units) {
         std::uint8_t status = unit.status;
-        const IdnWord word{htonl(address), {}};
+        const IdnWord word{address, {}};
         if (std::optional<IdnFound> one = find(word, end, stop, never, status)) {
             found.push_back(*one);
         } else {
-            found.push_back(IdnFound{htonl(address), unit, {}});
+            found.push_back(IdnFound{address, unit, {}});
         }
     }
     return found;
@@ -216,7 +174,7 @@ std::string idnStatusWords(std::uint8_t status) {
 
 std::string describeIdn(const IdnFound& found) {
     const std::string status = idnStatusWords(found.unit.status);
-    std::string line = "idn  " + found.name() + "  " + found.address() + "  ";
+    std::string line = "idn  " + found.name() + "  " + found.source.text() + "  ";
     if (found.service.id != 0) {
         line += "service " + std::to_string(found.service.id) + " \"" + found.service.name + "\"";
     } else {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "laser/idn_link.hpp"
+#include "net/ipv4_address.hpp"
+#include "net/udp_socket.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -14,8 +16,8 @@ namespace lumarok {
 // "idn:ADDR[/SERVICE]": a unit by its address and, optionally, its service by name or
 // number.
 struct IdnWord {
-    std::uint32_t address = 0; // network byte order
-    std::string service;       // empty: the unit's default laser service
+    Ipv4Address address;
+    std::string service; // empty: the unit's default laser service
 };
 // Nullopt for any other word; throws std::invalid_argument for "idn:" without an IPv4
 // address.
@@ -26,7 +28,6 @@ struct IdnWord {
 class IdnScanner {
 public:
     IdnScanner();
-    ~IdnScanner();
     IdnScanner(const IdnScanner&) = delete;
     IdnScanner& operator=(const IdnScanner&) = delete;
 
@@ -42,8 +43,8 @@ public:
                                   const std::atomic<bool>& stop);
 
 private:
-    void ask(std::uint32_t address, idn::Hello command);
-    int fd = -1;
+    void ask(Ipv4Address address, idn::Hello command);
+    UdpSocket socket;
     std::uint16_t sequence = 0;
 };
 

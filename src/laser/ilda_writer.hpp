@@ -1,6 +1,6 @@
 #pragma once
 
-#include "laser/laser_sample.hpp"
+#include "core/laser_sample.hpp"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "effects/shapes.hpp"
-#include "laser/laser_sample.hpp"
+#include "core/laser_sample.hpp"
+#include "core/shapes.hpp"
 
 #include <glm/vec2.hpp>
 #include <glm/vec3.hpp>

@@ -1,16 +1,17 @@
 #pragma once
 
-#include "clock/udp_socket.hpp"
-#include "laser/datagram_inbox.hpp"
+#include "core/laser_sample.hpp"
+#include "laser/device_checks.hpp"
 #include "laser/discovery.hpp"
 #include "laser/event_log.hpp"
 #include "laser/laser_output.hpp"
-#include "laser/laser_sample.hpp"
 #include "laser/pacing.hpp"
 #include "laser/projector_link.hpp"
 #include "laser/sample_packets.hpp"
 #include "laser/send_history.hpp"
 #include "laser/wire_limits.hpp"
+#include "net/datagram_inbox.hpp"
+#include "net/udp_socket.hpp"
 
 #include <array>
 #include <atomic>
@@ -71,7 +72,7 @@ public:
     void askForInformation() override;
 
     [[nodiscard]] const std::string& name() const override { return deviceName; }
-    [[nodiscard]] const std::string& address() const override { return deviceAddress; }
+    [[nodiscard]] Ipv4Address address() const override { return device; }
     [[nodiscard]] LinkStats stats() const override;
 
     // Beyond the time the whole buffer takes to drain, before a device is stalled.
@@ -116,10 +117,9 @@ private:
     BufferEstimate bufferFree; // the estimate and the count of device reports
     IdleCredit idleCredit;     // the sender's own: playing time outside pacing
     // Written at construction, read only after.
-    std::string deviceAddress;
+    Ipv4Address device; // where it answered discovery from: the only source heard
     std::string deviceName;
-    std::uint32_t deviceSource = 0;     // network byte order; the only source heard
-    std::uint32_t namedAtDiscovery = 0; // the address its first information named
+    Ipv4Address namedAtDiscovery; // the address its first information named
     PacketCounters counters;
     std::array<SampleDataBuffer, UdpSocket::kMaxBatch> packetBuffers{};
     std::atomic<bool> stopRequested{false};

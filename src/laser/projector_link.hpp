@@ -1,6 +1,7 @@
 #pragma once
 
 #include "laser/laser_output.hpp"
+#include "net/ipv4_address.hpp"
 
 #include <cstdint>
 #include <string>
@@ -35,7 +36,7 @@ public:
     virtual void askForInformation() = 0;
     [[nodiscard]] virtual LinkStats stats() const = 0;
     [[nodiscard]] virtual const std::string& name() const = 0;
-    [[nodiscard]] virtual const std::string& address() const = 0;
+    [[nodiscard]] virtual Ipv4Address address() const = 0;
 };
 
 } // namespace lumarok

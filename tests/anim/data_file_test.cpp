@@ -1,5 +1,5 @@
-#include "anim/data_error.hpp"
 #include "anim/data_file.hpp"
+#include "core/data_error.hpp"
 
 #include "anim/temp_data_dir.hpp"
 

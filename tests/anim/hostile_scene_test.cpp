@@ -1,9 +1,9 @@
 // Scene files that the authoring tool would never write. Run under the asan
 // preset these prove that loading and sampling stay inside their arrays.
 #include "anim/animation.hpp"
-#include "anim/data_error.hpp"
 #include "anim/decoder.hpp"
 #include "anim/sampler.hpp"
+#include "core/data_error.hpp"
 
 #include "anim/temp_data_dir.hpp"
 

@@ -1,5 +1,5 @@
-#include "anim/data_error.hpp"
 #include "anim/remap_loader.hpp"
+#include "core/data_error.hpp"
 
 #include "anim/temp_data_dir.hpp"
 #include "support/paths.hpp"

@@ -16,17 +16,18 @@ TEST(CommandLine, OneDashAndTwoDashFormsMeanTheSame) {
                              Args{"--laser", "--osc", "--intensity=100"},
                              Args{"--osc", "--intensity", "100", "--laser"}}) {
         const Options o = parseOptions(args);
-        EXPECT_TRUE(o.laser) << args.front();
+        EXPECT_TRUE(o.is<LaserMode>()) << args.front();
         EXPECT_TRUE(o.osc) << args.front();
         EXPECT_FLOAT_EQ(o.intensity, 1.0f) << args.front();
     }
     const Options none = parseOptions({});
-    EXPECT_FALSE(none.laser || none.osc || none.help || none.version || none.renderSeconds);
+    EXPECT_TRUE(none.is<PreviewMode>());
+    EXPECT_FALSE(none.osc);
     EXPECT_FLOAT_EQ(none.intensity, kDefaultIntensity);
     EXPECT_EQ(none.oscPort, kDefaultOscPort);
-    EXPECT_TRUE(parseOptions({"-h"}).help);
-    EXPECT_TRUE(parseOptions({"--help", "-laser"}).help);
-    EXPECT_TRUE(parseOptions({"-V"}).version);
+    EXPECT_TRUE(parseOptions({"-h"}).is<HelpMode>());
+    EXPECT_TRUE(parseOptions({"--help", "-laser"}).is<HelpMode>());
+    EXPECT_TRUE(parseOptions({"-V"}).is<VersionMode>());
 }
 
 TEST(CommandLine, IntensityIsPercentOverHundredReadByStrtofRules) {
@@ -72,17 +73,19 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
         parseOptions({"--render", "-2.5", "--out=x.png", "--audio-source", "sink.monitor",
                       "--show=/s", "--display", ":3", "-q", "--projector", "a",
                       "--projector=10.0.0.9", "--interface", "veth0"});
-    EXPECT_DOUBLE_EQ(*o.renderSeconds, -2.5);
-    EXPECT_EQ(o.renderOut, "x.png");
+    ASSERT_TRUE(o.is<RenderMode>());
+    EXPECT_DOUBLE_EQ(std::get<RenderMode>(o.mode).clockSeconds, -2.5);
+    EXPECT_EQ(std::get<RenderMode>(o.mode).out, "x.png");
     EXPECT_EQ(o.audioSource, "sink.monitor");
     EXPECT_EQ(o.showFolder, "/s");
     EXPECT_EQ(o.display, ":3");
     EXPECT_EQ(o.verbosity, -1);
-    EXPECT_EQ(o.projectors, (std::vector<std::string>{"a", "10.0.0.9"}));
+    EXPECT_EQ(projectorNames(o), (std::vector<std::string>{"a", "10.0.0.9"}));
     EXPECT_EQ(o.interfaceName, "veth0");
     const Options e =
         parseOptions({"--export-ilda", "s.ild", "--fps", "30", "--from", "1", "--to=2"});
-    EXPECT_EQ(e.exportIlda, "s.ild");
+    ASSERT_TRUE(e.is<ExportIldaMode>());
+    EXPECT_EQ(std::get<ExportIldaMode>(e.mode).file, "s.ild");
     EXPECT_DOUBLE_EQ(*e.fps, 30.0);
     EXPECT_DOUBLE_EQ(*e.fromSeconds, 1.0);
     EXPECT_DOUBLE_EQ(*e.toSeconds, 2.0);
@@ -92,7 +95,7 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
         EXPECT_EQ(ltc.ltcSource, "line_in");
     }
     EXPECT_EQ(parseOptions({"--ltc", "-q"}).ltcSource, "");
-    EXPECT_TRUE(parseOptions({"--list-projectors", "-v"}).listProjectors);
+    EXPECT_TRUE(parseOptions({"--list-projectors", "-v"}).is<ListProjectorsMode>());
 
     const Options osc = parseOptions({"-osc", "--osc-port=9000", "--osc-address", "127.0.0.1",
                                       "--osc-from", "10.1.2.3/8", "--osc-from=192.168.0.7"});
@@ -100,10 +103,10 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
     EXPECT_EQ(osc.oscAddress, "127.0.0.1");
     ASSERT_EQ(osc.oscFrom.size(), 2u);
     EXPECT_EQ(osc.oscFrom[0].text(), "10.0.0.0/8");
-    EXPECT_TRUE(osc.oscFrom[0].contains(0x0AFFFFFFu));
-    EXPECT_FALSE(osc.oscFrom[0].contains(0x0B000000u));
-    EXPECT_TRUE(osc.oscFrom[1].contains(0xC0A80007u));
-    EXPECT_FALSE(osc.oscFrom[1].contains(0xC0A80008u));
+    EXPECT_TRUE(osc.oscFrom[0].contains(Ipv4Address(0x0AFFFFFFu)));
+    EXPECT_FALSE(osc.oscFrom[0].contains(Ipv4Address(0x0B000000u)));
+    EXPECT_TRUE(osc.oscFrom[1].contains(Ipv4Address(0xC0A80007u)));
+    EXPECT_FALSE(osc.oscFrom[1].contains(Ipv4Address(0xC0A80008u)));
 
     const Options live = parseOptions({"-laser", "--ltc", "--clock-timeout=2.5", "--control-port",
                                        "9100", "--control-address=127.0.0.1", "--control-from",
@@ -116,38 +119,66 @@ TEST(CommandLine, ValuedOptionsTakeBothSpellings) {
     EXPECT_EQ(live.atEnd, std::optional<AtEnd>(AtEnd::loop));
 }
 
+TEST(CommandLine, OnBeatTakesALatencyFromMinus200To1000Milliseconds) {
+    EXPECT_FALSE(parseOptions({"-laser"}).onBeat);
+    EXPECT_FALSE(parseOptions({"-laser"}).latencyMs);
+    const struct {
+        const char* text;
+        std::optional<double> ms; // none: refused
+    } cases[] = {
+        {"0", 0.0},     {"40", 40.0},   {"-200", -200.0}, {"12.5", 12.5}, {"1000", 1000.0},
+        {"-200.5", {}}, {"1000.1", {}}, {"40ms", {}},     {"", {}},       {"nan", {}},
+    };
+    for (const auto& c : cases) {
+        const Args args{"-laser", "-osc", "--on-beat", "--latency", c.text};
+        if (c.ms) {
+            EXPECT_EQ(parseOptions(args).latencyMs, c.ms) << c.text;
+            EXPECT_TRUE(parseOptions(args).onBeat);
+        } else {
+            EXPECT_THROW((void)parseOptions(args), UsageError) << c.text;
+        }
+    }
+    try {
+        (void)parseOptions({"-laser", "--latency", "40"});
+        ADD_FAILURE() << "--latency without --on-beat was taken";
+    } catch (const UsageError& e) {
+        EXPECT_STREQ(e.what(), "--latency goes with --on-beat");
+    }
+    EXPECT_TRUE(parseOptions({"--on-beat"}).onBeat); // the preview too
+}
+
 TEST(CommandLine, SeveralProjectorsTakeEachAPlacementAndStatusTargets) {
     const Options o = parseOptions({"-laser", "--projector", "a:flip-x", "--projector=10.0.0.9",
                                     "--status-to", "127.0.0.1:9000", "--status-to=10.0.0.2:9001"});
-    ASSERT_EQ(o.projectors, (Args{"a", "10.0.0.9"}));
-    ASSERT_EQ(o.placements.size(), 2u);
-    EXPECT_TRUE(o.placements[0].flipX);
-    EXPECT_TRUE(o.placements[1].identity());
+    ASSERT_EQ(projectorNames(o), (Args{"a", "10.0.0.9"}));
+    EXPECT_TRUE(o.projectors[0].placement.flipX);
+    EXPECT_TRUE(o.projectors[1].placement.identity());
     ASSERT_EQ(o.statusTo.size(), 2u);
-    EXPECT_EQ(o.statusTo[1].host, "10.0.0.2");
+    EXPECT_EQ(o.statusTo[1].address.text(), "10.0.0.2");
     EXPECT_EQ(o.statusTo[1].port, 9001);
     const Options dac =
         parseOptions({"-laser", "--projector", "etherdream:10.0.0.9:flip-y", "--rate", "45000"});
-    ASSERT_EQ(dac.projectors, (Args{"etherdream:10.0.0.9"}));
-    EXPECT_TRUE(dac.placements[0].flipY);
+    ASSERT_EQ(projectorNames(dac), (Args{"etherdream:10.0.0.9"}));
+    EXPECT_TRUE(dac.projectors[0].placement.flipY);
     EXPECT_EQ(dac.pointRate, 45000u);
     const Options unit = parseOptions({"-laser", "--projector", "idn:10.0.0.7/main:flip-x"});
-    ASSERT_EQ(unit.projectors, (Args{"idn:10.0.0.7/main"}));
-    EXPECT_TRUE(unit.placements[0].flipX);
+    ASSERT_EQ(projectorNames(unit), (Args{"idn:10.0.0.7/main"}));
+    EXPECT_TRUE(unit.projectors[0].placement.flipX);
     EXPECT_EQ(parseOptions({"-laser"}).pointRate, 30000u);
     const Options all = parseOptions({"-laser", "--projector", "all:scale=0.5"});
-    EXPECT_TRUE(all.allProjectors);
+    ASSERT_TRUE(all.allProjectors);
     EXPECT_TRUE(all.projectors.empty());
-    EXPECT_FLOAT_EQ(all.allPlacement.scale, 0.5f);
+    EXPECT_FLOAT_EQ(all.allProjectors->scale, 0.5f);
 }
 
 TEST(CommandLine, WordsAfterTheOptionsAreMoreIldaFiles) {
     const Options options =
         parseOptions({"--ilda", "a.ild", "-laser", "b.ild", "--ilda=c.ild", "--loop", "d.ild"});
     EXPECT_EQ(options.ildaFiles, (std::vector<std::string>{"a.ild", "c.ild", "b.ild", "d.ild"}));
-    EXPECT_TRUE(options.loop && options.laser);
+    EXPECT_TRUE(options.loop && options.is<LaserMode>());
     EXPECT_EQ(parseOptions({"--ilda", "a", "--ilda-fps=12.5"}).ildaFps, 12.5);
-    EXPECT_EQ(parseOptions({"--list-frames", "x.ild"}).listFrames, "x.ild");
+    EXPECT_EQ(std::get<ListFramesMode>(parseOptions({"--list-frames", "x.ild"}).mode).file,
+              "x.ild");
 }
 
 TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
@@ -220,6 +251,8 @@ TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
         {"--at-end", "stop"},
         {"--ilda", "a.ild", "--loop", "--at-end", "dark"},
         {"--export-ilda", "a.ild", "--at-end", "dark"},
+        {"--render", "1", "--out", "a.json", "--on-beat"},
+        {"--export-ilda", "a.ild", "--on-beat"},
     };
     for (const Args& args : bad) {
         EXPECT_THROW((void)parseOptions(args), UsageError) << args.front() << " " << args.size();

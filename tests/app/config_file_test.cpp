@@ -24,26 +24,29 @@ std::string summary(const Options& o) {
         out << p.flipX << p.flipY << p.quarterTurns << "/" << p.scale << "/" << p.offsetX << ":"
             << p.offsetY << " ";
     };
-    out << "show=" << o.showFolder << " osc=" << o.osc << " laser=" << o.laser
+    const auto* render = std::get_if<RenderMode>(&o.mode);
+    const auto* exporting = std::get_if<ExportIldaMode>(&o.mode);
+    out << "mode=" << o.mode.index() << " show=" << o.showFolder << " osc=" << o.osc
         << " i=" << o.intensity << "(" << o.intensityText << ") audio=" << o.audioSource
         << " display=" << o.display << " verbosity=" << o.verbosity
-        << " render=" << o.renderSeconds.value_or(-1) << " out=" << o.renderOut
-        << " port=" << o.oscPort << " address=" << o.oscAddress << " from=";
+        << " render=" << (render ? render->clockSeconds : -1)
+        << " out=" << (render ? render->out : "") << " port=" << o.oscPort
+        << " address=" << o.oscAddress << " from=";
     for (const AddressRange& range : o.oscFrom) {
         out << range.text() << ",";
     }
-    out << " list=" << o.listProjectors << " projectors=";
-    for (std::size_t i = 0; i < o.projectors.size(); ++i) {
-        out << o.projectors[i] << ":";
-        placement(o.placements.at(i));
+    out << " projectors=";
+    for (const WantedProjector& projector : o.projectors) {
+        out << projector.name << ":";
+        placement(projector.placement);
     }
-    out << " all=" << o.allProjectors << " ";
-    placement(o.allPlacement);
+    out << " all=" << o.allProjectors.has_value() << " ";
+    placement(o.allProjectors.value_or(Placement{}));
     out << "interface=" << o.interfaceName << " status=";
-    for (const StatusTarget& target : o.statusTo) {
-        out << target.host << ":" << target.port << ",";
+    for (const Ipv4Endpoint& target : o.statusTo) {
+        out << target.text() << ",";
     }
-    out << " ltc=" << o.ltc << "(" << o.ltcSource << ") ilda=" << o.exportIlda
+    out << " ltc=" << o.ltc << "(" << o.ltcSource << ") ilda=" << (exporting ? exporting->file : "")
         << " fps=" << o.fps.value_or(-1) << " from=" << o.fromSeconds.value_or(-1)
         << " to=" << o.toSeconds.value_or(-1);
     return out.str();
@@ -107,7 +110,7 @@ TEST_F(ConfigFile, SettingsEqualTheSameOptionsOnTheCommandLine) {
     const Options fractional = parseOptions({"--config", write("intensity = 12.5\nlaser = false\n"
                                                                "ltc = \"line_in\"\n")});
     EXPECT_FLOAT_EQ(fractional.intensity, 0.125f);
-    EXPECT_FALSE(fractional.laser);
+    EXPECT_FALSE(fractional.is<LaserMode>());
     EXPECT_EQ(fractional.ltcSource, "line_in");
     EXPECT_EQ(parseOptions({"--config", write("rate = 45000\n")}).pointRate, 45000u);
 }

@@ -1,8 +1,8 @@
-#include "app/show_control.hpp"
-#include "app/show_end.hpp"
-#include "app/show_health.hpp"
-#include "app/status_sender.hpp"
 #include "clock/osc_bytes.hpp"
+#include "show/show_control.hpp"
+#include "show/show_end.hpp"
+#include "status/show_health.hpp"
+#include "status/status_sender.hpp"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +128,7 @@ TEST(LiveOperation, TheClockIsWaitingLiveOrStaleByItsTimeout) {
     // The status carries the state last, and "clock live" only while it is live.
     ShowHealth health;
     health.clockSource = "osc";
+    health.clockHeard = "/Time";
     health.clockState = ClockState::stale;
     health.clockSilentSeconds = 2.04;
     const std::vector<std::byte> message = statusMessage(health);
@@ -137,6 +138,7 @@ TEST(LiveOperation, TheClockIsWaitingLiveOrStaleByItsTimeout) {
     EXPECT_EQ(formatHealthLine(health), "clock: no /Time for 2.0 s; dark until it comes back");
     health.clockState = ClockState::waiting;
     health.clockSource = "ltc";
+    health.clockHeard = "timecode";
     EXPECT_EQ(formatHealthLine(health), "waiting for timecode");
 }
 

@@ -230,6 +230,35 @@ TEST(MultiProjector, EveryProjectorDrawsTheRenderedFrameAfterItsPlacementAndEnds
     }
 }
 
+// On the beat, frames are led up to the moment they were drawn for: both projectors
+// play on, fed and in step, and end dark. (How close to the beat: lumarok-beat-offset.)
+TEST(MultiProjector, OnTheBeatBothProjectorsPlayWithoutUnderrunsAndEndDark) {
+    MAKE_CUBES(rig);
+    rig->startCube(0, "", "0");
+    rig->startCube(1, "", "0");
+    NetnsWorker clock(rig->netns().player(), [&](const std::atomic<bool>& stop) {
+        const UdpSender sender;
+        const auto start = std::chrono::steady_clock::now();
+        while (!stop) {
+            const std::chrono::duration<float> since = std::chrono::steady_clock::now() - start;
+            sender.send("127.0.0.1", 8666, oscTime(10.0f + since.count()));
+            std::this_thread::sleep_for(33ms);
+        }
+    });
+    rig->startPlayer(
+        {"-osc", "--on-beat", "--latency", "20", "--projector", "one", "--projector", "two"});
+    std::this_thread::sleep_for(4s);
+    rig->player->signal(SIGTERM);
+    EXPECT_EQ(rig->player->wait(10s), 0) << readFile(rig->file("player.err"));
+    clock.finish();
+    std::this_thread::sleep_for(200ms);
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+        const std::string cube = rig->stopCube(i);
+        expectDarkAndOff(cube, kNames[i]);
+        EXPECT_GE(cubeCount(cube, "frames"), 30) << kNames[i] << "\n" << cube;
+    }
+}
+
 std::size_t linesWith(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     std::istringstream in(text);

@@ -1,9 +1,10 @@
 #include "app/command_line.hpp"
-#include "app/projector_correction.hpp"
-#include "app/static_guard.hpp"
-#include "app/venue_file.hpp"
-#include "app/venue_stages.hpp"
-#include "app/venue_zones.hpp"
+#include "app/venue_choice.hpp"
+#include "laser/projector_correction.hpp"
+#include "laser/static_guard.hpp"
+#include "laser/venue_file.hpp"
+#include "laser/venue_stages.hpp"
+#include "laser/venue_zones.hpp"
 #include "support/paths.hpp"
 
 #include <gtest/gtest.h>

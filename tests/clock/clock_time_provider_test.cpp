@@ -26,5 +26,14 @@ TEST(ClockTimeProvider, CountsSecondsFromConstructionWithoutGoingBack) {
     }
 }
 
+TEST(ClockTimeProvider, TimeAtIsTheSteadyClockExactly) {
+    ClockTimeProvider clock;
+    const auto now = std::chrono::steady_clock::now();
+    const double at = clock.timeAt(now);
+    EXPECT_DOUBLE_EQ(clock.timeAt(now + std::chrono::milliseconds(75)) - at, 0.075);
+    EXPECT_DOUBLE_EQ(at - clock.timeAt(now - std::chrono::seconds(2)), 2.0);
+    EXPECT_LE(at, clock.getTime());
+}
+
 } // namespace
 } // namespace lumarok

@@ -1,11 +1,12 @@
 #include "clock/osc_time_provider.hpp"
 
 #include "clock/osc_bytes.hpp"
-#include "clock/udp_socket.hpp"
+#include "net/udp_socket.hpp"
 #include "support/stderr_capture.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <system_error>
 
@@ -18,7 +19,9 @@ using namespace lumarok::test;
 // Loopback delivery is complete when sendto returns, so a datagram sent is pending at once.
 class OscTimeProviderTest : public ::testing::Test {
 protected:
-    void send(const Bytes& datagram) { sender.sendTo("127.0.0.1", provider.port(), datagram); }
+    void send(const Bytes& datagram) {
+        sender.sendTo({kLoopbackAddress, provider.port()}, datagram);
+    }
 
     OscTimeProvider provider{0};
     UdpSocket sender{0};
@@ -30,6 +33,30 @@ TEST_F(OscTimeProviderTest, StartsAtZeroAndKeepsTheLastTimeWhenMessagesStop) {
     EXPECT_EQ(provider.getTime(), 3.25);
     EXPECT_EQ(provider.getTime(), 3.25);
     EXPECT_EQ(provider.getTime(), 3.25);
+}
+
+// On the beat: the last /Time runs on with the steady clock from its arrival, at most
+// runOnSeconds (2 s here) either way; a repeated time (the music paused) stands; each new
+// /Time starts it afresh. getTime stays the last /Time as it came.
+TEST_F(OscTimeProviderTest, TimeAtRunsOnFromTheLastTimeCappedAndNeverPastALaterOne) {
+    using std::chrono::milliseconds;
+    using Clock = std::chrono::steady_clock;
+    EXPECT_EQ(provider.timeAt(Clock::now() + milliseconds(500)), 0.0); // none yet
+    const Clock::time_point sent = Clock::now();
+    send(timeMessage(10.0F));
+    EXPECT_NEAR(provider.timeAt(sent + milliseconds(500)), 10.5, 0.05);
+    EXPECT_NEAR(provider.timeAt(sent - milliseconds(100)), 9.9, 0.05);
+    EXPECT_NEAR(provider.timeAt(sent + milliseconds(60000)), 12.0, 0.05); // capped
+    EXPECT_NEAR(provider.timeAt(sent - milliseconds(60000)), 8.0, 0.05);  // either way
+    EXPECT_EQ(provider.getTime(), 10.0);
+
+    const Clock::time_point later = Clock::now();
+    send(timeMessage(10.1F)); // earlier than 10.0 run on till now would say: it wins
+    EXPECT_NEAR(provider.timeAt(later + milliseconds(200)), 10.3, 0.05);
+    send(timeMessage(10.1F)); // the same again: the music stands
+    EXPECT_NEAR(provider.timeAt(Clock::now() + milliseconds(900)), 10.1, 1e-6);
+    send(timeMessage(3.0F)); // relocated back: followed at once, and running
+    EXPECT_NEAR(provider.timeAt(Clock::now() + milliseconds(300)), 3.3, 0.05);
 }
 
 TEST_F(OscTimeProviderTest, HandlesEveryPendingDatagramInArrivalOrder) {
@@ -108,12 +135,12 @@ TEST(OscTimeProvider, TakesTimeOnlyFromAllowedSendersOnItsOwnAddress) {
 
     EXPECT_FALSE(provider.timeReceived());
     for (int i = 0; i < 3; ++i) {
-        stranger.sendTo("127.0.0.1", provider.port(), timeMessage(50.0F));
+        stranger.sendTo({kLoopbackAddress, provider.port()}, timeMessage(50.0F));
     }
     EXPECT_EQ(provider.getTime(), 0.0);
     EXPECT_FALSE(provider.timeReceived());
     EXPECT_EQ(provider.refusedDatagrams(), 3u);
-    allowed.sendTo("127.0.0.1", provider.port(),
+    allowed.sendTo({kLoopbackAddress, provider.port()},
                    message("/Time", ",d", concat({intArgument(0x40340000), intArgument(0)})));
     EXPECT_EQ(provider.getTime(), 20.0);
     EXPECT_TRUE(provider.timeReceived());

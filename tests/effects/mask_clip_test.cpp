@@ -129,7 +129,8 @@ TEST(ClipPolylineToMask, PreparedMaskGivesTheSamePiecesAndAppends) {
     const MaskIndex index(mask);
     Frame pieces{{{1, 1}}};
     const Polyline wave{{100, 1500}, {1200, 2600}, {2000, 900}, {3100, 2400}, {4000, 1800}};
-    clipPolylineToMask(wave, index, true, pieces);
+    GeometryScratch scratch;
+    clipPolylineToMask(wave, index, true, pieces, scratch);
     const Frame direct = clipPolylineToMask(wave, mask, true);
     ASSERT_EQ(pieces.size(), direct.size() + 1);
     EXPECT_TRUE(std::equal(direct.begin(), direct.end(), pieces.begin() + 1));

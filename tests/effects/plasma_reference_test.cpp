@@ -32,6 +32,7 @@ TEST(PlasmaEffect, MatchesThePlainFormulaOnTheDemoShowWithinAColourStep) {
     const Animation animation(std::filesystem::path(test::sourceDir()) / "data");
     const PlasmaEffect plasma(1000);
     ColorFrame fast;
+    EffectStorage storage;
     std::size_t compared = 0;
     std::size_t differing = 0;
     // The script's plasma entries start at 138.07 s and 175.59 s; also an early time
@@ -40,7 +41,7 @@ TEST(PlasmaEffect, MatchesThePlainFormulaOnTheDemoShowWithinAColourStep) {
         for (int i = 0; i < 90; ++i) {
             const double t = start + i / 30.0;
             const Frame frame = sampleAnimation(animation, t);
-            plasma.apply(frame, static_cast<float>(t), fast);
+            plasma.apply(frame, static_cast<float>(t), fast, storage);
             const ColorFrame plain = plainPlasma(frame, 1000, static_cast<float>(t));
             ASSERT_EQ(fast.size(), plain.size());
             for (std::size_t p = 0; p < plain.size(); ++p) {
@@ -65,7 +66,7 @@ TEST(PlasmaEffect, MatchesThePlainFormulaOnTheDemoShowWithinAColourStep) {
     EXPECT_LT(differing, compared / 1000) << differing << " of " << compared;
 
     const Frame far{{{-90000.0f, 5.0e6f}, {4095.0f, 4095.0f}}};
-    plasma.apply(far, 138.0f, fast);
+    plasma.apply(far, 138.0f, fast, storage);
     const ColorFrame plain = plainPlasma(far, 1000, 138.0f);
     for (std::size_t k = 0; k < plain[0].size(); k += 97) {
         for (int c = 0; c < 3; ++c) {

@@ -1,7 +1,7 @@
 // Fuzz target for the OSC packet parser: any datagram either updates the time, leaves it, or
 // raises one of the parser's errors; it never reads outside the bytes given, never recurses
 // without bound and never stores a non-finite time.
-#include "clock/osc_packet.hpp"
+#include "net/osc_packet.hpp"
 
 #include <cmath>
 #include <cstddef>

@@ -1,9 +1,9 @@
 // decodeFrame over integer arrays built from the bytes: a byte below 0xFF is
 // that small value (which covers every draw code, count and distance the format
 // uses), 0xFF followed by four bytes is a raw 32-bit value.
-#include "anim/data_error.hpp"
 #include "anim/decoder.hpp"
 #include "anim/scene.hpp"
+#include "core/data_error.hpp"
 
 #include "quiet_stdout.hpp"
 

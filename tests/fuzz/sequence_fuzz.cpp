@@ -1,7 +1,7 @@
 // Sequence.txt text, line by line and as a whole show with a small split map.
 #include "anim/animation.hpp"
-#include "anim/data_error.hpp"
 #include "anim/sequence_reader.hpp"
+#include "core/data_error.hpp"
 
 #include "quiet_stdout.hpp"
 

@@ -1,7 +1,7 @@
 // The same bytes as a split map and as a scene file.
 #include "anim/animation.hpp"
-#include "anim/data_error.hpp"
 #include "anim/scene.hpp"
+#include "core/data_error.hpp"
 
 #include "quiet_stdout.hpp"
 

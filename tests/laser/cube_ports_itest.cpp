@@ -1,5 +1,6 @@
 // The virtual projector's ports and the relay, each in network namespaces of their own:
 // which requests the projector heeds and where it answers, and the relay's delay.
+#include "net/ipv4_address.hpp"
 #include "support/lumarok_process.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"
@@ -17,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -79,11 +79,7 @@ public:
 
 private:
     static sockaddr_in ipv4(const char* address, std::uint16_t port) {
-        sockaddr_in result{};
-        result.sin_family = AF_INET;
-        result.sin_port = htons(port);
-        ::inet_pton(AF_INET, address, &result.sin_addr);
-        return result;
+        return socketAddress({*Ipv4Address::parse(address), port});
     }
     int fd;
 };

@@ -1,4 +1,5 @@
 #include "laser/device_datagram.hpp"
+#include "laser/discovery.hpp"
 
 #include <gtest/gtest.h>
 
@@ -64,10 +65,10 @@ TEST(DeviceInfo, ReadsEveryFieldOfACompleteDatagram) {
     EXPECT_EQ(info.infoByte23, 23);
     EXPECT_EQ(info.infoByte25, 25);
     EXPECT_EQ(info.infoText, "ABCDEF") << "at most six characters";
-    EXPECT_EQ(info.deviceAddress, "10.0.0.7");
+    EXPECT_EQ(info.deviceAddress.text(), "10.0.0.7");
     EXPECT_EQ(info.infoByte37, 37);
     EXPECT_EQ(info.deviceName, "LC");
-    EXPECT_EQ("Found" + info.deviceName + " Ip: " + info.deviceAddress, "FoundLC Ip: 10.0.0.7");
+    EXPECT_EQ(foundLine(info.deviceName, info.deviceAddress), "FoundLC Ip: 10.0.0.7\n");
 }
 
 TEST(DeviceInfo, ShortDatagramReadsMissingBytesAsZero) {
@@ -77,7 +78,7 @@ TEST(DeviceInfo, ShortDatagramReadsMissingBytesAsZero) {
     const DeviceInfo info = parseDeviceInfo(cut);
     EXPECT_EQ(info.sampleRate, 0x30);
     EXPECT_EQ(info.bufferMax, 0);
-    EXPECT_EQ(info.deviceAddress, "0.0.0.0");
+    EXPECT_EQ(info.deviceAddress, kAnyAddress);
     EXPECT_TRUE(info.deviceName.empty());
     EXPECT_TRUE(info.infoText.empty());
 

@@ -1,4 +1,5 @@
 // The link against the virtual projector, each in a network namespace of its own.
+#include "net/ipv4_address.hpp"
 #include "support/forged_datagrams.hpp"
 #include "support/laser_show.hpp"
 #include "support/netns.hpp"
@@ -19,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -96,11 +96,7 @@ public:
     UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
     static sockaddr_in ipv4(const char* address, std::uint16_t port) {
-        sockaddr_in result{};
-        result.sin_family = AF_INET;
-        result.sin_port = htons(port);
-        ::inet_pton(AF_INET, address, &result.sin_addr);
-        return result;
+        return socketAddress({*Ipv4Address::parse(address), port});
     }
     void sendTo(const char* address, std::uint16_t port, const std::vector<std::uint8_t>& bytes) {
         const sockaddr_in to = ipv4(address, port);

@@ -28,12 +28,13 @@ int main(int argc, char** argv) {
                 Clock::now() + std::chrono::duration_cast<Clock::duration>(after);
             auto armed = std::make_shared<bool>(true);
             return [inner, at, stall, armed](std::vector<lumarok::LaserSample>& samples,
-                                             glm::vec2 beam, double& showSeconds) {
+                                             glm::vec2 beam, double& showSeconds,
+                                             Clock::time_point drawFor) {
                 if (*armed && Clock::now() >= at) {
                     *armed = false;
                     std::this_thread::sleep_for(stall);
                 }
-                return inner(samples, beam, showSeconds);
+                return inner(samples, beam, showSeconds, drawFor);
             };
         });
 }

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include "net/ipv4_address.hpp"
 #include "support/paths.hpp"
 
 #include <algorithm>
@@ -14,7 +15,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -98,8 +98,9 @@ std::vector<CubeFrame> readFrameLog(const std::string& path) {
         unsigned counter = 0;
         CubeFrame frame;
         unsigned long long signature = 0;
-        if (std::sscanf(line.c_str(), "%u %lf %zu %llx %lf", &counter, &frame.arrival,
-                        &frame.samples, &signature, &frame.played) >= 4) {
+        if (std::sscanf(line.c_str(), "%u %lf %zu %llx %lf %ld %u %u", &counter, &frame.arrival,
+                        &frame.samples, &signature, &frame.played, &frame.firstLit, &frame.litX,
+                        &frame.litY) >= 4) {
             frame.signature = signature;
             frames.push_back(frame);
         }
@@ -128,10 +129,8 @@ UdpSender::UdpSender() : fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
 }
 
 UdpSender::UdpSender(const char* address) : UdpSender() {
-    sockaddr_in own{};
-    own.sin_family = AF_INET;
-    ::inet_pton(AF_INET, address, &own.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&own), sizeof own) != 0) {
+    const sockaddr_in own = socketAddress({Ipv4Address::parse(address).value_or(kAnyAddress), 0});
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&own), sizeof own) != 0) {
         ::close(fd);
         throw std::runtime_error(std::string("cannot bind to ") + address);
     }
@@ -143,10 +142,7 @@ UdpSender::~UdpSender() {
 
 void UdpSender::send(const char* address, std::uint16_t port,
                      const std::vector<std::uint8_t>& bytes) const {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    ::inet_pton(AF_INET, address, &to.sin_addr);
+    const sockaddr_in to = socketAddress({Ipv4Address::parse(address).value_or(kAnyAddress), port});
     // A full socket buffer only loses this datagram; senders here are floods or clocks.
     (void)::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                    sizeof to);

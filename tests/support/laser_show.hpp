@@ -40,6 +40,9 @@ struct CubeFrame {
     std::size_t samples = 0;
     std::uint64_t signature = 0; // of the frame's lit samples
     double played = 0.0;         // steady-clock seconds its first sample plays
+    long firstLit = -1;          // index of its first lit sample; -1: none
+    unsigned litX = 0;           // that sample's position
+    unsigned litY = 0;
 };
 std::vector<CubeFrame> readFrameLog(const std::string& path);
 // Now on the clock of the frame log's arrival times.

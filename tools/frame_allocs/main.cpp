@@ -1,6 +1,6 @@
 // Prints, for each entry of the demo show's script, the heap allocations of one
 // laser frame (sample the animation, apply the entry's effect, build the laser path)
-// in two ways: with fresh frames as the returning functions give them, and with
+// in two ways: with fresh frames (the stages' working storage kept), and with
 // buffers kept from frame to frame. Each entry runs kFrames frames 1/30 s apart from
 // 0.1 s after its start, with silent audio; "steady" is the largest count of any
 // frame after the first kWarmUp. The kept buffers live through all entries, as a
@@ -8,11 +8,11 @@
 // before the first frame as the loops prepare it. Usage: lumarok_frame_allocs [DATA_DIR]
 #include "anim/animation.hpp"
 #include "anim/sampler.hpp"
-#include "app/effect_kind.hpp"
-#include "app/laser_status.hpp"
-#include "app/show_frame.hpp"
-#include "app/show_objects.hpp"
-#include "app/show_script.hpp"
+#include "laser/show_frame.hpp"
+#include "show/effect_kind.hpp"
+#include "show/show_objects.hpp"
+#include "show/show_script.hpp"
+#include "status/laser_status.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -99,16 +99,16 @@ int run(const char* dataDir) {
     // The kept buffers first, through the whole show as a rendering loop runs it; the
     // fresh frames after, since frames that are dropped take their storage with them.
     std::vector<Counts> buffered;
-    prepareFrameStorage(animation);
-    Frame keptFrame;
-    ColorFrame keptDrawn;
+    ShowFrameBuffers buffers;
+    prepareFrameStorage(animation, buffers.storage.pools());
     std::vector<LaserSample> kept;
     for (std::size_t index = 0; index < timeline.size(); ++index) {
         const TimelineEntry& entry = timeline.entry(index);
         buffered.push_back(countFrames(entry.startMs / 1000.0 + 0.1, [&](double t) {
-            sampleAnimation(animation, t, keptFrame);
-            entry.effect->apply(keptFrame, static_cast<float>(t), keptDrawn);
-            buildLaserFramePath(keptDrawn, kept, {0.0f, 0.0f}, 0.1f);
+            sampleAnimation(animation, t, buffers.animation, buffers.storage.pools());
+            entry.effect->apply(buffers.animation, static_cast<float>(t), buffers.drawn,
+                                buffers.storage);
+            buildLaserFramePath(buffers.drawn, kept, {0.0f, 0.0f}, 0.1f, buffers.pathLengths);
         }));
     }
 
@@ -117,13 +117,20 @@ int run(const char* dataDir) {
     std::vector<double> fresh;
     std::size_t worstSteady = 0;
     std::size_t allocatingEntries = 0;
+    // Fresh frames each time; the working storage of the stages (pools, the effects'
+    // working frames, the path's measures) is kept, as any loop keeps it.
+    EffectStorage working;
+    prepareFrameStorage(animation, working.pools());
+    std::vector<float> lengths;
     for (std::size_t index = 0; index < timeline.size(); ++index) {
         const TimelineEntry& entry = timeline.entry(index);
         std::vector<LaserSample> samples;
         const Counts returning = countFrames(entry.startMs / 1000.0 + 0.1, [&](double t) {
-            const Frame frame = sampleAnimation(animation, t);
-            const ColorFrame drawn = entry.effect->apply(frame, static_cast<float>(t));
-            buildLaserFramePath(drawn, samples, {0.0f, 0.0f}, 0.1f);
+            Frame frame;
+            sampleAnimation(animation, t, frame, working.pools());
+            ColorFrame drawn;
+            entry.effect->apply(frame, static_cast<float>(t), drawn, working);
+            buildLaserFramePath(drawn, samples, {0.0f, 0.0f}, 0.1f, lengths);
         });
         fresh.push_back(returning.mean);
         const Counts& counts = buffered[index];

@@ -2,6 +2,7 @@
 // network namespace made for the run, and prints a table of what a show would feel:
 // CPU of the player, underruns, and how long an OSC /Time takes to reach the light.
 #include "../lumarok_cube/frame_signature.hpp"
+#include "net/udp_socket.hpp"
 #include "support/laser_show.hpp"
 #include "support/netns.hpp"
 #include "support/paths.hpp"
@@ -9,7 +10,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -17,9 +17,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <span>
 #include <stdexcept>
 #include <string>
-#include <sys/socket.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -86,20 +87,18 @@ int measure(double seconds) {
     double cpu = 0.0;
     double wall = 0.0;
     lumarok::test::runInNetns(pair.player(), [&] {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(8666);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        lumarok::UdpSocket socket(0);
         auto send = [&](std::size_t which) {
             const std::vector<std::uint8_t> message = oscTime(times[which]);
-            ::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                     sizeof to);
+            try {
+                socket.sendTo({lumarok::kLoopbackAddress, 8666}, std::as_bytes(std::span(message)));
+            } catch (const std::system_error&) {
+                // Not listening yet: the next one is sent 100 ms later.
+            }
         };
         const auto discoveryDeadline = Clock::now() + 120s;
         while (readFile(dir + "/show.out").find("Found") == std::string::npos) {
             if (Clock::now() > discoveryDeadline) {
-                ::close(fd);
                 throw std::runtime_error("the show did not find the projector: " +
                                          readFile(dir + "/show.err"));
             }
@@ -118,7 +117,6 @@ int measure(double seconds) {
         }
         wall = std::chrono::duration<double>(Clock::now() - start).count();
         cpu = cpuSeconds(show.pid()) - cpuStart;
-        ::close(fd);
     });
     show.signal(SIGTERM);
     show.wait(10s);

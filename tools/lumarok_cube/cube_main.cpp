@@ -8,7 +8,8 @@
 #include "frame_picture.hpp"
 #include "frame_signature.hpp"
 #include "idn_device.hpp"
-#include "laser/virtual_projector.hpp"
+#include "tool_socket.hpp"
+#include "virtual_projector.hpp"
 
 #include <algorithm>
 #include <array>
@@ -26,13 +27,9 @@
 #include <system_error>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <time.h>
-#include <unistd.h>
 
 namespace lumarok::cube {
 
@@ -41,6 +38,8 @@ namespace {
 constexpr std::uint16_t kCommandPort = 45457;
 constexpr std::uint16_t kDataPort = 45458;
 using Clock = VirtualProjector::Clock;
+using tools::ToolDatagram;
+using tools::ToolSocket;
 
 volatile std::sig_atomic_t gStop = 0;
 
@@ -50,120 +49,6 @@ struct FileCloser {
 
 extern "C" void requestStop(int) {
     gStop = 1;
-}
-
-class Socket {
-public:
-    // own: network byte order. Shared ports (several projectors in one namespace)
-    // need every socket on the port to allow it.
-    Socket(std::uint16_t port, std::uint32_t own, bool shared)
-        : handle(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        if (handle < 0) {
-            throw std::system_error(errno, std::system_category(), "Error opening socket");
-        }
-        const int on = 1;
-        if (shared) {
-            ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-            // The interface a broadcast came in on.
-            ::setsockopt(handle, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-        }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = own;
-        if (::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
-            const int code = errno;
-            ::close(handle);
-            throw std::system_error(code, std::system_category(),
-                                    "Bind failed on port " + std::to_string(port));
-        }
-    }
-    ~Socket() { ::close(handle); }
-    void stampArrivals() const {
-        const int on = 1;
-        ::setsockopt(handle, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return handle; }
-
-private:
-    int handle;
-};
-
-struct Datagram {
-    std::size_t length = 0;
-    sockaddr_in source{};
-    Clock::time_point arrival{};
-    int interfaceIndex = 0; // when the socket asked for packet info
-};
-
-// Arrival time as the kernel stamped it, so that a moment in which this process was
-// not scheduled does not look like a late packet and a buffer run dry.
-Clock::time_point arrivalTime(msghdr& message) {
-    const Clock::time_point now = Clock::now();
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec stamp{};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            timespec wall{};
-            ::clock_gettime(CLOCK_REALTIME, &wall);
-            const auto age = std::chrono::seconds(wall.tv_sec - stamp.tv_sec) +
-                             std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
-            if (age.count() >= 0) {
-                return now - std::chrono::duration_cast<Clock::duration>(age);
-            }
-        }
-    }
-    return now;
-}
-
-std::optional<Datagram> receive(const Socket& socket, std::array<std::byte, 2048>& buffer) {
-    Datagram datagram;
-    iovec part{buffer.data(), buffer.size()};
-    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(timespec)) + 64> control{};
-    msghdr message{};
-    message.msg_name = &datagram.source;
-    message.msg_namelen = sizeof datagram.source;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control.data();
-    message.msg_controllen = control.size();
-    const ssize_t got = ::recvmsg(socket.fd(), &message, MSG_DONTWAIT);
-    if (got < 0) {
-        return std::nullopt;
-    }
-    datagram.length = static_cast<std::size_t>(got);
-    datagram.arrival = arrivalTime(message);
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            datagram.interfaceIndex = info.ipi_ifindex;
-        }
-    }
-    return datagram;
-}
-
-// The address of ours that `peer` reaches us on, in network byte order.
-std::uint32_t ownAddressFacing(const sockaddr_in& peer) {
-    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in own{};
-    socklen_t size = sizeof own;
-    if (probe >= 0) {
-        // Connecting a UDP socket only picks the route; nothing is sent.
-        if (::connect(probe, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-            ::getsockname(probe, reinterpret_cast<sockaddr*>(&own), &size);
-        }
-        ::close(probe);
-    }
-    return own.sin_addr.s_addr;
-}
-
-std::string dotted(const sockaddr_in& address) {
-    std::array<char, INET_ADDRSTRLEN> text{};
-    ::inet_ntop(AF_INET, &address.sin_addr, text.data(), text.size());
-    return text.data();
 }
 
 void line(const std::string& text) {
@@ -192,8 +77,8 @@ void writeFrame(std::ofstream& out, const VirtualProjector::Frame& frame) {
     out.flush();
 }
 
-// The index of the interface that holds `own` (network byte order); throws when none does.
-int interfaceHolding(std::uint32_t own, const std::string& text) {
+// The index of the interface that holds `own`; throws when none does.
+int interfaceHolding(Ipv4Address own) {
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
         throw std::system_error(errno, std::system_category(), "cannot list interfaces");
@@ -201,13 +86,13 @@ int interfaceHolding(std::uint32_t own, const std::string& text) {
     int index = 0;
     for (const ifaddrs* a = list; a != nullptr && index == 0; a = a->ifa_next) {
         if (a->ifa_addr != nullptr && a->ifa_addr->sa_family == AF_INET &&
-            reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr == own) {
+            addressOf(a->ifa_addr) == own) {
             index = static_cast<int>(::if_nametoindex(a->ifa_name));
         }
     }
     ::freeifaddrs(list);
     if (index == 0) {
-        throw std::runtime_error("no interface has the address " + text);
+        throw std::runtime_error("no interface has the address " + own.text());
     }
     return index;
 }
@@ -216,19 +101,18 @@ int run(const Options& options) {
     // With an own address: unicast reaches only the sockets bound to it, and a second
     // socket on the wildcard address hears broadcasts, which every projector sharing
     // the port gets.
-    in_addr own{};
-    own.s_addr = htonl(INADDR_ANY);
-    if (!options.address.empty() && ::inet_pton(AF_INET, options.address.c_str(), &own) != 1) {
-        throw std::invalid_argument("--address wants an IPv4 address, not '" + options.address +
-                                    "'");
-    }
-    const bool shared = !options.address.empty();
-    const int ownInterface = shared ? interfaceHolding(own.s_addr, options.address) : 0;
-    Socket command(kCommandPort, own.s_addr, shared);
-    Socket data(kDataPort, own.s_addr, shared);
-    std::optional<Socket> broadcasts;
+    const Ipv4Address own = options.address.value_or(kAnyAddress);
+    const bool shared = options.address.has_value();
+    const int ownInterface = shared ? interfaceHolding(own) : 0;
+    ToolSocket command({own, kCommandPort}, shared, false);
+    ToolSocket data({own, kDataPort}, shared, false);
+    std::optional<ToolSocket> broadcasts;
     if (shared) {
-        broadcasts.emplace(kCommandPort, htonl(INADDR_ANY), true);
+        // The interface a broadcast came in on.
+        command.hearInterfaces();
+        data.hearInterfaces();
+        broadcasts.emplace(Ipv4Endpoint{kAnyAddress, kCommandPort}, true, false);
+        broadcasts->hearInterfaces();
     }
     data.stampArrivals();
     command.stampArrivals();
@@ -259,11 +143,19 @@ int run(const Options& options) {
             }
         }
         if (frameLog != nullptr) {
+            // Where the light starts: the index and position of the first lit sample.
+            const auto lit =
+                std::find_if(frame.samples.begin(), frame.samples.end(),
+                             [](const LaserSample& s) { return (s.r | s.g | s.b) != 0; });
+            const LaserSample first = lit != frame.samples.end() ? *lit : LaserSample{};
             std::fprintf(
-                frameLog, "%u %.6f %zu %016llx %.6f\n", static_cast<unsigned>(frame.frameCounter),
+                frameLog, "%u %.6f %zu %016llx %.6f %td %u %u\n",
+                static_cast<unsigned>(frame.frameCounter),
                 std::chrono::duration<double>(frame.firstPacket.time_since_epoch()).count(),
                 frame.samples.size(), static_cast<unsigned long long>(litSignature(frame.samples)),
-                std::chrono::duration<double>(frame.firstPlayed.time_since_epoch()).count());
+                std::chrono::duration<double>(frame.firstPlayed.time_since_epoch()).count(),
+                lit != frame.samples.end() ? lit - frame.samples.begin() : std::ptrdiff_t{-1},
+                static_cast<unsigned>(first.x), static_cast<unsigned>(first.y));
         }
         const std::chrono::duration<double> since = Clock::now() - start;
         if (dump.is_open() && dumped < options.dumpFrames && since.count() >= options.dumpAfter) {
@@ -272,7 +164,7 @@ int run(const Options& options) {
         }
     });
 
-    std::optional<sockaddr_in> client;
+    std::optional<Ipv4Endpoint> client;
     Clock::time_point switchedOffAt{};
     bool switchedOn = false;
     std::uint64_t discoveryRequests = 0;
@@ -287,37 +179,32 @@ int run(const Options& options) {
     std::array<std::byte, 2048> buffer{};
     line("listening " + options.projector.name);
 
-    const auto isRequest = [&](const Datagram& got) {
+    const auto isRequest = [&](const ToolDatagram& got) {
         return got.length == 1 && buffer[0] == std::byte{0x77};
     };
     // Strict: a player speaks from its command port and hears there; anything else is
     // counted and left alone.
-    const auto heeded = [&](const Datagram& got) {
-        if (options.lenient || ntohs(got.source.sin_port) == kCommandPort) {
+    const auto heeded = [&](const ToolDatagram& got) {
+        if (options.lenient || got.source.port == kCommandPort) {
             return true;
         }
         ++foreignPort;
         return false;
     };
-    const auto replyTo = [&](const sockaddr_in& source) {
-        sockaddr_in to = source;
-        if (!options.lenient) {
-            to.sin_port = htons(kCommandPort);
-        }
-        return to;
+    const auto replyTo = [&](Ipv4Endpoint source) {
+        return options.lenient ? source : Ipv4Endpoint{source.address, kCommandPort};
     };
-    const auto answerRequest = [&](const Datagram& got) {
+    const auto answerRequest = [&](const ToolDatagram& got) {
         // From the player it streams from: a question about its state, not a search.
-        const bool asking = projector.streaming() && client &&
-                            client->sin_addr.s_addr == got.source.sin_addr.s_addr;
+        const bool asking =
+            projector.streaming() && client && client->address == got.source.address;
         ++(asking ? informationRequests : discoveryRequests);
         client = replyTo(got.source);
         const std::vector<std::byte> answer =
-            projector.deviceInfo(shared ? own.s_addr : ownAddressFacing(got.source));
-        ::sendto(command.fd(), answer.data(), answer.size(), 0,
-                 reinterpret_cast<const sockaddr*>(&*client), sizeof *client);
+            projector.deviceInfo(shared ? own : tools::ownAddressFacing(got.source));
+        (void)command.sendTo(*client, answer);
         if (!asking) {
-            line("discovery from " + dotted(got.source));
+            line("discovery from " + got.source.address.text());
         }
     };
     while (gStop == 0) {
@@ -329,7 +216,7 @@ int run(const Options& options) {
         ::clock_nanosleep(CLOCK_MONOTONIC, 0, &tick, nullptr);
         Clock::time_point now = Clock::now();
         while (broadcasts) {
-            const std::optional<Datagram> got = receive(*broadcasts, buffer);
+            const std::optional<ToolDatagram> got = broadcasts->receive(buffer);
             if (!got) {
                 break;
             }
@@ -340,7 +227,7 @@ int run(const Options& options) {
         }
         // Samples before commands: a switch-off must not find samples that came
         // before it still unread, which would look like a buffer run dry.
-        while (const std::optional<Datagram> got = receive(data, buffer)) {
+        while (const std::optional<ToolDatagram> got = data.receive(buffer)) {
             if (!heeded(*got)) {
                 continue;
             }
@@ -348,7 +235,7 @@ int run(const Options& options) {
                                        got->arrival);
             client = replyTo(got->source);
         }
-        while (const std::optional<Datagram> got = receive(command, buffer)) {
+        while (const std::optional<ToolDatagram> got = command.receive(buffer)) {
             if (!heeded(*got)) {
                 continue;
             }
@@ -379,20 +266,18 @@ int run(const Options& options) {
         if (!silent && client && (switchedOn || projector.streaming()) && now >= nextReport) {
             const std::vector<std::byte> report = projector.bufferFreeReport();
             for (int i = 0; i < options.reportBurst; ++i) {
-                if (::sendto(command.fd(), report.data(), report.size(), 0,
-                             reinterpret_cast<const sockaddr*>(&*client), sizeof *client) < 0) {
+                if (!command.sendTo(*client, report)) {
                     ++reportFailures;
                 }
             }
             nextReport = now + reportInterval;
         }
         if (options.infoEveryMs > 0 && client && switchedOn && now >= nextInfo) {
-            std::vector<std::byte> info = projector.deviceInfo(ownAddressFacing(*client));
+            std::vector<std::byte> info = projector.deviceInfo(tools::ownAddressFacing(*client));
             if (options.infoBytes > 0) {
                 info.resize(std::min(info.size(), static_cast<std::size_t>(options.infoBytes)));
             }
-            ::sendto(command.fd(), info.data(), info.size(), 0,
-                     reinterpret_cast<const sockaddr*>(&*client), sizeof *client);
+            (void)command.sendTo(*client, info);
             nextInfo = now + std::chrono::milliseconds(options.infoEveryMs);
         }
         if (options.progress && now >= nextProgress) {

@@ -1,5 +1,7 @@
 #include "cube_options.hpp"
 
+#include "tool_options.hpp"
+
 #include <stdexcept>
 
 namespace lumarok::cube {
@@ -42,7 +44,8 @@ const char* const kUsage =
     "  --dump-frames N      at most N frames (100)\n"
     "  --frame-log PATH     one line per frame: frame counter, arrival of its first\n"
     "                       packet (monotonic seconds), samples, signature of the lit part,\n"
-    "                       when its first sample plays (monotonic seconds)\n"
+    "                       when its first sample plays (monotonic seconds), index, x\n"
+    "                       and y of its first lit sample (-1 0 0 when none is lit)\n"
     "On exit it prints counts, one per line: packets, frames, samples, underruns,\n"
     "overflows, dropped_samples, malformed, message_gaps, frame_gaps, switch_commands,\n"
     "discovery_requests, report_failures, out_of_range_samples (a field above 4095),\n"
@@ -51,25 +54,6 @@ const char* const kUsage =
     "(time its buffer stood empty while on with a lit last sample), largest_burst (most\n"
     "sample packets in a row less than 0.5 ms apart), max_samples_100ms (most samples\n"
     "received in any 100 ms), foreign_port (datagrams ignored for their source port).\n";
-
-namespace {
-
-double number(const std::string& option, const std::string& text, double low, double high) {
-    std::size_t used = 0;
-    double value = 0.0;
-    try {
-        value = std::stod(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != text.size() || !(value >= low && value <= high)) {
-        throw std::invalid_argument(option + " wants a number from " + std::to_string(low) +
-                                    " to " + std::to_string(high) + ", not '" + text + "'");
-    }
-    return value;
-}
-
-} // namespace
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
@@ -88,40 +72,42 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         } else if (option == "--lenient") {
             options.lenient = true;
         } else if (option == "--address") {
-            options.address = value();
+            options.address = tools::addressOption(option, value());
         } else if (option == "--sample-rate") {
             options.projector.sampleRate =
-                static_cast<std::int32_t>(number(option, value(), 1, 1e7));
+                static_cast<std::int32_t>(tools::numberOption(option, value(), 1, 1e7));
         } else if (option == "--buffer-size") {
             options.projector.bufferSize =
-                static_cast<std::int32_t>(number(option, value(), 1, 65535));
+                static_cast<std::int32_t>(tools::numberOption(option, value(), 1, 65535));
         } else if (option == "--report-ms") {
-            options.reportMilliseconds = static_cast<int>(number(option, value(), 1, 10000));
+            options.reportMilliseconds =
+                static_cast<int>(tools::numberOption(option, value(), 1, 10000));
         } else if (option == "--progress") {
             options.progress = true;
         } else if (option == "--silent-after") {
-            options.silentAfter = number(option, value(), 0, 1e7);
+            options.silentAfter = tools::numberOption(option, value(), 0, 1e7);
         } else if (option == "--claim-sample-rate") {
             options.lies.claimedSampleRate =
-                static_cast<std::int64_t>(number(option, value(), 0, 4294967295.0));
+                static_cast<std::int64_t>(tools::numberOption(option, value(), 0, 4294967295.0));
         } else if (option == "--claim-buffer-size") {
             options.lies.claimedBufferSize =
-                static_cast<std::int32_t>(number(option, value(), 0, 65535));
+                static_cast<std::int32_t>(tools::numberOption(option, value(), 0, 65535));
         } else if (option == "--report-free") {
             options.lies.reportedFree =
-                static_cast<std::int32_t>(number(option, value(), 0, 65535));
+                static_cast<std::int32_t>(tools::numberOption(option, value(), 0, 65535));
         } else if (option == "--report-burst") {
-            options.reportBurst = static_cast<int>(number(option, value(), 1, 100000));
+            options.reportBurst = static_cast<int>(tools::numberOption(option, value(), 1, 100000));
         } else if (option == "--info-address") {
-            options.lies.claimedAddress = value();
+            // An unreadable address makes it tell the truth.
+            options.lies.claimedAddress = Ipv4Address::parse(value());
         } else if (option == "--info-every-ms") {
-            options.infoEveryMs = static_cast<int>(number(option, value(), 1, 100000));
+            options.infoEveryMs = static_cast<int>(tools::numberOption(option, value(), 1, 100000));
         } else if (option == "--info-bytes") {
-            options.infoBytes = static_cast<int>(number(option, value(), 1, 4096));
+            options.infoBytes = static_cast<int>(tools::numberOption(option, value(), 1, 4096));
         } else if (option == "--hide-address") {
             options.projector.hideAddress = true;
         } else if (option == "--seconds") {
-            options.seconds = number(option, value(), 0, 1e7);
+            options.seconds = tools::numberOption(option, value(), 0, 1e7);
         } else if (option == "--picture") {
             options.picture = value();
         } else if (option == "--dump") {
@@ -129,9 +115,9 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         } else if (option == "--frame-log") {
             options.frameLog = value();
         } else if (option == "--dump-after") {
-            options.dumpAfter = number(option, value(), 0, 1e7);
+            options.dumpAfter = tools::numberOption(option, value(), 0, 1e7);
         } else if (option == "--dump-frames") {
-            options.dumpFrames = static_cast<int>(number(option, value(), 0, 1e6));
+            options.dumpFrames = static_cast<int>(tools::numberOption(option, value(), 0, 1e6));
         } else {
             throw std::invalid_argument("unknown option " + option);
         }

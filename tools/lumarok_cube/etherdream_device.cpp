@@ -8,6 +8,8 @@
 
 #include "etherdream_dac.hpp"
 #include "laser/etherdream_protocol.hpp"
+#include "net/ipv4_address.hpp"
+#include "tool_options.hpp"
 
 #include <algorithm>
 #include <array>
@@ -23,9 +25,6 @@
 #include <system_error>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -128,15 +127,6 @@ Settings parse(const std::vector<std::string>& arguments) {
     return s;
 }
 
-in_addr_t ipv4(const std::string& text, const char* what) {
-    in_addr address{};
-    if (::inet_pton(AF_INET, text.c_str(), &address) != 1) {
-        throw std::invalid_argument(std::string(what) + " wants an IPv4 address, not '" + text +
-                                    "'");
-    }
-    return address.s_addr;
-}
-
 class Fd {
 public:
     explicit Fd(int handle) : fd(handle) {
@@ -159,40 +149,25 @@ private:
     int fd;
 };
 
-void bindTo(int fd, in_addr_t address, std::uint16_t port) {
+void bindTo(int fd, Ipv4Address address, std::uint16_t port) {
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = address;
+    const sockaddr_in local = socketAddress({address, port});
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         throw std::system_error(errno, std::system_category(),
                                 "Bind failed on port " + std::to_string(port));
     }
 }
 
-// The broadcast address of every interface that is up and can broadcast.
-std::vector<in_addr_t> interfaceBroadcasts() {
-    std::vector<in_addr_t> targets;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) {
-        return targets;
-    }
-    for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET ||
-            (a->ifa_flags & IFF_UP) == 0 || (a->ifa_flags & IFF_BROADCAST) == 0 ||
-            a->ifa_netmask == nullptr) {
-            continue;
+// The broadcast address of every interface's subnet but the loopback's: a DAC is heard
+// on the network it is on.
+std::vector<Ipv4Address> interfaceBroadcasts() {
+    std::vector<Ipv4Address> targets;
+    for (const SubnetBroadcast& subnet : localSubnetBroadcasts()) {
+        if (!AddressRange::parse("127.0.0.0/8").contains(subnet.address)) {
+            targets.push_back(subnet.address);
         }
-        // An address added without its broadcast address has none stated: the
-        // subnet's own then.
-        const in_addr_t own = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr;
-        const in_addr_t mask =
-            reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr;
-        targets.push_back(own | ~mask);
     }
-    ::freeifaddrs(list);
     return targets;
 }
 
@@ -211,11 +186,14 @@ int runEtherDream(const std::vector<std::string>& arguments) {
         }
     }
     const Settings settings = parse(arguments);
-    const in_addr_t own =
-        settings.address.empty() ? htonl(INADDR_ANY) : ipv4(settings.address, "--address");
-    // 0: each interface's own broadcast address.
-    const in_addr_t broadcastTo =
-        settings.broadcastTo.empty() ? 0 : ipv4(settings.broadcastTo, "--broadcast-to");
+    const Ipv4Address own = settings.address.empty()
+                                ? kAnyAddress
+                                : tools::addressOption("--address", settings.address);
+    // None: each interface's own broadcast address.
+    const std::optional<Ipv4Address> broadcastTo =
+        settings.broadcastTo.empty()
+            ? std::nullopt
+            : std::optional(tools::addressOption("--broadcast-to", settings.broadcastTo));
     struct sigaction action {};
     action.sa_handler = requestEnd;
     sigemptyset(&action.sa_mask);
@@ -273,12 +251,9 @@ int runEtherDream(const std::vector<std::string>& arguments) {
             b.maxPointRate = settings.maxRate;
             b.status = dac.status();
             ed::writeBroadcast(bytes, b);
-            for (const in_addr_t target :
-                 broadcastTo != 0 ? std::vector<in_addr_t>{broadcastTo} : interfaceBroadcasts()) {
-                sockaddr_in to{};
-                to.sin_family = AF_INET;
-                to.sin_port = htons(ed::kBroadcastPort);
-                to.sin_addr.s_addr = target;
+            for (const Ipv4Address target :
+                 broadcastTo ? std::vector{*broadcastTo} : interfaceBroadcasts()) {
+                const sockaddr_in to = socketAddress({target, ed::kBroadcastPort});
                 ::sendto(status.get(), bytes.data(), bytes.size(), 0,
                          reinterpret_cast<const sockaddr*>(&to), sizeof to);
             }

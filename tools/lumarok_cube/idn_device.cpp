@@ -8,6 +8,9 @@
 #include "idn_device.hpp"
 
 #include "laser/idn_protocol.hpp"
+#include "net/ipv4_address.hpp"
+#include "tool_options.hpp"
+#include "tool_socket.hpp"
 
 #include <algorithm>
 #include <array>
@@ -23,9 +26,6 @@
 #include <system_error>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -145,28 +145,15 @@ int runIdn(const std::vector<std::string>& arguments) {
         return 0;
     }
     const Settings settings = parse(arguments);
-    in_addr own{};
-    own.s_addr = htonl(INADDR_ANY);
-    if (!settings.address.empty() && ::inet_pton(AF_INET, settings.address.c_str(), &own) != 1) {
-        throw std::invalid_argument("--address wants an IPv4 address, not '" + settings.address +
-                                    "'");
-    }
+    const Ipv4Address own = settings.address.empty()
+                                ? kAnyAddress
+                                : tools::addressOption("--address", settings.address);
     struct sigaction action {};
     action.sa_handler = requestIdnEnd;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        throw std::system_error(errno, std::system_category(), "Error opening socket");
-    }
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(idn::kPort);
-    local.sin_addr = own;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        throw std::system_error(errno, std::system_category(), "Bind failed on port 7255");
-    }
+    const tools::ToolSocket socket({own, idn::kPort}, false, true);
     Counts c;
     std::FILE* litLog = nullptr;
     double darkUs = 0.0;
@@ -174,7 +161,7 @@ int runIdn(const std::vector<std::string>& arguments) {
         (litLog = std::fopen(settings.litLog.c_str(), "w")) == nullptr) {
         throw std::runtime_error("cannot write " + settings.litLog);
     }
-    sockaddr_in client{}; // the one session, while hasClient
+    Ipv4Endpoint client; // the one session, while hasClient
     bool hasClient = false;
     bool channelOpen = false;
     std::uint8_t dataMatch = 0;
@@ -193,12 +180,10 @@ int runIdn(const std::vector<std::string>& arguments) {
     std::array<std::byte, 65536> buffer{};
     line("listening idn");
 
-    const auto reply = [&](const sockaddr_in& to, std::span<const std::byte> bytes) {
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                 sizeof to);
+    const auto reply = [&](Ipv4Endpoint to, std::span<const std::byte> bytes) {
+        (void)socket.sendTo(to, bytes);
     };
-    const auto acknowledge = [&](const sockaddr_in& to, std::uint16_t sequence,
-                                 std::uint8_t result) {
+    const auto acknowledge = [&](Ipv4Endpoint to, std::uint16_t sequence, std::uint8_t result) {
         std::array<std::byte, 16> ack{};
         ack[0] = static_cast<std::byte>(idn::Hello::acknowledge);
         put16(ack, 2, sequence);
@@ -226,23 +211,20 @@ int runIdn(const std::vector<std::string>& arguments) {
         const timespec tick{0, 1'000'000};
         ::clock_nanosleep(CLOCK_MONOTONIC, 0, &tick, nullptr);
         for (;;) {
-            sockaddr_in from{};
-            socklen_t size = sizeof from;
-            const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
-                                         reinterpret_cast<sockaddr*>(&from), &size);
-            if (n < 0) {
+            const std::optional<tools::ToolDatagram> heard = socket.receive(buffer);
+            if (!heard) {
                 break;
             }
+            const Ipv4Endpoint from = heard->source;
             const Clock::time_point now = Clock::now();
-            const std::span<const std::byte> got(buffer.data(), static_cast<std::size_t>(n));
+            const std::span<const std::byte> got(buffer.data(), heard->length);
             if (got.size() < idn::kHelloBytes) {
                 ++c.malformed;
                 continue;
             }
             const auto command = std::to_integer<std::uint8_t>(got[0]);
             const std::uint16_t sequence = get16(got, 2);
-            const bool ours = hasClient && client.sin_addr.s_addr == from.sin_addr.s_addr &&
-                              client.sin_port == from.sin_port;
+            const bool ours = hasClient && client == from;
             std::array<std::byte, 128> out{};
             switch (command) {
             case 0x08: { // ping: the payload back
@@ -455,7 +437,6 @@ int runIdn(const std::vector<std::string>& arguments) {
     if (hasClient) {
         starveCheck(std::min(Clock::now(), lastMessage + kChannelTimeout));
     }
-    ::close(fd);
     if (litLog != nullptr) {
         std::fclose(litLog);
     }

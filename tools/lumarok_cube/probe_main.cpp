@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
             lumarok::LaserCubeLink link(found, events);
             std::fputs(lumarok::foundLine(link.name(), link.address()).c_str(), stdout);
             std::fflush(stdout);
-            lumarok::EventPrinter printer(events, [&](std::uint16_t) { return link.address(); });
+            lumarok::EventPrinter printer(events,
+                                          [&](std::uint16_t) { return link.address().text(); });
             const std::vector<lumarok::LaserSample> frame = pattern(count);
             const auto start = std::chrono::steady_clock::now();
             while (!gStop.load() &&

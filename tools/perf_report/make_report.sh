@@ -359,4 +359,29 @@ Machine at the start: ${skew_machine}.
 
 $(cat "$work/skew.md")
 SKEW
+
+# The light against the beat, without and with --on-beat.
+beat_seconds=30
+[ "$quick" -eq 1 ] && beat_seconds=8
+beat_machine="$(machine)"
+"$build/tools/beat_offset/lumarok-beat-offset" --seconds "$beat_seconds" >"$work/beat.md" \
+    2>"$work/beat.err" || echo "lumarok-beat-offset failed: $(cat "$work/beat.err")" >"$work/beat.md"
+cat >>"$out" <<BEAT
+
+## Light on the beat
+
+The show through \`lumarok-beat-probe\` (the player, each frame replaced by a pattern whose
+first sample tells the show time it was drawn for) on one or two \`lumarok-cube\`s in a network
+namespace, the player in another, ${beat_seconds} s per row. Offset: when a frame's first
+sample is played (the cube's \`--frame-log\`: arrival plus what its buffer held, at its rate)
+less when the timeline stood at the time it depicts (\`/Time\` sent along the steady clock at
+30 or 10 a second; for the steady clock the player's own, its zero as the probe tells it);
+positive is late. Worst: the largest offset; from median: the largest distance from the median.
+Goals with \`--on-beat\`: median within ±5 ms, worst within ±10 ms, 0 underruns.
+\`build/release/tools/beat_offset/lumarok-beat-offset --seconds ${beat_seconds}\`
+
+Machine at the start: ${beat_machine}.
+
+$(cat "$work/beat.md")
+BEAT
 echo "wrote $out"

@@ -6,8 +6,8 @@
 // Scenes: shapes (default; see below), empty, single, dense (N samples along a
 // coloured spiral, for measuring), throw (fails on the third frame).
 // --seconds S leaves the event loop after S seconds; --stats prints the frame rate on exit.
-#include "app/preview_window.hpp"
-#include "laser/laser_sample.hpp"
+#include "core/laser_sample.hpp"
+#include "preview/preview_window.hpp"
 
 #include <GL/freeglut.h>
 

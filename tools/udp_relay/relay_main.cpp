@@ -3,6 +3,7 @@
 // network. It sends only to the device it was given and to the player it heard, and
 // never broadcasts (its sockets are not allowed to).
 #include "relay_options.hpp"
+#include "tool_socket.hpp"
 
 #include <algorithm>
 #include <array>
@@ -23,11 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace lumarok::relay {
 
@@ -46,47 +43,10 @@ extern "C" void requestStop(int) {
     gStop = 1;
 }
 
-sockaddr_in ipv4(const std::string& address, std::uint16_t port) {
-    sockaddr_in result{};
-    result.sin_family = AF_INET;
-    result.sin_port = htons(port);
-    ::inet_pton(AF_INET, address.c_str(), &result.sin_addr);
-    return result;
-}
-
-class Socket {
-public:
-    Socket(const std::string& address, std::uint16_t port)
-        : handle(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {
-        if (handle < 0) {
-            throw std::system_error(errno, std::system_category(), "Error opening socket");
-        }
-        // Shares the namespace with projectors bound to other addresses of the port.
-        const int on = 1;
-        if (port != 0) {
-            ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        }
-        const sockaddr_in own = ipv4(address, port);
-        if (::bind(handle, reinterpret_cast<const sockaddr*>(&own), sizeof own) < 0) {
-            const int code = errno;
-            ::close(handle);
-            throw std::system_error(code, std::system_category(),
-                                    "Bind failed on " + address + " port " + std::to_string(port));
-        }
-    }
-    ~Socket() { ::close(handle); }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return handle; }
-
-private:
-    int handle;
-};
-
 struct Delayed {
     Clock::time_point due;
     std::size_t from = 0; // index of the socket it leaves by
-    sockaddr_in to{};
+    Ipv4Endpoint to;
     bool toDevice = false;
     std::vector<std::byte> bytes;
 };
@@ -115,9 +75,9 @@ private:
 
 // The socket a datagram leaves by: the one of the port it was sent from, so that a
 // projector sees the player's ports (and the player the projector's).
-std::size_t leavingSocket(const sockaddr_in& source) {
+std::size_t leavingSocket(Ipv4Endpoint source) {
     for (std::size_t i = 0; i + 1 < kPorts.size(); ++i) {
-        if (ntohs(source.sin_port) == kPorts[i]) {
+        if (source.port == kPorts[i]) {
             return i;
         }
     }
@@ -125,12 +85,14 @@ std::size_t leavingSocket(const sockaddr_in& source) {
 }
 
 int run(const Options& options) {
-    std::vector<std::unique_ptr<Socket>> sockets;
+    std::vector<std::unique_ptr<tools::ToolSocket>> sockets;
     for (const std::uint16_t port : kPorts) {
-        sockets.push_back(std::make_unique<Socket>(options.listen, port));
+        // Shares the namespace with projectors bound to other addresses of the port.
+        sockets.push_back(std::make_unique<tools::ToolSocket>(Ipv4Endpoint{*options.listen, port},
+                                                              port != 0, true));
     }
-    const sockaddr_in device = ipv4(options.device, 0);
-    std::optional<sockaddr_in> player;
+    const Ipv4Address device = *options.device;
+    std::optional<Ipv4Endpoint> player;
     const auto delay = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double, std::milli>(options.delayMs));
     Loss toDeviceLoss(options.lossPercent, options.seed);
@@ -150,8 +112,7 @@ int run(const Options& options) {
         }
         while (!queue.empty() && queue.front().due <= now) {
             const Delayed& d = queue.front();
-            if (::sendto(sockets[d.from]->fd(), d.bytes.data(), d.bytes.size(), 0,
-                         reinterpret_cast<const sockaddr*>(&d.to), sizeof d.to) < 0) {
+            if (!sockets[d.from]->sendTo(d.to, d.bytes)) {
                 ++counts.sendFailures;
             } else {
                 ++(d.toDevice ? counts.toDeviceForwarded : counts.toPlayerForwarded);
@@ -173,19 +134,14 @@ int run(const Options& options) {
             continue; // time-out or a signal
         }
         for (std::size_t i = 0; i < sockets.size(); ++i) {
-            for (;;) {
-                sockaddr_in source{};
-                socklen_t size = sizeof source;
-                const ssize_t got = ::recvfrom(sockets[i]->fd(), buffer.data(), buffer.size(), 0,
-                                               reinterpret_cast<sockaddr*>(&source), &size);
-                if (got < 0) {
-                    break;
-                }
+            while (const std::optional<tools::ToolDatagram> got = sockets[i]->receive(buffer)) {
+                const Ipv4Endpoint source = got->source;
                 Delayed d;
                 d.due = Clock::now() + delay;
                 d.from = leavingSocket(source);
-                d.bytes.assign(buffer.begin(), buffer.begin() + got);
-                if (source.sin_addr.s_addr == device.sin_addr.s_addr) {
+                d.bytes.assign(buffer.begin(),
+                               buffer.begin() + static_cast<std::ptrdiff_t>(got->length));
+                if (source.address == device) {
                     if (!player) {
                         ++counts.noPlayer;
                         continue;
@@ -196,14 +152,12 @@ int run(const Options& options) {
                     }
                     d.to = *player;
                 } else {
-                    player = source;
-                    player->sin_port = htons(kPlayerPort);
+                    player = Ipv4Endpoint{source.address, kPlayerPort};
                     if (toDeviceLoss.drop()) {
                         ++counts.toDeviceDropped;
                         continue;
                     }
-                    d.to = device;
-                    d.to.sin_port = htons(kPorts[i] != 0 ? kPorts[i] : kPorts[0]);
+                    d.to = Ipv4Endpoint{device, kPorts[i] != 0 ? kPorts[i] : kPorts[0]};
                     d.toDevice = true;
                 }
                 queue.push_back(std::move(d));

@@ -1,6 +1,6 @@
 #include "relay_options.hpp"
 
-#include <arpa/inet.h>
+#include "tool_options.hpp"
 
 #include <stdexcept>
 
@@ -25,33 +25,6 @@ const char* const kUsage =
     "device before any player sent), in_flight (still delayed at the end) and\n"
     "send_failures.\n";
 
-namespace {
-
-double number(const std::string& option, const std::string& text, double low, double high) {
-    std::size_t used = 0;
-    double value = 0.0;
-    try {
-        value = std::stod(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != text.size() || !(value >= low && value <= high)) {
-        throw std::invalid_argument(option + " wants a number from " + std::to_string(low) +
-                                    " to " + std::to_string(high) + ", not '" + text + "'");
-    }
-    return value;
-}
-
-std::string address(const std::string& option, const std::string& text) {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1) {
-        throw std::invalid_argument(option + " wants an IPv4 address, not '" + text + "'");
-    }
-    return text;
-}
-
-} // namespace
-
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -65,22 +38,23 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         if (option == "--help" || option == "-h") {
             options.help = true;
         } else if (option == "--listen") {
-            options.listen = address(option, value());
+            options.listen = tools::addressOption(option, value());
         } else if (option == "--device") {
-            options.device = address(option, value());
+            options.device = tools::addressOption(option, value());
         } else if (option == "--delay-ms") {
-            options.delayMs = number(option, value(), 0, 60000);
+            options.delayMs = tools::numberOption(option, value(), 0, 60000);
         } else if (option == "--loss") {
-            options.lossPercent = number(option, value(), 0, 100);
+            options.lossPercent = tools::numberOption(option, value(), 0, 100);
         } else if (option == "--seed") {
-            options.seed = static_cast<std::uint32_t>(number(option, value(), 0, 4294967295.0));
+            options.seed =
+                static_cast<std::uint32_t>(tools::numberOption(option, value(), 0, 4294967295.0));
         } else if (option == "--seconds") {
-            options.seconds = number(option, value(), 0, 1e7);
+            options.seconds = tools::numberOption(option, value(), 0, 1e7);
         } else {
             throw std::invalid_argument("unknown option " + option);
         }
     }
-    if (!options.help && (options.listen.empty() || options.device.empty())) {
+    if (!options.help && (!options.listen || !options.device)) {
         throw std::invalid_argument("--listen and --device are both needed");
     }
     return options;

@@ -1,15 +1,18 @@
 #pragma once
 
+#include "net/ipv4_address.hpp"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace lumarok::relay {
 
 struct Options {
-    std::string listen;   // own IPv4 address the player sends to
-    std::string device;   // the projector's IPv4 address
-    double delayMs = 0.0; // one-way delay, each way
+    std::optional<Ipv4Address> listen; // own address the player sends to
+    std::optional<Ipv4Address> device; // the projector's address
+    double delayMs = 0.0;              // one-way delay, each way
     double lossPercent = 0.0;
     std::uint32_t seed = 1;
     double seconds = 0.0; // 0: until SIGINT or SIGTERM

@@ -5,14 +5,14 @@
 // square; then the time the zones stage takes per frame for keep-out stars of several
 // sizes and counts, up to the bounds a venue file may ask. Usage:
 // lumarok_venue_measure [DATA_DIR]
-#include "app/ilda_export.hpp"
-#include "app/laser_frame.hpp"
-#include "app/show_frame.hpp"
-#include "app/show_objects.hpp"
-#include "app/static_guard.hpp"
-#include "app/venue_file.hpp"
-#include "app/venue_zones.hpp"
 #include "clock/remap_time.hpp"
+#include "export/ilda_export.hpp"
+#include "laser/laser_frame.hpp"
+#include "laser/show_frame.hpp"
+#include "laser/static_guard.hpp"
+#include "laser/venue_file.hpp"
+#include "laser/venue_zones.hpp"
+#include "show/show_objects.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -55,9 +55,11 @@ int run(const char* folder) {
     double smallestAt = 0.0;
     std::size_t frames = 0;
     std::vector<std::vector<LaserSample>> kept; // every 10th frame, for the zone timing
+    ShowFrameBuffers buffers;
     while (clock < end) {
-        const ColorFrame frame = renderShowFrame(sources, remapTime(*show.gRemapTable, clock));
-        beam = buildLaserFramePath(frame, samples, beam, 0.1f).beamPosition;
+        const ColorFrame& frame =
+            renderShowFrame(sources, remapTime(*show.gRemapTable, clock), buffers);
+        beam = buildLaserFramePath(frame, samples, beam, 0.1f, buffers.pathLengths).beamPosition;
         const auto now = StaticGuard::Clock::time_point{} +
                          std::chrono::duration_cast<StaticGuard::Clock::duration>(
                              std::chrono::duration<double>(clock));
