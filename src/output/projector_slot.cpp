@@ -4,6 +4,7 @@
 #include "laser/idn_scanner.hpp"
 #include "laser/lasercube_link.hpp"
 #include "laser/realtime.hpp"
+#include "laser/venue_file.hpp"
 #include "output/laser_sender.hpp"
 #include "output/projector_finder.hpp"
 
@@ -137,6 +138,7 @@ std::unique_ptr<ProjectorLink> ProjectorSlot::findAndLink(bool after,
             std::fprintf(stderr, "waiting for %s%s\u2026\n", what.c_str(), where.c_str());
         }
     });
+    // Returns the point rate the venue entry asks (the command line's without one).
     const auto choose = [this](const std::string& deviceName, Ipv4Address deviceAddress) {
         // Chosen before the link starts the projector: a venue entry that cannot go
         // with the command line leaves it untouched.
@@ -144,6 +146,7 @@ std::unique_ptr<ProjectorLink> ProjectorSlot::findAndLink(bool after,
             settings.venue ? settings.venue->find(deviceName, deviceAddress.text()) : nullptr;
         corrected.store(std::make_shared<const ProjectorCorrection>(
             settings.placement, entry, settings.venue ? settings.venue->path : ""));
+        return pointRateOf(entry, settings.pointRate);
     };
     if (const std::optional<Ipv4Address> dac = etherDreamAddress(settings.wanted)) {
         // Heard by its status broadcast, which states its buffer and its top rate.
@@ -156,8 +159,8 @@ std::unique_ptr<ProjectorLink> ProjectorSlot::findAndLink(bool after,
             return nullptr;
         }
         teller.request_stop();
-        choose(found->name(), found->source);
-        return std::make_unique<EtherDreamLink>(*found, settings.pointRate, log, index,
+        const std::uint32_t rate = choose(found->name(), found->source);
+        return std::make_unique<EtherDreamLink>(*found, rate, log, index,
                                                 StopFlags{&stop, &ownStop});
     }
     if (const std::optional<IdnWord> unit = idnWord(settings.wanted)) {
@@ -179,8 +182,8 @@ std::unique_ptr<ProjectorLink> ProjectorSlot::findAndLink(bool after,
             return nullptr;
         }
         teller.request_stop();
-        choose(found->name(), found->source);
-        return std::make_unique<IdnLink>(*found, settings.pointRate, log, index);
+        const std::uint32_t rate = choose(found->name(), found->source);
+        return std::make_unique<IdnLink>(*found, rate, log, index);
     }
     std::optional<FoundProjector> found = finder.find(settings.wanted, ownStop);
     teller.request_stop();
@@ -188,7 +191,7 @@ std::unique_ptr<ProjectorLink> ProjectorSlot::findAndLink(bool after,
         return nullptr;
     }
     try {
-        choose(found->info.deviceName, found->source.address);
+        (void)choose(found->info.deviceName, found->source.address); // its rate is its own
         namedAddress = found->info.deviceAddress;
         auto made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);
         cubeSource = found->source.address;

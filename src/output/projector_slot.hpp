@@ -34,8 +34,9 @@ struct SlotSettings {
     // Its entry is chosen by the name or address the device reports once found.
     std::shared_ptr<const Venue> venue;
     bool realtime = true;            // sender and receive threads ask for real-time scheduling
-    std::uint32_t pointRate = 30000; // points a second, for the kinds whose rate is chosen
     bool onBeat = false;             // frames drawn for the moment they are played (--on-beat)
+    std::uint32_t pointRate = 30000; // points a second, for the kinds whose rate is chosen
+                                     // (a venue entry's `rate` before it)
 };
 
 // What the status shows of one projector.
