@@ -1,6 +1,8 @@
 #include "app/command_line.hpp"
 
 #include "app/config_file.hpp"
+#include "laser/etherdream_listener.hpp"
+#include "laser/idn_scanner.hpp"
 
 #include <getopt.h>
 
@@ -67,6 +69,7 @@ enum Code : int {
     kAtEnd,
     kOnBeat,
     kLatency,
+    kRate,
 };
 
 constexpr const char* kShortOptions = ":hVi:qv";
@@ -89,6 +92,7 @@ constexpr option kLongOptions[] = {
     {"osc-from", required_argument, nullptr, kOscFrom},
     {"list-projectors", no_argument, nullptr, kListProjectors},
     {"projector", required_argument, nullptr, kProjector},
+    {"rate", required_argument, nullptr, kRate},
     {"interface", required_argument, nullptr, kInterface},
     {"ltc", optional_argument, nullptr, kLtc},
     {"export-ilda", required_argument, nullptr, kExportIlda},
@@ -179,13 +183,28 @@ std::string spelling(int code, int longIndex) {
     return std::string("--") + kLongOptions[longIndex].name;
 }
 
-// "NAME", "NAME:PLACEMENT", "all" or "all:PLACEMENT".
+// Words that name a projector of another kind by its address, before any placement.
+constexpr std::string_view kEtherDreamPrefix = "etherdream:";
+constexpr std::string_view kIdnPrefix = "idn:";
+
+// "NAME", "NAME:PLACEMENT", "all" or "all:PLACEMENT"; "etherdream:ADDR[:PLACEMENT]".
 void addProjector(Options& options, const std::string& value, const std::string& option) {
-    const std::size_t colon = value.find(':');
+    const std::size_t kindLength = value.starts_with(kEtherDreamPrefix) ? kEtherDreamPrefix.size()
+                                   : value.starts_with(kIdnPrefix)      ? kIdnPrefix.size()
+                                                                        : 0;
+    const std::size_t colon = value.find(':', kindLength);
     const std::string projector = value.substr(0, colon);
     Placement placement;
     if (projector.empty()) {
         throw UsageError(option + " needs a projector name or address before ':'");
+    }
+    if (kindLength > 0) {
+        try {
+            (void)etherDreamAddress(projector);
+            (void)idnWord(projector);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(option + " " + e.what());
+        }
     }
     if (colon != std::string::npos) {
         try {
@@ -319,6 +338,17 @@ void applyOption(Options& options, ModeWords& modes, int code, const std::string
     case kProjector:
         addProjector(options, requireNonEmpty(value, name), name);
         break;
+    case kRate: {
+        const double rate = readSeconds(value, name);
+        if (!(rate >= 1.0 && rate <= 1e6) ||
+            rate != static_cast<double>(static_cast<std::uint32_t>(rate))) {
+            throw UsageError(name +
+                             " wants a whole number of points per second from 1 to 1000000, not '" +
+                             std::string(value) + "'");
+        }
+        options.pointRate = static_cast<std::uint32_t>(rate);
+        break;
+    }
     case kStatusTo:
         try {
             options.statusTo.push_back(parseStatusTarget(requireNonEmpty(value, name)));
@@ -643,7 +673,11 @@ const char* usageText() {
            "  --projector NAME|ADDR[:PLACEMENT]  play on this projector; repeat it for\n"
            "                          several, or give 'all' (every one that answers within\n"
            "                          1 s); PLACEMENT: flip-x,flip-y,rotate=DEG (any angle),\n"
-           "                          scale=F,offset=DX:DY (drawing units)\n"
+           "                          scale=F,offset=DX:DY (drawing units);\n"
+           "                          etherdream:ADDR[:PLACEMENT] an Ether Dream DAC,\n"
+           "                          idn:ADDR[/SERVICE][:PLACEMENT] an IDN unit\n"
+           "  --rate N                points per second of the Ether Dreams and IDN units\n"
+           "                          (default 30000)\n"
            "  --venue FILE            per-projector zones, corners, colours and static-beam\n"
            "                          guard from this TOML file (with --render, --export-ilda\n"
            "                          or the preview: for the one --projector named)\n"

@@ -90,8 +90,9 @@ struct Options {
     std::vector<WantedProjector> projectors; // --projector NAME|ADDRESS[:PLACEMENT], repeatable
     std::optional<Placement> allProjectors;  // --projector all[:PLACEMENT]: each placed so
     std::string interfaceName;               // --interface IFNAME
-    std::string venueFile;                   // --venue FILE: zones, corners, colours per projector
-    std::vector<Ipv4Endpoint> statusTo;      // --status-to HOST:PORT, repeatable
+    std::uint32_t pointRate = 30000;    // --rate N: points a second of an Ether Dream or IDN unit
+    std::string venueFile;              // --venue FILE: zones, corners, colours per projector
+    std::vector<Ipv4Endpoint> statusTo; // --status-to HOST:PORT, repeatable
 
     // Time code and export (parsed here, acted on elsewhere)
     bool ltc = false;                  // --ltc[=SOURCE]

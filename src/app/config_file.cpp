@@ -60,6 +60,7 @@ const std::map<std::string_view, Kind> kKeys = {
     {"ilda", Kind::TextList},
     {"ilda-fps", Kind::Number},
     {"loop", Kind::Switch},
+    {"rate", Kind::Integer},
 };
 
 const char* expected(Kind kind) {

@@ -5,7 +5,9 @@
 #include "app/stop_signals.hpp"
 #include "clock/remap_time.hpp"
 #include "clock/time_provider.hpp"
+#include "laser/etherdream_listener.hpp"
 #include "laser/event_log.hpp"
+#include "laser/idn_scanner.hpp"
 #include "laser/laser_frame.hpp"
 #include "laser/pacing.hpp"
 #include "laser/show_frame.hpp"
@@ -21,8 +23,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace lumarok {
@@ -33,6 +38,8 @@ using Clock = std::chrono::steady_clock;
 
 // How long --projector all listens for answers before the show starts.
 constexpr auto kAllWindow = std::chrono::seconds(1);
+// Ether Dreams are only listened for: they broadcast once a second, so a little longer.
+constexpr auto kAllDacWindow = std::chrono::milliseconds(1200);
 // Once one sender asks for a frame, the renderer waits this long for the others, so
 // that one frame goes to all of them at once (their buffers hold far more).
 constexpr auto kGatherWait = std::chrono::milliseconds(8);
@@ -48,8 +55,38 @@ constexpr auto kHealthPeriod = std::chrono::seconds(1);
 // stop are seen while no projector plays.
 constexpr auto kGatherPoll = std::chrono::milliseconds(100);
 
+// The words that name every Ether Dream and IDN unit heard within the window:
+// "etherdream:ADDR", "idn:ADDR/SERVICE".
+std::vector<std::string> otherKindsHeard(const std::atomic<bool>& stop) {
+    std::vector<std::string> dacs;
+    std::exception_ptr failure;
+    {
+        const std::jthread listening([&] {
+            try {
+                EtherDreamListener listener;
+                for (const EtherDreamFound& dac : listener.collect(kAllDacWindow, stop)) {
+                    dacs.push_back("etherdream:" + dac.source.text());
+                }
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        IdnScanner scanner;
+        for (const IdnFound& unit : scanner.collect(kAllWindow, stop)) {
+            if (unit.service.id != 0) { // a unit without a laser service is not played on
+                dacs.push_back("idn:" + unit.source.text() + "/" + std::to_string(unit.service.id));
+            }
+        }
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    return dacs;
+}
+
 std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFinder& finder,
-                                           const std::shared_ptr<const Venue>& venue) {
+                                           const std::shared_ptr<const Venue>& venue,
+                                           const std::atomic<bool>& stop) {
     std::vector<SlotSettings> chosen;
     if (!options.allProjectors) {
         for (const WantedProjector& projector : options.projectors) {
@@ -60,11 +97,28 @@ std::vector<SlotSettings> chooseProjectors(const Options& options, ProjectorFind
         }
         return chosen;
     }
-    for (const FoundProjector& found : finder.collect(kAllWindow)) {
-        // By the address it answers from: names may repeat or be empty, and the address a
-        // device announces may be another.
-        chosen.push_back(
-            {found.source.address.text(), *options.allProjectors, venue, true, options.onBeat});
+    std::vector<std::string> others;
+    std::exception_ptr failure;
+    {
+        const std::jthread asking([&] {
+            try {
+                others = otherKindsHeard(stop);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        for (const FoundProjector& found : finder.collect(kAllWindow)) {
+            // By the address it answers from: names may repeat or be empty, and the address
+            // a device announces may be another.
+            chosen.push_back(
+                {found.source.address.text(), *options.allProjectors, venue, true, options.onBeat});
+        }
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    for (const std::string& word : others) {
+        chosen.push_back({word, *options.allProjectors, venue, true, options.onBeat});
     }
     if (chosen.empty()) {
         throw std::runtime_error("no projector answered within 1 s");
@@ -217,13 +271,14 @@ void runLaserShow(const ShowObjects& show, const Options& options, LaserFrameBui
     const StopSignals signals;
     const std::atomic<bool>& stop = signals.stopRequested();
     ProjectorFinder finder(options.interfaceName, stop);
-    std::vector<SlotSettings> chosen = chooseProjectors(options, finder, venue);
+    std::vector<SlotSettings> chosen = chooseProjectors(options, finder, venue, stop);
     StatusSender statusSender(options.statusTo);
     EventLog events;
     Doorbell wants;
     Doorbell frames; // one wake for all senders, once every copy is up
     std::vector<std::unique_ptr<ProjectorSlot>> slots;
     for (SlotSettings& settings : chosen) {
+        settings.pointRate = options.pointRate;
         slots.push_back(std::make_unique<ProjectorSlot>(std::move(settings),
                                                         static_cast<std::uint16_t>(slots.size()),
                                                         stop, finder, events, wants, frames));

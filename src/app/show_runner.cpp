@@ -14,6 +14,8 @@
 #include "export/headless_render.hpp"
 #include "export/ilda_export.hpp"
 #include "laser/discovery.hpp"
+#include "laser/etherdream_listener.hpp"
+#include "laser/idn_scanner.hpp"
 #include "laser/ilda_show.hpp"
 #include "laser/laser_frame.hpp"
 #include "laser/projector_correction.hpp"
@@ -61,20 +63,104 @@ constexpr auto kListingTime = std::chrono::milliseconds(1500);
 
 int listProjectors(const Options& options) {
     const StopSignals signals;
+    // Ether Dreams only listen for: their status broadcasts come once a second.
+    std::vector<std::string> cubeWords;
+    std::vector<Ipv4Address> dacs;
+    std::vector<IdnWord> units;
+    for (const std::string& word : projectorNames(options)) {
+        if (const std::optional<Ipv4Address> dac = etherDreamAddress(word)) {
+            dacs.push_back(*dac);
+        } else if (const std::optional<IdnWord> unit = idnWord(word)) {
+            units.push_back(*unit);
+        } else {
+            cubeWords.push_back(word);
+        }
+    }
+    const bool anyKind = options.projectors.empty();
+    std::vector<EtherDreamFound> dacsHeard;
+    std::exception_ptr listenFailure;
+    std::jthread listening;
+    if (anyKind || !dacs.empty()) {
+        listening = std::jthread([&] {
+            try {
+                EtherDreamListener listener;
+                for (const EtherDreamFound& dac :
+                     listener.collect(kListingTime, signals.stopRequested())) {
+                    if (anyKind || std::find(dacs.begin(), dacs.end(), dac.source) != dacs.end()) {
+                        dacsHeard.push_back(dac);
+                    }
+                }
+            } catch (...) {
+                listenFailure = std::current_exception();
+            }
+        });
+    }
+    // IDN units are asked for from a port of their own.
+    std::vector<IdnFound> unitsHeard;
+    std::exception_ptr scanFailure;
+    std::jthread scanning;
+    if (anyKind || !units.empty()) {
+        scanning = std::jthread([&] {
+            try {
+                IdnScanner scanner;
+                if (anyKind) {
+                    unitsHeard = scanner.collect(kListingTime, signals.stopRequested());
+                }
+                const std::atomic<bool> never{false};
+                const auto until = std::chrono::steady_clock::now() + kListingTime;
+                for (const IdnWord& unit : units) {
+                    std::uint8_t status = 0;
+                    if (std::optional<IdnFound> one =
+                            scanner.find(unit, until, signals.stopRequested(), never, status)) {
+                        unitsHeard.push_back(*one);
+                    }
+                }
+            } catch (...) {
+                scanFailure = std::current_exception();
+            }
+        });
+    }
+    std::vector<FoundProjector> found;
     // The protocol's command port, where the devices' answers arrive.
     UdpSocket socket(0);
-    bindCommandPort(socket);
-    Discovery discovery(socket, ProjectorChoice{projectorNames(options), options.interfaceName});
-    std::vector<FoundProjector> found;
-    try {
-        found = discovery.collect(kListingTime, &signals.stopRequested());
-    } catch (const DiscoveryCancelled&) {
-        return 1;
+    if (anyKind || !cubeWords.empty()) {
+        bindCommandPort(socket);
+        Discovery discovery(socket, ProjectorChoice{cubeWords, options.interfaceName});
+        try {
+            found = discovery.collect(kListingTime, &signals.stopRequested());
+        } catch (const DiscoveryCancelled&) {
+            return 1;
+        }
+    }
+    if (listening.joinable()) {
+        listening.join();
+    }
+    if (scanning.joinable()) {
+        scanning.join();
+    }
+    if (listenFailure) {
+        std::rethrow_exception(listenFailure);
+    }
+    if (scanFailure) {
+        std::rethrow_exception(scanFailure);
     }
     for (const FoundProjector& projector : found) {
-        std::puts(describeProjector(projector).c_str());
+        std::puts(("lasercube  " + describeProjector(projector)).c_str());
     }
-    if (found.empty() && !options.projectors.empty()) {
+    for (const EtherDreamFound& dac : dacsHeard) {
+        std::puts(describeEtherDream(dac).c_str());
+    }
+    for (const IdnFound& unit : unitsHeard) {
+        std::puts(describeIdn(unit).c_str());
+    }
+    if ((!dacsHeard.empty() || !unitsHeard.empty()) && found.empty()) {
+        return 0;
+    }
+    if (found.empty() && cubeWords.empty() && (!dacs.empty() || !units.empty())) {
+        std::fputs("lumarok: no Ether Dream or IDN unit named answered within 1.5 s\n", stderr);
+        return 1;
+    }
+    if (found.empty() && !cubeWords.empty()) {
         // Name what did answer: a mistyped name is then plain to see.
         Discovery everyone(socket, ProjectorChoice{{}, options.interfaceName});
         std::vector<std::string> answering;
@@ -89,8 +175,8 @@ int listProjectors(const Options& options) {
             return 1;
         }
         std::string wanted;
-        for (const WantedProjector& projector : options.projectors) {
-            wanted += (wanted.empty() ? "" : ", ") + projector.name;
+        for (const std::string& word : cubeWords) {
+            wanted += (wanted.empty() ? "" : ", ") + word;
         }
         std::fprintf(stderr, "lumarok: %s\n", waitingForLine(wanted, answering).c_str());
         return 1;

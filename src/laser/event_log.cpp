@@ -25,6 +25,7 @@ bool repeats(StreamEvent kind) {
     case StreamEvent::shortInfo:
     case StreamEvent::namesOtherAddress:
     case StreamEvent::datagramDropped:
+    case StreamEvent::deviceRestarted:
         return true;
     default:
         return false;
@@ -123,6 +124,10 @@ std::string describeEvent(const LogEvent& e, const std::string& projector) {
         return "switching the projector " + projector + " off failed: " + text;
     case StreamEvent::datagramDropped:
         return "device datagram from " + projector + " dropped: " + text;
+    case StreamEvent::deviceRefused:
+        return "projector " + projector + " refused the stream: " + text;
+    case StreamEvent::deviceRestarted:
+        return "projector " + projector + " stopped playing (" + text + "); started it again";
     }
     return text;
 }

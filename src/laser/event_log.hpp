@@ -34,6 +34,8 @@ enum class StreamEvent : std::uint8_t {
     closingFailed,     // text: why the closing dark frame did not go out
     switchOffFailed,   // text: why
     datagramDropped,   // text: why
+    deviceRestarted,   // text: why the device stopped playing; it was prepared again
+    deviceRefused,     // text: why the device refused the stream
 };
 
 struct LogEvent {

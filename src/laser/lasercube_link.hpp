@@ -6,6 +6,7 @@
 #include "laser/event_log.hpp"
 #include "laser/laser_output.hpp"
 #include "laser/pacing.hpp"
+#include "laser/projector_link.hpp"
 #include "laser/sample_packets.hpp"
 #include "laser/send_history.hpp"
 #include "laser/wire_limits.hpp"
@@ -24,22 +25,6 @@
 
 namespace lumarok {
 
-// A cheap copy of the link's counters and the device's last stated numbers.
-struct LinkStats {
-    std::uint64_t samplesSent = 0;
-    std::uint64_t packetsSent = 0;
-    std::uint64_t deviceReports = 0;    // buffer reports and informations heeded
-    std::uint64_t datagramsHeard = 0;   // anything from the device, heeded or not
-    std::uint64_t ignoredReports = 0;   // implausible numbers, short informations
-    std::uint64_t impliedUnderruns = 0; // reports of an empty buffer after a fuller one
-    std::uint64_t stalls = 0;
-    std::int32_t bufferFree = 0; // the current estimate
-    std::int32_t bufferMax = 0;
-    std::int32_t sampleRate = 0;
-    std::int64_t roundTripMicroseconds = 0; // as last measured; 0 until then
-    bool sendFailing = false;               // transient send errors right now
-};
-
 // Drives one projector that discovery found: switches it on, streams sample frames paced
 // against its buffer, and switches it off on destruction. Its socket shares the device
 // protocol's command port with every other link and with discovery, and is connected
@@ -52,7 +37,7 @@ struct LinkStats {
 // are read by the sending thread when it looks at the buffer (never waiting for the
 // lock: when the link's own receive thread is reading, it goes on without), and every
 // 100 ms besides by that thread. Messages go to the event log, never to stderr.
-class LaserCubeLink final : public LaserOutput {
+class LaserCubeLink final : public ProjectorLink {
 public:
     // `stream` numbers the projector in the log's events. `realtime`: the receive
     // thread asks for SCHED_FIFO (kReceiverPriority). Throws std::system_error on
@@ -84,11 +69,11 @@ public:
     // Asks the device for its information (the discovery request, to its address): a
     // device that stopped reporting but still answers is not lost. Thread: any but the
     // sender's; never throws.
-    void askForInformation();
+    void askForInformation() override;
 
-    [[nodiscard]] const std::string& name() const { return deviceName; }
-    [[nodiscard]] Ipv4Address address() const { return device; }
-    [[nodiscard]] LinkStats stats() const;
+    [[nodiscard]] const std::string& name() const override { return deviceName; }
+    [[nodiscard]] Ipv4Address address() const override { return device; }
+    [[nodiscard]] LinkStats stats() const override;
 
     // Beyond the time the whole buffer takes to drain, before a device is stalled.
     static constexpr std::chrono::milliseconds kStallMargin{250};

@@ -234,7 +234,8 @@ Zone zoneOf(const Place& place, const toml::node& node) {
 
 VenueEntry entryOf(const Place& place, const std::string& key, const toml::node& node) {
     const toml::table& table = tableOf(place, node);
-    onlyKeys(place, table, {"placement", "corners", "intensity", "colour", "zone", "static_guard"});
+    onlyKeys(place, table,
+             {"placement", "corners", "intensity", "colour", "zone", "static_guard", "rate"});
     VenueEntry entry;
     entry.key = key;
     entry.where = place.path + ":" + std::to_string(place.line);
@@ -245,6 +246,8 @@ VenueEntry entryOf(const Place& place, const std::string& key, const toml::node&
             entry.placement = placementOf(here, value);
         } else if (sub == "corners") {
             entry.corners = cornersOf(here, value);
+        } else if (sub == "rate") {
+            entry.pointRate = static_cast<std::uint32_t>(wholeNumber(here, value, 1, 1'000'000));
         } else if (sub == "intensity") {
             entry.colour.intensity = number(here, value, 0.0, 100.0);
         } else if (sub == "colour") {
@@ -295,6 +298,10 @@ const VenueEntry* Venue::find(const std::string& name, const std::string& addres
         }
     }
     return nullptr;
+}
+
+std::uint32_t pointRateOf(const VenueEntry* entry, std::uint32_t commandLine) {
+    return entry != nullptr && entry->pointRate ? *entry->pointRate : commandLine;
 }
 
 Venue readVenueFile(const std::string& path) {

@@ -6,6 +6,7 @@
 #include "laser/venue_zones.hpp"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ struct VenueEntry {
     ColourBalance colour; // its intensity from the entry's `intensity`
     std::vector<Zone> zones;
     StaticGuardSettings staticGuard;
+    // `rate`: points a second, for the kinds whose rate is chosen (Ether Dream, IDN).
+    std::optional<std::uint32_t> pointRate;
 };
 
 struct Venue {
@@ -38,6 +41,10 @@ struct Venue {
     [[nodiscard]] const VenueEntry* find(const std::string& name,
                                          const std::string& address = {}) const;
 };
+
+// The point rate of the projector `entry` is for (null: none): its own, else the command
+// line's.
+[[nodiscard]] std::uint32_t pointRateOf(const VenueEntry* entry, std::uint32_t commandLine);
 
 // Reads a venue file. Throws UsageError "FILE:LINE: KEY: what is wrong" for a file that
 // cannot be read or is not TOML, an unknown key, a value of the wrong type or out of

@@ -157,7 +157,11 @@ void LaserSender::feedDark(std::size_t count) {
 
 std::int32_t LaserSender::lowWater() {
     // What is on its way to the device counts as queued but does not play yet.
-    return kLowWaterSamples + output.reserve() - pacingReserve(output.bufferSize());
+    const std::int32_t reserve = output.reserve();
+    const std::int32_t usual = kLowWaterSamples + reserve - pacingReserve(output.bufferSize());
+    // A buffer too small for the usual mark below its reserve (an Ether Dream's 1,800
+    // points) waits half its reserve for a late frame.
+    return usual < reserve ? usual : reserve / 2;
 }
 
 std::size_t LaserSender::padToReserve(std::vector<LaserSample>& frame) {

@@ -1,6 +1,10 @@
 #include "output/projector_slot.hpp"
 
+#include "laser/etherdream_listener.hpp"
+#include "laser/idn_scanner.hpp"
+#include "laser/lasercube_link.hpp"
 #include "laser/realtime.hpp"
+#include "laser/venue_file.hpp"
 #include "output/laser_sender.hpp"
 #include "output/projector_finder.hpp"
 
@@ -109,50 +113,103 @@ void ProjectorSlot::run() {
             }
             after = true;
         } catch (const std::exception& e) {
-            // The others play on; this one is tried again.
-            complaints.print("projector " + label() + ": " + e.what());
+            // The others play on; this one is tried again (unless the show stops).
+            if (!stopping()) {
+                complaints.print("projector " + label() + ": " + e.what());
+            }
             sleepUnlessStopped(kRetryAfter, stop, ownStop);
         }
     }
 }
 
-bool ProjectorSlot::playOnce(bool after) {
-    std::optional<FoundProjector> found;
-    {
-        // Tells the operator once when the projector keeps him waiting.
-        std::jthread teller([&](std::stop_token token) {
-            const Clock::time_point at = Clock::now() + kTellWaitingAfter;
-            while (!token.stop_requested() && Clock::now() < at) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            if (!token.stop_requested() && !after) {
-                const std::string what =
-                    settings.wanted.empty() ? "a projector" : "projector " + settings.wanted;
-                const std::string where =
-                    finder.interface().empty() ? "" : " on " + finder.interface();
-                std::fprintf(stderr, "waiting for %s%s\u2026\n", what.c_str(), where.c_str());
-            }
-        });
-        found = finder.find(settings.wanted, ownStop);
-    }
-    if (!found) {
-        return false;
-    }
-    const Ipv4Address source = found->source.address;
-    std::unique_ptr<LaserCubeLink> made;
-    try {
-        // Chosen before the link switches the projector on: a venue entry that cannot
-        // go with the command line leaves it untouched.
+std::unique_ptr<ProjectorLink> ProjectorSlot::findAndLink(bool after,
+                                                          std::optional<Ipv4Address>& cubeSource,
+                                                          Ipv4Address& namedAddress) {
+    // Tells the operator once when the projector keeps him waiting.
+    std::jthread teller([&](std::stop_token token) {
+        const Clock::time_point at = Clock::now() + kTellWaitingAfter;
+        while (!token.stop_requested() && Clock::now() < at) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!token.stop_requested() && !after) {
+            const std::string what =
+                settings.wanted.empty() ? "a projector" : "projector " + settings.wanted;
+            const std::string where = finder.interface().empty() ? "" : " on " + finder.interface();
+            std::fprintf(stderr, "waiting for %s%s\u2026\n", what.c_str(), where.c_str());
+        }
+    });
+    // Returns the point rate the venue entry asks (the command line's without one).
+    const auto choose = [this](const std::string& deviceName, Ipv4Address deviceAddress) {
+        // Chosen before the link starts the projector: a venue entry that cannot go
+        // with the command line leaves it untouched.
         const VenueEntry* entry =
-            settings.venue ? settings.venue->find(found->info.deviceName, source.text()) : nullptr;
+            settings.venue ? settings.venue->find(deviceName, deviceAddress.text()) : nullptr;
         corrected.store(std::make_shared<const ProjectorCorrection>(
             settings.placement, entry, settings.venue ? settings.venue->path : ""));
-        made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);
+        return pointRateOf(entry, settings.pointRate);
+    };
+    if (const std::optional<Ipv4Address> dac = etherDreamAddress(settings.wanted)) {
+        // Heard by its status broadcast, which states its buffer and its top rate.
+        EtherDreamListener listener;
+        std::optional<EtherDreamFound> found;
+        while (!found && !stopping()) {
+            found = listener.next(*dac, Clock::now() + std::chrono::seconds(1), stop, ownStop);
+        }
+        if (!found) {
+            return nullptr;
+        }
+        teller.request_stop();
+        const std::uint32_t rate = choose(found->name(), found->source);
+        return std::make_unique<EtherDreamLink>(*found, rate, log, index,
+                                                StopFlags{&stop, &ownStop});
+    }
+    if (const std::optional<IdnWord> unit = idnWord(settings.wanted)) {
+        IdnScanner scanner;
+        std::optional<IdnFound> found;
+        std::uint8_t status = 0;
+        std::uint8_t told = 0;
+        while (!found && !stopping()) {
+            found =
+                scanner.find(*unit, Clock::now() + std::chrono::seconds(1), stop, ownStop, status);
+            // An occupied or excluded unit is told once, and waited for.
+            if (!found && status != told && !idnStatusWords(status).empty()) {
+                std::fprintf(stderr, "lumarok: IDN unit %s: %s; waiting for it\n",
+                             settings.wanted.c_str(), idnStatusWords(status).c_str());
+                told = status;
+            }
+        }
+        if (!found) {
+            return nullptr;
+        }
+        teller.request_stop();
+        const std::uint32_t rate = choose(found->name(), found->source);
+        return std::make_unique<IdnLink>(*found, rate, log, index);
+    }
+    std::optional<FoundProjector> found = finder.find(settings.wanted, ownStop);
+    teller.request_stop();
+    if (!found) {
+        return nullptr;
+    }
+    try {
+        (void)choose(found->info.deviceName, found->source.address); // its rate is its own
+        namedAddress = found->info.deviceAddress;
+        auto made = std::make_unique<LaserCubeLink>(*found, log, index, settings.realtime);
+        cubeSource = found->source.address;
+        return made;
     } catch (...) {
-        finder.release(source);
+        finder.release(found->source.address);
         throw;
     }
-    LaserCubeLink& current = *made;
+}
+
+bool ProjectorSlot::playOnce(bool after) {
+    std::optional<Ipv4Address> cubeSource;
+    Ipv4Address namedAddress;
+    std::unique_ptr<ProjectorLink> made = findAndLink(after, cubeSource, namedAddress);
+    if (!made) {
+        return false;
+    }
+    ProjectorLink& current = *made;
     {
         const std::lock_guard lock(linkMutex);
         link = &current;
@@ -162,12 +219,11 @@ bool ProjectorSlot::playOnce(bool after) {
     const std::string where = label();
     std::fputs(foundLine(current.name(), current.address()).c_str(), stdout);
     std::fflush(stdout);
-    const Ipv4Address named = found->info.deviceAddress;
-    if (named != kAnyAddress && named != source) {
-        const std::string from = source.text();
+    if (cubeSource && namedAddress != kAnyAddress && namedAddress != *cubeSource) {
+        const std::string from = cubeSource->text();
         std::fprintf(stderr,
                      "lumarok: the projector names address %s but answers from %s; using %s\n",
-                     named.text().c_str(), from.c_str(), from.c_str());
+                     namedAddress.text().c_str(), from.c_str(), from.c_str());
     }
     if (after) {
         std::fprintf(stderr, "lumarok: projector %s answers again\n", where.c_str());
@@ -247,7 +303,9 @@ bool ProjectorSlot::playOnce(bool after) {
         link = nullptr;
     }
     made.reset();
-    finder.release(source);
+    if (cubeSource) {
+        finder.release(*cubeSource);
+    }
     if (stopping()) {
         if (!closedDark) {
             std::fprintf(stderr, "lumarok: projector %s could not be reached to darken it\n",

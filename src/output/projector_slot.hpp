@@ -2,9 +2,10 @@
 
 #include "core/laser_sample.hpp"
 #include "laser/event_log.hpp"
-#include "laser/lasercube_link.hpp"
 #include "laser/placement.hpp"
 #include "laser/projector_correction.hpp"
+#include "laser/projector_link.hpp"
+#include "net/ipv4_address.hpp"
 #include "output/frame_handoff.hpp"
 
 #include <atomic>
@@ -32,8 +33,10 @@ struct SlotSettings {
     Placement placement;
     // Its entry is chosen by the name or address the device reports once found.
     std::shared_ptr<const Venue> venue;
-    bool realtime = true; // sender and receive threads ask for real-time scheduling
-    bool onBeat = false;  // frames drawn for the moment they are played (--on-beat)
+    bool realtime = true;            // sender and receive threads ask for real-time scheduling
+    bool onBeat = false;             // frames drawn for the moment they are played (--on-beat)
+    std::uint32_t pointRate = 30000; // points a second, for the kinds whose rate is chosen
+                                     // (a venue entry's `rate` before it)
 };
 
 // What the status shows of one projector.
@@ -81,6 +84,11 @@ private:
     void run();
     // One life of the link: false once a stop was asked for, true when it was lost.
     bool playOnce(bool after);
+    // Waits for the projector and makes its link (after choosing its correction); null
+    // once a stop was asked for. A LaserCube's source is set in `cubeSource` (given back
+    // to the finder after), and the address its information names in `namedAddress`.
+    std::unique_ptr<ProjectorLink> findAndLink(bool after, std::optional<Ipv4Address>& cubeSource,
+                                               Ipv4Address& namedAddress);
     [[nodiscard]] bool stopping() const { return stop.load() || ownStop.load(); }
 
     SlotSettings settings;
@@ -95,7 +103,7 @@ private:
     std::vector<LaserSample> placed; // render thread only
     std::atomic<std::shared_ptr<const ProjectorCorrection>> corrected;
     mutable std::mutex linkMutex; // guards the three below (never the sender's)
-    const LaserCubeLink* link = nullptr;
+    const ProjectorLink* link = nullptr;
     std::string name;
     std::optional<Ipv4Address> address;
     std::thread thread; // last: starts once everything above is ready

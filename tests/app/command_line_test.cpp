@@ -156,6 +156,15 @@ TEST(CommandLine, SeveralProjectorsTakeEachAPlacementAndStatusTargets) {
     ASSERT_EQ(o.statusTo.size(), 2u);
     EXPECT_EQ(o.statusTo[1].address.text(), "10.0.0.2");
     EXPECT_EQ(o.statusTo[1].port, 9001);
+    const Options dac =
+        parseOptions({"-laser", "--projector", "etherdream:10.0.0.9:flip-y", "--rate", "45000"});
+    ASSERT_EQ(projectorNames(dac), (Args{"etherdream:10.0.0.9"}));
+    EXPECT_TRUE(dac.projectors[0].placement.flipY);
+    EXPECT_EQ(dac.pointRate, 45000u);
+    const Options unit = parseOptions({"-laser", "--projector", "idn:10.0.0.7/main:flip-x"});
+    ASSERT_EQ(projectorNames(unit), (Args{"idn:10.0.0.7/main"}));
+    EXPECT_TRUE(unit.projectors[0].placement.flipX);
+    EXPECT_EQ(parseOptions({"-laser"}).pointRate, 30000u);
     const Options all = parseOptions({"-laser", "--projector", "all:scale=0.5"});
     ASSERT_TRUE(all.allProjectors);
     EXPECT_TRUE(all.projectors.empty());
@@ -175,6 +184,11 @@ TEST(CommandLine, WordsAfterTheOptionsAreMoreIldaFiles) {
 TEST(CommandLine, WhatCannotBeActedOnIsAUsageError) {
     const Args bad[] = {
         {"--bogus"},
+        {"-laser", "--projector", "etherdream:10.0.0"},
+        {"-laser", "--projector", "idn:10.0.0.9/"},
+        {"-laser", "--projector", "idn:laser"},
+        {"-laser", "--rate", "0"},
+        {"-laser", "--rate", "30000.5"},
         {"--laser=1"},
         {"-Laser"},
         {"--render=5"},

@@ -96,6 +96,10 @@ TEST_F(ConfigFile, SettingsEqualTheSameOptionsOnTheCommandLine) {
          {},
          {"--ltc", "--projector", "all:flip-y", "--laser"}},
         {"", {"--laser"}, {"--laser"}},
+        {"laser = true\nrate = 45000\nprojector = [\"etherdream:10.0.0.9\", \"idn:10.0.0.7/1\"]\n",
+         {},
+         {"--laser", "--rate", "45000", "--projector", "etherdream:10.0.0.9", "--projector",
+          "idn:10.0.0.7/1"}},
     };
     for (const auto& c : cases) {
         Args args{"--config", write(c.file)};
@@ -108,6 +112,7 @@ TEST_F(ConfigFile, SettingsEqualTheSameOptionsOnTheCommandLine) {
     EXPECT_FLOAT_EQ(fractional.intensity, 0.125f);
     EXPECT_FALSE(fractional.is<LaserMode>());
     EXPECT_EQ(fractional.ltcSource, "line_in");
+    EXPECT_EQ(parseOptions({"--config", write("rate = 45000\n")}).pointRate, 45000u);
 }
 
 TEST_F(ConfigFile, AFaultIsOneUsageErrorNamingFileLineAndKey) {

@@ -254,6 +254,9 @@ TEST(VenueFile, RefusesHostileFilesWithOneLineNamingFileLineAndKey) {
         {"[projector.a]\ncolour = { shift = 1.5 }\n",
          "2: projector.a.colour.shift: takes a whole number"},
         {"[projector.a]\nstatic_guard = { size = -1 }\n", "2: projector.a.static_guard.size:"},
+        {"[projector.a]\nrate = 0\n",
+         "2: projector.a.rate: takes a whole number from 1 to 1000000"},
+        {"[projector.a]\nrate = 30000.5\n", "2: projector.a.rate: takes a whole number"},
         {"[projector.a]\n[[projector.a.zone]]\nkind = \"keep-off\"\npoints = [[0,0],[1,0],[0,1]]\n",
          "3: projector.a.zone.0.kind:"},
         {"[projector.a]\n[[projector.a.zone]]\nkind = \"attenuate\"\npoints = "
@@ -285,6 +288,30 @@ TEST(VenueFile, RefusesHostileFilesWithOneLineNamingFileLineAndKey) {
     EXPECT_NO_THROW(
         (void)venueOf(parseOptions({"-laser", "--venue", path, "--projector", "left"})));
     std::filesystem::remove(path);
+}
+
+// An Ether Dream's or IDN unit's point rate: its entry's `rate`, by name or by address,
+// else the command line's.
+TEST(VenueFile, APointRateIsTheProjectorsOwnElseTheCommandLines) {
+    const std::string path = writeVenue("[projector.left]\nrate = 45000\n"
+                                        "[projector.\"10.213.0.3\"]\nrate = 20000\n"
+                                        "[projector.right]\nintensity = 50\n");
+    const Venue venue = readVenueFile(path);
+    std::filesystem::remove(path);
+    const struct {
+        std::string name;
+        std::string address;
+        std::uint32_t rate;
+    } cases[] = {
+        {"left", "10.213.0.3", 45000}, // the name's entry wins
+        {"other", "10.213.0.3", 20000},
+        {"right", "10.213.0.4", 30000}, // an entry without a rate
+        {"other", "10.213.0.4", 30000}, // no entry
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(pointRateOf(venue.find(c.name, c.address), 30000), c.rate) << c.name;
+    }
+    EXPECT_EQ(pointRateOf(nullptr, 25000), 25000u);
 }
 
 // The demo's venue file, neutral throughout, changes no byte of any frame.

@@ -4,8 +4,10 @@
 // answers and reports to port 45457; --lenient heeds any port and answers to the port
 // a datagram came from.
 #include "cube_options.hpp"
+#include "etherdream_device.hpp"
 #include "frame_picture.hpp"
 #include "frame_signature.hpp"
+#include "idn_device.hpp"
 #include "tool_socket.hpp"
 #include "virtual_projector.hpp"
 
@@ -343,7 +345,27 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     using namespace lumarok::cube;
     try {
-        const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        std::vector<std::string> arguments(argv + 1, argv + argc);
+        // The other kinds are programs of their own with their own options.
+        const auto kindAt = std::find(arguments.begin(), arguments.end(), "--kind");
+        if (kindAt != arguments.end()) {
+            if (kindAt + 1 == arguments.end()) {
+                throw std::invalid_argument("--kind needs a value");
+            }
+            const std::string kind = *(kindAt + 1);
+            arguments.erase(kindAt, kindAt + 2);
+            if (kind == "etherdream") {
+                return runEtherDream(arguments);
+            }
+            if (kind == "idn") {
+                return runIdn(arguments);
+            }
+            if (kind != "lasercube") {
+                throw std::invalid_argument("--kind takes lasercube, etherdream or idn, not '" +
+                                            kind + "'");
+            }
+        }
+        const Options options = parseOptions(arguments);
         if (options.help) {
             std::fputs(kUsage, stdout);
             return 0;

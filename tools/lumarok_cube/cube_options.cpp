@@ -16,6 +16,8 @@ const char* const kUsage =
     "  --address ADDR       listen on this own IPv4 address only and answer broadcasts\n"
     "                       only from its interface, so that several virtual\n"
     "                       projectors share one namespace (default: all addresses)\n"
+    "  --kind etherdream|idn  a virtual Ether Dream DAC or IDN unit instead (see\n"
+    "                       --kind etherdream --help, --kind idn --help)\n"
     "  --lenient            heed datagrams from any port and answer to the port they\n"
     "                       came from, for players that listen on a port of their own\n"
     "  --sample-rate N      samples per second played (30000)\n"
