@@ -131,7 +131,7 @@ TEST(Animation, MissingSequenceAndSplitMapLeaveThingsEmpty) {
     TempDataDir dir;
     EXPECT_TRUE(Animation(dir.path()).sequence.empty());
 
-    // Part 0 clips never consult the split map, so it may be absent.
+    // Clips of a scene's first piece ("5-0") never consult the split map, so it may be absent.
     dir.write("Sequence.txt", "1 ('anim', {'name': '5-0', 'from': 0, 'to': 3})\n");
     dir.write("script5.json", R"({"data": [], "indices": []})");
     const Animation animation(dir.path());
