@@ -22,11 +22,6 @@ std::size_t pointCount(const Frame& frame) {
                            [](std::size_t sum, const Polyline& p) { return sum + p.size(); });
 }
 
-// Closed square from (1000, 1000) to (3000, 3000); the last point repeats the first.
-Polyline closedSquare() {
-    return {{1000, 1000}, {3000, 1000}, {3000, 3000}, {1000, 3000}, {1000, 1000}};
-}
-
 TEST(PolylineLengths, MeasuresEachPolylineAndSumsInOrder) {
     const Frame frame{{{0, 0}, {3, 4}, {3, 10}}, {}, {{5, 5}}, {{0, 0}, {0, 2}}};
     const PolylineLengths measured = polylineLengths(frame);
@@ -237,120 +232,6 @@ TEST(SegmentIntersection, EndpointsHitParallelAndCollinearNever) {
     EXPECT_FALSE(segmentIntersection({0, 0}, {10, 0}, {5, 0}, {15, 0}).hit);
     EXPECT_FALSE(segmentIntersection({0, 0}, {0, 0}, {0, 0}, {1, 1}).hit);
     EXPECT_FALSE(segmentIntersection({0, kNaN}, {10, 0}, {5, -1}, {5, 1}).hit);
-}
-
-TEST(ClipPolylineToMask, LineThroughClosedSquare) {
-    const Polyline line{{500, 2000}, {3500, 2000}};
-    const Frame inside = clipPolylineToMask(line, closedSquare(), true);
-    ASSERT_EQ(inside.size(), 1u);
-    ASSERT_EQ(inside[0].size(), 2u);
-    expectPoint(inside[0][0], 1000, 2000);
-    expectPoint(inside[0][1], 3000, 2000);
-
-    const Frame outside = clipPolylineToMask(line, closedSquare(), false);
-    ASSERT_EQ(outside.size(), 2u);
-    ASSERT_EQ(outside[0].size(), 2u);
-    ASSERT_EQ(outside[1].size(), 2u);
-    expectPoint(outside[0][0], 500, 2000);
-    expectPoint(outside[0][1], 1000, 2000);
-    expectPoint(outside[1][0], 3000, 2000);
-    expectPoint(outside[1][1], 3500, 2000);
-}
-
-TEST(ClipPolylineToMask, WhollyInsideOrOutside) {
-    const Polyline inner{{1500, 1500}, {2500, 1500}, {2500, 2500}};
-    const Frame kept = clipPolylineToMask(inner, closedSquare(), true);
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0], inner);
-    EXPECT_TRUE(clipPolylineToMask(inner, closedSquare(), false).empty());
-
-    const Polyline outer{{100, 100}, {200, 300}};
-    EXPECT_TRUE(clipPolylineToMask(outer, closedSquare(), true).empty());
-    const Frame away = clipPolylineToMask(outer, closedSquare(), false);
-    ASSERT_EQ(away.size(), 1u);
-    EXPECT_EQ(away[0], outer);
-}
-
-TEST(ClipPolylineToMask, PiecesFollowEveryCrossingOfAZigzag) {
-    // Starts inside, leaves through the right side, comes back, ends inside.
-    const Polyline zigzag{{2000, 2000}, {3500, 2000}, {3500, 2500}, {2500, 2500}};
-    const Frame pieces = clipPolylineToMask(zigzag, closedSquare(), true);
-    ASSERT_EQ(pieces.size(), 2u);
-    ASSERT_EQ(pieces[0].size(), 2u);
-    expectPoint(pieces[0][0], 2000, 2000);
-    expectPoint(pieces[0][1], 3000, 2000);
-    ASSERT_EQ(pieces[1].size(), 2u);
-    expectPoint(pieces[1][0], 3000, 2500);
-    expectPoint(pieces[1][1], 2500, 2500);
-}
-
-TEST(ClipPolylineToMask, OpenMaskHasNoClosingSegment) {
-    // Without its closing left side the square is crossed only on the right by the
-    // ray from (500, 2000), so the start counts as inside and the line is never cut.
-    Polyline open = closedSquare();
-    open.pop_back();
-    const Polyline line{{500, 2000}, {1500, 2000}};
-    const Frame closedCut = clipPolylineToMask(line, closedSquare(), true);
-    ASSERT_EQ(closedCut.size(), 1u);
-    expectPoint(closedCut[0].front(), 1000, 2000);
-    const Frame openCut = clipPolylineToMask(line, open, true);
-    ASSERT_EQ(openCut.size(), 1u);
-    EXPECT_EQ(openCut[0], line);
-}
-
-TEST(ClipPolylineToMask, MasksWithoutSegments) {
-    const Polyline line{{0, 0}, {4000, 4000}, {0, 4000}};
-    for (const Polyline& mask : {Polyline{}, Polyline{{2000, 2000}}}) {
-        EXPECT_TRUE(clipPolylineToMask(line, mask, true).empty());
-        const Frame all = clipPolylineToMask(line, mask, false);
-        ASSERT_EQ(all.size(), 1u);
-        EXPECT_EQ(all[0], line);
-    }
-}
-
-TEST(ClipPolylineToMask, EmptySinglePointAndNaNPolylines) {
-    EXPECT_TRUE(clipPolylineToMask(Polyline{}, closedSquare(), true).empty());
-    EXPECT_TRUE(clipPolylineToMask(Polyline{}, Polyline{}, false).empty());
-
-    const Frame dot = clipPolylineToMask(Polyline{{2000, 2000}}, closedSquare(), true);
-    ASSERT_EQ(dot.size(), 1u);
-    EXPECT_EQ(dot[0].size(), 1u);
-
-    const Polyline withNaN{{2000, 2000}, {kNaN, 2000}, {3500, 2000}};
-    const Frame out = clipPolylineToMask(withNaN, closedSquare(), true);
-    EXPECT_LE(out.size(), 2u);
-    Polyline nanMask = closedSquare();
-    nanMask[2] = {kNaN, kNaN};
-    EXPECT_LE(clipPolylineToMask(Polyline{{500, 2000}, {3500, 2000}}, nanMask, true).size(), 2u);
-}
-
-TEST(ClipPolylineToMask, CrossingIsCountedOnceWhenTheStepPastItIsBelowResolution) {
-    // Near x = 4000 a float step is 1/4096. The segment is 410 steps long and the
-    // mask sits exactly on the crossing's float, so a thousandth of the rest of the
-    // segment rounds away in x and the same crossing would be found again on every
-    // look: for ever, or (with y creeping up by a denormal each time) once per
-    // representable y, each time starting a new piece.
-    const float ulp = 1.0f / 4096.0f;
-    const float maskX = 4000.0f + 205.0f * ulp;
-    const Polyline mask{{maskX, -10}, {maskX, 10}};
-    for (const float endY : {0.0f, 2.5e-41f, 1e-3f}) {
-        const Polyline tiny{{4000, 0}, {4000.0f + 410.0f * ulp, endY}};
-        const Frame pieces = clipPolylineToMask(tiny, mask, true);
-        ASSERT_EQ(pieces.size(), 1u) << "end y " << endY;
-        ASSERT_EQ(pieces[0].size(), 2u);
-        EXPECT_EQ(pieces[0][0], tiny[0]);
-        EXPECT_EQ(pieces[0][1].x, maskX);
-    }
-}
-
-TEST(ClipPolylineToMask, CrossingThroughAMaskVertexTogglesOnce) {
-    // The line leaves the square exactly through its corner (3000, 3000), where two
-    // mask segments meet: one crossing, not two.
-    const Polyline diagonal{{2000, 2000}, {3500, 3500}};
-    const Frame pieces = clipPolylineToMask(diagonal, closedSquare(), true);
-    ASSERT_EQ(pieces.size(), 1u);
-    ASSERT_EQ(pieces[0].size(), 2u);
-    expectPoint(pieces[0][1], 3000, 3000);
 }
 
 } // namespace
