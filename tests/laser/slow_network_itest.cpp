@@ -87,16 +87,11 @@ TEST(SlowNetworkNetns, PacingHoldsWithFiftyMillisecondsEachWayATenthLostOrASmall
     }
 }
 
-TEST(SlowNetworkNetns, ADeviceThatAlwaysSaysItIsEmptyGetsLittleMoreThanItsRate) {
+// Believed, the reports would flood the device's real buffer.
+TEST(SlowNetworkNetns, ADeviceThatAlwaysSaysItIsEmptyIsNotFlooded) {
     const std::optional<Played> run = play({"--report-free", "6000"}, {}, 5.0);
     LUMAROK_SKIP_WITHOUT_NETNS(run);
-    const std::vector<CubeProgress> lines = progressLines(run->cube);
-    ASSERT_GE(lines.size(), 4u) << run->cube;
-    const CubeProgress& a = lines[1];
-    const CubeProgress& b = lines.back();
-    const double rate = static_cast<double>(b.samples - a.samples) / (b.seconds - a.seconds);
-    // Within the allowance for a lossy network (12 %), not three times the rate.
-    EXPECT_LE(rate, 30000.0 * 1.12 * 1.02) << run->cube;
+    EXPECT_EQ(cubeCount(run->cube, "overflows"), 0) << run->cube;
     EXPECT_EQ(cubeCount(run->cube, "lit_starved_ms"), 0) << run->cube;
 }
 
