@@ -9,7 +9,7 @@
 #   check no timing: no lock (ProjectorChoiceNetns checks who is driven, not how well).
 # - Any other suite runs alone, until it is listed here.
 set(laser_suites "LaserSafety|LaserFaults|ShowSoak|BrokenShowData|MultiProjector|.*Netns")
-set(osc_port_suites "ShowPreview|PreviewShow")
+set(osc_port_suites "ShowPreview")
 set(parallel_suites "ProjectorChoiceNetns|RenderedShow|RenderedDemoShow|HostileShowData|IldaExport|PreviewWindow|\
 AudioCaptureWithServer|AudioCaptureWithoutServer|OscSend|LtcShow|LtcFollowing|LtcRestart")
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -64,68 +65,53 @@ const std::vector<GridPoint> kSquare = {{0, 0}, {0, 100}, {100, 100}, {100, 0}};
 const std::vector<GridPoint> kOctagon = {{10, 10},   {10, 60},  {10, 110}, {60, 110},
                                          {110, 110}, {110, 60}, {110, 10}, {60, 10}};
 
-TEST(DecodeFrame, EmptyListAndEmptyOutlines) {
-    SceneData scene;
-    scene.data = {0};
-    EXPECT_TRUE(decodeFrame(scene.data, 0).empty());
-
+// Each list: the sizes of the polylines it gives, what it prints, and some points.
+TEST(DecodeFrame, EachListGivesItsPolylinesAndSaysWhatItStoppedAt) {
+    using Point =
+        std::tuple<std::size_t, std::size_t, double, double>; // polyline, point, row, column
+    struct Case {
+        std::string what;
+        SceneData scene;
+        std::int64_t offset;
+        std::vector<std::size_t> sizes;
+        std::string printed;
+        std::vector<Point> points;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"no commands", {{0}}, 0, {}, "", {}});
     // n = 0 takes exactly two integers: the outline after it is still found.
-    scene.data = {2, 0xD3, 0, 0xD0, 1, 7, 9};
-    const Frame frame = decodeFrame(scene.data, 0);
-    ASSERT_EQ(frame.size(), 1u);
-    ASSERT_EQ(frame[0].size(), 2u);
-    expectNear(frame[0][0], drawingPoint(7, 9), "single point");
-    EXPECT_EQ(frame[0][0], frame[0][1]);
-}
-
-TEST(DecodeFrame, MapsRowsAndColumnsIntoDrawingSpace) {
-    const std::vector<std::int32_t> data = {1, 0xDF, 3, 0, 0, 204, 255, 230, 0};
-    const Frame frame = decodeFrame(data, 0);
-    ASSERT_EQ(frame.size(), 1u);
-    ASSERT_EQ(frame[0].size(), 4u);
-    EXPECT_FLOAT_EQ(frame[0][0].x, 0.0f);
-    EXPECT_FLOAT_EQ(frame[0][0].y, 409.5f);
-    EXPECT_FLOAT_EQ(frame[0][1].x, 4095.0f);
-    EXPECT_FLOAT_EQ(frame[0][1].y, 3685.5f);
-    EXPECT_GT(frame[0][2].y, 4095.0f) << "rows beyond 229.5 leave the drawing space";
-    // Closed by a copy of the first point even though nothing asked for it.
-    EXPECT_EQ(frame[0][3], frame[0][0]);
-}
-
-TEST(DecodeFrame, OutlineAlreadyClosedGetsAnotherCopy) {
-    SceneData scene;
-    scene.data = {1};
-    scene.outline({{1, 1}, {2, 2}, {1, 1}});
-    const Frame frame = decodeFrame(scene.data, 0);
-    ASSERT_EQ(frame.size(), 1u);
-    EXPECT_EQ(frame[0].size(), 4u);
-}
-
-TEST(DecodeFrame, StartsAtTheGivenOffset) {
-    SceneData scene;
-    scene.data = {1, 0xD0, 1, 50, 50}; // another frame's list
-    const auto second = static_cast<std::int64_t>(scene.data.size());
-    scene.data.insert(scene.data.end(), {2, 0xD0, 1, 1, 2, 0xD0, 1, 3, 4});
-    const Frame frame = decodeFrame(scene.data, second);
-    ASSERT_EQ(frame.size(), 2u);
-    expectNear(frame[0][0], drawingPoint(1, 2), "first command");
-    expectNear(frame[1][0], drawingPoint(3, 4), "second command");
-}
-
-TEST(DecodeFrame, UnknownCodesStopTheListKeepingEarlierPolylines) {
+    cases.push_back({"an empty outline, then one point",
+                     {{2, 0xD3, 0, 0xD0, 1, 7, 9}},
+                     0,
+                     {2},
+                     "",
+                     {{0, 0, 7, 9}, {0, 1, 7, 9}}});
+    // Rows beyond 229.5 leave the drawing space; closed by a copy of the first point.
+    cases.push_back({"rows and columns",
+                     {{1, 0xDF, 3, 0, 0, 204, 255, 230, 0}},
+                     0,
+                     {4},
+                     "",
+                     {{0, 0, 0, 0}, {0, 1, 204, 255}, {0, 2, 230, 0}, {0, 3, 0, 0}}});
+    cases.push_back(
+        {"already closed: another copy", {{1, 0xD0, 3, 1, 1, 2, 2, 1, 1}}, 0, {4}, "", {}});
+    cases.push_back({"from the given offset",
+                     {{1, 0xD0, 1, 50, 50, 2, 0xD0, 1, 1, 2, 0xD0, 1, 3, 4}},
+                     5,
+                     {2, 2},
+                     "",
+                     {{0, 0, 1, 2}, {1, 0, 3, 4}}});
     for (const std::int32_t code : {0xE5, 0xE9, 0xCF, 0xE0, 0x100, -1}) {
-        const std::vector<std::int32_t> data = {3, 0xD0, 1, 5, 5, code, 0xD0, 1, 6, 6};
-        Frame frame;
-        const std::string out = captured([&] { frame = decodeFrame(data, 0); });
-        char expected[64];
-        std::snprintf(expected, sizeof expected, "unexpected draw cmd %X\n",
+        char printed[64];
+        std::snprintf(printed, sizeof printed, "unexpected draw cmd %X\n",
                       static_cast<unsigned>(code));
-        EXPECT_EQ(out, expected);
-        EXPECT_EQ(frame.size(), 1u) << std::hex << code;
+        cases.push_back({"unknown code " + std::to_string(code),
+                         {{3, 0xD0, 1, 5, 5, code, 0xD0, 1, 6, 6}},
+                         0,
+                         {2},
+                         printed,
+                         {}});
     }
-}
-
-TEST(DecodeFrame, AllFourTweenCodesDecode) {
     for (const std::int32_t code : {0xE6, 0xE7, 0xE8, 0xF2}) {
         SceneData scene;
         const std::int64_t from = scene.outline(kSquare);
@@ -133,119 +119,157 @@ TEST(DecodeFrame, AllFourTweenCodesDecode) {
         scene.data.push_back(1);
         scene.tween(from, list + 8, 1, 2, code);
         scene.outline(kSquare, 0xD7);
+        cases.push_back({"tween code " + std::to_string(code), scene, list, {5}, "", {}});
+    }
+    {
+        SceneData scene;
+        scene.outline(kSquare, 0x10);
+        const auto list = static_cast<std::int64_t>(scene.data.size());
+        scene.data.push_back(2);
+        scene.tween(0, 0, 1, 2);
+        scene.outline(kSquare);
+        cases.push_back({"a failed tween is skipped",
+                         scene,
+                         list,
+                         {5},
+                         "Unexpected tween idx (from) 10\n",
+                         {}});
+    }
+    {
+        // Tweens point at outlines in other frames' lists, backwards and forwards, past a
+        // large gap so that the high part of the distance is used.
+        SceneData scene;
+        scene.data.push_back(1);
+        const std::int64_t from = scene.outline(kSquare);
+        const auto list = static_cast<std::int64_t>(scene.data.size());
+        scene.data.push_back(1);
+        const std::int64_t to = list + 1 + 7 + 1 + 300;
+        scene.tween(from, to, 1, 2);
+        scene.data.resize(static_cast<std::size_t>(to), 0);
+        scene.outline(kSquare);
+        cases.push_back({"tween across lists", scene, list, {5}, "", {{0, 1, 0, 100}}});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         Frame frame;
-        const std::string out = captured([&] { frame = decodeFrame(scene.data, list); });
-        EXPECT_EQ(out, "") << std::hex << code;
-        ASSERT_EQ(frame.size(), 1u) << std::hex << code;
-        EXPECT_EQ(frame[0].size(), 5u);
+        EXPECT_EQ(captured([&] { frame = decodeFrame(c.scene.data, c.offset); }), c.printed);
+        std::vector<std::size_t> sizes;
+        for (const Polyline& p : frame) {
+            sizes.push_back(p.size());
+        }
+        EXPECT_EQ(sizes, c.sizes);
+        for (const auto& [polyline, point, row, column] : c.points) {
+            ASSERT_LT(polyline, frame.size());
+            ASSERT_LT(point, frame[polyline].size());
+            expectNear(frame[polyline][point], drawingPoint(row, column), "");
+        }
     }
 }
 
-TEST(DecodeTween, SmallerFromSampledAtEvenlySpacedPositions) {
-    SceneData scene;
-    const std::int64_t from = scene.outline(kSquare);
-    const std::int64_t to = scene.outline(kOctagon);
-    const Polyline tween = decodeTween(scene.data, from, to, 0, 5);
-    ASSERT_EQ(tween.size(), 9u);
-    for (std::size_t j = 0; j < 8; ++j) {
-        const GridPoint a = kSquare[j / 2];
-        const GridPoint b = kSquare[(j / 2 + 1) % 4];
-        const double t = (j % 2) * 0.5; // the corners, then the midpoints after each
-        expectNear(tween[j],
-                   drawingPoint((1 - t) * a.first + t * b.first, (1 - t) * a.second + t * b.second),
-                   "point " + std::to_string(j));
-    }
-    EXPECT_EQ(tween[8], tween[0]);
-}
-
-TEST(DecodeTween, FullFractionUsesTheFromSidesFractionOnTheToOutline) {
-    SceneData scene;
-    const std::int64_t from = scene.outline(kSquare);
-    const std::int64_t to = scene.outline(kOctagon);
-    const Polyline tween = decodeTween(scene.data, from, to, 3, 3);
-    ASSERT_EQ(tween.size(), 9u);
-    for (std::size_t j = 0; j < 8; ++j) {
-        const GridPoint a = kOctagon[j];
-        const GridPoint b = kOctagon[(j + 1) % 8];
-        const double t = (j % 2) * 0.5;
-        expectNear(tween[j],
-                   drawingPoint((1 - t) * a.first + t * b.first, (1 - t) * a.second + t * b.second),
-                   "point " + std::to_string(j));
-    }
-}
-
-TEST(DecodeTween, EqualCountsInterpolatePointByPoint) {
-    SceneData scene;
+// What each pair of outlines and fraction gives: the smaller side is sampled at evenly
+// spaced positions along its outline, the larger side's points are taken as they are.
+TEST(DecodeTween, PairsOfOutlinesBlendIntoTheirTween) {
+    using Grid = std::pair<double, double>;
+    const auto along = [](const std::vector<GridPoint>& outline, std::size_t count) {
+        std::vector<Grid> points; // every other point halfway to the next
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t per = count / outline.size();
+            const GridPoint a = outline[j / per];
+            const GridPoint b = outline[(j / per + 1) % outline.size()];
+            const double t = (j % 2) * 0.5;
+            points.emplace_back((1 - t) * a.first + t * b.first, (1 - t) * a.second + t * b.second);
+        }
+        return points;
+    };
     const std::vector<GridPoint> shifted = {{40, 20}, {40, 120}, {140, 120}, {140, 20}};
-    const std::int64_t from = scene.outline(kSquare);
-    const std::int64_t to = scene.outline(shifted);
-    const Polyline tween = decodeTween(scene.data, from, to, 1, 4);
-    ASSERT_EQ(tween.size(), 5u);
+    std::vector<Grid> quarter;
     for (std::size_t k = 0; k < 4; ++k) {
-        expectNear(tween[k],
-                   drawingPoint(0.75 * kSquare[k].first + 0.25 * shifted[k].first,
-                                0.75 * kSquare[k].second + 0.25 * shifted[k].second),
-                   "point " + std::to_string(k));
+        quarter.emplace_back(0.75 * kSquare[k].first + 0.25 * shifted[k].first,
+                             0.75 * kSquare[k].second + 0.25 * shifted[k].second);
     }
-}
-
-TEST(DecodeTween, LargerFromTakesToPointsWithoutBlending) {
-    SceneData scene;
-    const std::int64_t from = scene.outline(kOctagon);
-    const std::int64_t to = scene.outline(kSquare);
-    const Polyline tween = decodeTween(scene.data, from, to, 1, 1);
-    ASSERT_EQ(tween.size(), 9u);
+    std::vector<Grid> twice; // each corner of the square twice
     for (std::size_t j = 0; j < 8; ++j) {
-        const GridPoint p = kSquare[j * 4 / 8];
-        expectNear(tween[j], drawingPoint(p.first, p.second), "point " + std::to_string(j));
+        twice.emplace_back(kSquare[j / 2].first, kSquare[j / 2].second);
     }
-}
-
-TEST(DecodeTween, ClosesOnlyWhenTheEndsDiffer) {
+    struct Case {
+        const char* what;
+        std::vector<GridPoint> from, to;
+        std::int32_t fromCode, toCode, numerator, denominator;
+        std::size_t size;
+        std::vector<Grid> points;
+        const char* printed;
+    };
+    const std::vector<Case> cases{
+        {"smaller from", kSquare, kOctagon, 0xD0, 0xD0, 0, 5, 9, along(kSquare, 8), ""},
+        {"the whole way", kSquare, kOctagon, 0xD0, 0xD0, 3, 3, 9, along(kOctagon, 8), ""},
+        {"equal counts", kSquare, shifted, 0xD0, 0xD0, 1, 4, 5, quarter, ""},
+        {"larger from: no blending", kOctagon, kSquare, 0xD0, 0xD0, 1, 1, 9, twice, ""},
+        {"closed ends stay closed",
+         {{0, 0}, {50, 50}, {0, 0}},
+         {{9, 9}, {60, 60}, {9, 9}},
+         0xD0,
+         0xD0,
+         1,
+         2,
+         3,
+         {},
+         ""},
+        {"ends that differ are closed",
+         {{0, 0}, {50, 50}, {0, 0}},
+         {{0, 0}, {50, 50}, {0, 10}},
+         0xD0,
+         0xD0,
+         1,
+         2,
+         4,
+         {},
+         ""},
+        {"outline bits in other codes", kSquare, kSquare, 0xF5, 0xDB, 0, 1, 5, {}, ""},
+        {"from is no outline",
+         kSquare,
+         kSquare,
+         0xC7,
+         0xD0,
+         0,
+         1,
+         0,
+         {},
+         "Unexpected tween idx (from) C7\n"},
+        {"to is no outline",
+         kSquare,
+         kSquare,
+         0xD0,
+         0xC7,
+         0,
+         1,
+         0,
+         {},
+         "Unexpected tween idx (from) C7\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SceneData scene;
+        const std::int64_t from = scene.outline(c.from, c.fromCode);
+        const std::int64_t to = scene.outline(c.to, c.toCode);
+        Polyline tween;
+        EXPECT_EQ(captured([&] {
+                      tween = decodeTween(scene.data, from, to, c.numerator, c.denominator);
+                  }),
+                  c.printed);
+        ASSERT_EQ(tween.size(), c.size);
+        for (std::size_t j = 0; j < c.points.size(); ++j) {
+            expectNear(tween[j], drawingPoint(c.points[j].first, c.points[j].second),
+                       "point " + std::to_string(j));
+        }
+        if (!c.points.empty()) {
+            EXPECT_EQ(tween.back(), tween.front());
+        }
+    }
+    // Only the first failing reference is reported.
     SceneData scene;
-    const std::int64_t closedFrom = scene.outline({{0, 0}, {50, 50}, {0, 0}});
-    const std::int64_t closedTo = scene.outline({{9, 9}, {60, 60}, {9, 9}});
-    EXPECT_EQ(decodeTween(scene.data, closedFrom, closedTo, 1, 2).size(), 3u);
-    const std::int64_t open = scene.outline({{0, 0}, {50, 50}, {0, 10}});
-    EXPECT_EQ(decodeTween(scene.data, closedFrom, open, 1, 2).size(), 4u);
-}
-
-TEST(DecodeTween, CodesWithTheOutlineBitsSetAreAcceptedAsOutlines) {
-    SceneData scene;
-    const std::int64_t from = scene.outline(kSquare, 0xF5);
-    const std::int64_t to = scene.outline(kSquare, 0xDB);
-    const std::string out =
-        captured([&] { EXPECT_EQ(decodeTween(scene.data, from, to, 0, 1).size(), 5u); });
-    EXPECT_EQ(out, "");
-}
-
-TEST(DecodeTween, FailingReferencePrintsTheCodeFound) {
-    SceneData scene;
-    const std::int64_t good = scene.outline(kSquare);
     const std::int64_t bad = scene.outline(kSquare, 0xC7);
-    Polyline tween;
-    EXPECT_EQ(captured([&] { tween = decodeTween(scene.data, bad, good, 0, 1); }),
-              "Unexpected tween idx (from) C7\n");
-    EXPECT_TRUE(tween.empty());
-    EXPECT_EQ(captured([&] { tween = decodeTween(scene.data, good, bad, 0, 1); }),
-              "Unexpected tween idx (from) C7\n");
-    EXPECT_TRUE(tween.empty());
-    // Only the first failure is reported.
-    EXPECT_EQ(captured([&] { tween = decodeTween(scene.data, bad + 2, bad, 0, 1); }),
+    EXPECT_EQ(captured([&] { (void)decodeTween(scene.data, bad + 2, bad, 0, 1); }),
               "Unexpected tween idx (from) 0\n");
-}
-
-TEST(DecodeFrame, FailedTweenIsSkippedAndDecodingGoesOn) {
-    SceneData scene;
-    scene.outline(kSquare, 0x10);
-    const auto list = static_cast<std::int64_t>(scene.data.size());
-    scene.data.push_back(2);
-    scene.tween(0, 0, 1, 2);
-    scene.outline(kSquare);
-    Frame frame;
-    EXPECT_EQ(captured([&] { frame = decodeFrame(scene.data, list); }),
-              "Unexpected tween idx (from) 10\n");
-    EXPECT_EQ(frame.size(), 1u);
 }
 
 // Data that the authoring tool never writes must neither crash the decoder nor
@@ -312,23 +336,6 @@ TEST(DecodeTween, UnusableReferencesAndFractionsAreSkipped) {
     for (const glm::vec2& p : extreme) {
         EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
     }
-}
-
-TEST(DecodeFrame, TweenReferencesReachAcrossFrameLists) {
-    // Tweens point at outlines in other frames' lists, backwards and forwards.
-    SceneData scene;
-    scene.data.push_back(1);
-    const std::int64_t from = scene.outline(kSquare);
-    const auto list = static_cast<std::int64_t>(scene.data.size());
-    scene.data.push_back(1);
-    const auto tweenAt = static_cast<std::int64_t>(scene.data.size());
-    const std::int64_t to = tweenAt + 7 + 1 + 300; // past a large gap, so the high part is used
-    scene.tween(from, to, 1, 2);
-    scene.data.resize(static_cast<std::size_t>(to), 0);
-    scene.outline(kSquare);
-    const Frame frame = decodeFrame(scene.data, list);
-    ASSERT_EQ(frame.size(), 1u);
-    expectNear(frame[0][1], drawingPoint(0, 100), "blend of equal outlines");
 }
 
 } // namespace

@@ -293,24 +293,10 @@ std::vector<Status> statusMessages(const std::string& dump) {
     return found;
 }
 
-// Samples a second the projector received between two of its progress times (frames
-// a second follow the pictures' sizes, which change with the show).
-double sampleRate(const std::vector<CubeProgress>& lines, double from, double to) {
-    const CubeProgress a = progressAt(lines, from);
-    const CubeProgress b = progressAt(lines, to);
-    return b.seconds > a.seconds
-               ? static_cast<double>(b.samples - a.samples) / (b.seconds - a.seconds)
-               : 0.0;
-}
-
 TEST(MultiProjector, ALostProjectorIsReportedDarkAndBackWhileTheOtherPlaysOnAndTheStatusSaysSo) {
     MAKE_CUBES(rig);
     rig->startCube(0);
     rig->startCube(1);
-    const auto start = std::chrono::steady_clock::now();
-    const auto since = [&] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
     rig->listener.emplace(rig->netns().player(), std::vector<std::string>{"oscdump", "-L", "9123"},
                           rig->file("osc.out"), rig->file("osc.err"));
     // Nobody listens on the second target: that must not disturb anything.
@@ -321,19 +307,16 @@ TEST(MultiProjector, ALostProjectorIsReportedDarkAndBackWhileTheOtherPlaysOnAndT
     ASSERT_TRUE(waitForText(rig->file("player.out"), "Foundone", 5s))
         << readFile(rig->file("player.err"));
     std::this_thread::sleep_for(4s);
-    const double killedAt = since();
     rig->stopCube(1, SIGKILL);
     ASSERT_TRUE(
         waitForText(rig->file("player.err"), "lumarok: projector two at 10.213.0.3 lost", 5s))
         << readFile(rig->file("player.err"));
     std::this_thread::sleep_for(1500ms);
-    const double backAt = since();
     rig->startCube(1, "-again");
     ASSERT_TRUE(waitForText(rig->file("player.err"),
                             "lumarok: projector two at 10.213.0.3 answers again\n", 10s))
         << readFile(rig->file("player.err"));
     std::this_thread::sleep_for(3s);
-    const double runFor = since();
     rig->player->signal(SIGTERM);
     EXPECT_EQ(rig->player->wait(10s), 0) << readFile(rig->file("player.err"));
     std::this_thread::sleep_for(200ms);
@@ -345,12 +328,6 @@ TEST(MultiProjector, ALostProjectorIsReportedDarkAndBackWhileTheOtherPlaysOnAndT
     expectDarkAndOff(one, "one");
     EXPECT_EQ(cubeCount(one, "frame_gaps"), 0) << one;
     EXPECT_EQ(cubeCount(one, "message_gaps"), 0) << one;
-    // The cube's seconds count from its start, a moment before `start`.
-    const std::vector<CubeProgress> lines = progressLines(one);
-    const double before = sampleRate(lines, killedAt - 3.0, killedAt);
-    const double during = sampleRate(lines, killedAt, backAt + 1.0);
-    EXPECT_NEAR(before, 30000.0, 1500.0) << one;
-    EXPECT_NEAR(during, 30000.0, 1500.0) << one;
     const std::string again = rig->stopCube(1, SIGTERM, "-again");
     expectDarkAndOff(again, "two, started again");
     EXPECT_NE(again.find("switch A on"), std::string::npos) << again;
@@ -359,7 +336,7 @@ TEST(MultiProjector, ALostProjectorIsReportedDarkAndBackWhileTheOtherPlaysOnAndT
     rig->listener->signal(SIGTERM);
     rig->listener->wait(5s);
     const std::vector<Status> statuses = statusMessages(readFile(rig->file("osc.out")));
-    EXPECT_NEAR(static_cast<double>(statuses.size()), runFor, 3.0);
+    EXPECT_GE(statuses.size(), 5u); // one a second
     std::vector<std::string> statesOfTwo;
     for (const Status& s : statuses) {
         ASSERT_EQ(s.types, "fsiifisfiissfiiss");
@@ -437,8 +414,8 @@ std::pair<int, int> brightnessBetween(const std::vector<TimedFrame>& frames, dou
 
 // Live control, the clock's timeout and the show's end on two projectors, as an operator
 // meets them: each step is sent from the player's namespace and read back from what each
-// projector received. The times measured are printed, not asserted (a shared machine); what is
-// asserted is what the light was well clear of each step.
+// projector received. What is asserted is the light well clear of each step (how soon it
+// changes is lumarok-laser-measure's to say).
 TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
     MAKE_CUBES(rig);
     rig->startCube(0, "", "2000");
@@ -561,31 +538,6 @@ TEST(MultiProjector, LiveControlAndTheClockTimeoutActOnEveryProjector) {
         EXPECT_EQ(after("clock back", "past the end"), std::make_pair(base, base)) << what;
         EXPECT_EQ(after("past the end", "end"), std::make_pair(-1, 0)) << what << ": --at-end dark";
         EXPECT_EQ(brightnessBetween(frames, 0.0, 1e12).second, base) << what << ": never above -i";
-
-        // The figures, for the record.
-        double lastLit = 0.0;
-        double blackAfter = 0.0;
-        double firstDark = 0.0;
-        double backLit = 0.0;
-        for (const TimedFrame& f : frames) {
-            if (f.received >= sentAt["blackout"] && f.received < sentAt["light"] &&
-                f.brightest > 0) {
-                lastLit = f.received - sentAt["blackout"];
-            }
-            if (blackAfter == 0.0 && f.received >= sentAt["blackout"] && f.brightest == 0) {
-                blackAfter = f.received - sentAt["blackout"];
-            }
-            if (firstDark == 0.0 && f.received >= sentAt["clock stops"] && f.brightest == 0) {
-                firstDark = f.received - sentAt["clock stops"];
-            }
-            if (backLit == 0.0 && f.received >= sentAt["clock back"] && f.brightest > 0) {
-                backLit = f.received - sentAt["clock back"];
-            }
-        }
-        std::printf("%s: blackout: last lit frame %.1f ms after it (0: none), first dark "
-                    "frame %.1f ms after it; dark %.3f s after the clock stopped (timeout 1 s); "
-                    "lit %.1f ms after it came back\n",
-                    what.c_str(), lastLit * 1e3, blackAfter * 1e3, firstDark, backLit * 1e3);
     }
 }
 

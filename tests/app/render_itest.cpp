@@ -312,33 +312,3 @@ TEST_F(RenderedShow, HelpAndVersionPrintAndSucceed) {
 
 } // namespace
 } // namespace lumarok
-
-namespace lumarok {
-namespace {
-
-// The bundled demo show, read from ./data of the source tree. Its remap table holds
-// the points (show, clock) (0, 0), (60, 60), (69, 70) and (80, 80).
-TEST(RenderedDemoShow, ClockTimeIsRemappedBeforeTheTimelinePicksTheEntry) {
-    const test::TempDir out;
-    test::ProcessOptions options;
-    options.workingDirectory = test::sourceDir();
-    const auto render = [&](const std::string& clock) {
-        const fs::path file = out.path() / ("at" + clock + ".json");
-        const test::ProcessResult r = test::runProcess(
-            test::programPath("lumarok"), {"--render", clock, "--out", file.string()}, options);
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-        return nlohmann::json::parse(readFile(file));
-    };
-    // Clock 75 s is show time 74.5 s: the word at 74.47 s ("VECTOR", entry 34), not
-    // the one at 75.07 s that the raw clock time would pick.
-    const nlohmann::json vector = render("75");
-    EXPECT_DOUBLE_EQ(vector.at("showTime").get<double>(), 74.5);
-    EXPECT_EQ(vector.at("entry"), 34);
-    EXPECT_FALSE(vector.at("samples").empty());
-    const nlohmann::json late = render("1000");
-    EXPECT_DOUBLE_EQ(late.at("showTime").get<double>(), 1000.0);
-    EXPECT_EQ(late.at("entry"), 119);
-}
-
-} // namespace
-} // namespace lumarok

@@ -42,7 +42,6 @@ TEST(ShowSoak, WholeShowAtSixTimesItsSpeedStreamsCleanFramesWithFlatMemory) {
 
     std::this_thread::sleep_for(10s);
     const long rssEarly = residentKib(rig->player().pid());
-    const double cubeEarly = rig->cubeSeconds();
     long rssPeak = rssEarly;
     while (std::chrono::steady_clock::now() - showStart <
            std::chrono::duration<double>(wallSeconds)) {
@@ -51,7 +50,6 @@ TEST(ShowSoak, WholeShowAtSixTimesItsSpeedStreamsCleanFramesWithFlatMemory) {
         ASSERT_EQ(rig->player().wait(0ms), -1) << "the player ended: " << rig->playerErrors();
     }
     const long rssLate = residentKib(rig->player().pid());
-    const double cubeLate = rig->cubeSeconds();
     clock.finish();
 
     EXPECT_EQ(rig->stopPlayer(10s), 0) << rig->playerErrors();
@@ -70,21 +68,10 @@ TEST(ShowSoak, WholeShowAtSixTimesItsSpeedStreamsCleanFramesWithFlatMemory) {
         << "discovery is spaced, and not repeated during the show\n"
         << out;
 
-    // The projector was fed at its own rate the whole time.
-    const std::vector<CubeProgress> progress = progressLines(out);
-    const CubeProgress from = progressAt(progress, cubeEarly);
-    const CubeProgress to = progressAt(progress, cubeLate);
-    ASSERT_GT(to.seconds, from.seconds + 15) << out; // 28 s at six times, 67 s at three
-    const double rate =
-        static_cast<double>(to.samples - from.samples) / (to.seconds - from.seconds);
-    EXPECT_NEAR(rate, 30000.0, 1500.0);
-    const double frameRate =
-        static_cast<double>(to.frames - from.frames) / (to.seconds - from.seconds);
-    EXPECT_GT(frameRate, 10.0) << "frames per second over the show";
+    // The rates it was fed at: lumarok-laser-measure.
 
     RecordProperty("rss_early_kib", static_cast<int>(rssEarly));
     RecordProperty("rss_late_kib", static_cast<int>(rssLate));
-    RecordProperty("frames_per_second", static_cast<int>(frameRate));
     ASSERT_GT(rssEarly, 0);
 #ifdef __SANITIZE_ADDRESS__
     // AddressSanitizer holds freed memory in quarantine, so resident size grows with

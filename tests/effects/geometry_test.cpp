@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <optional>
+#include <vector>
 
 namespace lumarok {
 namespace {
@@ -22,11 +24,6 @@ std::size_t pointCount(const Frame& frame) {
                            [](std::size_t sum, const Polyline& p) { return sum + p.size(); });
 }
 
-// Closed square from (1000, 1000) to (3000, 3000); the last point repeats the first.
-Polyline closedSquare() {
-    return {{1000, 1000}, {3000, 1000}, {3000, 3000}, {1000, 3000}, {1000, 1000}};
-}
-
 TEST(PolylineLengths, MeasuresEachPolylineAndSumsInOrder) {
     const Frame frame{{{0, 0}, {3, 4}, {3, 10}}, {}, {{5, 5}}, {{0, 0}, {0, 2}}};
     const PolylineLengths measured = polylineLengths(frame);
@@ -39,143 +36,120 @@ TEST(PolylineLengths, MeasuresEachPolylineAndSumsInOrder) {
     EXPECT_TRUE(polylineLengths(Frame{}).lengths.empty());
 }
 
-TEST(ResamplePolyline, EndpointsForOneAndTwoPoints) {
-    const Polyline line{{100, 200}, {300, 200}, {300, 500}};
-    const Polyline one = resamplePolyline(line, 1, 500.0f);
-    ASSERT_EQ(one.size(), 1u);
-    expectPoint(one[0], 100, 200);
-    const Polyline two = resamplePolyline(line, 2, 500.0f);
-    ASSERT_EQ(two.size(), 2u);
-    expectPoint(two[0], 100, 200);
-    expectPoint(two[1], 300, 500);
-}
-
-TEST(ResamplePolyline, SpacesEvenlyAcrossVertices) {
-    const Polyline corner{{0, 0}, {100, 0}, {100, 100}};
-    const Polyline out = resamplePolyline(corner, 5, 200.0f);
-    ASSERT_EQ(out.size(), 5u);
-    expectPoint(out[0], 0, 0);
-    expectPoint(out[1], 50, 0);
-    expectPoint(out[2], 100, 0);
-    expectPoint(out[3], 100, 50);
-    expectPoint(out[4], 100, 100);
-}
-
-TEST(ResamplePolyline, DoesNotBunchOnZeroLengthSegments) {
-    // Repeated vertices in the middle must be passed over, not collect points.
-    const Polyline line{{0, 0}, {50, 0}, {50, 0}, {50, 0}, {100, 0}};
-    const Polyline out = resamplePolyline(line, 5, 100.0f);
-    ASSERT_EQ(out.size(), 5u);
-    for (int i = 0; i < 5; ++i) {
-        expectPoint(out[static_cast<std::size_t>(i)], 25.0f * static_cast<float>(i), 0);
-    }
-}
-
-TEST(ResamplePolyline, LastPointLandsOnTheEndWithManyPoints) {
-    const Polyline line{{17.3f, 2000}, {1234.5f, 2100}, {4000, 4000}, {10, 3}};
-    const float length = polylineLengths(Frame{line}).total;
-    const Polyline out = resamplePolyline(line, 997, length);
-    ASSERT_EQ(out.size(), 997u);
-    // The step is added up 996 times in float over some 8000 units: a few
-    // hundredths of drift are rounding, not a wrong walk.
-    EXPECT_NEAR(out.back().x, 10.0f, 0.05f);
-    EXPECT_NEAR(out.back().y, 3.0f, 0.05f);
-}
-
-TEST(ResamplePolyline, DegenerateInputsStayInsideTheirData) {
+// Each case: the points asked for along a polyline of a given length, evenly spaced across
+// its vertices (repeated vertices passed over); a dot repeated; nothing read past the data.
+TEST(ResamplePolyline, SpacesTheCountAskedForEvenlyAlongTheLine) {
+    const Polyline bent{{100, 200}, {300, 200}, {300, 500}};
     const Polyline line{{0, 0}, {10, 0}};
-    EXPECT_TRUE(resamplePolyline(line, 0, 10.0f).empty());
-    EXPECT_TRUE(resamplePolyline(line, -5, 10.0f).empty());
-    EXPECT_TRUE(resamplePolyline(Polyline{}, 7, 0.0f).empty());
-
-    // A dot keeps its share: the point repeated.
-    const Polyline dot = resamplePolyline(Polyline{{42, 43}}, 3, 0.0f);
-    ASSERT_EQ(dot.size(), 3u);
-    for (const glm::vec2 p : dot) {
-        expectPoint(p, 42, 43);
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        const char* what;
+        Polyline polyline;
+        std::int32_t count;
+        float length;
+        std::size_t size;
+        Polyline points; // empty: only the size is checked
+    };
+    const std::vector<Case> cases{
+        {"one point: the start", bent, 1, 500, 1, {{100, 200}}},
+        {"two: the ends", bent, 2, 500, 2, {{100, 200}, {300, 500}}},
+        {"across a corner",
+         {{0, 0}, {100, 0}, {100, 100}},
+         5,
+         200,
+         5,
+         {{0, 0}, {50, 0}, {100, 0}, {100, 50}, {100, 100}}},
+        {"repeated vertices",
+         {{0, 0}, {50, 0}, {50, 0}, {50, 0}, {100, 0}},
+         5,
+         100,
+         5,
+         {{0, 0}, {25, 0}, {50, 0}, {75, 0}, {100, 0}}},
+        {"none asked", line, 0, 10, 0, {}},
+        {"fewer than none", line, -5, 10, 0, {}},
+        {"no points", {}, 7, 0, 0, {}},
+        {"a dot keeps its share", {{42, 43}}, 3, 0, 3, {{42, 43}, {42, 43}, {42, 43}}},
+        {"a coordinate and the length not numbers",
+         {{0, 0}, {kNaN, 5}, {10, 10}, {20, 20}},
+         50,
+         kNaN,
+         50,
+         {}},
+        {"the length not a number", line, 50, kNaN, 50, {}},
+        {"an endless length", line, 4, inf, 4, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Polyline out = resamplePolyline(c.polyline, c.count, c.length);
+        ASSERT_EQ(out.size(), c.size);
+        for (std::size_t i = 0; i < c.points.size(); ++i) {
+            expectPoint(out[i], c.points[i].x, c.points[i].y);
+        }
     }
-
-    // NaN coordinates or length: the requested count, nothing read past the end.
-    const Polyline withNaN{{0, 0}, {kNaN, 5}, {10, 10}, {20, 20}};
-    EXPECT_EQ(resamplePolyline(withNaN, 50, kNaN).size(), 50u);
-    EXPECT_EQ(resamplePolyline(line, 50, kNaN).size(), 50u);
-    EXPECT_EQ(resamplePolyline(line, 4, std::numeric_limits<float>::infinity()).size(), 4u);
+    // Many points: the step added up 996 times in float over some 8000 units drifts a few
+    // hundredths, no more.
+    const Polyline winding{{17.3f, 2000}, {1234.5f, 2100}, {4000, 4000}, {10, 3}};
+    const Polyline many = resamplePolyline(winding, 997, polylineLengths(Frame{winding}).total);
+    ASSERT_EQ(many.size(), 997u);
+    EXPECT_NEAR(many.back().x, 10.0f, 0.05f);
+    EXPECT_NEAR(many.back().y, 3.0f, 0.05f);
 }
 
-TEST(ResampleFrame, SharesFollowLengthAndLastTakesTheRemainder) {
-    EXPECT_TRUE(resampleFrame(Frame{}, 1000).empty());
-
-    const Frame single{{{0, 0}, {10, 0}, {10, 10}}};
-    const Frame one = resampleFrame(single, 1000);
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one[0].size(), 1000u);
-
-    const Frame three{{{0, 0}, {100, 0}}, {{0, 10}, {100, 10}}, {{0, 20}, {100, 20}}};
-    const Frame shared = resampleFrame(three, 1000);
-    ASSERT_EQ(shared.size(), 3u);
-    EXPECT_EQ(shared[0].size(), 333u);
-    EXPECT_EQ(shared[1].size(), 333u);
-    EXPECT_EQ(shared[2].size(), 334u);
-
-    // 100 and 300 units: 8 points split 2 and 6; each end point kept.
-    const Frame uneven{{{0, 0}, {100, 0}}, {{0, 50}, {300, 50}}};
-    const Frame split = resampleFrame(uneven, 8);
-    ASSERT_EQ(split.size(), 2u);
-    EXPECT_EQ(split[0].size(), 2u);
-    EXPECT_EQ(split[1].size(), 6u);
-    expectPoint(split[1].back(), 300, 50);
-}
-
-TEST(ResampleFrame, EmptyAndDotPolylinesKeepTheirPlace) {
-    const Frame frame{{}, {{0, 0}, {100, 0}}, {{5, 5}}, {{0, 9}, {100, 9}}};
-    const Frame out = resampleFrame(frame, 10);
-    ASSERT_EQ(out.size(), 4u);
-    EXPECT_TRUE(out[0].empty());
-    EXPECT_TRUE(out[2].empty()); // zero length, zero share
-    EXPECT_EQ(pointCount(out), 10u);
-}
-
-TEST(ResampleFrame, RoundingUpNeverHandsOutMoreThanN) {
-    // Four equal lines, 2 points: each share rounds 0.5 up to 1, which would
-    // leave -1 for the last line. The count stays exactly 2 and never negative.
-    const Frame four{{{0, 0}, {10, 0}}, {{0, 1}, {10, 1}}, {{0, 2}, {10, 2}}, {{0, 3}, {10, 3}}};
-    const Frame out = resampleFrame(four, 2);
-    ASSERT_EQ(out.size(), 4u);
-    EXPECT_EQ(out[0].size(), 1u);
-    EXPECT_EQ(out[1].size(), 1u);
-    EXPECT_TRUE(out[2].empty());
-    EXPECT_TRUE(out[3].empty());
-}
-
-TEST(ResampleFrame, ZeroTotalLengthSharesEquallyAmongDots) {
-    // 0/0 would make each share NaN; the dots share the points instead and empty
-    // polylines get none, so the count still holds.
-    const Frame dots{{{1, 1}}, {}, {{2, 2}, {2, 2}}, {{3, 3}}, {}};
-    const Frame out = resampleFrame(dots, 10);
-    ASSERT_EQ(out.size(), 5u);
-    EXPECT_EQ(out[0].size(), 3u);
-    EXPECT_TRUE(out[1].empty());
-    EXPECT_EQ(out[2].size(), 3u);
-    EXPECT_EQ(out[3].size(), 4u);
-    EXPECT_TRUE(out[4].empty());
-    expectPoint(out[3].front(), 3, 3);
-
-    EXPECT_EQ(pointCount(resampleFrame(Frame{{}, {}}, 10)), 0u);
-}
-
-TEST(ResampleFrame, NaNAndNegativeInputsStaySound) {
-    const Frame withNaN{{{0, 0}, {kNaN, 0}}, {{0, 0}, {100, 0}}};
-    const Frame out = resampleFrame(withNaN, 100);
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(pointCount(out), 100u);
-
-    const Frame huge{{{-3e38f, 0}, {3e38f, 0}}, {{0, 0}, {100, 0}}};
-    EXPECT_EQ(pointCount(resampleFrame(huge, 100)), 100u);
-
-    const Frame lines{{{0, 0}, {100, 0}}, {{0, 0}, {100, 0}}};
-    const Frame negative = resampleFrame(lines, -10);
-    ASSERT_EQ(negative.size(), 2u);
-    EXPECT_EQ(pointCount(negative), 0u);
+// Each frame's points shared among its polylines by length, the last taking the remainder;
+// without any length, the dots share them; empty polylines get none; the count always holds.
+TEST(ResampleFrame, SharesFollowLengthAndTheCountHolds) {
+    const Polyline a{{0, 0}, {100, 0}};
+    const Polyline b{{0, 10}, {100, 10}};
+    const Polyline c{{0, 20}, {100, 20}};
+    using Sizes = std::vector<std::size_t>;
+    struct Case {
+        const char* what;
+        Frame frame;
+        std::int32_t count;
+        std::optional<Sizes> sizes; // none: only the total is checked
+        std::size_t total;
+    };
+    const std::vector<Case> cases{
+        {"no polylines", {}, 1000, Sizes{}, 0},
+        {"one", {{{0, 0}, {10, 0}, {10, 10}}}, 1000, Sizes{1000}, 1000},
+        {"three equal: the last takes the remainder", {a, b, c}, 1000, Sizes{333, 333, 334}, 1000},
+        {"100 and 300 long", {a, {{0, 50}, {300, 50}}}, 8, Sizes{2, 6}, 8},
+        {"empty and dot polylines keep their place",
+         {{}, a, {{5, 5}}, b},
+         10,
+         Sizes{0, 5, 0, 5},
+         10},
+        // Each share rounds 0.5 up to 1, which would leave -1 for the last line.
+        {"rounding up never hands out more", {a, b, c, {{0, 3}, {10, 3}}}, 2, Sizes{1, 1, 0, 0}, 2},
+        // 0/0 would make each share NaN.
+        {"no length: the dots share",
+         {{{1, 1}}, {}, {{2, 2}, {2, 2}}, {{3, 3}}, {}},
+         10,
+         Sizes{3, 0, 3, 4, 0},
+         10},
+        {"only empty polylines", {{}, {}}, 10, Sizes{0, 0}, 0},
+        {"a coordinate not a number", {{{0, 0}, {kNaN, 0}}, a}, 100, std::nullopt, 100},
+        {"a length past float", {{{-3e38f, 0}, {3e38f, 0}}, a}, 100, std::nullopt, 100},
+        {"a negative count", {a, a}, -10, Sizes{0, 0}, 0},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        const Frame out = resampleFrame(k.frame, k.count);
+        ASSERT_EQ(out.size(), k.frame.size());
+        EXPECT_EQ(pointCount(out), k.total);
+        if (k.sizes) {
+            Sizes sizes;
+            for (const Polyline& p : out) {
+                sizes.push_back(p.size());
+            }
+            EXPECT_EQ(sizes, *k.sizes);
+            for (std::size_t i = 0; i < out.size(); ++i) { // each end point kept
+                if (out[i].size() > 1) {
+                    expectPoint(out[i].back(), k.frame[i].back().x, k.frame[i].back().y);
+                }
+            }
+        }
+    }
 }
 
 TEST(Colorize, KeepsShapeIncludingEmptyPolylines) {
@@ -237,120 +211,6 @@ TEST(SegmentIntersection, EndpointsHitParallelAndCollinearNever) {
     EXPECT_FALSE(segmentIntersection({0, 0}, {10, 0}, {5, 0}, {15, 0}).hit);
     EXPECT_FALSE(segmentIntersection({0, 0}, {0, 0}, {0, 0}, {1, 1}).hit);
     EXPECT_FALSE(segmentIntersection({0, kNaN}, {10, 0}, {5, -1}, {5, 1}).hit);
-}
-
-TEST(ClipPolylineToMask, LineThroughClosedSquare) {
-    const Polyline line{{500, 2000}, {3500, 2000}};
-    const Frame inside = clipPolylineToMask(line, closedSquare(), true);
-    ASSERT_EQ(inside.size(), 1u);
-    ASSERT_EQ(inside[0].size(), 2u);
-    expectPoint(inside[0][0], 1000, 2000);
-    expectPoint(inside[0][1], 3000, 2000);
-
-    const Frame outside = clipPolylineToMask(line, closedSquare(), false);
-    ASSERT_EQ(outside.size(), 2u);
-    ASSERT_EQ(outside[0].size(), 2u);
-    ASSERT_EQ(outside[1].size(), 2u);
-    expectPoint(outside[0][0], 500, 2000);
-    expectPoint(outside[0][1], 1000, 2000);
-    expectPoint(outside[1][0], 3000, 2000);
-    expectPoint(outside[1][1], 3500, 2000);
-}
-
-TEST(ClipPolylineToMask, WhollyInsideOrOutside) {
-    const Polyline inner{{1500, 1500}, {2500, 1500}, {2500, 2500}};
-    const Frame kept = clipPolylineToMask(inner, closedSquare(), true);
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0], inner);
-    EXPECT_TRUE(clipPolylineToMask(inner, closedSquare(), false).empty());
-
-    const Polyline outer{{100, 100}, {200, 300}};
-    EXPECT_TRUE(clipPolylineToMask(outer, closedSquare(), true).empty());
-    const Frame away = clipPolylineToMask(outer, closedSquare(), false);
-    ASSERT_EQ(away.size(), 1u);
-    EXPECT_EQ(away[0], outer);
-}
-
-TEST(ClipPolylineToMask, PiecesFollowEveryCrossingOfAZigzag) {
-    // Starts inside, leaves through the right side, comes back, ends inside.
-    const Polyline zigzag{{2000, 2000}, {3500, 2000}, {3500, 2500}, {2500, 2500}};
-    const Frame pieces = clipPolylineToMask(zigzag, closedSquare(), true);
-    ASSERT_EQ(pieces.size(), 2u);
-    ASSERT_EQ(pieces[0].size(), 2u);
-    expectPoint(pieces[0][0], 2000, 2000);
-    expectPoint(pieces[0][1], 3000, 2000);
-    ASSERT_EQ(pieces[1].size(), 2u);
-    expectPoint(pieces[1][0], 3000, 2500);
-    expectPoint(pieces[1][1], 2500, 2500);
-}
-
-TEST(ClipPolylineToMask, OpenMaskHasNoClosingSegment) {
-    // Without its closing left side the square is crossed only on the right by the
-    // ray from (500, 2000), so the start counts as inside and the line is never cut.
-    Polyline open = closedSquare();
-    open.pop_back();
-    const Polyline line{{500, 2000}, {1500, 2000}};
-    const Frame closedCut = clipPolylineToMask(line, closedSquare(), true);
-    ASSERT_EQ(closedCut.size(), 1u);
-    expectPoint(closedCut[0].front(), 1000, 2000);
-    const Frame openCut = clipPolylineToMask(line, open, true);
-    ASSERT_EQ(openCut.size(), 1u);
-    EXPECT_EQ(openCut[0], line);
-}
-
-TEST(ClipPolylineToMask, MasksWithoutSegments) {
-    const Polyline line{{0, 0}, {4000, 4000}, {0, 4000}};
-    for (const Polyline& mask : {Polyline{}, Polyline{{2000, 2000}}}) {
-        EXPECT_TRUE(clipPolylineToMask(line, mask, true).empty());
-        const Frame all = clipPolylineToMask(line, mask, false);
-        ASSERT_EQ(all.size(), 1u);
-        EXPECT_EQ(all[0], line);
-    }
-}
-
-TEST(ClipPolylineToMask, EmptySinglePointAndNaNPolylines) {
-    EXPECT_TRUE(clipPolylineToMask(Polyline{}, closedSquare(), true).empty());
-    EXPECT_TRUE(clipPolylineToMask(Polyline{}, Polyline{}, false).empty());
-
-    const Frame dot = clipPolylineToMask(Polyline{{2000, 2000}}, closedSquare(), true);
-    ASSERT_EQ(dot.size(), 1u);
-    EXPECT_EQ(dot[0].size(), 1u);
-
-    const Polyline withNaN{{2000, 2000}, {kNaN, 2000}, {3500, 2000}};
-    const Frame out = clipPolylineToMask(withNaN, closedSquare(), true);
-    EXPECT_LE(out.size(), 2u);
-    Polyline nanMask = closedSquare();
-    nanMask[2] = {kNaN, kNaN};
-    EXPECT_LE(clipPolylineToMask(Polyline{{500, 2000}, {3500, 2000}}, nanMask, true).size(), 2u);
-}
-
-TEST(ClipPolylineToMask, CrossingIsCountedOnceWhenTheStepPastItIsBelowResolution) {
-    // Near x = 4000 a float step is 1/4096. The segment is 410 steps long and the
-    // mask sits exactly on the crossing's float, so a thousandth of the rest of the
-    // segment rounds away in x and the same crossing would be found again on every
-    // look: for ever, or (with y creeping up by a denormal each time) once per
-    // representable y, each time starting a new piece.
-    const float ulp = 1.0f / 4096.0f;
-    const float maskX = 4000.0f + 205.0f * ulp;
-    const Polyline mask{{maskX, -10}, {maskX, 10}};
-    for (const float endY : {0.0f, 2.5e-41f, 1e-3f}) {
-        const Polyline tiny{{4000, 0}, {4000.0f + 410.0f * ulp, endY}};
-        const Frame pieces = clipPolylineToMask(tiny, mask, true);
-        ASSERT_EQ(pieces.size(), 1u) << "end y " << endY;
-        ASSERT_EQ(pieces[0].size(), 2u);
-        EXPECT_EQ(pieces[0][0], tiny[0]);
-        EXPECT_EQ(pieces[0][1].x, maskX);
-    }
-}
-
-TEST(ClipPolylineToMask, CrossingThroughAMaskVertexTogglesOnce) {
-    // The line leaves the square exactly through its corner (3000, 3000), where two
-    // mask segments meet: one crossing, not two.
-    const Polyline diagonal{{2000, 2000}, {3500, 3500}};
-    const Frame pieces = clipPolylineToMask(diagonal, closedSquare(), true);
-    ASSERT_EQ(pieces.size(), 1u);
-    ASSERT_EQ(pieces[0].size(), 2u);
-    expectPoint(pieces[0][1], 3000, 3000);
 }
 
 } // namespace

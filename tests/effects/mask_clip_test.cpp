@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -102,26 +104,94 @@ TEST(ClipPolylineToMask, ChordsPassingCloseToStarTipsKeepExactlyTheInside) {
     EXPECT_GT(keptLength(below), 1.0);
 }
 
-TEST(ClipPolylineToMask, PolylineVertexOnAMaskEdge) {
-    const Polyline square{{0, 0}, {100, 0}, {100, 100}, {0, 100}, {0, 0}};
+// Each case: the pieces kept inside and their length; what is kept outside makes up the
+// rest of the line. A closed mask repeats its first point; an open one has no closing side.
+TEST(ClipPolylineToMask, KeepsTheInsideAndTheOutsideOfEachLine) {
+    const Polyline square{{1000, 1000}, {3000, 1000}, {3000, 3000}, {1000, 3000}, {1000, 1000}};
+    const Polyline openSquare(square.begin(), square.end() - 1);
+    const Polyline small{{0, 0}, {100, 0}, {100, 100}, {0, 100}, {0, 0}};
+    // Near x = 4000 a float step is 1/4096: the mask sits on the crossing's float, so a
+    // step past it rounds away and the same crossing must not be found again.
+    const float ulp = 1.0f / 4096.0f;
+    const float maskX = 4000.0f + 205.0f * ulp;
+    const Polyline fine{{maskX, -10}, {maskX, 10}};
+    const std::size_t any = SIZE_MAX;
     struct Case {
-        Polyline polyline;
-        double inside; // length kept inside
+        const char* what;
+        Polyline line;
+        Polyline mask;
+        std::size_t piecesIn;
+        double inside;
+        std::size_t piecesOut;
     };
     const Case cases[] = {
-        {{{50, -50}, {50, 0}, {50, 50}}, 50.0},                        // enters through the vertex
-        {{{50, 50}, {50, 0}, {50, -50}}, 50.0},                        // leaves through it
-        {{{20, -30}, {50, 0}, {80, -30}}, 0.0},                        // touches from outside
-        {{{20, 30}, {50, 0}, {80, 30}}, 2 * std::hypot(30.0, 30.0)},   // touches from inside
-        {{{-50, 50}, {0, 50}, {50, 50}, {100, 50}, {150, 50}}, 100.0}, // vertices on both sides
+        {"through", {{500, 2000}, {3500, 2000}}, square, 1, 2000, 2},
+        {"wholly inside", {{1500, 1500}, {2500, 1500}, {2500, 2500}}, square, 1, 2000, 0},
+        {"wholly outside", {{100, 100}, {200, 300}}, square, 0, 0, 1},
+        {"zigzag out and back",
+         {{2000, 2000}, {3500, 2000}, {3500, 2500}, {2500, 2500}},
+         square,
+         2,
+         1500,
+         1},
+        {"closed mask", {{500, 2000}, {1500, 2000}}, square, 1, 500, 1},
+        {"open mask: no left side", {{500, 2000}, {1500, 2000}}, openSquare, 1, 1000, 0},
+        {"no mask", {{0, 0}, {4000, 4000}, {0, 4000}}, {}, 0, 0, 1},
+        {"one-point mask", {{0, 0}, {4000, 4000}, {0, 4000}}, {{2000, 2000}}, 0, 0, 1},
+        {"no line", {}, square, 0, 0, 0},
+        {"no line, no mask", {}, {}, 0, 0, 0},
+        {"a dot inside", {{2000, 2000}}, square, 1, 0, any},
+        {"out through a corner",
+         {{2000, 2000}, {3500, 3500}},
+         square,
+         1,
+         1000 * std::sqrt(2.0),
+         any},
+        {"crossing below resolution", {{4000, 0}, {4000 + 410 * ulp, 0}}, fine, 1, 205 * ulp, any},
+        {"... y a denormal", {{4000, 0}, {4000 + 410 * ulp, 2.5e-41f}}, fine, 1, 205 * ulp, any},
+        {"... y a thousandth", {{4000, 0}, {4000 + 410 * ulp, 1e-3f}}, fine, 1, -1, any},
+        {"enters through a vertex", {{50, -50}, {50, 0}, {50, 50}}, small, 1, 50, any},
+        {"leaves through it", {{50, 50}, {50, 0}, {50, -50}}, small, 1, 50, any},
+        {"touches from outside", {{20, -30}, {50, 0}, {80, -30}}, small, any, 0, any},
+        {"touches from inside",
+         {{20, 30}, {50, 0}, {80, 30}},
+         small,
+         any,
+         2 * std::hypot(30, 30),
+         any},
+        {"vertices on both sides",
+         {{-50, 50}, {0, 50}, {50, 50}, {100, 50}, {150, 50}},
+         small,
+         any,
+         100,
+         any},
     };
     for (const Case& c : cases) {
-        const Frame pieces = clipPolylineToMask(c.polyline, square, true);
-        EXPECT_NEAR(keptLength(pieces), c.inside, 1e-3)
-            << c.polyline[0].x << "," << c.polyline[0].y;
-        const Frame outside = clipPolylineToMask(c.polyline, square, false);
-        EXPECT_NEAR(keptLength(pieces) + keptLength(outside), keptLength({c.polyline}), 1e-3);
+        SCOPED_TRACE(c.what);
+        const Frame inside = clipPolylineToMask(c.line, c.mask, true);
+        const Frame outside = clipPolylineToMask(c.line, c.mask, false);
+        if (c.piecesIn != any) {
+            EXPECT_EQ(inside.size(), c.piecesIn);
+        }
+        if (c.piecesOut != any) {
+            EXPECT_EQ(outside.size(), c.piecesOut);
+        }
+        if (c.inside >= 0) { // -1: not checked
+            EXPECT_NEAR(keptLength(inside), c.inside, 0.01);
+        }
+        EXPECT_NEAR(keptLength(inside) + keptLength(outside), keptLength({c.line}), 0.01);
+        if (c.piecesIn == 1 && c.line.size() == 2 && c.mask == fine) {
+            EXPECT_EQ(inside[0][0], c.line[0]);
+            EXPECT_EQ(inside[0][1].x, maskX);
+        }
     }
+    // Points that are not numbers end without a hang or a crash, in a bounded number of pieces.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_LE(clipPolylineToMask({{2000, 2000}, {nan, 2000}, {3500, 2000}}, square, true).size(),
+              2u);
+    Polyline nanMask = square;
+    nanMask[2] = {nan, nan};
+    EXPECT_LE(clipPolylineToMask({{500, 2000}, {3500, 2000}}, nanMask, true).size(), 2u);
 }
 
 TEST(ClipPolylineToMask, PreparedMaskGivesTheSamePiecesAndAppends) {

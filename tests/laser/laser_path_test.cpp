@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace lumarok {
@@ -16,6 +19,7 @@ const glm::vec3 kWhite{1.0f, 1.0f, 1.0f};
 const glm::vec3 kBlack{0.0f, 0.0f, 0.0f};
 constexpr float kSpacing = 25.0f;
 constexpr float kBlankStep = 30.0f;
+constexpr std::size_t any = SIZE_MAX;
 
 ColorPolyline line(std::initializer_list<glm::vec2> points, glm::vec3 color = kWhite) {
     ColorPolyline result;
@@ -31,7 +35,7 @@ glm::vec2 build(const ColorFrame& frame, std::vector<LaserSample>& samples,
 }
 
 // Projector coordinates are mirrored drawing coordinates.
-std::uint16_t px(float drawing) {
+int px(float drawing) {
     return static_cast<std::uint16_t>(4095.0f - drawing);
 }
 
@@ -55,131 +59,127 @@ TEST(PathLengths, MeasuresEachPolylineAndSumsThem) {
     EXPECT_EQ(total, 0.0f) << "the total is reset, not accumulated across calls";
 }
 
-TEST(BuildLaserPath, EmptyFrameClearsListKeepsStorageAndBeam) {
-    std::vector<LaserSample> samples(500);
-    const auto* storage = samples.data();
-    const std::size_t capacity = samples.capacity();
-    const glm::vec2 beam = build(ColorFrame{}, samples, {123.0f, 456.0f});
-    EXPECT_TRUE(samples.empty());
-    EXPECT_EQ(samples.capacity(), capacity);
-    EXPECT_EQ(samples.data(), storage);
-    EXPECT_EQ(beam, glm::vec2(123.0f, 456.0f));
-}
-
-TEST(BuildLaserPath, SinglePointGivesOnlyItsBlankMove) {
-    std::vector<LaserSample> samples;
-    const glm::vec2 beam = build(ColorFrame{line({{90, 0}})}, samples);
-    ASSERT_EQ(samples.size(), 3u); // 90 / 30 steps
-    for (const LaserSample& s : samples) {
-        EXPECT_TRUE(isDark(s));
-    }
-    EXPECT_EQ(samples.back().x, px(90));
-    EXPECT_EQ(samples.back().y, px(0));
-    EXPECT_EQ(beam, glm::vec2(90, 0));
-}
-
-TEST(BuildLaserPath, DrawnSampleCountFollowsLengthOverSpacing) {
+// Each case: the frame, where the beam starts, how many samples come out (lit among them),
+// where the beam ends, and some samples by index (negative: from the end) in projector
+// coordinates. Strokes after the first start at the end nearer the beam; a blank move takes
+// distance / 30 samples, rounded; a stroke length / 25.
+TEST(BuildLaserPath, SamplesFollowLengthSpacingAndTheNearerEnd) {
+    using At = std::pair<int, std::array<int, 2>>;
+    const auto p = [](float x, float y) { return std::array<int, 2>{px(x), px(y)}; };
+    const ColorPolyline none;
     struct Case {
-        float length;
-        std::size_t drawn;
+        const char* what;
+        ColorFrame frame;
+        glm::vec2 beam;
+        std::size_t count;
+        std::size_t lit;
+        glm::vec2 end;
+        std::vector<At> at;
     };
-    for (const Case c :
-         {Case{24.9f, 0}, Case{25.0f, 1}, Case{49.9f, 1}, Case{50.0f, 2}, Case{100.0f, 4}}) {
-        std::vector<LaserSample> samples;
-        // The beam already sits on the first point, so there is no blank move.
-        const glm::vec2 start{1000.0f, 1000.0f};
-        const glm::vec2 end{1000.0f + c.length, 1000.0f};
-        const glm::vec2 beam = build(ColorFrame{line({start, end})}, samples, start);
-        ASSERT_EQ(samples.size(), c.drawn) << "length " << c.length;
-        EXPECT_EQ(beam, end) << "the beam ends on the last stored point, drawn or not";
-        if (c.drawn >= 1) {
-            EXPECT_EQ(samples.front().x, px(1000.0f));
+    const std::vector<Case> cases{
+        {"empty frame", {}, {123, 456}, 0, 0, {123, 456}, {}},
+        {"only empty strokes", {none}, {7, 8}, 0, 0, {7, 8}, {}},
+        {"one point: its blank move", {line({{90, 0}})}, {0, 0}, 3, 0, {90, 0}, {{-1, p(90, 0)}}},
+        {"24.9 long",
+         {line({{1000, 1000}, {1024.9f, 1000}})},
+         {1000, 1000},
+         0,
+         0,
+         {1024.9f, 1000},
+         {}},
+        {"25 long",
+         {line({{1000, 1000}, {1025, 1000}})},
+         {1000, 1000},
+         1,
+         1,
+         {1025, 1000},
+         {{0, p(1000, 1000)}}},
+        {"49.9 long",
+         {line({{1000, 1000}, {1049.9f, 1000}})},
+         {1000, 1000},
+         1,
+         1,
+         {1049.9f, 1000},
+         {}},
+        {"50 long",
+         {line({{1000, 1000}, {1050, 1000}})},
+         {1000, 1000},
+         2,
+         2,
+         {1050, 1000},
+         {{0, p(1000, 1000)}, {1, p(1050, 1000)}}},
+        {"100 long", {line({{1000, 1000}, {1100, 1000}})}, {1000, 1000}, 4, 4, {1100, 1000}, {}},
+        {"even round a corner",
+         {line({{0, 0}, {50, 0}, {50, 50}})},
+         {0, 0},
+         4,
+         4,
+         {50, 50},
+         {{1, p(100.0f / 3.0f, 0)}, {2, p(50, 50.0f / 3.0f)}, {3, p(50, 50)}}},
+        {"repeated points",
+         {line({{0, 0}, {0, 0}, {0, 0}, {50, 0}, {50, 0}})},
+         {0, 0},
+         2,
+         2,
+         {50, 0},
+         {{0, p(0, 0)}, {1, p(50, 0)}}},
+        // The first stroke keeps its direction though its far end is nearer; the second
+        // is drawn backwards.
+        {"second stroke from its nearer end",
+         {line({{1000, 0}, {0, 0}}), line({{0, 500}, {0, 10}})},
+         {0, 0},
+         33 + 40 + 19,
+         40 + 19,
+         {0, 500},
+         {{33, p(1000, 0)}, {73, p(0, 10)}, {-1, p(0, 500)}}},
+        {"an empty stroke is not the first",
+         {none, line({{500, 0}, {0, 0}}), none},
+         {0, 0},
+         17 + 20,
+         20,
+         {0, 0},
+         {{-1, p(0, 0)}}},
+        {"equally near: as stored",
+         {line({{0, 0}, {0, 100}}), line({{50, 50}, {-50, 150}})},
+         {0, 0},
+         any,
+         any,
+         {-50, 150},
+         {}},
+        {"no length: nothing",
+         {line({{-100, 5000}, {-100, 5000}})},
+         {-100, 5000},
+         0,
+         0,
+         {-100, 5000},
+         {}},
+        {"clamped to the square",
+         {line({{-100, 5000}, {-100, 4900}})},
+         {-100, 5000},
+         4,
+         4,
+         {-100, 4900},
+         {{0, {4095, 0}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<LaserSample> samples(500);
+        const LaserSample* storage = samples.data();
+        const glm::vec2 end = build(c.frame, samples, c.beam);
+        EXPECT_EQ(samples.data(), storage) << "the list's storage is kept";
+        EXPECT_EQ(end, c.end);
+        if (c.count != any) {
+            ASSERT_EQ(samples.size(), c.count);
+            EXPECT_EQ(std::count_if(samples.begin(), samples.end(),
+                                    [](const LaserSample& s) { return !isDark(s); }),
+                      static_cast<std::ptrdiff_t>(c.lit));
         }
-        if (c.drawn == 2) {
-            EXPECT_EQ(samples.back().x, px(1000.0f + c.length));
+        for (const auto& [index, xy] : c.at) {
+            const LaserSample& s = samples[static_cast<std::size_t>(
+                index < 0 ? index + static_cast<int>(c.count) : index)];
+            EXPECT_EQ((std::array<int, 2>{s.x, s.y}), xy) << "sample " << index;
         }
     }
-}
-
-TEST(BuildLaserPath, SamplesAreEvenlySpacedAlongCorners) {
-    // An L shape 100 long: four points at 0, 33.3, 66.7 and 100 along the path.
-    std::vector<LaserSample> samples;
-    build(ColorFrame{line({{0, 0}, {50, 0}, {50, 50}})}, samples, {0, 0});
-    ASSERT_EQ(samples.size(), 4u);
-    EXPECT_EQ(samples[1].x, px(100.0f / 3.0f));
-    EXPECT_EQ(samples[1].y, px(0));
-    EXPECT_EQ(samples[2].x, px(50));
-    EXPECT_EQ(samples[2].y, px(50.0f / 3.0f));
-    EXPECT_EQ(samples[3].x, px(50));
-    EXPECT_EQ(samples[3].y, px(50));
-}
-
-TEST(BuildLaserPath, RepeatedPointsAreSkippedWithoutDividingByZero) {
-    std::vector<LaserSample> samples;
-    build(ColorFrame{line({{0, 0}, {0, 0}, {0, 0}, {50, 0}, {50, 0}})}, samples, {0, 0});
-    ASSERT_EQ(samples.size(), 2u);
-    EXPECT_EQ(samples[0].x, px(0));
-    EXPECT_EQ(samples[1].x, px(50));
-    EXPECT_EQ(samples[1].r, 4095);
-}
-
-TEST(BuildLaserPath, SecondStrokeStartsAtItsEndNearerTheBeam) {
-    // The first stroke keeps its stored direction even though its far end is nearer;
-    // the second is drawn backwards because its last point is nearer.
-    const ColorFrame frame{line({{1000, 0}, {0, 0}}), line({{0, 500}, {0, 10}})};
-    std::vector<LaserSample> samples;
-    const glm::vec2 beam = build(frame, samples, {0, 0});
-    ASSERT_FALSE(samples.empty());
-    // First stroke: blank move to (1000, 0), then drawn from x = 1000 towards 0.
-    const auto firstDrawn = std::find_if(samples.begin(), samples.end(),
-                                         [](const LaserSample& s) { return !isDark(s); });
-    ASSERT_NE(firstDrawn, samples.end());
-    EXPECT_EQ(firstDrawn->x, px(1000));
-    // The second stroke begins at (0, 10), its stored last point.
-    const auto secondDrawn = std::find_if(firstDrawn + 40, samples.end(),
-                                          [](const LaserSample& s) { return !isDark(s); });
-    ASSERT_NE(secondDrawn, samples.end());
-    EXPECT_EQ(secondDrawn->y, px(10));
-    EXPECT_EQ(samples.back().y, px(500));
-    EXPECT_EQ(beam, glm::vec2(0, 500)) << "the beam ends on the reversed list's last point";
-}
-
-TEST(BuildLaserPath, EqualDistancesKeepStoredDirection) {
-    const ColorFrame frame{line({{0, 0}, {0, 100}}), line({{50, 50}, {-50, 150}})};
-    std::vector<LaserSample> samples;
-    const glm::vec2 beam = build(frame, samples, {0, 0});
-    // The beam is at (0, 100), which is 70.7 from both ends of the second stroke.
-    EXPECT_EQ(beam, glm::vec2(-50, 150));
-}
-
-TEST(BuildLaserPath, EmptyPolylineIsSkippedAndDoesNotCountAsFirst) {
-    // With an empty polyline first, the next stroke is still the first drawn one and
-    // keeps its direction although its end is nearer the beam.
-    const ColorFrame frame{ColorPolyline{}, line({{500, 0}, {0, 0}}), ColorPolyline{}};
-    std::vector<LaserSample> samples;
-    const glm::vec2 beam = build(frame, samples, {0, 0});
-    ASSERT_FALSE(samples.empty());
-    EXPECT_EQ(samples.back().x, px(0));
-    EXPECT_EQ(beam, glm::vec2(0, 0));
-
-    samples.clear();
-    EXPECT_EQ(build(ColorFrame{ColorPolyline{}}, samples, {7, 8}), glm::vec2(7, 8));
-    EXPECT_TRUE(samples.empty());
-}
-
-TEST(BuildLaserPath, ClampsPositionsAndColours) {
-    const ColorFrame frame{line({{-100, 5000}, {-100, 5000}}, {2.0f, -1.0f, 0.5f})};
-    std::vector<LaserSample> samples;
-    build(frame, samples, {-100, 5000});
-    ASSERT_EQ(samples.size(), 0u); // zero length: nothing drawn, nothing to blank
-    const ColorFrame spread{line({{-100, 5000}, {-100, 4900}}, {2.0f, -1.0f, 0.5f})};
-    build(spread, samples, {-100, 5000});
-    ASSERT_EQ(samples.size(), 4u);
-    EXPECT_EQ(samples[0].x, 4095);
-    EXPECT_EQ(samples[0].y, 0);
-    EXPECT_EQ(samples[0].r, 4095);
-    EXPECT_EQ(samples[0].g, 0);
-    EXPECT_EQ(samples[0].b, 2047);
 }
 
 TEST(BuildLaserPath, IntensityScalesColourWithTruncation) {

@@ -87,16 +87,14 @@ TEST(SlowNetworkNetns, PacingHoldsWithFiftyMillisecondsEachWayATenthLostOrASmall
     }
 }
 
-TEST(SlowNetworkNetns, ADeviceThatAlwaysSaysItIsEmptyGetsLittleMoreThanItsRate) {
+// Believed, the reports would have the device sent several times what it plays; what it
+// cannot hold it drops. Within the allowance for a lossy network (12 %), no more.
+TEST(SlowNetworkNetns, ADeviceThatAlwaysSaysItIsEmptyGetsLittleMoreThanItPlays) {
     const std::optional<Played> run = play({"--report-free", "6000"}, {}, 5.0);
     LUMAROK_SKIP_WITHOUT_NETNS(run);
-    const std::vector<CubeProgress> lines = progressLines(run->cube);
-    ASSERT_GE(lines.size(), 4u) << run->cube;
-    const CubeProgress& a = lines[1];
-    const CubeProgress& b = lines.back();
-    const double rate = static_cast<double>(b.samples - a.samples) / (b.seconds - a.seconds);
-    // Within the allowance for a lossy network (12 %), not three times the rate.
-    EXPECT_LE(rate, 30000.0 * 1.12 * 1.02) << run->cube;
+    EXPECT_LE(static_cast<double>(cubeCount(run->cube, "dropped_samples")),
+              0.14 * static_cast<double>(cubeCount(run->cube, "samples")))
+        << run->cube;
     EXPECT_EQ(cubeCount(run->cube, "lit_starved_ms"), 0) << run->cube;
 }
 

@@ -1,7 +1,7 @@
 // lumarok-laser-measure: plays the show in laser mode against lumarok-cube, each in a
 // network namespace made for the run, and prints a table of what a show would feel:
 // CPU of the player, underruns, how long an OSC /Time takes to reach the light, and how
-// soon a SIGTERM switches the projector off.
+// soon a SIGTERM switches the projector off, and the samples and frames a second it received.
 #include "../lumarok_cube/frame_signature.hpp"
 #include "net/udp_socket.hpp"
 #include "support/laser_show.hpp"
@@ -87,6 +87,7 @@ int measure(double seconds) {
     std::vector<std::pair<double, std::size_t>> sent; // monotonic time, index into times
     double cpu = 0.0;
     double wall = 0.0;
+    double measuredFrom = 0.0; // steady seconds, as the projector's frame log counts
     lumarok::test::runInNetns(pair.player(), [&] {
         lumarok::UdpSocket socket(0);
         auto send = [&](std::size_t which) {
@@ -109,6 +110,7 @@ int measure(double seconds) {
         std::this_thread::sleep_for(2s); // past start-up
         const double cpuStart = cpuSeconds(show.pid());
         const Clock::time_point start = Clock::now();
+        measuredFrom = steadySeconds();
         std::size_t which = 0;
         while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
             which = 1 - which;
@@ -126,6 +128,16 @@ int measure(double seconds) {
     cube.wait(10s);
 
     const std::vector<lumarok::test::CubeFrame> frames = readFrameLog(dir + "/frames.log");
+    // What the projector received while measured: samples and frames a second (the tests
+    // check only that it was neither starved nor flooded).
+    std::size_t samplesReceived = 0;
+    std::size_t framesReceived = 0;
+    for (const lumarok::test::CubeFrame& frame : frames) {
+        if (frame.arrival >= measuredFrom && frame.arrival < measuredFrom + wall) {
+            samplesReceived += frame.samples;
+            ++framesReceived;
+        }
+    }
     std::vector<double> delays;
     for (const auto& entry : sent) {
         // Named copies, not a structured binding: clang 14 cannot capture those.
@@ -154,6 +166,10 @@ int measure(double seconds) {
                 cubeCount(counts, "overflows"));
     std::printf("| frames at the projector                   | %lld |\n",
                 cubeCount(counts, "frames"));
+    std::printf("| samples/s at the projector (30,000 asked) | %.0f |\n",
+                static_cast<double>(samplesReceived) / wall);
+    std::printf("| frames/s at the projector                 | %.1f |\n",
+                static_cast<double>(framesReceived) / wall);
     std::printf("| OSC /Time changes sent / seen             | %zu / %zu |\n", sent.size(),
                 delays.size());
     std::printf("| OSC to first packet, median ms            | %.1f |\n", percentile(delays, 0.5));
