@@ -103,7 +103,6 @@ private:
     std::size_t outStart = 0;
     std::size_t outEnd = 0;
     std::array<std::byte, etherdream::kMaxWriteBytes> scratch{};
-    std::uint64_t pointsWritten = 0;
     std::uint32_t generation = 0;
     bool begun = false;
     bool stopped = false;
