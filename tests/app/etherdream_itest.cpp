@@ -21,34 +21,6 @@ using namespace std::chrono_literals;
 const std::vector<std::string> kPlayer{"-laser", "--projector", "etherdream:10.213.0.2"};
 const std::vector<std::string> kDac{"--kind", "etherdream"};
 
-#define SKIP_WITHOUT_NETNS(rig)                                                                    \
-    if (!(rig)) {                                                                                  \
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";      \
-    }
-
-void playFor(const LaserShowRig& rig, double seconds) {
-    const double until = rig.cubeSeconds() + seconds;
-    while (rig.cubeSeconds() < until) {
-        std::this_thread::sleep_for(20ms);
-    }
-}
-
-// Points a second the DAC took while it was fed (its progress lines count them).
-double pointRate(const std::string& dacOutput) {
-    const std::vector<CubeProgress> lines = progressLines(dacOutput);
-    const CubeProgress* first = nullptr;
-    for (const CubeProgress& p : lines) {
-        if (p.samples > 0 && first == nullptr) {
-            first = &p;
-        }
-    }
-    if (first == nullptr || lines.back().seconds <= first->seconds) {
-        return 0.0;
-    }
-    return static_cast<double>(lines.back().samples - first->samples) /
-           (lines.back().seconds - first->seconds);
-}
-
 // Every way out: the DAC stopped by an acknowledged 's', its stream ending dark, never
 // fed faster than it plays.
 void expectStoppedDark(const std::string& dac, const std::string& what) {
@@ -57,7 +29,7 @@ void expectStoppedDark(const std::string& dac, const std::string& what) {
     EXPECT_EQ(cubeCount(dac, "playing_at_exit"), 0) << dac;
     EXPECT_EQ(cubeCount(dac, "last_sample_lit"), 0) << dac;
     EXPECT_EQ(cubeCount(dac, "malformed"), 0) << dac;
-    EXPECT_LE(pointRate(dac), 30000.0 * 1.03) << "at most the DAC's rate\n" << dac;
+    EXPECT_LE(fedRate(dac), 30000.0 * 1.03) << "at most the DAC's rate\n" << dac;
     const long long underruns = cubeCount(dac, "underruns");
     EXPECT_LE(underruns, underrunAllowance()) << dac;
     EXPECT_LE(cubeCount(dac, "lit_starved_ms"), 60 * underruns) << dac;
@@ -66,7 +38,7 @@ void expectStoppedDark(const std::string& dac, const std::string& what) {
 TEST(EtherDreamOutput, StopSignalsLeaveTheDacStoppedAndDark) {
     for (const int signal : {SIGTERM, SIGINT}) {
         const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-        SKIP_WITHOUT_NETNS(rig);
+        LUMAROK_SKIP_WITHOUT_NETNS(rig);
         rig->startCube(kDac);
         rig->startPlayer(kPlayer);
         ASSERT_TRUE(rig->waitForDiscovery(20s)) << rig->playerErrors();
@@ -76,7 +48,7 @@ TEST(EtherDreamOutput, StopSignalsLeaveTheDacStoppedAndDark) {
         std::this_thread::sleep_for(200ms);
         const std::string dac = rig->stopCube();
         expectStoppedDark(dac, "signal " + std::to_string(signal));
-        EXPECT_GT(pointRate(dac), 25000.0) << dac;
+        EXPECT_GT(fedRate(dac), 25000.0) << dac;
         EXPECT_NE(rig->playerOutput().find("Foundetherdream-000001 Ip: 10.213.0.2"),
                   std::string::npos)
             << rig->playerOutput();
@@ -85,7 +57,7 @@ TEST(EtherDreamOutput, StopSignalsLeaveTheDacStoppedAndDark) {
 
 TEST(EtherDreamOutput, ADacThatVanishesIsReportedAndFoundAgain) {
     const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-    SKIP_WITHOUT_NETNS(rig);
+    LUMAROK_SKIP_WITHOUT_NETNS(rig);
     rig->startCube(kDac);
     rig->startPlayer(kPlayer);
     ASSERT_TRUE(rig->waitForDiscovery(20s)) << rig->playerErrors();
@@ -114,7 +86,7 @@ TEST(EtherDreamOutput, ADacThatStopsMakingRoomOrGoesIntoEmergencyStopIsToldAndSt
     };
     for (const Case& c : cases) {
         const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-        SKIP_WITHOUT_NETNS(rig);
+        LUMAROK_SKIP_WITHOUT_NETNS(rig);
         std::vector<std::string> options = kDac;
         options.insert(options.end(), c.fault.begin(), c.fault.end());
         rig->startCube(options);
@@ -128,7 +100,7 @@ TEST(EtherDreamOutput, ADacThatStopsMakingRoomOrGoesIntoEmergencyStopIsToldAndSt
         EXPECT_NE(rig->playerErrors().find(c.told), std::string::npos) << rig->playerErrors();
         EXPECT_GE(cubeCount(dac, "stops_acknowledged"), 1) << dac;
         EXPECT_EQ(cubeCount(dac, "playing_at_exit"), 0) << dac;
-        EXPECT_LE(pointRate(dac), 30000.0 * 1.03) << dac;
+        EXPECT_LE(fedRate(dac), 30000.0 * 1.03) << dac;
         if (c.fault[0] == "--estop-after") {
             // A stalled DAC may hold a lit point when stopped; one that plays ends dark.
             EXPECT_EQ(cubeCount(dac, "last_sample_lit"), 0) << dac;
@@ -140,7 +112,7 @@ TEST(EtherDreamOutput, ADacThatStopsMakingRoomOrGoesIntoEmergencyStopIsToldAndSt
 
 TEST(EtherDreamOutput, AStalledRenderIsBridgedDark) {
     const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-    SKIP_WITHOUT_NETNS(rig);
+    LUMAROK_SKIP_WITHOUT_NETNS(rig);
     rig->startCube(kDac);
     // One render 2 s into the show takes 2 s longer (the player with a test seam).
     rig->startPlayer(kPlayer, {}, {programPath("tests/lumarok-stalled-player"), "2", "2000"});
@@ -150,7 +122,7 @@ TEST(EtherDreamOutput, AStalledRenderIsBridgedDark) {
     std::this_thread::sleep_for(200ms);
     const std::string dac = rig->stopCube();
     expectStoppedDark(dac, "stalled render");
-    EXPECT_GT(pointRate(dac), 27000.0) << "fed dark through the stall\n" << dac;
+    EXPECT_GT(fedRate(dac), 27000.0) << "fed dark through the stall\n" << dac;
 }
 
 } // namespace

@@ -20,34 +20,6 @@ using namespace std::chrono_literals;
 const std::vector<std::string> kPlayer{"-laser", "--projector", "idn:10.213.0.2"};
 const std::vector<std::string> kUnit{"--kind", "idn"};
 
-#define SKIP_WITHOUT_NETNS(rig)                                                                    \
-    if (!(rig)) {                                                                                  \
-        GTEST_SKIP() << "network namespaces cannot be created here ('ip netns add' refused)";      \
-    }
-
-void playFor(const LaserShowRig& rig, double seconds) {
-    const double until = rig.cubeSeconds() + seconds;
-    while (rig.cubeSeconds() < until) {
-        std::this_thread::sleep_for(20ms);
-    }
-}
-
-// Samples a second the unit took while it was fed.
-double sampleRate(const std::string& unitOutput) {
-    const std::vector<CubeProgress> lines = progressLines(unitOutput);
-    const CubeProgress* first = nullptr;
-    for (const CubeProgress& p : lines) {
-        if (p.samples > 0 && first == nullptr) {
-            first = &p;
-        }
-    }
-    if (first == nullptr || lines.back().seconds <= first->seconds) {
-        return 0.0;
-    }
-    return static_cast<double>(lines.back().samples - first->samples) /
-           (lines.back().seconds - first->seconds);
-}
-
 // The strict unit found nothing to drop, the channel was closed by its flag after a
 // dark last sample, and the stream never ran faster than the rate.
 void expectClosedDark(const std::string& unit, const std::string& what) {
@@ -58,7 +30,7 @@ void expectClosedDark(const std::string& unit, const std::string& what) {
     for (const char* fault : {"malformed", "timestamp_errors", "config_errors", "unrouted"}) {
         EXPECT_EQ(cubeCount(unit, fault), 0) << fault << "\n" << unit;
     }
-    EXPECT_LE(sampleRate(unit), 30000.0 * 1.03) << unit;
+    EXPECT_LE(fedRate(unit), 30000.0 * 1.03) << unit;
     const long long underruns = cubeCount(unit, "underruns");
     EXPECT_LE(underruns, underrunAllowance()) << unit;
     EXPECT_LE(cubeCount(unit, "lit_starved_ms"), 60 * underruns) << unit;
@@ -66,7 +38,7 @@ void expectClosedDark(const std::string& unit, const std::string& what) {
 
 TEST(IdnOutput, AStopSignalClosesTheChannelAfterADarkChunk) {
     const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-    SKIP_WITHOUT_NETNS(rig);
+    LUMAROK_SKIP_WITHOUT_NETNS(rig);
     rig->startCube(kUnit);
     rig->startPlayer(kPlayer);
     ASSERT_TRUE(rig->waitForDiscovery(20s)) << rig->playerErrors();
@@ -76,14 +48,14 @@ TEST(IdnOutput, AStopSignalClosesTheChannelAfterADarkChunk) {
     std::this_thread::sleep_for(200ms);
     const std::string unit = rig->stopCube();
     expectClosedDark(unit, "SIGTERM");
-    EXPECT_GT(sampleRate(unit), 25000.0) << unit;
+    EXPECT_GT(fedRate(unit), 25000.0) << unit;
     EXPECT_GT(cubeCount(unit, "acks"), 0) << unit;
 }
 
 TEST(IdnOutput, AUnitThatVanishesIsFoundAgainAndAnOccupiedOneIsTold) {
     {
         const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-        SKIP_WITHOUT_NETNS(rig);
+        LUMAROK_SKIP_WITHOUT_NETNS(rig);
         rig->startCube(kUnit);
         rig->startPlayer(kPlayer);
         ASSERT_TRUE(rig->waitForDiscovery(20s)) << rig->playerErrors();
@@ -100,7 +72,7 @@ TEST(IdnOutput, AUnitThatVanishesIsFoundAgainAndAnOccupiedOneIsTold) {
         expectClosedDark(rig->stopCube(), "found again");
     }
     const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-    SKIP_WITHOUT_NETNS(rig);
+    LUMAROK_SKIP_WITHOUT_NETNS(rig);
     rig->startCube({"--kind", "idn", "--occupied"});
     rig->startPlayer(kPlayer);
     EXPECT_TRUE(
@@ -113,7 +85,7 @@ TEST(IdnOutput, AUnitThatVanishesIsFoundAgainAndAnOccupiedOneIsTold) {
 
 TEST(IdnOutput, AStalledRenderIsBridgedDark) {
     const std::unique_ptr<LaserShowRig> rig = LaserShowRig::make();
-    SKIP_WITHOUT_NETNS(rig);
+    LUMAROK_SKIP_WITHOUT_NETNS(rig);
     rig->startCube(kUnit);
     // One render 2 s into the show takes 2 s longer (the player with a test seam).
     rig->startPlayer(kPlayer, {}, {programPath("tests/lumarok-stalled-player"), "2", "2000"});
@@ -123,7 +95,7 @@ TEST(IdnOutput, AStalledRenderIsBridgedDark) {
     std::this_thread::sleep_for(200ms);
     const std::string unit = rig->stopCube();
     expectClosedDark(unit, "stalled render");
-    EXPECT_GT(sampleRate(unit), 27000.0) << "fed dark through the stall\n" << unit;
+    EXPECT_GT(fedRate(unit), 27000.0) << "fed dark through the stall\n" << unit;
 }
 
 } // namespace

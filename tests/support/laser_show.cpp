@@ -1,6 +1,7 @@
 #include "support/laser_show.hpp"
 
 #include <poll.h>
+#include <thread>
 
 #include "net/ipv4_address.hpp"
 #include "support/paths.hpp"
@@ -39,6 +40,17 @@ std::vector<CubeProgress> progressLines(const std::string& cubeOutput) {
         }
     }
     return lines;
+}
+
+double fedRate(const std::string& deviceOutput) {
+    const std::vector<CubeProgress> lines = progressLines(deviceOutput);
+    const auto first = std::find_if(lines.begin(), lines.end(),
+                                    [](const CubeProgress& p) { return p.samples > 0; });
+    if (first == lines.end() || lines.back().seconds <= first->seconds) {
+        return 0.0;
+    }
+    return static_cast<double>(lines.back().samples - first->samples) /
+           (lines.back().seconds - first->seconds);
 }
 
 CubeProgress progressAt(const std::vector<CubeProgress>& lines, double seconds) {
@@ -234,6 +246,13 @@ std::string LaserShowRig::stopCube() {
 
 double LaserShowRig::cubeSeconds() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - cubeStart).count();
+}
+
+void playFor(const LaserShowRig& rig, double seconds) {
+    const double until = rig.cubeSeconds() + seconds;
+    while (rig.cubeSeconds() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 } // namespace lumarok::test

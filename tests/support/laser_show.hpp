@@ -30,6 +30,9 @@ struct CubeProgress {
 };
 
 std::vector<CubeProgress> progressLines(const std::string& cubeOutput);
+// Samples a second a virtual device took from its first fed progress line to its last;
+// 0 when it was never fed.
+double fedRate(const std::string& deviceOutput);
 // The last progress line at or before `seconds` after the projector started.
 CubeProgress progressAt(const std::vector<CubeProgress>& lines, double seconds);
 // The value of a final "name N" count line of the projector, or -1.
@@ -141,5 +144,8 @@ private:
     std::optional<NetnsProcess> cubeProcess;
     std::optional<NetnsProcess> playerProcess;
 };
+
+// Waits until the virtual device's clock has gone on by `seconds`.
+void playFor(const LaserShowRig& rig, double seconds);
 
 } // namespace lumarok::test

@@ -67,21 +67,6 @@ extern "C" void requestEnd(int) {
     gStopped = 1;
 }
 
-double number(const std::string& option, const std::string& text, double low, double high) {
-    std::size_t used = 0;
-    double value = 0.0;
-    try {
-        value = std::stod(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != text.size() || !(value >= low && value <= high)) {
-        throw std::invalid_argument(option + " wants a number from " + std::to_string(low) +
-                                    " to " + std::to_string(high) + ", not '" + text + "'");
-    }
-    return value;
-}
-
 Settings parse(const std::vector<std::string>& arguments) {
     Settings s;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -107,15 +92,15 @@ Settings parse(const std::vector<std::string>& arguments) {
                 s.mac[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(m[k]);
             }
         } else if (option == "--buffer-size") {
-            s.bufferSize = static_cast<int>(number(option, value(), 2, 65535));
+            s.bufferSize = static_cast<int>(tools::numberOption(option, value(), 2, 65535));
         } else if (option == "--max-rate") {
-            s.maxRate = static_cast<std::uint32_t>(number(option, value(), 1, 4e9));
+            s.maxRate = static_cast<std::uint32_t>(tools::numberOption(option, value(), 1, 4e9));
         } else if (option == "--stall-after") {
-            s.stallAfter = number(option, value(), 0, 1e7);
+            s.stallAfter = tools::numberOption(option, value(), 0, 1e7);
         } else if (option == "--estop-after") {
-            s.estopAfter = number(option, value(), 0, 1e7);
+            s.estopAfter = tools::numberOption(option, value(), 0, 1e7);
         } else if (option == "--seconds") {
-            s.seconds = number(option, value(), 0, 1e7);
+            s.seconds = tools::numberOption(option, value(), 0, 1e7);
         } else if (option == "--progress") {
             s.progress = true;
         } else if (option == "--lit-log") {
