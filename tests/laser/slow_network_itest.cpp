@@ -82,7 +82,10 @@ TEST(SlowNetworkNetns, PacingHoldsWithFiftyMillisecondsEachWayATenthLostOrASmall
         LUMAROK_SKIP_WITHOUT_NETNS(run);
         EXPECT_LE(cubeCount(run->cube, "underruns"), underrunAllowance()) << what << run->cube;
         EXPECT_EQ(cubeCount(run->cube, "overflows"), 0) << what << run->cube;
-        EXPECT_EQ(cubeCount(run->cube, "lit_starved_ms"), 0) << what << run->cube;
+        // A lost last packet is a frame's dark end lost: an allowed underrun may leave
+        // the lit tail of a frame, as in the safety tests; a frozen beam lasts seconds.
+        EXPECT_LE(cubeCount(run->cube, "lit_starved_ms"), 60 * cubeCount(run->cube, "underruns"))
+            << what << run->cube;
         // Bursts are not checked here: the relay forwards what is due together.
     }
 }
